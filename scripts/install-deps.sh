@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, testing and running Norva needs.
+# Idempotent: installs only what is missing and touches apt's lists only when it must.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  g++ cmake ninja-build pkg-config git
+  # core libraries
+  libssl-dev
+  # tests and benchmarks
+  googletest libgtest-dev libgmock-dev libsqlite3-dev
+  # content types of attachment extensions (/etc/mime.types)
+  media-types
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then SUDO=sudo; else
+    echo "install-deps: missing packages (${missing[*]}) and not root; install them as root." >&2
+    exit 1
+  fi
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+# A fresh machine may have no package lists at all; a failed install retries once after an update.
+if [ -z "$(ls -A /var/lib/apt/lists 2>/dev/null | grep -v -e '^lock$' -e '^partial$' -e '^auxfiles$')" ]; then
+  $SUDO apt-get update
+fi
+if ! $SUDO apt-get install -y --no-install-recommends "${missing[@]}"; then
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

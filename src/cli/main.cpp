@@ -1,0 +1,31 @@
+// norva-cli: Norva's headless tool.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/QdbCommand.h"
+
+namespace {
+const char kHelp[] =
+    "Norva - an e-mail checker with spam filtering and a small mailer.\n"
+    "\n"
+    "usage: norva-cli COMMAND [ARGUMENTS]\n"
+    "\n"
+    "commands:\n"
+    "  qdb dump FILE        list a record-store file's admin entries and items\n"
+    "  qdb get FILE KEY     write an item's bytes to standard output\n"
+    "  qdb put FILE KEY     store standard input as an item (replacing one with that key)\n"
+    "  help                 show this text\n";
+}
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
+    std::cout << kHelp;
+    return args.empty() ? 2 : 0;
+  }
+  if (args[0] == "qdb")
+    return norva::cli::QdbCommand({args.begin() + 1, args.end()}, std::cin, std::cout, std::cerr);
+  std::cerr << "norva-cli: unknown command '" << args[0] << "'\n" << kHelp;
+  return 2;
+}

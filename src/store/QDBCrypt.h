@@ -1,0 +1,23 @@
+// The record store's password: its SHA-1 key and check value, and the scrambling of sections.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace norva {
+
+using TQDBKey = std::array<uint8_t, 20>;
+
+TQDBKey Sha1(const void* data, size_t length);
+// K = SHA-1 of the password's characters (at most 255).
+TQDBKey PasswordKey(const std::string& password);
+// The value stored in the file: SHA-1 of K.
+TQDBKey PasswordCheckValue(const TQDBKey& key);
+
+// Scrambles (and, applied again, unscrambles) one chunk of a section. The sequence restarts
+// from the key's seed at every chunk, so callers pass each chunk separately.
+void ScrambleChunk(uint8_t* chunk, size_t length, const TQDBKey& key);
+
+}  // namespace norva
