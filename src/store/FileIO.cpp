@@ -28,7 +28,9 @@ bool Injected(Op op, const std::string& path) {
 
 }  // namespace
 
-void SetFaultHook(FaultHook hook) { Hook() = std::move(hook); }
+void SetFaultHook(FaultHook hook) {
+  Hook() = std::move(hook);
+}
 
 int Open(const std::string& path, int flags, mode_t mode) {
   if (Injected(Op::Open, path)) return -1;

@@ -8,7 +8,9 @@
 namespace norva {
 namespace {
 
-unsigned char Fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+unsigned char Fold(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}
 
 struct TAtom {
   std::bitset<256> set;  // the bytes the atom accepts
@@ -74,7 +76,8 @@ std::optional<std::vector<TAtom>> Parse(std::string_view p, bool caseSensitive) 
           i += 2;
           if (hi < lo) return std::nullopt;
         }
-        for (unsigned v = lo; v <= hi; ++v) AddByte(atom.set, static_cast<unsigned char>(v), caseSensitive);
+        for (unsigned v = lo; v <= hi; ++v)
+          AddByte(atom.set, static_cast<unsigned char>(v), caseSensitive);
       }
       if (negate) atom.set.flip();
     } else {
@@ -89,7 +92,9 @@ std::optional<std::vector<TAtom>> Parse(std::string_view p, bool caseSensitive) 
 class TMatcher {
  public:
   TMatcher(const std::vector<TAtom>& atoms, std::string_view key, bool anchorEnd)
-      : atoms_(atoms), key_(key), anchorEnd_(anchorEnd),
+      : atoms_(atoms),
+        key_(key),
+        anchorEnd_(anchorEnd),
         failed_((atoms.size() + 1) * (key.size() + 1), false) {}
 
   bool Match(size_t a, size_t k) {
@@ -98,7 +103,8 @@ class TMatcher {
     if (failed_[slot]) return false;
     const TAtom& atom = atoms_[a];
     size_t n = 0;  // how many bytes from k the atom can take
-    while (n < atom.max && k + n < key_.size() && atom.set.test(static_cast<unsigned char>(key_[k + n])))
+    while (n < atom.max && k + n < key_.size() &&
+           atom.set.test(static_cast<unsigned char>(key_[k + n])))
       ++n;
     for (size_t take = n + 1; take-- > atom.min;) {
       if (Match(a + 1, k + take)) return true;

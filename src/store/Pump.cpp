@@ -11,7 +11,9 @@ std::function<void()>& PumpHook() {
 }
 }  // namespace
 
-void SetMessagePump(std::function<void()> pump) { PumpHook() = std::move(pump); }
+void SetMessagePump(std::function<void()> pump) {
+  PumpHook() = std::move(pump);
+}
 
 void ProcessMessages() {
   if (auto& hook = PumpHook()) hook();

@@ -71,7 +71,9 @@ void TQDB::SetFileName(const std::string& name) {
   if (!name.empty()) Open(name);
 }
 
-void TQDB::SetFilter(const std::string& filter) { filter_ = MakeKey(filter); }
+void TQDB::SetFilter(const std::string& filter) {
+  filter_ = MakeKey(filter);
+}
 
 void TQDB::Open(const std::string& name) {
   std::string path;
@@ -774,6 +776,8 @@ TIndex TQDB::AdminEntry(int32_t index) const {
   return *admin_.Index(index);
 }
 
-std::string TQDB::AdminBytesAt(int32_t index) { return ReadData(AdminEntry(index)); }
+std::string TQDB::AdminBytesAt(int32_t index) {
+  return ReadData(AdminEntry(index));
+}
 
 }  // namespace norva

@@ -19,7 +19,9 @@ TQDBKey PasswordKey(const std::string& password) {
   return Sha1(password.data(), std::min<size_t>(password.size(), 255));
 }
 
-TQDBKey PasswordCheckValue(const TQDBKey& key) { return Sha1(key.data(), key.size()); }
+TQDBKey PasswordCheckValue(const TQDBKey& key) {
+  return Sha1(key.data(), key.size());
+}
 
 void ScrambleChunk(uint8_t* chunk, size_t length, const TQDBKey& key) {
   uint32_t s = 0;

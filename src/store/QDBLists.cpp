@@ -28,7 +28,9 @@ int CompareKeys(std::string_view a, std::string_view b, bool caseSensitive) {
 
 // ---- TQDBList ----
 
-TQDBList::~TQDBList() { Clear(); }
+TQDBList::~TQDBList() {
+  Clear();
+}
 
 void TQDBList::SetCapacity(int32_t requested) {
   int32_t k = 1;

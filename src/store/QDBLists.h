@@ -34,7 +34,9 @@ class TQDBList {
   void Delete(int32_t index);
   void Exchange(int32_t a, int32_t b);
   void* Get(int32_t index) const { return pages_[size_t(index) >> shift_][size_t(index) & mask_]; }
-  void Put(int32_t index, void* item) { pages_[size_t(index) >> shift_][size_t(index) & mask_] = item; }
+  void Put(int32_t index, void* item) {
+    pages_[size_t(index) >> shift_][size_t(index) & mask_] = item;
+  }
   void Clear();
 
   int32_t Count() const { return count_; }

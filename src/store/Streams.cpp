@@ -53,7 +53,8 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 }
 
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
-  int64_t n = std::clamp<int64_t>(int64_t(data_.size()) - position_, 0, std::max<int64_t>(count, 0));
+  int64_t n =
+      std::clamp<int64_t>(int64_t(data_.size()) - position_, 0, std::max<int64_t>(count, 0));
   if (n > 0) std::memcpy(buffer, data_.data() + position_, size_t(n));
   position_ += n;
   return n;

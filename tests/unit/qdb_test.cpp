@@ -321,7 +321,9 @@ TEST_F(QdbTest, ChangedBehindOurBackIsWrittenBeside) {
   db.SetFileName(path);
   Add(db, "more", "2");
   const std::string theirs = ReadFile(path);
-  struct utimbuf t{1000000000, 1000000000};
+  struct utimbuf t {
+    1000000000, 1000000000
+  };
   ::utime(path.c_str(), &t);
   db.SetFileName("");
   EXPECT_EQ(ReadFile(path), theirs);  // not overwritten without consent
