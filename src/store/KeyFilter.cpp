@@ -135,8 +135,12 @@ bool EqualAt(std::string_view key, size_t at, std::string_view text, bool caseSe
 bool MatchKeyFilter(std::string_view key, std::string_view filter, bool grep, bool caseSensitive) {
   bool anchorStart = !filter.empty() && filter.front() == '<';
   if (anchorStart) filter.remove_prefix(1);
-  bool anchorEnd = !filter.empty() && filter.back() == '>' &&
-                   !(grep && filter.size() >= 2 && filter[filter.size() - 2] == '\\');
+  bool anchorEnd = !filter.empty() && filter.back() == '>';
+  if (anchorEnd && grep) {  // "\>" is a literal ">", but "\\>" an escaped "\" and the anchor
+    size_t slashes = 0;
+    while (slashes + 1 < filter.size() && filter[filter.size() - 2 - slashes] == '\\') ++slashes;
+    anchorEnd = slashes % 2 == 0;
+  }
   if (anchorEnd) filter.remove_suffix(1);
 
   if (!grep) {

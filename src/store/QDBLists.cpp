@@ -217,7 +217,8 @@ void TCacheList::Put(TStream& stream, std::string_view key) {
   if (size > limit_) return;
   int32_t existing;
   if (Find(key, existing)) Remove(key);
-  while (Count() > 0 && cachedBytes_ + size > limit_) Evict();
+  while (Count() > 0 && cachedBytes_ + size > limit_)
+    if (!Evict()) return;
 
   auto cache = std::make_unique<TCache>();
   int64_t position = stream.Position();
@@ -250,15 +251,16 @@ void TCacheList::Remove(std::string_view key) {
   Delete(index);
 }
 
-void TCacheList::Evict() {
-  if (Count() == 0) return;
+bool TCacheList::Evict() {
+  if (Count() == 0) return false;
   int32_t index = 0;
   while (ages_.Count() > 0 && !Find(ages_.Key(0), index)) ages_.Delete(0);
-  if (ages_.Count() == 0) return;
+  if (ages_.Count() == 0) return false;
   ages_.Delete(0);
   cachedBytes_ -= int32_t(static_cast<TCache*>(Object(index))->Data.Size());
   Delete(index);
   ++evictions_;
+  return true;
 }
 
 void TCacheList::Clear() {

@@ -135,6 +135,8 @@ struct TCache {
 // Cached keys, oldest first; may hold keys no longer cached.
 class TAgeList : public TQDBStringList {
  public:
+  // Ages are tracked per exact key, as the cache itself keys them.
+  TAgeList() { SetCaseSensitive(true); }
   void EmptyAndClear() { Clear(); }
 };
 
@@ -169,7 +171,7 @@ class TCacheList : public TQDBStringList {
   void FreeObject(void* object) override { delete static_cast<TCache*>(object); }
 
  private:
-  void Evict();
+  bool Evict();  // false when nothing could be evicted
 
   TAgeList ages_;
   int32_t reads_ = 0;

@@ -82,6 +82,7 @@ bool TBFStream::Refill() {
 }
 
 bool TBFStream::ReadKey(TKey& key) {
+  if (dirty_) FlushBuffer();  // reading after writing continues behind what was written
   for (int attempt = 0; attempt < 2; ++attempt) {
     const char* start = buffer_.data() + pos_;
     auto zero = static_cast<const char*>(std::memchr(start, 0, valid_ - pos_));
@@ -96,6 +97,7 @@ bool TBFStream::ReadKey(TKey& key) {
 }
 
 bool TBFStream::ReadInt(int32_t& value) {
+  if (dirty_) FlushBuffer();
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (valid_ - pos_ >= 4) {
       const auto* b = reinterpret_cast<const unsigned char*>(buffer_.data() + pos_);
