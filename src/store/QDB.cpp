@@ -127,6 +127,7 @@ void TQDB::Open(const std::string& name) {
       if (password_.empty() && OnDemandPassword) OnDemandPassword(*this, password_);
       key = PasswordKey(password_);
       if (PasswordCheckValue(*key) != check) throw EQDBInvalidPW(qdbInvalidPassword);
+      filePassword_ = password_;
     } else {
       file.Seek(-4, TSeekOrigin::soCurrent);  // no password: these bytes are D
     }
@@ -259,8 +260,8 @@ void TQDB::Close() {
     return;
   }
   // A read-only store is never written. With SaveOnClose off the changes are dropped and the
-  // file keeps its bytes.
-  if (!readOnly_ && saveOnClose_) {
+  // file keeps its bytes; so it does when nothing changed, password included.
+  if (!readOnly_ && saveOnClose_ && (modified_ || password_ != filePassword_)) {
     const std::string original = fileName_;
     try {
       {
@@ -384,6 +385,7 @@ void TQDB::Reset() {
   modified_ = false;
   open_ = false;
   password_.clear();
+  filePassword_.clear();
 }
 
 // ---- checks and reports ----
@@ -417,6 +419,7 @@ void TQDB::ReportOutOfBounds() {
 
 bool TQDB::HasItems() {
   if (count_ > 0) return true;
+  bof_ = eof_ = true;  // a loop up to Eof() ends even when the report is only a warning
   ReportNoData();
   return false;
 }
@@ -461,6 +464,13 @@ int32_t TQDB::AppendData(const void* bytes, int64_t size) {
 
 // ---- items ----
 
+void TQDB::OfferToCache(const TKey& key, std::string bytes) {
+  if (int64_t(bytes.size()) > cache_.Limit()) return;  // would be refused: spare the copy
+  TMemoryStream copy;
+  copy.Assign(std::move(bytes));
+  cache_.Put(copy, key);
+}
+
 void TQDB::AddItem(TStream& stream, const std::string& key) {
   CheckOpen();
   if (!CheckWritable()) return;
@@ -487,9 +497,7 @@ void TQDB::AddItem(TStream& stream, const std::string& key) {
   }
   itemIndex_ = items_.AddObject(k, entry.release());
   key_ = k;
-  TMemoryStream copy;
-  copy.Assign(std::move(raw));
-  cache_.Put(copy, k);
+  OfferToCache(k, std::move(raw));
   count_ = items_.Count();
   modified_ = true;
   if (OnAdded) OnAdded(*this);
@@ -513,9 +521,7 @@ void TQDB::GetItem(TStream& stream) {
       bytes.swap(expanded);
     }
     stream.WriteString(bytes);
-    TMemoryStream copy;
-    copy.Assign(std::move(bytes));
-    cache_.Put(copy, key_);
+    OfferToCache(key_, std::move(bytes));
   }
   stream.SetPosition(0);
 }

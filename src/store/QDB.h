@@ -2,8 +2,9 @@
 //
 // A store holds items (whole streams under keys, kept in key order, optionally compressed) and
 // admin entries (small raw values under their own keys). Setting FileName opens a file; setting
-// it to "" closes it. While open, everything is written to two temporary working files; the
-// container is rebuilt from them at close, into a new file that replaces the old one whole.
+// it to "" closes it. While open, everything is written to two temporary working files; when
+// something changed, the container is rebuilt from them at close, into a new file that replaces
+// the old one whole. A close that fails leaves the old file as it was and the store open.
 #pragma once
 
 #include <sys/types.h>
@@ -133,6 +134,7 @@ class TQDB {
   bool Matches(const TKey& key) const;
 
   std::string ReadData(const TIndex& index);
+  void OfferToCache(const TKey& key, std::string bytes);
   int32_t AppendData(const void* bytes, int64_t size);
   [[noreturn]] void RaiseIO(const EStreamError& e, int opMessage) const;
 
@@ -151,6 +153,7 @@ class TQDB {
   int32_t itemIndex_ = 0;
   TKey key_;
   TPassword password_;
+  TPassword filePassword_;  // the password the open file was protected with
   bool readOnly_ = false;
   bool open_ = false;
   bool saveOnClose_ = true;

@@ -120,8 +120,32 @@ TEST_F(QdbTest, KillItemMovesToThePreviousItemAndEmptyStoreReportsNoData) {
   int warned = 0;
   db.WarnNoData = [&](TQDB&) { ++warned; };
   db.FirstItem();
+  EXPECT_TRUE(db.Eof());  // a read loop up to Eof() ends on an empty store
   db.GetItem(s);
   EXPECT_EQ(warned, 2);
+}
+
+TEST_F(QdbTest, ClosingAnUnchangedStoreLeavesTheFileAlone) {
+  db.SetFileName(path);
+  Add(db, "x", "1");
+  db.SetFileName("");
+  struct utimbuf t {
+    1000000000, 1000000000
+  };
+  ::utime(path.c_str(), &t);
+  db.SetFileName(path);
+  EXPECT_EQ(Item(db), "1");
+  db.SetFileName("");
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1000000000);
+
+  db.SetFileName(path);
+  db.SetPassword("now protected");  // a new password alone is a change
+  db.SetFileName("");
+  db.SetPassword("now protected");
+  db.SetFileName(path);
+  EXPECT_EQ(Item(db), "1");
 }
 
 TEST_F(QdbTest, AdminValuesAreTypedBySize) {

@@ -96,7 +96,15 @@ TEST_F(QdbFormat, NewStoreIsTheEmptyContainer) {
   const std::string created = Tag("QDB") + I32(0) + Tag("QIX") + I32(5) + I32(0) + '\0';
   EXPECT_EQ(ReadFile(dir.File("fresh.QDB")), created);
   EXPECT_EQ(db.Count(), 0);
-  // Rebuilt at close, the index section holds just the count.
+  // Closing an unchanged store leaves its bytes alone.
+  db.SetFileName("");
+  EXPECT_EQ(ReadFile(dir.File("fresh.QDB")), created);
+  // Rebuilt after a change, the index section holds just the count.
+  db.SetFileName(dir.File("fresh"));
+  TMemoryStream item;
+  db.AddItem(item, "x");
+  db.WarnNoData = [](TQDB&) {};
+  db.KillItem();  // empties the store again
   db.SetFileName("");
   EXPECT_EQ(ReadFile(dir.File("fresh.QDB")), Container("", I32(0)));
 }
