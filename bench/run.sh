@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds qdb_bench in Release, runs it (arguments go to the benchmark, e.g. --items 1000 --runs 3)
-# and rewrites bench/README.md with the results and the machine they come from.
+# and rewrites the record store section of bench/README.md with the results and the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,7 +9,8 @@ cmake --build build-bench --target qdb_bench
 
 load=$(cut -d' ' -f1-3 /proc/loadavg)  # other work on the machine makes the figures noisy
 results=$(mktemp)
-trap 'rm -f "$results"' EXIT
+section=$(mktemp)
+trap 'rm -f "$results" "$section"' EXIT
 build-bench/bench/qdb_bench "$@" | tee "$results"
 
 cpu=$(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
@@ -19,7 +20,7 @@ fstype=$(df -T "$tmp" | awk 'NR == 2 { print $2 }')
 compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' build-bench/CMakeCache.txt)
 compiler="$("$compiler" --version | head -n1)"
 
-cat >bench/README.md <<EOF
+cat >"$section" <<EOF
 # Record store benchmark
 
 \`qdb_bench\` times the record store (\`norva::TQDB\`) against SQLite on a mail archive: items of
@@ -55,10 +56,10 @@ about 5 KB of mail-like text (the same pseudo-random text every run) under 15-di
 
 ## Running
 
-    bench/run.sh                         # 10,000 items, 5 runs; rewrites this file
+    bench/run.sh                         # 10,000 items, 5 runs; rewrites this section
     bench/run.sh --items 1000 --runs 3   # a quick run
 
-\`run.sh\` builds \`qdb_bench\` in Release in \`build-bench/\`, runs it and rewrites this file.
+\`run.sh\` builds \`qdb_bench\` in Release in \`build-bench/\`, runs it and rewrites this section.
 
 ## Results
 
@@ -71,4 +72,5 @@ Run on $(date -u '+%Y-%m-%d %H:%M UTC') with \`qdb_bench${*:+ $*}\`.
 
 $(cat "$results")
 EOF
-echo "bench/README.md rewritten."
+bench/readme-section.sh qdb-bench "$section"
+echo "bench/README.md: record store section rewritten."

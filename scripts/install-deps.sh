@@ -12,6 +12,9 @@ packages=(
   googletest libgtest-dev libgmock-dev libsqlite3-dev
   # content types of attachment extensions (/etc/mime.types)
   media-types
+  # POP3 interop tests and benchmark: a loopback Dovecot server, the mailbox generator and the
+  # poplib baseline (python3), service names (/etc/services), receive-call counts (strace)
+  dovecot-pop3d python3 netbase strace
 )
 
 missing=()

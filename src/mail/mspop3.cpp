@@ -1,0 +1,98 @@
+// TmsCustomPOP: the POP3 commands and their replies.
+#include "mail/mspop3.h"
+
+#include "mail/agConst.h"
+
+namespace norva {
+
+TmsCustomPOP::TmsCustomPOP() {
+  ServiceName = "pop3";
+  DefaultPort = 110;
+}
+
+int TmsCustomPOP::GetReplyCode(const std::string& line) {
+  if (line.empty()) return 0;
+  if (line[0] == '+') return 1;
+  if (line[0] == '-') return -1;
+  return 0;
+}
+
+void TmsCustomPOP::CheckCredentials() {
+  if (UserName.empty()) RaiseSocketError(msgUserNameRequired);
+  if (Password.empty()) RaiseSocketError(msgPasswordRequired);
+}
+
+void TmsCustomPOP::Open() {
+  CheckCredentials();
+  ResetState();
+  TmsMailBase::Open();
+}
+
+void TmsCustomPOP::ExpectPositive() {
+  if (ReadLine(LastReply) != 1) throw EServerError(LastReply);
+}
+
+void TmsCustomPOP::Login() {
+  ResetState();
+  try {
+    ConnectSocket();
+    ExpectPositive();  // the greeting
+    SendLine("USER " + UserName);
+    ExpectPositive();
+    SendLine("PASS " + Password);
+    ExpectPositive();
+    Stat();
+  } catch (const ESocketError&) {
+    // A refused USER or PASS leaves the connection to the caller; a broken one is closed.
+    Close();
+    throw;
+  }
+}
+
+void TmsCustomPOP::Logout() {
+  if (!IsOpen()) return;
+  SendLine("QUIT");
+  ExpectPositive();
+}
+
+void TmsCustomPOP::Stat() {
+  SendLine("STAT");
+  ExpectPositive();
+  std::string rest = LastReply.size() > 4 ? LastReply.substr(4) : std::string();
+  size_t blank = rest.find(' ');
+  if (blank == std::string::npos) return;  // no figures: both keep their values
+  int32_t count = StrToInt(rest.substr(0, blank));
+  rest.erase(0, blank + 1);
+  MailboxSize = StrToInt(rest.substr(0, rest.find(' ')));
+  MessageCount = count;
+}
+
+int32_t TmsCustomPOP::ListedSize() const {
+  std::string rest = LastReply.size() > 4 ? LastReply.substr(4) : std::string();
+  size_t blank = rest.find(' ');
+  return StrToIntDef(blank == std::string::npos ? rest : rest.substr(blank + 1), 0);
+}
+
+void TmsCustomPOP::Retrieve(int32_t num) {
+  const std::string number = std::to_string(int64_t(num) + 1);
+  SendLine("LIST " + number);
+  ExpectPositive();
+  const int32_t expected = ListedSize();
+  if (OnRetrieving) OnRetrieving(*this, num);
+  SendLine("RETR " + number);
+  ExpectPositive();
+  TMemoryStream stream;
+  ReceiveData(expected, stream);
+  SaveMessage(num, stream);
+  if (OnRetrieved) OnRetrieved(*this, num);
+}
+
+void TmsCustomPOP::Delete(int32_t num) {
+  if (OnDeleting) OnDeleting(*this, num);
+  SendLine("DELE " + std::to_string(int64_t(num) + 1));
+  std::string reply;
+  ReadLine(reply);  // a refusal does not stop the caller
+  LastReply = reply;
+}
+
+}  // namespace norva

@@ -1,0 +1,46 @@
+// TmsCustomPOP: the POP3 session: USER/PASS login, STAT, LIST and RETR, DELE, QUIT.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "mail/msmb.h"
+
+namespace norva {
+
+using TmsNumNotifyEvent = std::function<void(TObject& sender, int32_t num)>;
+
+// Messages are addressed by a 0-based Num; on the wire the number is Num + 1.
+class TmsCustomPOP : public TmsMailBase {
+ public:
+  TmsCustomPOP();
+
+  std::string UserName;
+  std::string Password;
+  int32_t MessageCount = -1;
+  int32_t MailboxSize = -1;
+  TmsNumNotifyEvent OnRetrieving, OnRetrieved, OnDeleting;
+
+  // "+" gives 1, "-" gives -1, anything else (and an empty line) 0.
+  int GetReplyCode(const std::string& line) override;
+  void Open() override;
+  void Login() override;
+  void Logout() override;
+  virtual void CheckCredentials();
+  // Receives each retrieved message as received: dot-stuffed, with its final "." line.
+  virtual void SaveMessage(int32_t num, TMemoryStream& stream) = 0;
+
+  void Stat();
+  void Retrieve(int32_t num);
+  // Sends "DELE"; a negative reply is not an error.
+  void Delete(int32_t num);
+
+ protected:
+  // Reads one reply line; raises EServerError with it unless it is positive.
+  void ExpectPositive();
+  // The size in a "LIST" reply: the number after the first blank of the text, 0 if none.
+  int32_t ListedSize() const;
+};
+
+}  // namespace norva

@@ -1,0 +1,243 @@
+// TmsRemotePOP against a real Dovecot POP3 server on loopback, started by the pop3_server CTest
+// fixture (tests/interop/pop3_fixture.sh), which writes the server's settings to a file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+
+#include "mail/mspop3cl.h"
+#include "store/Pump.h"
+#include "support/TempDir.h"
+
+namespace norva {
+namespace {
+namespace fs = std::filesystem;
+using testing::ReadFile;
+
+std::map<std::string, std::string> ReadSettings() {
+  std::map<std::string, std::string> settings;
+  const char* path = std::getenv("NORVA_POP3_SETTINGS");  // to run the binary by hand
+  std::ifstream in(path ? path : NORVA_POP3_SETTINGS);
+  for (std::string line; std::getline(in, line);) {
+    if (auto eq = line.find('='); eq != std::string::npos)
+      settings[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return settings;
+}
+
+// A string field of one manifest line (JSON from fill-mailbox.py); nullopt for null.
+std::optional<std::string> JsonString(const std::string& json, const std::string& key) {
+  size_t p = json.find("\"" + key + "\": ");
+  if (p == std::string::npos || json[p += key.size() + 4] != '"') return std::nullopt;
+  std::string out;
+  for (++p; p < json.size() && json[p] != '"'; ++p) {
+    if (json[p] == '\\')
+      out += json[++p] == 't' ? '\t' : json[p];  // \t, \" and \\ occur here
+    else
+      out += json[p];
+  }
+  return out;
+}
+
+struct Stored {
+  std::string crlf;     // the file with CRLF line ends: what POP3 serves
+  TStringList headers;  // lines before the first empty one
+};
+
+// The Maildir's messages in Dovecot's numbering, which follows the file names here.
+std::vector<Stored> ReadMaildir(const std::string& maildir) {
+  std::vector<fs::path> files;
+  for (const char* sub : {"cur", "new"})
+    for (const auto& entry : fs::directory_iterator(fs::path(maildir) / sub))
+      files.push_back(entry.path());
+  std::sort(files.begin(), files.end(),
+            [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
+  std::vector<Stored> out;
+  for (const auto& file : files) {
+    Stored m;
+    bool inHeader = true;
+    for (const std::string& line : SplitLines(ReadFile(file))) {
+      m.crlf += line + "\r\n";
+      if (line.empty()) inHeader = false;
+      if (inHeader) m.headers.push_back(line);
+    }
+    out.push_back(std::move(m));
+  }
+  return out;
+}
+
+// The message in a RETR data block: the final "." line removed, leading dots unstuffed.
+std::string Unstuff(const std::string& block) {
+  std::string out;
+  for (size_t pos = 0, end; pos < block.size(); pos = end) {
+    end = block.find("\r\n", pos);
+    end = end == std::string::npos ? block.size() : end + 2;
+    std::string_view line(block.data() + pos, end - pos);
+    if (line == ".\r\n") break;
+    out += line.substr(line.starts_with('.') ? 1 : 0);
+  }
+  return out;
+}
+
+// The header's value with its folding line breaks removed.
+std::string Unfolded(const TStringList& headers, const std::string& name) {
+  std::string value;
+  for (size_t i = 0; i < headers.size(); ++i) {
+    if (!headers[i].starts_with(name + ": ")) continue;
+    value = headers[i].substr(name.size() + 2);
+    while (++i < headers.size() && (headers[i][0] == ' ' || headers[i][0] == '\t'))
+      value += headers[i];
+    break;
+  }
+  return value;
+}
+
+class Pop3Interop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settings_ = ReadSettings();
+    if (settings_.count("POP3_SKIP")) GTEST_SKIP() << settings_["POP3_SKIP"];
+    if (!settings_.count("POP3_PORT")) GTEST_SKIP() << "no server: run through ctest";
+    SetMessagePump({});
+    pop_.Server = "127.0.0.1:" + settings_["POP3_PORT"];
+    pop_.UserName = settings_["POP3_USER"];
+    pop_.Password = settings_["POP3_PASS"];
+    pop_.SetTimeOut(10);
+    pop_.SetWinsockLoaded(true);
+  }
+  void TearDown() override {
+    if (pop_.IsOpen()) pop_.Close();
+  }
+  // UpdateInfo logs in and out by itself.
+  int32_t Walk() {
+    pop_.UpdateInfo();
+    EXPECT_FALSE(pop_.IsOpen());
+    return pop_.MessageInfo.Count();
+  }
+
+  std::map<std::string, std::string> settings_;
+  TmsRemotePOP pop_;
+};
+
+class Pop3Walk : public Pop3Interop, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Pop3Walk, UpdateInfoListsEverySizeAndHeaderBlock) {
+  pop_.Blocking = GetParam();
+  int32_t events = 0;
+  pop_.OnNextInfoUpdated = [&](TObject&, int32_t) { ++events; };
+  const int32_t count = Walk();
+  const auto stored = ReadMaildir(settings_["POP3_MAILDIR"]);
+  ASSERT_EQ(count, int32_t(stored.size()));
+  EXPECT_EQ(pop_.MessageCount, count);
+  EXPECT_EQ(events, count);
+  for (int32_t i = 0; i < count; ++i) {
+    EXPECT_EQ(pop_.MessageInfo.Items(i).Size, int32_t(stored[i].crlf.size())) << "message " << i;
+    EXPECT_EQ(pop_.MessageInfo.Items(i).Headers, stored[i].headers) << "message " << i;
+  }
+  // The generated messages come first, in manifest order.
+  std::ifstream manifest(settings_["POP3_MANIFEST"]);
+  int32_t i = 0;
+  for (std::string line; std::getline(manifest, line) && i < count; ++i) {
+    const TStringList& headers = pop_.MessageInfo.Items(i).Headers;
+    EXPECT_EQ(pop_.MessageInfo.Items(i).Size,
+              std::stoi(line.substr(line.find("\"pop3_size\": ") + 13)));
+    auto id = JsonString(line, "message_id");
+    EXPECT_EQ(std::count(headers.begin(), headers.end(), "Message-ID: " + id.value_or("")),
+              id ? 1 : 0);
+    if (line.find("\"encoded_subject\": false") != std::string::npos) {
+      EXPECT_EQ(Unfolded(headers, "Subject"), JsonString(line, "subject")) << "message " << i;
+    }
+  }
+  EXPECT_EQ(i, std::stoi(settings_["POP3_COUNT"]));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, Pop3Walk, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Blocking" : "NonBlocking"; });
+
+TEST_F(Pop3Interop, RetrieveGivesTheStoredBytesToTheHandlerOrAFile) {
+  std::string block;
+  int32_t handed = -1;
+  pop_.OnUserMessageSave = [&](TObject&, int32_t num, TMemoryStream& contents) {
+    handed = num;
+    block = contents.Bytes();
+  };
+  ASSERT_GT(Walk(), 2);
+  const auto stored = ReadMaildir(settings_["POP3_MAILDIR"]);
+  pop_.Connect();
+  for (int32_t num : {0, 2}) {  // a plain message and one with attachments
+    pop_.Retrieve(num);
+    EXPECT_EQ(handed, num);
+    EXPECT_TRUE(block.ends_with("\r\n.\r\n"));
+    EXPECT_EQ(Unstuff(block), stored[num].crlf) << "message " << num;
+  }
+  testing::TempDir dir;
+  pop_.OnUserMessageSave = nullptr;
+  pop_.SetMessageDirectory(dir.Path());
+  pop_.Retrieve(2);
+  std::vector<fs::path> saved(fs::directory_iterator(dir.Path()), fs::directory_iterator());
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_TRUE(saved[0].filename().string().starts_with("msg_")) << saved[0];
+  EXPECT_EQ(ReadFile(saved[0]), block);
+}
+
+TEST_F(Pop3Interop, DotLinesRoundTripAndDeleteRemovesTheRightMessage) {
+  // Appended after the generated messages, so deleting it leaves them as they were.
+  const std::string message =
+      "From: Dots <dots@test.example>\nSubject: Dot lines\nMessage-ID: <dots@test.example>\n\n"
+      ".\n..\n.leading dot\n" +
+      std::string(1500, 'x') + "\nlast\n.\n";
+  const std::string maildir = settings_["POP3_MAILDIR"];
+  const std::string tmp = maildir + "/tmp/1800000000.M0Pdots.norva";
+  testing::WriteFile(tmp, message);
+  struct stat owner {};
+  ASSERT_EQ(::stat(maildir.c_str(), &owner), 0);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(tmp.c_str(), owner.st_uid, owner.st_gid), 0);
+  }
+  fs::rename(tmp, maildir + "/new/1800000000.M0Pdots.norva");
+
+  std::string block;
+  pop_.OnUserMessageSave = [&](TObject&, int32_t, TMemoryStream& contents) {
+    block = contents.Bytes();
+  };
+  const int32_t count = Walk();
+  ASSERT_GT(count, 1);
+  const int32_t last = count - 1;
+  EXPECT_EQ(Unfolded(pop_.MessageInfo.Items(last).Headers, "Subject"), "Dot lines");
+  pop_.Connect();
+  pop_.Retrieve(last);
+  EXPECT_NE(block.find("\r\n..\r\n...\r\n..leading dot\r\n"), std::string::npos)
+      << "not dot-stuffed";
+  EXPECT_EQ(Unstuff(block), ReadMaildir(maildir)[last].crlf);
+
+  std::vector<TStringList> before;
+  for (int32_t i = 0; i < last; ++i) before.push_back(pop_.MessageInfo.Items(i).Headers);
+  pop_.Delete(last);
+  EXPECT_TRUE(pop_.LastReply.starts_with("+OK")) << pop_.LastReply;
+  pop_.Disconnect();
+  ASSERT_EQ(Walk(), count - 1);
+  for (int32_t i = 0; i < last; ++i) EXPECT_EQ(pop_.MessageInfo.Items(i).Headers, before[i]);
+  EXPECT_EQ(ReadMaildir(maildir).size(), size_t(count - 1));
+}
+
+TEST_F(Pop3Interop, WrongPasswordRaisesTheServerReplyAndARetryLogsIn) {
+  pop_.Password = "wrong";
+  try {
+    pop_.Connect();
+    FAIL() << "logged in with a wrong password";
+  } catch (const EServerError& e) {
+    EXPECT_STREQ(e.what(), "-ERR [AUTH] Authentication failed.");
+  }
+  pop_.Disconnect();  // a refused login leaves the connection open
+  pop_.Password = settings_["POP3_PASS"];
+  EXPECT_EQ(Walk(), int32_t(ReadMaildir(settings_["POP3_MAILDIR"]).size()));
+}
+
+}  // namespace
+}  // namespace norva

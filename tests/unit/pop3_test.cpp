@@ -1,0 +1,517 @@
+// The POP3 client against a fake server on loopback: reply parsing, the line transport's limits
+// and failures (in both socket modes), time-out and cancellation, and the message directory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mail/mspop3cl.h"
+#include "store/Pump.h"
+#include "support/FakePeer.h"
+#include "support/TempDir.h"
+
+namespace norva {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ClosedPort;
+using testing::FakePop3;
+using testing::PeerConnection;
+using Lines = std::vector<std::string>;
+
+const Lines kLogin = {"USER user", "PASS secret", "STAT"};
+
+Lines Concat(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The exception of type E that f raises; a failure when it raises nothing.
+template <class E, class F>
+std::optional<E> Raised(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e;
+  }
+  ADD_FAILURE() << "nothing was raised";
+  return std::nullopt;
+}
+
+// A socket error that f raises, as its code, ": " and its message.
+template <class F>
+std::string SocketFailure(F&& f) {
+  auto e = Raised<ESocketError>(f);
+  return e ? std::to_string(e->Code) + ": " + e->what() : "";
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// Parameter: the socket's Blocking mode.
+class Pop3Test : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    pop.UserName = "user";
+    pop.Password = "secret";
+    pop.Blocking = GetParam();
+    pop.SetTimeOut(10);  // a fault makes a test fail, never hang
+    pop.SetWinsockLoaded(true);
+    pop.OnError = [this](TObject&, std::string& msg) {
+      errors.push_back(msg);
+      if (rewrite) msg = "rewritten";
+    };
+    SetMessagePump([this] { ++pumps; });
+  }
+  void TearDown() override { SetMessagePump(nullptr); }
+
+  TmsRemotePOP pop;
+  Lines errors;          // what OnError saw
+  bool rewrite = false;  // OnError replaces the message
+  int pumps = 0;
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, Pop3Test, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Blocking" : "NonBlocking"; });
+
+// A client created while another is in a session leaves that session working.
+TEST_P(Pop3Test, ANewClientDoesNotDisturbARunningSession) {
+  FakePop3 box({"a\r\n"});
+  pop.Server = box.Address();
+  pop.Connect();
+  { TmsRemotePOP other; }
+  EXPECT_TRUE(pop.WinsockLoaded());
+  pop.Stat();
+  pop.Disconnect();
+  EXPECT_EQ(pop.MessageCount, 1);
+}
+
+// ---- replies ----
+
+TEST_P(Pop3Test, StatParsesCountAndSizeAndKeepsThemWhenAbsent) {
+  FakePop3 box({"a\r\n", "bb\r\n", "ccc\r\n"});
+  pop.Server = box.Address();
+  pop.Connect();
+  ASSERT_EQ(pop.MessageCount, 3);
+  ASSERT_EQ(pop.MailboxSize, 3 + 4 + 5);
+  struct {
+    std::string reply;
+    int count, size;
+  } rows[] = {
+      {"+OK 2 320\r\n", 2, 320},
+      {"+OK 5 640 octets\r\n", 5, 640},
+      {"+OK 6 960\r\r\n", 6, 960},  // every CR before the LF goes
+      {"+OK\r\n", 6, 960},          // no counts: the previous ones stay
+  };
+  for (const auto& row : rows) {
+    box.Reply("STAT", row.reply);
+    pop.Stat();
+    EXPECT_EQ(pop.MessageCount, row.count) << row.reply;
+    EXPECT_EQ(pop.MailboxSize, row.size) << row.reply;
+  }
+  for (std::string reply : {"+OK two 320\r\n", "+OK 2 lots\r\n"}) {
+    box.Reply("STAT", reply);
+    EXPECT_THROW(pop.Stat(), EConvertError) << reply;
+  }
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_P(Pop3Test, RepliesThatAreNotPositiveRaiseTheLineAndKeepTheConnection) {
+  struct {
+    std::string command, reply, message;
+  } rows[] = {
+      {"GREETING", "* ready\r\n", "* ready"},  // neither "+" nor "-"
+      {"GREETING", "\r\n", ""},
+      {"USER", "-ERR who?\r\n", "-ERR who?"},
+      {"PASS", "-ERR locked\r\n", "-ERR locked"},
+      {"STAT", " +OK 1 2\r\n", " +OK 1 2"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.command + " " + row.reply);
+    FakePop3 box({});
+    box.Reply(row.command, row.reply);
+    pop.Server = box.Address();
+    auto e = Raised<EServerError>([&] { pop.Connect(); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(std::string(e->what()), row.message);
+    EXPECT_TRUE(pop.IsOpen());
+    pop.Close();
+  }
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_P(Pop3Test, RepliesArrivingInOneWriteAreReadOneByOne) {
+  FakePop3 box({"x\r\n"});
+  box.On("USER", [](PeerConnection& c, const std::string&) { c.Send("+OK\r\n+OK early\r\n"); });
+  box.On("PASS", [](PeerConnection&, const std::string&) {});
+  pop.Server = box.Address();
+  pop.Connect();
+  EXPECT_EQ(pop.MessageCount, 1);
+  EXPECT_EQ(box.Commands(), kLogin);
+}
+
+// ---- retrieving and deleting ----
+
+const std::string kDotted = "Subject: dots\r\n\r\n.starts with a dot\r\n..two\r\nend\r\n";
+const std::string kDottedOnWire =
+    "Subject: dots\r\n\r\n..starts with a dot\r\n...two\r\nend\r\n.\r\n";
+
+TEST_P(Pop3Test, RetrieveHandsOverTheBlockAsReceivedEvenWhenSplitIntoSingleBytes) {
+  Lines events;
+  auto log = [&](const char* what) {
+    return [&events, what](TObject&, int32_t n) { events.push_back(what + std::to_string(n)); };
+  };
+  pop.OnRetrieving = log("retrieving ");
+  pop.OnRetrieved = log("retrieved ");
+  pop.OnUserMessageSave = [&](TObject&, int32_t n, TMemoryStream& s) {
+    events.push_back("save " + std::to_string(n));
+    EXPECT_EQ(s.Bytes(), kDottedOnWire);
+  };
+  for (size_t chunk : {0, 1}) {
+    SCOPED_TRACE(chunk);
+    FakePop3 box({kDotted, "other\r\n"});
+    box.SetPacing(chunk, 1ms);
+    pop.Server = box.Address();
+    events.clear();
+    pumps = 0;
+    pop.Connect();
+    pop.Retrieve(0);
+    pop.Disconnect();
+    EXPECT_EQ(events, (Lines{"retrieving 0", "save 0", "retrieved 0"}));
+    EXPECT_EQ(box.Commands(), Concat(kLogin, {"LIST 1", "RETR 1", "QUIT"}));
+    EXPECT_EQ(pumps > 0, !GetParam()) << "only non-blocking waits pump messages";
+  }
+}
+
+// A LIST size that is not a number counts as unknown: size 0, progress without a percentage.
+TEST_P(Pop3Test, ListSizesThatAreNotNumbers) {
+  FakePop3 box({kDotted});
+  pop.Server = box.Address();
+  pop.Connect();
+  std::vector<int> percs;
+  pop.OnProgress = [&](TObject&, int32_t perc, int32_t) { percs.push_back(perc); };
+  pop.OnUserMessageSave = [](TObject&, int32_t, TMemoryStream&) {};
+  for (std::string size : {"1234", "big"}) {
+    box.Reply("LIST", "+OK 1 " + size + "\r\n");
+    TmsRemoteInfoItem item;
+    pop.FetchItemInfo(0, item);
+    EXPECT_EQ(item.Size, size == "big" ? 0 : 1234);
+    percs.clear();
+    pop.Retrieve(0);
+    ASSERT_FALSE(percs.empty());
+    size_t unknown = std::count(percs.begin(), percs.end(), -1);
+    EXPECT_EQ(unknown, size == "big" ? percs.size() : 0) << size;
+  }
+}
+
+TEST_P(Pop3Test, WithoutASaveHandlerTheMessageGoesToMessageDirectory) {
+  testing::TempDir dir;
+  FakePop3 box({"1\r\n", "2\r\n", "3\r\n", "4\r\n", kDotted});
+  pop.Server = box.Address();
+  pop.SetMessageDirectory(dir.Path());
+  pop.Connect();
+  pop.Retrieve(4);
+  EXPECT_EQ(testing::ReadFile(dir.File("msg_4.eml")), kDottedOnWire);
+  EXPECT_EQ(box.Commands(), Concat(kLogin, {"LIST 5", "RETR 5"}));
+}
+
+TEST_P(Pop3Test, ANegativeDeleteDoesNotStopTheCaller) {
+  FakePop3 box({"1\r\n", "2\r\n", "3\r\n"});
+  box.Reply("DELE", "-ERR message 3 already deleted\r\n");
+  pop.Server = box.Address();
+  std::vector<int> deleting;
+  pop.OnDeleting = [&](TObject&, int32_t n) { deleting.push_back(n); };
+  pop.Connect();
+  EXPECT_NO_THROW(pop.Delete(2));
+  pop.Disconnect();
+  EXPECT_EQ(deleting, std::vector<int>{2});
+  EXPECT_EQ(box.Commands(), Concat(kLogin, {"DELE 3", "QUIT"}));
+}
+
+// ---- the message directory ----
+
+TEST_P(Pop3Test, UpdateInfoReadsEveryMessageInOrder) {
+  const Lines texts = {"From: a\r\nSubject: one\r\n\r\nbody of one\r\nmore body\r\n",
+                       "From: b\r\nSubject: two\r\n folded\r\n\r\n.dotted body\r\n",
+                       "\r\nno headers at all\r\n"};
+  FakePop3 box(texts), empty({});
+  Lines events;
+  pop.OnUpdatingInfo = [&](TObject&) { events.push_back("updating"); };
+  pop.OnNextInfoUpdated = [&](TObject&, int32_t n) {
+    events.push_back(std::to_string(n) + " of " + std::to_string(pop.MessageInfo.Count()));
+  };
+  pop.OnInfoUpdated = [&](TObject&) { events.push_back(pop.IsOpen() ? "open" : "updated"); };
+  pop.Server = box.Address();
+  pop.UpdateInfo();
+  EXPECT_EQ(events, (Lines{"updating", "0 of 1", "1 of 2", "2 of 3", "updated"}));
+  EXPECT_EQ(box.Commands(), Concat(kLogin, {"LIST 1", "TOP 1 1", "LIST 2", "TOP 2 1", "LIST 3",
+                                            "TOP 3 1", "QUIT"}));
+  ASSERT_EQ(pop.MessageInfo.Count(), 3);
+  const Lines headers[] = {{"From: a", "Subject: one"}, {"From: b", "Subject: two", " folded"}, {}};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(pop.MessageInfo.Items(i).Headers, headers[i]);
+    EXPECT_EQ(pop.MessageInfo.Items(i).Size, int(texts[size_t(i)].size()));
+  }
+  // An empty mailbox: straight to QUIT, and the old entries are gone.
+  pop.Server = empty.Address();
+  events.clear();
+  pop.UpdateInfo();
+  EXPECT_EQ(events, (Lines{"updating", "updated"}));
+  EXPECT_EQ(pop.MessageInfo.Count(), 0);
+  EXPECT_EQ(empty.Commands(), Concat(kLogin, {"QUIT"}));
+}
+
+// Blocks without an empty line: the terminating "." line is not a header line.
+TEST_P(Pop3Test, TopBlocksWithoutAnEmptyLine) {
+  FakePop3 box({"From: a\r\n\r\nbody\r\n"});
+  pop.Server = box.Address();
+  pop.Connect();
+  for (std::string block : {".\r\n", "From: only headers\r\n.\r\n"}) {
+    box.Reply("TOP", "+OK\r\n" + block);
+    TmsRemoteInfoItem item;
+    pop.FetchItemInfo(0, item);
+    EXPECT_EQ(item.Headers, block == ".\r\n" ? Lines{} : Lines{"From: only headers"});
+  }
+}
+
+TEST_P(Pop3Test, UpdateInfoFailingAtTheSecondMessageKeepsTheFirstAndTheSession) {
+  FakePop3 box({"From: a\r\n\r\nx\r\n", "From: b\r\n\r\ny\r\n", "From: c\r\n\r\nz\r\n"});
+  box.On("LIST", [](PeerConnection& c, const std::string& arg) {
+    c.Send(arg == "2" ? "-ERR gone\r\n" : "+OK " + arg + " 14\r\n");
+  });
+  pop.Server = box.Address();
+  Lines events;
+  pop.OnNextInfoUpdated = [&](TObject&, int32_t n) {
+    events.push_back("next " + std::to_string(n));
+  };
+  pop.OnInfoUpdated = [&](TObject&) { events.push_back("updated"); };
+  auto e = Raised<EServerError>([&] { pop.UpdateInfo(); });
+  ASSERT_TRUE(e);
+  EXPECT_STREQ(e->what(), "-ERR gone");
+  EXPECT_EQ(events, Lines{"next 0"});
+  EXPECT_EQ(pop.MessageInfo.Count(), 1);
+  EXPECT_TRUE(pop.IsOpen());
+  EXPECT_EQ(box.Commands(), Concat(kLogin, {"LIST 1", "TOP 1 1", "LIST 2"}));
+}
+
+// ---- credentials and commands ----
+
+TEST_P(Pop3Test, EmptyCredentialsAreRefusedBeforeConnecting) {
+  FakePop3 box({});
+  pop.Server = box.Address();
+  struct {
+    std::string user, password, message;
+    int code;
+  } rows[] = {
+      {"", "secret", "UserName property is required", 57103},
+      {"user", "", "Password property is required", 57104},
+  };
+  for (const auto& row : rows) {
+    errors.clear();
+    pop.UserName = row.user;
+    pop.Password = row.password;
+    EXPECT_EQ(SocketFailure([&] { pop.Connect(); }), std::to_string(row.code) + ": " + row.message);
+    EXPECT_EQ(errors, Lines{row.message});
+    EXPECT_FALSE(pop.IsOpen());
+  }
+  EXPECT_EQ(box.Peer().Connections(), 0);
+}
+
+TEST_P(Pop3Test, ACommandWithALineBreakIsNotSent) {
+  struct {
+    std::string user, password;
+    Lines sent;
+  } rows[] = {
+      {"user\r\nDELE 1", "secret", {}},
+      {"user", "sec\nDELE 1", {"USER user"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.user + "/" + row.password);
+    FakePop3 box({"x\r\n"});
+    pop.Server = box.Address();
+    pop.UserName = row.user;
+    pop.Password = row.password;
+    EXPECT_EQ(SocketFailure([&] { pop.Connect(); }), "57007: Command contains a line break");
+    EXPECT_FALSE(pop.IsOpen());
+    // A second session in order: the server has read everything of the first one.
+    pop.UserName = "user";
+    pop.Password = "secret";
+    pop.Connect();
+    pop.Close();
+    EXPECT_EQ(box.Commands(), Concat(row.sent, kLogin));
+  }
+}
+
+// ---- transport limits and failures ----
+
+TEST_P(Pop3Test, ReplyLinesUpTo1024BytesWithTheLineEnd) {
+  FakePop3 box({"x\r\n"});
+  pop.Server = box.Address();
+  pop.Connect();
+  box.Reply("STAT", "+OK " + std::string(1018, 'x') + "\r\n");  // 1024 bytes with CR LF
+  pop.Stat();
+  EXPECT_EQ(pop.LastReply, "+OK " + std::string(1018, 'x'));
+  for (std::string reply : {"+OK " + std::string(1019, 'x') + "\r\n", std::string(5000, 'x')}) {
+    box.On("LIST", [reply](PeerConnection& c, const std::string&) {
+      c.Send(reply);
+      c.Stall();
+    });
+    pop.Connect();  // a new session after the first error
+    EXPECT_EQ(SocketFailure([&] { pop.Retrieve(0); }), "57006: Reply line longer than 1024 bytes");
+    EXPECT_FALSE(pop.IsOpen());
+  }
+}
+
+TEST_P(Pop3Test, APeerClosingEarlyIsAnError) {
+  auto closeAfter = [](std::string bytes) {
+    return [bytes](PeerConnection& c, const std::string&) {
+      c.Send(bytes);
+      c.Close();
+    };
+  };
+  struct {
+    std::string command, bytes;
+    bool inLogin;
+  } rows[] = {
+      {"GREETING", "+OK hel", true},
+      {"USER", "", true},
+      {"STAT", "", false},
+      {"RETR", "+OK\r\nSubject: cut\r\n\r\nhalf a bo", false},
+      {"RETR", "+OK\r\nSubject: cut\r\n.\r", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.command + " " + row.bytes);
+    FakePop3 box({"x\r\n"});
+    box.On(row.command, closeAfter(row.bytes));
+    pop.Server = box.Address();
+    pop.OnUserMessageSave = [](TObject&, int32_t, TMemoryStream&) { ADD_FAILURE() << "saved"; };
+    errors.clear();
+    EXPECT_EQ(SocketFailure([&] {
+                pop.Connect();
+                if (row.command == "STAT") pop.Stat();
+                if (row.command == "RETR") pop.Retrieve(0);
+              }),
+              "57009: Connection closed by the server");
+    EXPECT_EQ(errors, Lines{"Connection closed by the server"});
+    if (row.inLogin) {
+      EXPECT_FALSE(pop.IsOpen()) << "a socket error in Login closes";
+    }
+    pop.Close();
+  }
+}
+
+TEST_P(Pop3Test, AResetClosesTheSocketAfterOnError) {
+  FakePop3 box({});
+  pop.Server = box.Address();
+  pop.Connect();
+  box.On("STAT", [](PeerConnection& c, const std::string&) { c.Reset(); });
+  bool openInHandler = false;
+  pop.OnError = [&](TObject&, std::string& msg) {
+    openInHandler = pop.IsOpen();
+    msg = "<" + msg + ">";
+  };
+  EXPECT_EQ(SocketFailure([&] { pop.Stat(); }), "10054: <[10054] Connection reset by peer>");
+  EXPECT_TRUE(openInHandler);
+  EXPECT_FALSE(pop.IsOpen());
+}
+
+TEST_P(Pop3Test, ARefusedConnectionEndsAtOnce) {
+  ClosedPort port;
+  pop.Server = "127.0.0.1:" + std::to_string(port.Port());
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SocketFailure([&] { pop.Connect(); }), "10061: [10061] Connection refused");
+  EXPECT_LT(Seconds(start), 5.0);
+  EXPECT_FALSE(pop.IsOpen());
+}
+
+TEST_P(Pop3Test, ServerNamesAndPorts) {
+  FakePop3 box({"x\r\n"});
+  pop.Server = "localhost:" + std::to_string(box.Port());
+  pop.Connect();
+  pop.Disconnect();
+  // No port in Server and a service the system does not know: DefaultPort, without blocking.
+  pop.Server = "127.0.0.1";
+  pop.ServiceName = "norva-no-such-service";
+  pop.DefaultPort = box.Port();
+  if (GetParam()) {
+    EXPECT_THROW(pop.Connect(), ESocketError);
+  } else {
+    pop.Connect();
+    pop.Disconnect();
+  }
+  EXPECT_EQ(box.Peer().Connections(), GetParam() ? 1 : 2);
+}
+
+// ---- time-out and cancellation ----
+
+TEST_P(Pop3Test, AStallingPeerTimesOut) {
+  for (std::string command : {"GREETING", "RETR"}) {
+    SCOPED_TRACE(command);
+    FakePop3 box({"x\r\n"});
+    box.On(command, [](PeerConnection& c, const std::string& arg) {
+      if (!arg.empty()) c.Send("+OK\r\nSubject: slow\r\n");
+      c.Stall(5s);
+    });
+    pop.Server = box.Address();
+    pop.SetTimeOut(1);
+    rewrite = true;
+    errors.clear();
+    auto start = std::chrono::steady_clock::now();
+    auto e = Raised<ETimedOutError>([&] {
+      pop.Connect();
+      pop.Retrieve(0);
+    });
+    ASSERT_TRUE(e);
+    EXPECT_STREQ(e->what(), "Operation timed out");
+    EXPECT_EQ(errors, Lines{"Operation timed out"});
+    EXPECT_LT(Seconds(start), 4.0);
+    EXPECT_FALSE(pop.IsOpen());
+  }
+}
+
+TEST_P(Pop3Test, CancelEndsAWaitWithCanceledError) {
+  enum Stage { kGreeting, kStat, kEndlessData };
+  for (Stage stage : {kGreeting, kStat, kEndlessData}) {
+    SCOPED_TRACE(stage);
+    // Only the endless block reports progress, so only it can be canceled in blocking mode.
+    if (GetParam() && stage != kEndlessData) continue;
+    FakePop3 box({"x\r\n"});
+    auto stall = [](PeerConnection& c, const std::string&) { c.Stall(); };
+    if (stage == kGreeting) box.On("GREETING", stall);
+    if (stage == kStat) box.On("STAT", stall);
+    box.On("RETR", [](PeerConnection& c, const std::string&) {
+      c.Send("+OK\r\n");
+      c.SendForever("an endless line of data\r\n");
+    });
+    pop.Server = box.Address();
+    int progress = 0, canceled = 0;
+    pop.OnCancel = [&](TObject&) { ++canceled; };
+    pop.OnProgress = [&](TObject&, int32_t, int32_t) {
+      if (++progress == 20) pop.Cancel();
+    };
+    pop.SetTimeOut(3);
+    rewrite = true;
+    SetMessagePump([&] {
+      if (stage == kGreeting ? ++pumps == 3 : stage == kStat && box.Commands().size() == 3) {
+        pop.Cancel();
+      }
+    });
+    errors.clear();
+    auto e = Raised<ECanceledError>([&] {
+      pop.Connect();
+      pop.Retrieve(0);
+    });
+    ASSERT_TRUE(e);
+    EXPECT_STREQ(e->what(), "Operation has been canceled");
+    EXPECT_EQ(errors, Lines{"Operation has been canceled"});
+    EXPECT_EQ(canceled, 1);
+    EXPECT_FALSE(pop.IsOpen());
+  }
+}
+
+}  // namespace
+}  // namespace norva
