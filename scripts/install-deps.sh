@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   g++ cmake ninja-build pkg-config git
-  # core libraries
-  libssl-dev
+  # core libraries; JSON for norva-cli's message formats
+  libssl-dev nlohmann-json3-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libsqlite3-dev
   # content types of attachment extensions (/etc/mime.types)
@@ -15,6 +15,8 @@ packages=(
   # POP3 interop tests and benchmark: a loopback Dovecot server, the mailbox generator and the
   # poplib baseline (python3), service names (/etc/services), receive-call counts (strace)
   dovecot-pop3d python3 netbase strace
+  # SMTP interop tests: the loopback SMTP sink
+  python3-aiosmtpd
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/MessageCommand.h"
 #include "cli/QdbCommand.h"
 
 namespace {
@@ -15,17 +16,23 @@ const char kHelp[] =
     "  qdb dump FILE        list a record-store file's admin entries and items\n"
     "  qdb get FILE KEY     write an item's bytes to standard output\n"
     "  qdb put FILE KEY     store standard input as an item (replacing one with that key)\n"
+    "  decode FILE          decode a raw message and print it as JSON\n"
+    "  encode FILE.json     encode a message given as JSON and print the raw message\n"
     "  help                 show this text\n";
 }
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
-    std::cout << kHelp;
+    std::cout << kHelp << "\n" << norva::cli::kMessageJsonHelp;
     return args.empty() ? 2 : 0;
   }
   if (args[0] == "qdb")
     return norva::cli::QdbCommand({args.begin() + 1, args.end()}, std::cin, std::cout, std::cerr);
+  if (args[0] == "decode")
+    return norva::cli::DecodeCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
+  if (args[0] == "encode")
+    return norva::cli::EncodeCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
   std::cerr << "norva-cli: unknown command '" << args[0] << "'\n" << kHelp;
   return 2;
 }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -131,6 +132,9 @@ void TagSocket::Open() {
   int fd = TagWinsock::Instance().Socket();
   if (fd < 0) RaiseSocketError(SocketCodeFromErrno(errno));
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);  // every wait polls, in both modes
+  // Commands are small writes answered one by one: do not hold them back for coalescing.
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   fd_ = fd;
   rx_.clear();
   rxPos_ = 0;
@@ -332,7 +336,8 @@ int TagSocket::ReadReply() {
     for (;;) {
       int next = ReadLine(line);
       LastReply = line;
-      if (next == code && line.find(' ') == 3) break;
+      // The last line has the code and a space, or the code alone.
+      if (next == code && (line.find(' ') == 3 || line.size() == 3)) break;
     }
   }
   return code;

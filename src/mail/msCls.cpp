@@ -1,13 +1,571 @@
-// Operations on header lines.
+// Operations on header lines, mail addresses, address and attachment lists.
 #include "mail/msCls.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <unordered_map>
 
 namespace norva {
+
+const char* const kAttEncodingNames[3] = {"7 bit", "Base64", "Quoted-Printable"};
+
+std::function<bool(TmsMailAddress& address)> TmsMailAddress::EditHook;
+
+namespace {
+
+constexpr size_t kShort = TShortString::kCapacity;
+constexpr const char* kOctetStream = "application/octet-stream";
+
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+char UpChar(char c) {
+  return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+
+// ASCII upper case, like the letter-case-insensitive comparisons of the text.
+std::string Upper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = UpChar(c);
+  return result;
+}
+
+std::string Lower(std::string_view text) {
+  std::string result(text);
+  for (char& c : result)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return result;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (UpChar(text[i]) != UpChar(prefix[i])) return false;
+  return true;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
+std::string WithColon(std::string_view name) {
+  std::string result(name);
+  if (result.empty() || result.back() != ':') result += ':';
+  return result;
+}
+
+std::string Cut255(std::string text) {
+  if (text.size() > kShort) text.resize(kShort);
+  return text;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The "Q" text of an encoded word: "=XX" gives the byte XX; an "=" that is not followed by two
+// hexadecimal digits stays as it is, except a final "=" (a soft line break), which is dropped.
+std::string DecodeQ(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '=') {
+      out += text[i] == '_' ? ' ' : text[i];  // "_" stands for a space in a Q word
+      continue;
+    }
+    if (i + 1 == text.size()) break;  // soft line break
+    if (i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+      out += char(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += '=';
+    }
+  }
+  return out;
+}
+
+int Base64Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+// The "B" text of an encoded word; decoding stops at the first "=", other characters outside
+// the alphabet are skipped (a header lookup never fails).
+std::string DecodeB(std::string_view text) {
+  std::string out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    if (c == '=') break;
+    int v = Base64Value(c);
+    if (v < 0) continue;
+    bits = (bits << 6) | uint32_t(v);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out += char((bits >> count) & 0xFF);
+    }
+  }
+  return out;
+}
+
+// The decoded form of an encoded word's inner text: charset "?" letter "?" encoded text.
+std::string DecodeWord(std::string_view inner) {
+  size_t q1 = inner.find('?');
+  if (q1 == std::string_view::npos) return std::string();
+  std::string_view rest = inner.substr(q1 + 1);
+  size_t q2 = rest.find('?');
+  std::string_view letter = rest.substr(0, q2);
+  std::string_view encoded =
+      q2 == std::string_view::npos ? std::string_view() : rest.substr(q2 + 1);
+  if (EqualsNoCase(letter, "B")) return DecodeB(encoded);
+  if (EqualsNoCase(letter, "Q")) return DecodeQ(encoded);
+  return std::string(encoded);  // unknown encoding: the encoded text unchanged
+}
+
+// Marks each comma inside double quotes (as the byte 0xFF) so that splitting passes it over.
+void ProtectQuotedCommas(std::string& s) {
+  bool inside = false;
+  for (char& c : s) {
+    if (c == '"')
+      inside = !inside;
+    else if (c == ',' && inside)
+      c = char(0xFF);
+  }
+}
+
+// Adds the comma-separated items of s to list.
+void SplitItems(std::string s, TStringList& list) {
+  for (size_t comma; (comma = s.find(',')) != std::string::npos;) {
+    list.push_back(DecodeHeaderText(Trim(std::string_view(s).substr(0, comma))));
+    s.erase(0, comma + 1);
+  }
+  if (!s.empty()) list.push_back(Trim(DecodeHeaderText(Trim(s))));
+}
+
+// The extension-to-type table of /etc/mime.types, keys in lower case; read once.
+const std::unordered_map<std::string, std::string>& MimeTypes() {
+  static const std::unordered_map<std::string, std::string> table = [] {
+    std::unordered_map<std::string, std::string> map;
+    std::ifstream in("/etc/mime.types");
+    for (std::string line; std::getline(in, line);) {
+      if (size_t hash = line.find('#'); hash != std::string::npos) line.resize(hash);
+      std::vector<std::string> words;
+      size_t i = 0;
+      while (i < line.size()) {
+        while (i < line.size() && IsBlank(line[i])) ++i;
+        size_t start = i;
+        while (i < line.size() && !IsBlank(line[i])) ++i;
+        if (i > start) words.push_back(line.substr(start, i - start));
+      }
+      for (size_t w = 1; w < words.size(); ++w) map.emplace(Lower(words[w]), words[0]);
+    }
+    return map;
+  }();
+  return table;
+}
+
+// A time of "hh:nn" or "hh:nn:ss" (one or two digits per part) as a fraction of a day.
+bool ConvertTime(std::string_view text, TDateTime& result) {
+  int parts[3] = {0, 0, 0};
+  int count = 0;
+  size_t i = 0;
+  while (true) {
+    if (count == 3) return false;
+    size_t start = i;
+    int value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 2)
+      value = value * 10 + (text[i++] - '0');
+    if (i == start) return false;
+    parts[count++] = value;
+    if (i == text.size()) break;
+    if (text[i] != ':') return false;
+    ++i;
+  }
+  if (count < 2) return false;
+  return TryEncodeTime(parts[0], parts[1], parts[2], 0, result);
+}
+
+size_t FirstDigit(std::string_view s) {
+  for (size_t i = 0; i < s.size(); ++i)
+    if (s[i] >= '0' && s[i] <= '9') return i;
+  return std::string_view::npos;
+}
+
+// s without its first n bytes (all of them when n is past the end).
+std::string_view DropFront(std::string_view s, size_t n) {
+  return n >= s.size() ? std::string_view() : s.substr(n);
+}
+
+}  // namespace
+
+// ---- header operations ----
+
+std::string Trim(std::string_view text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+std::string GetFieldValue(const TStringList& lines, std::string_view name) {
+  if (lines.empty()) return std::string();
+  std::string field = WithColon(name);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!StartsWithNoCase(lines[i], field)) continue;
+    std::string value = Trim(std::string_view(lines[i]).substr(lines[i].find(':') + 1));
+    for (size_t k = i + 1; k < lines.size(); ++k) {
+      const std::string& next = lines[k];
+      if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;
+      value += ' ';
+      value += Trim(next);
+    }
+    std::string_view bare = std::string_view(field).substr(0, field.size() - 1);
+    if (EqualsNoCase(bare, "Content-Type") || EqualsNoCase(bare, "X-UIDL")) return value;
+    return DecodeHeaderText(value);
+  }
+  return std::string();
+}
+
+void GetFieldValues(const TStringList& lines, std::string_view name, TStringList& list) {
+  list.clear();
+  size_t i = 0;
+  while (i < lines.size()) {
+    if (!StartsWithNoCase(lines[i], name)) {
+      ++i;
+      continue;
+    }
+    size_t colon = lines[i].find(':');
+    if (colon == std::string::npos) break;
+    std::string s = lines[i].substr(colon + 1);
+    ProtectQuotedCommas(s);
+    SplitItems(std::move(s), list);
+    // A folded line (starting with a blank) or a line without a colon continues the field; any
+    // other line is scanned again. Commas inside quotes are protected on every line.
+    for (++i; i < lines.size(); ++i) {
+      const std::string& line = lines[i];
+      bool folded = !line.empty() && (line[0] == ' ' || line[0] == '\t');
+      if (!folded && line.find(':') != std::string::npos) break;
+      std::string more = line;
+      ProtectQuotedCommas(more);
+      SplitItems(std::move(more), list);
+    }
+  }
+  for (std::string& item : list) std::replace(item.begin(), item.end(), char(0xFF), ',');
+}
+
+void RemoveField(TStringList& lines, std::string_view name) {
+  if (lines.empty()) return;
+  std::string field = WithColon(name);
+  auto it = std::find_if(lines.begin(), lines.end(),
+                         [&](const std::string& line) { return StartsWithNoCase(line, field); });
+  if (it == lines.end()) return;
+  auto end = it + 1;
+  while (end != lines.end() && !end->empty() && ((*end)[0] == ' ' || (*end)[0] == '\t')) ++end;
+  lines.erase(it, end);
+}
 
 void TruncateAtBlankLine(TStringList& lines) {
   auto blank = std::find(lines.begin(), lines.end(), std::string());
   lines.erase(blank, lines.end());
+}
+
+std::string DecodeHeaderText(std::string_view text) {
+  std::string s(text.substr(0, kShort));
+  // Positions below are 0-based: st is the "=?", p the "?" of the closing "?=". The scan goes on
+  // after each decoded word, so decoded text is never decoded again.
+  for (size_t from = 0, st; (st = s.find("=?", from)) != std::string::npos;) {
+    size_t p = std::string::npos;
+    for (size_t k = st + 1; k + 1 < s.size(); ++k) {
+      if (k < 2 || s[k] != '?' || s[k + 1] != '=') continue;
+      if (s[k - 2] == '?' && (s[k - 1] == 'B' || s[k - 1] == 'Q')) continue;
+      p = k;
+      break;
+    }
+    if (p == std::string::npos) {
+      s.resize(st);
+      break;
+    }
+    std::string_view inner =
+        p >= st + 2 ? std::string_view(s).substr(st + 2, p - st - 2) : std::string_view();
+    const std::string word = DecodeWord(inner);
+    // White space between two encoded words goes; before plain text it stays.
+    std::string_view rest = DropFront(s, p + 2);
+    size_t blanks = rest.find_first_not_of(" \t");
+    if (blanks != std::string_view::npos && rest.substr(blanks).starts_with("=?"))
+      rest.remove_prefix(blanks);
+    std::string next = s.substr(0, st) + word + std::string(rest);
+    from = st + word.size();
+    s = Cut255(std::move(next));
+  }
+  return s;
+}
+
+std::string StripQuotes(std::string_view text) {
+  std::string s = Trim(text);
+  size_t begin = 0, end = s.size();
+  while (begin < end && s[begin] == '"') ++begin;
+  while (end > begin && s[end - 1] == '"') --end;
+  return s.substr(begin, end - begin);
+}
+
+std::string GetParameter(std::string_view paramName, std::string_view value) {
+  if (paramName.empty()) return std::string();
+  size_t p = Upper(value).find(Upper(paramName));
+  if (p == std::string::npos) return std::string();
+  std::string rest = Trim(DropFront(value, p + paramName.size() + 1));
+  std::string result;
+  if (!rest.empty() && rest[0] == '"') {
+    size_t close = rest.find('"', 1);
+    result = rest.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+  } else {
+    result = rest.substr(0, rest.find(' '));
+  }
+  if (!result.empty() && result.back() == ';') result.pop_back();
+  return Trim(result);
+}
+
+std::string GetMediaType(std::string_view value) {
+  return Trim(Cut255(std::string(value.substr(0, value.find_first_of(" ;")))));
+}
+
+std::string ExtractWord(std::string_view text, int n, bool firstOnly) {
+  std::string s(text);
+  for (int i = 0; i < n; ++i) {
+    size_t space = s.find(' ');
+    if (space == std::string::npos) return std::string();
+    s = Trim(std::string_view(s).substr(space + 1));
+  }
+  if (firstOnly) s = Trim(std::string_view(s).substr(0, s.find(' ')));
+  return Trim(s);
+}
+
+void ParseMailDate(std::string_view text, TDateTime& dateTime, std::string& zone) {
+  dateTime = 0;
+  zone.clear();
+  std::string s = Upper(StripQuotes(text));
+  if (s.empty()) return;
+  s = Trim(DropFront(s, std::min(FirstDigit(s), s.size())));
+  try {
+    // Day.
+    size_t space = s.find(' ');
+    int day = StrToInt(Trim(std::string_view(s).substr(0, space)));
+    s = Trim(DropFront(s, space == std::string::npos ? s.size() : space + 1));
+    // Month.
+    static const char* const kMonths[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                            "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    int month = 0;
+    for (int m = 0; m < 12 && month == 0; ++m)
+      if (s.find(kMonths[m]) != std::string::npos) month = m + 1;
+    if (month == 0) return;
+    s = Trim(DropFront(s, std::min(FirstDigit(s), s.size())));
+    // Year.
+    size_t delim = s.find_first_of(" ,");
+    std::string yearText = Trim(std::string_view(s).substr(0, delim));
+    if (!yearText.empty() && yearText.back() == ',') yearText.pop_back();
+    int year = StrToInt(yearText);
+    if (year >= 0 && year <= 50)
+      year += 2000;
+    else if (year >= 51 && year <= 99)
+      year += 1900;
+    s = Trim(DropFront(s, delim == std::string::npos ? s.size() : delim + 1));
+    // Time.
+    space = s.find(' ');
+    std::string timeText = Trim(std::string_view(s).substr(0, space));
+    if (!timeText.empty() && timeText.back() == ',') timeText.pop_back();
+    if (timeText.size() == 8) timeText[2] = timeText[5] = ':';
+    TDateTime time = 0;
+    if (!ConvertTime(timeText, time)) time = 0;
+    TDateTime date = 0;
+    if (!TryEncodeDate(year, month, day, date)) return;
+    dateTime = date + time;
+    zone = space == std::string::npos ? std::string() : Trim(DropFront(s, space + 1));
+  } catch (const EConvertError&) {
+    dateTime = 0;
+    zone.clear();
+  }
+}
+
+std::string LocalTimeZone() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr) return "GMT";
+  return FormatZoneOffset(int(local.tm_gmtoff / 60));
+}
+
+std::string FormatZoneOffset(int minutes) {
+  int64_t magnitude = minutes < 0 ? -int64_t(minutes) : int64_t(minutes);
+  char mm[8];
+  std::snprintf(mm, sizeof mm, "%02d", int(magnitude % 60));
+  std::string digits = std::to_string(magnitude / 60) + mm;
+  if (digits.size() == 3) digits.insert(0, "0");
+  return (minutes < 0 ? "-" : "+") + digits;
+}
+
+std::string ContentTypeOfFile(std::string_view fileName) {
+  std::string name = ExtractFileName(fileName);
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot + 1 == name.size()) return kOctetStream;
+  const auto& table = MimeTypes();
+  auto found = table.find(Lower(std::string_view(name).substr(dot + 1)));
+  return found == table.end() || found->second.empty() ? kOctetStream : found->second;
+}
+
+std::string IncludeTrailingBackslash(std::string_view dir) {
+  std::string result(dir);
+  if (!result.empty() && result.back() != '/') result += '/';
+  return result;
+}
+
+std::string ExtractFileName(std::string_view path) {
+  size_t separator = path.find_last_of("/\\");
+  return std::string(separator == std::string_view::npos ? path : path.substr(separator + 1));
+}
+
+// ---- addresses ----
+
+bool TmsMailAddress::Edit() {
+  if (!EditHook) return false;
+  TmsMailAddress edited;  // the dialog's own copy: Cancel leaves this address as it was
+  edited.Assign(*this);
+  if (!EditHook(edited)) return false;
+  Assign(edited);
+  return true;
+}
+
+void ParseAddress(std::string_view text, TmsMailAddress& address) {
+  size_t l = text.find('<');
+  if (l != std::string_view::npos) {
+    size_t r = text.find('>');
+    if (r == std::string_view::npos || r < l) throw EAddressError("Unable to parse email address");
+    address.Address = StripQuotes(text.substr(l + 1, r - l - 1));
+    std::string rest = std::string(text.substr(0, l)) + std::string(text.substr(r + 1));
+    address.Name = StripQuotes(rest);
+    return;
+  }
+  size_t q = text.find('(');
+  if (q != std::string_view::npos) {
+    address.Address = StripQuotes(text.substr(0, q));
+    size_t count = text.size() - q - 1;  // after "(", without the last character
+    address.Name = StripQuotes(count > 0 ? text.substr(q + 1, count - 1) : std::string_view());
+    return;
+  }
+  address.Address = text;
+  address.Name.clear();
+}
+
+TmsMailAddress& TmsAddressList::AddAddress(std::string_view address, std::string_view name) {
+  auto item = std::make_unique<TmsMailAddress>();
+  item->Address = address;
+  item->Name = name;
+  items_.push_back(std::move(item));
+  return *items_.back();
+}
+
+void TmsAddressList::Clear() {
+  while (!items_.empty()) items_.pop_back();
+}
+
+void TmsAddressList::Assign(const TmsAddressList& source) {
+  if (&source == this) return;
+  Clear();
+  for (const auto& item : source.items_) {
+    auto copy = std::make_unique<TmsMailAddress>();
+    copy->Assign(*item);
+    items_.push_back(std::move(copy));
+  }
+}
+
+TStringList TmsAddressList::WriteItems() const {
+  TStringList values;
+  for (const auto& item : items_) {
+    values.push_back(item->Name.str());
+    values.push_back(item->Address.str());
+  }
+  return values;
+}
+
+void TmsAddressList::ReadItems(const TStringList& values) {
+  Clear();
+  for (size_t i = 0; i + 1 < values.size(); i += 2) AddAddress(values[i + 1], values[i]);
+}
+
+// ---- attachments ----
+
+void TmsAttItem::SetFileName(std::string_view fileName) {
+  fileName_ = fileName;
+  if (fileName_.empty()) return;
+  ContentType = ContentTypeOfFile(fileName_.str());
+  std::string type = Upper(ContentType.str());
+  if (type == "TEXT/PLAIN" || type == "TEXT/RTF" || type == "TEXT/HTML")
+    TransferEncoding = aeQuotedPrintable;
+  else if (type == "MESSAGE/RFC822")
+    TransferEncoding = aeSevenBit;
+  else
+    TransferEncoding = aeBase64;
+}
+
+void TmsAttItem::Assign(const TmsAttItem& source) {
+  if (&source == this) return;
+  Data.Assign(source.Data.Bytes());
+  ContentType = source.ContentType;
+  TransferEncoding = source.TransferEncoding;
+  fileName_ = source.fileName_;
+}
+
+void TmsAttList::Clear() {
+  while (!items_.empty()) items_.pop_back();
+}
+
+void TmsAttList::Assign(const TmsAttList& source) {
+  if (&source == this) return;
+  Clear();
+  for (const auto& item : source.items_) {
+    auto copy = std::make_unique<TmsAttItem>();
+    copy->Assign(*item);
+    items_.push_back(std::move(copy));
+  }
+}
+
+TmsAttItem& TmsAttList::AddFile(const std::string& fileName) {
+  auto item = std::make_unique<TmsAttItem>();
+  item->SetFileName(fileName);
+  item->Data.LoadFromFile(fileName);
+  items_.push_back(std::move(item));
+  return *items_.back();
+}
+
+std::vector<TmsAttList::TStoredItem> TmsAttList::WriteItems() const {
+  std::vector<TStoredItem> values;
+  for (const auto& item : items_)
+    values.push_back(
+        {item->FileName().str(), item->ContentType.str(), int(item->TransferEncoding)});
+  return values;
+}
+
+void TmsAttList::ReadItems(const std::vector<TStoredItem>& values) {
+  Clear();
+  for (const TStoredItem& value : values) {
+    auto item = std::make_unique<TmsAttItem>();
+    item->SetFileName(value.FileName);
+    item->ContentType = value.ContentType;
+    // A stored value outside the enumeration (a damaged store) is taken as base64, which
+    // carries any bytes.
+    item->TransferEncoding = value.TransferEncoding >= 0 && value.TransferEncoding <= 2
+                                 ? TAttEncoding(value.TransferEncoding)
+                                 : aeBase64;
+    items_.push_back(std::move(item));
+  }
 }
 
 }  // namespace norva

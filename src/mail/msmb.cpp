@@ -11,7 +11,13 @@ void TmsMailBase::Connect() {
 
 void TmsMailBase::Disconnect() {
   if (!IsOpen()) return;
-  Logout();
+  // The socket is closed however the logout ends, so that the next Connect starts afresh.
+  try {
+    Logout();
+  } catch (...) {
+    Close();
+    throw;
+  }
   Close();
 }
 

@@ -81,8 +81,11 @@ void TmsCustomPOP::Retrieve(int32_t num) {
   if (OnRetrieving) OnRetrieving(*this, num);
   SendLine("RETR " + number);
   ExpectPositive();
+  TMemoryStream block;
+  ReceiveData(expected, block);
+  // The message as it was written: the server's dot-stuffing and the final "." line go here.
   TMemoryStream stream;
-  ReceiveData(expected, stream);
+  stream.Assign(RemoveDotStuffing(block.Bytes()));
   SaveMessage(num, stream);
   if (OnRetrieved) OnRetrieved(*this, num);
 }

@@ -28,7 +28,7 @@ class TmsCustomPOP : public TmsMailBase {
   void Login() override;
   void Logout() override;
   virtual void CheckCredentials();
-  // Receives each retrieved message as received: dot-stuffed, with its final "." line.
+  // Receives each retrieved message as it was written (dot-stuffing and final "." removed).
   virtual void SaveMessage(int32_t num, TMemoryStream& stream) = 0;
 
   void Stat();

@@ -35,11 +35,7 @@ void TmsRemotePOP::FetchItemInfo(int32_t num, TmsRemoteInfoItem& item) {
   ExpectPositive();
   TMemoryStream block;
   ReceiveData(-1, block);
-  // The block's own framing goes: the final "." line and the dot-stuffing of lines.
-  TStringList lines = SplitLines(block.Bytes());
-  if (!lines.empty() && lines.back() == ".") lines.pop_back();
-  for (auto& line : lines)
-    if (line.size() > 1 && line[0] == '.') line.erase(0, 1);
+  TStringList lines = SplitLines(RemoveDotStuffing(block.Bytes()));
   TruncateAtBlankLine(lines);
   item.Headers.assign(lines.begin(), lines.end());
 }

@@ -37,6 +37,21 @@ int32_t StrToIntDef(const std::string& text, int32_t fallback) {
   }
 }
 
+std::string RemoveDotStuffing(std::string_view block) {
+  std::string message;
+  message.reserve(block.size());
+  for (size_t pos = 0; pos < block.size();) {
+    size_t lf = block.find('\n', pos);
+    size_t end = lf == std::string_view::npos ? block.size() : lf + 1;
+    std::string_view line = block.substr(pos, end - pos);
+    if (line == ".\r\n" || line == ".\n" || line == ".") break;  // the terminating line
+    if (line.front() == '.') line.remove_prefix(1);
+    message += line;
+    pos = end;
+  }
+  return message;
+}
+
 TStringList SplitLines(const std::string& text) {
   TStringList lines;
   size_t start = 0;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "store/Exception.h"
@@ -24,6 +25,10 @@ class EConvertError : public Exception {
 int32_t StrToInt(const std::string& text);
 // The same, with a default for text that is not a number.
 int32_t StrToIntDef(const std::string& text, int32_t fallback);
+
+// The message inside a POP3 data block: the final "." line removed and the one "." that the
+// server put before every line beginning with "." taken away.
+std::string RemoveDotStuffing(std::string_view block);
 
 // Splits text into lines at LF; a CR before the LF is dropped. A last line without LF counts.
 TStringList SplitLines(const std::string& text);

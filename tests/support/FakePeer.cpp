@@ -1,4 +1,4 @@
-// The fake TCP peer and the fake POP3 mailbox.
+// The fake TCP peer, the fake POP3 mailbox and the fake SMTP server.
 #include "support/FakePeer.h"
 
 #include <arpa/inet.h>
@@ -107,6 +107,23 @@ bool PeerConnection::ReadLine(std::string& line) {
     if (!Fill(-1)) return false;
   }
   return true;
+}
+
+bool PeerConnection::ReadData(std::string& block) {
+  // The block begins right after a line end, so a "." line at its very start ends it too.
+  for (;;) {
+    size_t through = std::string::npos;
+    if (input_.starts_with(".\r\n"))
+      through = 3;
+    else if (size_t at = input_.find("\r\n.\r\n"); at != std::string::npos)
+      through = at + 5;
+    if (through != std::string::npos) {
+      block = input_.substr(0, through);
+      input_.erase(0, through);
+      return true;
+    }
+    if (!Fill(-1)) return false;
+  }
 }
 
 bool PeerConnection::SendRaw(std::string_view bytes) {
@@ -326,6 +343,65 @@ void FakePop3::Answer(PeerConnection& c, const std::string& word, const std::str
     while (i < lines.size() && !lines[i].empty()) top.push_back(lines[i++]);
     for (size_t end = std::min(lines.size(), i + 1 + k); i < end; ++i) top.push_back(lines[i]);
     c.Send("+OK\r\n" + DataBlock(top));
+  }
+}
+
+// ---- FakeSmtp ----
+
+FakeSmtp::FakeSmtp() : peer_([this](PeerConnection& c) { Serve(c); }) {}
+
+void FakeSmtp::On(const std::string& command, Override handler) {
+  std::lock_guard lock(mutex_);
+  overrides_[command] = std::move(handler);
+}
+
+void FakeSmtp::Reply(const std::string& command, std::string bytes) {
+  On(command, [bytes](PeerConnection& c, const std::string&) { c.Send(bytes); });
+}
+
+std::vector<std::string> FakeSmtp::Data() const {
+  std::lock_guard lock(mutex_);
+  return data_;
+}
+
+void FakeSmtp::Serve(PeerConnection& c) {
+  Answer(c, "GREETING", "");
+  std::string line;
+  while (c.IsOpen() && c.ReadLine(line)) {
+    size_t blank = line.find(' ');
+    Answer(c, line.substr(0, blank), blank == std::string::npos ? "" : line.substr(blank + 1));
+  }
+}
+
+void FakeSmtp::Answer(PeerConnection& c, const std::string& word, const std::string& arg) {
+  Override custom;
+  {
+    std::lock_guard lock(mutex_);
+    if (auto it = overrides_.find(word); it != overrides_.end()) custom = it->second;
+  }
+  if (custom) return custom(c, arg);
+
+  if (word == "GREETING") {
+    c.Send("220 fake.test SMTP ready\r\n");
+  } else if (word == "HELO") {
+    c.Send("250 fake.test\r\n");
+  } else if (word == "MAIL" || word == "RCPT") {
+    c.Send("250 OK\r\n");
+  } else if (word == "DATA") {
+    std::string block;
+    if (!c.Send("354 end data with <CR><LF>.<CR><LF>\r\n") || !c.ReadData(block)) return;
+    {
+      std::lock_guard lock(mutex_);
+      data_.push_back(block);
+    }
+    Answer(c, ".", "");
+  } else if (word == ".") {
+    c.Send("250 OK queued\r\n");
+  } else if (word == "QUIT") {
+    c.Send("221 bye\r\n");
+    c.Close();
+  } else {
+    c.Send("500 unknown command\r\n");
   }
 }
 

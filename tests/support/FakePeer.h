@@ -1,6 +1,7 @@
 // A scriptable TCP server on 127.0.0.1 for the mail clients' tests, and a small POP3 mailbox
-// built on it. The peer serves one connection at a time on its own thread; every wait it makes
-// also watches a stop signal, so destroying it never hangs, whatever the handler is doing.
+// and SMTP server built on it. The peer serves one connection at a time on its own thread; every
+// wait it makes also watches a stop signal, so destroying it never hangs, whatever the handler is
+// doing.
 #pragma once
 
 #include <chrono>
@@ -26,6 +27,8 @@ class PeerConnection {
 
   // Reads one line and records it in the peer's log, without its CR LF.
   bool ReadLine(std::string& line);
+  // Reads a data block as sent, through its terminating "." line, without recording it.
+  bool ReadData(std::string& block);
   // Writes bytes, split into pieces as set by SetPacing.
   bool Send(std::string_view bytes);
   // Later sends go out `chunk` bytes per write with `pause` between writes (chunk 0: whole).
@@ -145,6 +148,38 @@ class FakePop3 {
   size_t chunk_ = 0;
   std::chrono::milliseconds pause_{0};
   std::string givenUser_;
+  FakePeer peer_;  // last: stops before the members above go away
+};
+
+// An SMTP server: HELO, MAIL, RCPT, DATA (354, the data block, then the reply to it) and QUIT,
+// each accepted. A test can replace the handling of any command word, of "GREETING", or of "."
+// (the reply after a data block).
+class FakeSmtp {
+ public:
+  // Handles one command; arg is the text after the command word and its blank.
+  using Override = std::function<void(PeerConnection&, const std::string& arg)>;
+
+  FakeSmtp();
+
+  void On(const std::string& command, Override handler);
+  // Answers command with fixed bytes.
+  void Reply(const std::string& command, std::string bytes);
+
+  uint16_t Port() const { return peer_.Port(); }
+  std::string Address() const { return peer_.Address(); }
+  // The command lines; data blocks are kept apart.
+  std::vector<std::string> Commands() const { return peer_.Commands(); }
+  // Every data block received, as it came: dot-stuffed, with its "." line.
+  std::vector<std::string> Data() const;
+  FakePeer& Peer() { return peer_; }
+
+ private:
+  void Serve(PeerConnection& c);
+  void Answer(PeerConnection& c, const std::string& word, const std::string& arg);
+
+  mutable std::mutex mutex_;
+  std::map<std::string, Override> overrides_;
+  std::vector<std::string> data_;
   FakePeer peer_;  // last: stops before the members above go away
 };
 

@@ -38,6 +38,14 @@ TEST(LineStream, ALineLongerThanABlockIsReadWhole) {
   EXPECT_EQ(ReadAll(s), (std::vector<std::string>{"a", longLine, "b"}));
 }
 
+TEST(DotStuffing, RemovedOnceAndTheTerminatorDropped) {
+  EXPECT_EQ(RemoveDotStuffing("a\r\n..\r\n...\r\n....\r\n..NET\r\n.\r\n"),
+            "a\r\n.\r\n..\r\n...\r\n.NET\r\n");
+  EXPECT_EQ(RemoveDotStuffing(".\r\n"), "");
+  EXPECT_EQ(RemoveDotStuffing("x\n..y\n.\n"), "x\n.y\n");
+  EXPECT_EQ(RemoveDotStuffing("no terminator\r\n..z"), "no terminator\r\n.z");
+}
+
 TEST(TempFileStream, IsDeletedWithTheStream) {
   std::string name;
   {

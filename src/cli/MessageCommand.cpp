@@ -1,0 +1,222 @@
+// norva-cli decode and encode: a message as JSON and back.
+#include "cli/MessageCommand.h"
+
+#include <openssl/evp.h>
+
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+#include "mail/msmsgcls.h"
+#include "mail/msuucode.h"
+
+namespace norva::cli {
+
+using nlohmann::json;
+
+const char kMessageJsonHelp[] =
+    "Message JSON (decode writes it, encode reads it):\n"
+    "  {\"sender\": {\"name\", \"address\"}, \"recipients\": [{\"name\", \"address\"}],\n"
+    "   \"cc\": [...], \"bcc\": [...], \"subject\", \"priority\": 0|1|2 (low, normal, high),\n"
+    "   \"return_receipt\": bool, \"encoding\": \"meMIME\"|\"meUU\",\n"
+    "   \"charset\": \"csUSASCII\"|\"csISO8859\"|\"csISO2022jp\", \"content_type\",\n"
+    "   \"headers\": [lines], \"body\": [lines],\n"
+    "   \"attachments\": [{\"file_name\", \"content_type\",\n"
+    "                     \"transfer_encoding\": "
+    "\"aeSevenBit\"|\"aeBase64\"|\"aeQuotedPrintable\",\n"
+    "                     \"size\", \"sha256\"}]}\n"
+    "  encode takes \"data_base64\" instead of size and sha256; file_name derives the content\n"
+    "  type and transfer encoding, which content_type and transfer_encoding override.\n"
+    "  Texts are bytes: each byte is the code point of the same value (U+0000-U+00FF).\n";
+
+namespace {
+
+const char* const kEncodings[] = {"meMIME", "meUU"};
+const char* const kCharSets[] = {"csUSASCII", "csISO8859", "csISO2022jp"};
+const char* const kTransfer[] = {"aeSevenBit", "aeBase64", "aeQuotedPrintable"};
+
+// Bytes as code points U+0000-U+00FF, written in UTF-8.
+std::string ToJsonText(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out += char(c);
+    } else {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// The reverse: code points above U+00FF are an error.
+std::string FromJsonText(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      out += char(c);
+    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size()) {
+      out += char(((c & 0x03) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F));
+    } else {
+      throw std::runtime_error("text holds a character above U+00FF: texts are bytes");
+    }
+  }
+  return out;
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < size; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
+}
+
+json Lines(const TStringList& lines) {
+  json array = json::array();
+  for (const auto& line : lines) array.push_back(ToJsonText(line));
+  return array;
+}
+
+json Address(const TmsMailAddress& a) {
+  return {{"name", ToJsonText(a.Name)}, {"address", ToJsonText(a.Address)}};
+}
+
+json Addresses(const TmsAddressList& list) {
+  json array = json::array();
+  for (int32_t i = 0; i < list.Count(); ++i) array.push_back(Address(list.Items(i)));
+  return array;
+}
+
+template <size_t N>
+int IndexOf(const char* const (&names)[N], const std::string& name, const char* what) {
+  for (size_t i = 0; i < N; ++i)
+    if (name == names[i]) return int(i);
+  throw std::runtime_error(std::string("unknown ") + what + " \"" + name + "\"");
+}
+
+std::string Text(const json& object, const char* key) {
+  return object.contains(key) ? FromJsonText(object.at(key).get<std::string>()) : std::string();
+}
+
+void ReadAddresses(const json& object, const char* key, TmsAddressList& list) {
+  if (!object.contains(key)) return;
+  for (const auto& entry : object.at(key))
+    list.AddAddress(Text(entry, "address"), Text(entry, "name"));
+}
+
+void ReadLines(const json& object, const char* key, TStringList& lines) {
+  if (!object.contains(key)) return;
+  for (const auto& line : object.at(key)) lines.push_back(FromJsonText(line.get<std::string>()));
+}
+
+std::string ReadFileBytes(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + name);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+int DecodeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.size() != 1) {
+    err << "usage: norva-cli decode FILE\n";
+    return 2;
+  }
+  try {
+    TMemoryStream source;
+    source.Assign(ReadFileBytes(args[0]));
+    TmsMessage m;
+    m.LoadFromStream(source);
+    json attachments = json::array();
+    for (int32_t i = 0; i < m.Attachments.Count(); ++i) {
+      const TmsAttItem& a = m.Attachments.Items(i);
+      attachments.push_back({{"file_name", ToJsonText(a.FileName())},
+                             {"content_type", ToJsonText(a.ContentType)},
+                             {"transfer_encoding", kTransfer[a.TransferEncoding % 3]},
+                             {"size", a.Data.Bytes().size()},
+                             {"sha256", Sha256Hex(a.Data.Bytes())}});
+    }
+    json doc = {{"sender", Address(m.Sender)},
+                {"recipients", Addresses(m.Recipients)},
+                {"cc", Addresses(m.CC)},
+                {"bcc", Addresses(m.BCC)},
+                {"subject", ToJsonText(m.Subject)},
+                {"priority", int(m.Priority)},
+                {"return_receipt", m.ReturnReceipt},
+                {"encoding", kEncodings[m.Encoding % 2]},
+                {"charset", kCharSets[m.CharSet % 3]},
+                {"content_type", ToJsonText(m.ContentType())},
+                {"headers", Lines(m.Headers)},
+                {"body", Lines(m.Body)},
+                {"attachments", attachments}};
+    out << doc.dump(2) << "\n";
+    return 0;
+  } catch (const std::exception& e) {
+    err << "norva-cli: " << e.what() << "\n";
+    return 1;
+  }
+}
+
+int EncodeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.size() != 1) {
+    err << "usage: norva-cli encode FILE.json\n";
+    return 2;
+  }
+  try {
+    const json doc = json::parse(ReadFileBytes(args[0]));
+    TmsMessage m;
+    if (doc.contains("sender")) {
+      m.Sender.Name = Text(doc.at("sender"), "name");
+      m.Sender.Address = Text(doc.at("sender"), "address");
+    }
+    ReadAddresses(doc, "recipients", m.Recipients);
+    ReadAddresses(doc, "cc", m.CC);
+    ReadAddresses(doc, "bcc", m.BCC);
+    m.Subject = Text(doc, "subject");
+    int priority = doc.value("priority", int(ptNormal));
+    if (priority < 0 || priority > 2) throw std::runtime_error("priority must be 0, 1 or 2");
+    m.Priority = TPriority(priority);
+    m.ReturnReceipt = doc.value("return_receipt", false);
+    if (doc.contains("encoding"))
+      m.Encoding = TMsgEncoding(IndexOf(kEncodings, doc.at("encoding"), "encoding"));
+    if (doc.contains("charset"))
+      m.CharSet = TCharSet(IndexOf(kCharSets, doc.at("charset"), "charset"));
+    ReadLines(doc, "headers", m.Headers);
+    ReadLines(doc, "body", m.Body);
+    if (doc.contains("attachments")) {
+      for (const auto& entry : doc.at("attachments")) {
+        auto item = std::make_unique<TmsAttItem>();
+        item->SetFileName(Text(entry, "file_name"));
+        if (entry.contains("content_type")) item->ContentType = Text(entry, "content_type");
+        if (entry.contains("transfer_encoding"))
+          item->TransferEncoding =
+              TAttEncoding(IndexOf(kTransfer, entry.at("transfer_encoding"), "transfer encoding"));
+        std::string data;
+        if (entry.contains("data_base64"))
+          Base64DecodeLine(entry.at("data_base64").get<std::string>(), data);
+        item->Data.Assign(std::move(data));
+        m.Attachments.Add(std::move(item));
+      }
+    }
+    if (doc.contains("content_type")) m.SetContentType(Text(doc, "content_type"));
+    TMemoryStream encoded;
+    m.SaveToStream(encoded);
+    out.write(encoded.Bytes().data(), std::streamsize(encoded.Bytes().size()));
+    return 0;
+  } catch (const std::exception& e) {
+    err << "norva-cli: " << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace norva::cli

@@ -1,0 +1,160 @@
+// TmsSMTP: the SMTP commands, the envelope and the data block.
+#include "mail/mssmtp.h"
+
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "mail/agConst.h"
+#include "store/Pump.h"
+
+namespace norva {
+namespace {
+
+// The command that names address in the envelope. An address with a line break or a zero byte
+// would end the command early or smuggle in one of its own, and one that makes the command
+// longer than kMaxCommand would be cut into another address: both are refused.
+std::string EnvelopeCommand(std::string_view prefix, const std::string& address,
+                            const std::string& whose) {
+  if (address.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+    throw EMessageError(whose + " contains a line break or a zero byte");
+  std::string command = std::string(prefix) + address + ">";
+  if (command.size() > TmsSMTP::kMaxCommand)
+    throw EMessageError(whose + " is longer than " +
+                        std::to_string(TmsSMTP::kMaxCommand - prefix.size() - 1) + " bytes");
+  return command;
+}
+
+// Copies the encoded message into out as the data block goes on the wire: every line end (CR LF,
+// or a lone CR or LF, which a server may take for one) becomes CR LF, a line that begins with "."
+// gets one more in front, a last line without a line end gets one, and the "." line follows.
+void WriteDataBlock(TStream& in, TStream& out) {
+  in.SetPosition(0);
+  char buffer[16384];
+  std::string block;
+  bool lineStart = true;
+  bool afterCR = false;  // the last byte was a CR, already written as CR LF
+  for (;;) {
+    const int64_t n = in.Read(buffer, sizeof buffer);
+    if (n <= 0) break;
+    block.clear();
+    for (int64_t i = 0; i < n; ++i) {
+      const char c = buffer[i];
+      if (afterCR && c == '\n') {
+        afterCR = false;
+        continue;
+      }
+      afterCR = c == '\r';
+      if (c == '\r' || c == '\n') {
+        block += "\r\n";
+        lineStart = true;
+        continue;
+      }
+      if (lineStart && c == '.') block += '.';
+      block += c;
+      lineStart = false;
+    }
+    out.WriteString(block);
+  }
+  if (!lineStart) out.WriteString("\r\n");
+  out.WriteString(".\r\n");
+}
+
+}  // namespace
+
+TmsSMTP::TmsSMTP() {
+  ServiceName = "smtp";
+  DefaultPort = 25;
+}
+
+void TmsSMTP::Open() {
+  if (Server.empty()) RaiseSocketError(msgServerRequired);
+  ResetState();
+  TmsMailBase::Open();
+}
+
+void TmsSMTP::ExpectReply(int hundreds) {
+  const int code = ReadReply();
+  if (code < 0 || code / 100 != hundreds) throw EServerError(LastReply);
+}
+
+void TmsSMTP::Login() {
+  try {
+    ConnectSocket();
+    ExpectReply(2);  // the greeting
+    SendLine("HELO " + LocalHostName);
+    if (ReadReply() / 100 != 2) {
+      SendLine("HELO");
+      ExpectReply(2);
+    }
+  } catch (const ESocketError&) {
+    // A refused greeting or HELO leaves the connection to the caller; a broken one is closed,
+    // so that the next Connect starts afresh.
+    Close();
+    throw;
+  }
+}
+
+void TmsSMTP::Logout() {
+  if (!IsOpen()) return;
+  ProcessMessages();
+  SendLine("QUIT");
+  ExpectReply(2);
+}
+
+void TmsSMTP::SendMail() {
+  if (!MailMessage) RaiseSocketError(msgMessageRequired);
+  TmsMessage& message = *MailMessage;
+  message.CheckFields();
+
+  // Both temporary files are deleted when this call ends, however it ends.
+  struct TDropData {
+    std::unique_ptr<TTempFileStream>& stream;
+    ~TDropData() { stream.reset(); }
+  } dropData{DataStream};
+  TTempFileStream encoded;
+  DataStream = std::make_unique<TTempFileStream>();
+
+  if (OnPrepare) OnPrepare(*this);
+  message.SaveToStream(encoded);
+  WriteDataBlock(encoded, *DataStream);
+
+  if (OnSending) OnSending(*this);
+  // The envelope is taken once, after the last handler that may change it, and checked whole
+  // before its first command goes out. Entries without an address have nowhere to go (the
+  // message's CheckFields does not count them either).
+  std::string mailFrom;
+  if (!message.Sender.Address.empty())
+    mailFrom = EnvelopeCommand("MAIL FROM:<", message.Sender.Address, "The address of sender");
+  std::vector<std::pair<std::string, std::string>> recipients;  // address, command
+  for (const TmsAddressList* list : {&message.Recipients, &message.CC, &message.BCC}) {
+    for (int32_t i = 0; i < list->Count(); ++i) {
+      const std::string& address = list->Items(i).Address;
+      if (address.empty()) continue;
+      recipients.emplace_back(address,
+                              EnvelopeCommand("RCPT TO:<", address, "A recipient address"));
+    }
+  }
+
+  if (!mailFrom.empty()) {
+    SendLine(mailFrom);
+    ExpectReply(2);
+  }
+  for (const auto& [address, command] : recipients) {
+    SendLine(command);
+    if (ReadReply() / 100 == 2) continue;
+    bool proceed = false;
+    if (OnAddressRejected) OnAddressRejected(*this, address, LastReply, proceed);
+    if (!proceed) throw EServerError(LastReply);
+  }
+  SendLine("DATA");
+  ExpectReply(3);
+
+  // The "." line goes with the data: sent apart, it would wait for the server to acknowledge
+  // the data first (Nagle), and the server delays that acknowledgement.
+  SendStream(*DataStream);
+  ExpectReply(2);
+  if (OnMailSent) OnMailSent(*this);
+}
+
+}  // namespace norva

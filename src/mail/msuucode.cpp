@@ -1,0 +1,259 @@
+// Transfer codecs: base64 and uuencoding line by line, quoted-printable between lines and bytes.
+#include "mail/msuucode.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "store/Pump.h"
+
+namespace norva {
+namespace {
+
+const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The value of every byte in the base64 alphabet, -1 for the others.
+const std::array<int8_t, 256> kBase64Values = [] {
+  std::array<int8_t, 256> values{};
+  values.fill(-1);
+  for (int i = 0; i < 64; ++i) values[uint8_t(kBase64Alphabet[i])] = int8_t(i);
+  return values;
+}();
+
+// A quoted-printable paragraph may hold at most this many bytes less one.
+constexpr size_t kParagraphLimit = 24576;
+// Longest stretch of paragraph text on one encoded line.
+constexpr size_t kChunkLength = 65;
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+char UUChar(uint32_t value) {
+  value &= 63;
+  return value == 0 ? '`' : char(value + 32);
+}
+
+uint32_t UUValue(char c) {
+  return (uint32_t(uint8_t(c)) - 32) & 63;
+}
+
+// Reads a stream byte by byte through a buffer, with one byte of look-ahead.
+class TByteReader {
+ public:
+  explicit TByteReader(TStream& stream) : stream_(stream), buffer_(65536) {}
+
+  // The next byte, or -1 at the end of the data.
+  int Next() {
+    int c = Peek();
+    if (c >= 0) ++pos_;
+    return c;
+  }
+  int Peek() {
+    if (pos_ == len_) {
+      len_ = size_t(std::max<int64_t>(0, stream_.Read(buffer_.data(), int64_t(buffer_.size()))));
+      pos_ = 0;
+      if (len_ == 0) return -1;
+    }
+    return uint8_t(buffer_[pos_]);
+  }
+
+ private:
+  TStream& stream_;
+  std::vector<char> buffer_;
+  size_t pos_ = 0;
+  size_t len_ = 0;
+};
+
+// Appends one chunk of paragraph text: control bytes, "=" and bytes from 128 up become "=XX".
+void AppendEscaped(std::string_view chunk, std::string& out) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (char ch : chunk) {
+    uint8_t c = uint8_t(ch);
+    if (c < 32 || c == '=' || c >= 128) {
+      out += '=';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+}
+
+// Cuts a paragraph into encoded lines, preferring to break before a space.
+void EncodeParagraph(std::string_view text, TStringList& lines) {
+  while (text.size() > kChunkLength) {
+    // The last space among the characters 2 to 66 starts the next chunk.
+    size_t cut = kChunkLength;
+    size_t space = text.substr(0, kChunkLength + 1).rfind(' ');
+    if (space != std::string_view::npos && space >= 1) cut = space;
+    std::string line;
+    AppendEscaped(text.substr(0, cut), line);
+    line += '=';
+    lines.push_back(std::move(line));
+    text.remove_prefix(cut);
+  }
+  std::string line;
+  AppendEscaped(text, line);
+  lines.push_back(std::move(line));
+}
+
+// The bytes of one quoted-printable line without its soft break. Malformed escapes are kept as
+// they stand, so that a stray "=" never costs the reader the whole text.
+std::string DecodeQPText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '=' && i + 2 < text.size()) {
+      int high = HexValue(text[i + 1]);
+      int low = HexValue(text[i + 2]);
+      if (high >= 0 && low >= 0) {
+        out += char(high * 16 + low);
+        i += 2;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Base64Encode(std::string_view bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    uint32_t v = uint32_t(uint8_t(bytes[i])) << 16 | uint32_t(uint8_t(bytes[i + 1])) << 8 |
+                 uint8_t(bytes[i + 2]);
+    out += kBase64Alphabet[v >> 18];
+    out += kBase64Alphabet[(v >> 12) & 63];
+    out += kBase64Alphabet[(v >> 6) & 63];
+    out += kBase64Alphabet[v & 63];
+  }
+  size_t rest = bytes.size() - i;
+  if (rest > 0) {
+    uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
+    if (rest == 2) v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+    out += kBase64Alphabet[v >> 18];
+    out += kBase64Alphabet[(v >> 12) & 63];
+    out += rest == 2 ? kBase64Alphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+// Decodes four characters at a time; "=" stands for missing bits. An incomplete last group
+// gives the whole bytes its characters carry (two characters one byte, three two).
+void Base64DecodeLine(std::string_view line, std::string& output) {
+  ProcessMessages();
+  uint32_t bits = 0;
+  int count = 0;
+  int data = 0;
+  auto flush = [&] {
+    bits <<= 6 * (4 - count);
+    int bytes = data * 6 / 8;
+    for (int k = 0; k < bytes; ++k) output += char((bits >> (16 - 8 * k)) & 0xFF);
+    bits = 0;
+    count = 0;
+    data = 0;
+  };
+  for (char ch : line) {
+    int value = 0;
+    if (ch != '=') {
+      value = kBase64Values[uint8_t(ch)];
+      if (value < 0) throw Exception("Invalid Character");
+      ++data;
+    }
+    bits = bits << 6 | uint32_t(value);
+    if (++count == 4) flush();
+  }
+  if (count > 0) flush();
+}
+
+std::string UUEncodeLine(std::string_view bytes) {
+  bytes = bytes.substr(0, 45);
+  std::string out(1, UUChar(uint32_t(bytes.size())));
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
+    if (i + 1 < bytes.size()) v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+    if (i + 2 < bytes.size()) v |= uint8_t(bytes[i + 2]);
+    out += UUChar(v >> 18);
+    out += UUChar(v >> 12);
+    out += UUChar(v >> 6);
+    out += UUChar(v);
+  }
+  return out;
+}
+
+// Characters missing at the end of a short line count as zero bits (transports strip trailing
+// spaces, which encode zero in older encoders).
+void UUDecodeLine(std::string_view line, std::string& output) {
+  if (line.empty()) return;
+  size_t count = UUValue(line[0]);
+  size_t pos = 1;
+  while (count > 0) {
+    uint32_t v = 0;
+    for (int k = 0; k < 4; ++k, ++pos) v = v << 6 | (pos < line.size() ? UUValue(line[pos]) : 0);
+    size_t n = std::min<size_t>(count, 3);
+    for (size_t k = 0; k < n; ++k) output += char((v >> (16 - 8 * k)) & 0xFF);
+    count -= n;
+  }
+}
+
+// A line ending in "=" (blanks or a stray CR after it allowed) continues the paragraph; any other
+// line ends it with CR LF, unless the paragraph ends in the byte 26.
+void TQuotedPrintable::Decode() {
+  std::string paragraph;
+  auto finish = [&] {
+    stream_.WriteString(paragraph);
+    paragraph.clear();
+    ProcessMessages();
+  };
+  for (const std::string& line : lines_) {
+    std::string_view text(line);
+    size_t end = text.find_last_not_of(" \t\r");
+    bool soft = end != std::string_view::npos && text[end] == '=';
+    if (soft) text = text.substr(0, end);
+    // No paragraph limit here: the message is in memory already, and long soft-broken
+    // paragraphs (HTML mail) must stay readable.
+    paragraph += DecodeQPText(text);
+    if (soft) continue;
+    if (paragraph.empty() || paragraph.back() != '\x1A') paragraph += "\r\n";
+    finish();
+    if (Cancel) return;
+  }
+  if (!paragraph.empty()) finish();
+}
+
+// CR LF, a lone CR and a lone LF each end one paragraph (so LF LF is an empty paragraph).
+void TQuotedPrintable::Encode() {
+  stream_.SetPosition(0);
+  TByteReader in(stream_);
+  std::string paragraph;
+  for (;;) {
+    paragraph.clear();
+    bool lineEnd = false;
+    for (int c = in.Next(); c >= 0; c = in.Next()) {
+      if (c == '\r' || c == '\n') {
+        if (c == '\r' && in.Peek() == '\n') in.Next();
+        lineEnd = true;
+        break;
+      }
+      paragraph += char(c);
+      if (paragraph.size() >= kParagraphLimit) throw Exception("Paragraph is too large");
+    }
+    if (!lineEnd && paragraph.empty()) return;
+    EncodeParagraph(paragraph, lines_);
+    // Data that does not end with a line end ends with a soft break, so that decoding adds none.
+    if (!lineEnd) lines_.back() += '=';
+    ProcessMessages();
+    if (!lineEnd || Cancel) return;
+  }
+}
+
+}  // namespace norva

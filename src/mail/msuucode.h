@@ -1,0 +1,43 @@
+// Transfer codecs: base64 and uuencoding line by line, and quoted-printable between text lines
+// and bytes (TQuotedPrintable).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "mail/msutils.h"
+#include "store/Exception.h"
+#include "store/Streams.h"
+
+namespace norva {
+
+// The base64 form of bytes, padded with "=" to a multiple of four.
+std::string Base64Encode(std::string_view bytes);
+// Appends the bytes of one base64 line; Exception "Invalid Character" on a byte outside the
+// alphabet and "=".
+void Base64DecodeLine(std::string_view line, std::string& output);
+
+// One uuencoded line for at most 45 bytes (the first character gives the count).
+std::string UUEncodeLine(std::string_view bytes);
+// Appends the bytes of one uuencoded line.
+void UUDecodeLine(std::string_view line, std::string& output);
+
+// Converts between text lines and a byte stream in quoted-printable form.
+class TQuotedPrintable {
+ public:
+  TQuotedPrintable(TStream& stream, TStringList& lines) : stream_(stream), lines_(lines) {}
+  // Stops the conversion after the current paragraph.
+  bool Cancel = false;
+  // Lines (quoted-printable) -> bytes appended to the stream.
+  void Decode();
+  // The stream's bytes from its start -> quoted-printable lines appended to the list.
+  void Encode();
+
+ private:
+  TStream& stream_;
+  TStringList& lines_;
+};
+
+}  // namespace norva

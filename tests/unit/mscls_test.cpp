@@ -1,0 +1,400 @@
+// The header and address model: header lookups, encoded words, addresses, dates,
+// zone texts, attachment items and lists.
+#include "mail/msCls.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+
+#include "support/TempDir.h"
+
+namespace norva {
+namespace {
+
+struct TextRow {
+  std::string input, expected;
+};
+
+TEST(ClsDecodeHeaderText, EncodedWords) {
+  const std::string longPlain(300, 'x');
+  const TextRow rows[] = {
+      {"", ""},
+      {"plain_text_keeps_underscores", "plain_text_keeps_underscores"},
+      {longPlain, std::string(255, 'x')},
+      {"=?iso-8859-1?Q?Caf=E9?=", "Caf\xE9"},
+      {"=?iso-8859-1?q?caf=e9?=", "caf\xE9"},  // lower-case letter and hex digits
+      {"=?utf-8?B?SGVsbG8=?=", "Hello"},
+      {"=?utf-8?b?SGVsbG8=?=", "Hello"},
+      {"=?iso-8859-1?Q?=E9t=E9?=", "\xE9t\xE9"},  // "?Q?=" is not the closing marker
+      {"=?x?Q?a?= =?x?Q?b?=", "ab"},              // space between two words disappears
+      {"=?x?Q?a?= tail", "a tail"},               // ...but stays before plain text
+      {"Re: =?x?Q?a?=", "Re: a"},
+      {"a_b =?x?Q?c_d?=", "a_b c d"},                      // "_" is a space only inside a Q word
+      {"=?x?Q?=3D=3Fx=3FQ=3Fy=3F=3D?= z", "=?x?Q?y?= z"},  // decoded text is not decoded again
+      {"Hello =?iso-8859-1?Q?abc", "Hello "},              // unterminated: cut before "=?"
+      {"abc=?", "abc"},
+      {"=?", ""},
+      {"=?=", ""},
+      {"ab=?=cd", "abcd"},         // the closing "?=" may share the opening "?"
+      {"=?x?X?abc?=", "abc"},      // unknown letter: the encoded text unchanged
+      {"=?x?Q?a=ZZb?=", "a=ZZb"},  // not an escape: kept
+      {"=?x?Q?a=E?=", "a=E"},      // escape cut short: kept
+      {"=?x?B?!!SGk=?=", "Hi"},    // characters outside base64 are skipped
+      {"=?nothing?=", ""},
+      {std::string(250, 'a') + "=?x?Q?0123456789?=", std::string(250, 'a')},  // cut first
+  };
+  for (const auto& row : rows) EXPECT_EQ(DecodeHeaderText(row.input), row.expected) << row.input;
+}
+
+TEST(ClsHeader, TrimAndStripQuotes) {
+  EXPECT_EQ(Trim("\x01\t a b \r\n "), "a b");
+  EXPECT_EQ(Trim(std::string("\0x\0", 3)), "x");
+  EXPECT_EQ(Trim("   "), "");
+  EXPECT_EQ(StripQuotes("  \"\"Ann Smith\"\"  "), "Ann Smith");
+  EXPECT_EQ(StripQuotes("\""), "");
+  EXPECT_EQ(StripQuotes(" \" a \" "), " a ");  // not trimmed again
+}
+
+const TStringList kHeaders = {
+    "Received: from a",
+    "\t   by b   ",
+    "Received: from c",
+    "Subject: =?iso-8859-1?Q?Caf=E9?=",
+    "\t=?iso-8859-1?Q?_au_lait?=",
+    "To-Do: x",
+    "X-Note: snake_case_value",
+    "Subject : wrong",
+    "X-Cut: Hello =?iso-8859-1?Q?abc",
+    "X-Folded: first",
+    "",
+    " not a continuation after the blank line",
+};
+
+TEST(ClsHeader, GetFieldValue) {
+  const TextRow rows[] = {
+      {"Subject", "Caf\xE9 au lait"},  // folded words joined, underscores become spaces
+      {"subject:", "Caf\xE9 au lait"},
+      {"Received", "from a by b"},  // the first field only, one space for the TAB fold
+      {"To", ""},                   // To-Do is another field
+      {"To-Do", "x"},
+      {"X-Note", "snake_case_value"},
+      {"X-Cut", "Hello "},
+      {"X-Folded", "first"},
+      {"Missing", ""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(GetFieldValue(kHeaders, row.input), row.expected);
+  EXPECT_EQ(GetFieldValue({"Subject : wrong"}, "Subject"), "");
+  EXPECT_EQ(GetFieldValue({}, "Subject"), "");
+  EXPECT_EQ(GetFieldValue({"Subject:"}, "Subject"), "");
+}
+
+TEST(ClsHeader, LongValuesCutExceptContentTypeAndUidl) {
+  const std::string v(300, 'v');
+  const TStringList lines = {"X-Long: " + v, "Content-Type: " + v, "X-UIDL: " + v};
+  EXPECT_EQ(GetFieldValue(lines, "X-Long"), std::string(255, 'v'));
+  EXPECT_EQ(GetFieldValue(lines, "content-type"), v);
+  EXPECT_EQ(GetFieldValue(lines, "X-Uidl:"), v);
+  // Content-Type comes back undecoded, underscores and all.
+  EXPECT_EQ(GetFieldValue({"Content-Type: text/plain; name=\"=?x?Q?a_b?=\""}, "Content-Type"),
+            "text/plain; name=\"=?x?Q?a_b?=\"");
+}
+
+struct ValuesRow {
+  TStringList lines;
+  std::string name;
+  TStringList expected;
+};
+
+TEST(ClsHeader, GetFieldValues) {
+  const ValuesRow rows[] = {
+      {{"To: \"Doe, John\" <john@x.org>, jane@y.org"},
+       "To",
+       {"\"Doe, John\" <john@x.org>", "jane@y.org"}},
+      {{"To-Do: a, b"}, "To", {"a", "b"}},  // the name as passed, no colon appended
+      {{"To: a@x,", " b@x", "Cc: c@x", "To: d@x"}, "To", {"a@x", "b@x", "d@x"}},
+      {{"Cc: c@x", "to: a@x"}, "TO", {"a@x"}},
+      {{"To: a, , b"}, "To", {"a", "", "b"}},
+      {{"To: =?x?Q?Ann?= <a@x>, b@x"}, "To", {"Ann <a@x>", "b@x"}},
+      {{"To a@x", "To: b@x"}, "To", {}},  // a matching line without ":" ends everything
+      {{"To:"}, "To", {}},
+      // Folded lines keep quoted commas and may hold a colon.
+      {{"To: a@x,", " \"Silva, Tara\" <t@x>,", "\t\"Dr: Who\" <w@x>"},
+       "To",
+       {"a@x", "\"Silva, Tara\" <t@x>", "\"Dr: Who\" <w@x>"}},
+      {{}, "To", {}},
+  };
+  for (const auto& row : rows) {
+    TStringList list = {"stale"};
+    GetFieldValues(row.lines, row.name, list);
+    EXPECT_EQ(list, row.expected) << (row.lines.empty() ? "" : row.lines[0]);
+  }
+}
+
+TEST(ClsHeader, RemoveFieldAndTruncate) {
+  TStringList lines = {"Subject: a", " more", "\tmore2", "To: x", "Subject: b", " c"};
+  RemoveField(lines, "subject");
+  EXPECT_EQ(lines, (TStringList{"To: x", "Subject: b", " c"}));
+  RemoveField(lines, "Missing:");
+  EXPECT_EQ(lines.size(), 3u);
+  TStringList empty;
+  RemoveField(empty, "To");
+  EXPECT_TRUE(empty.empty());
+  TStringList block = {"A: 1", "B: 2", "", "body", ""};
+  TruncateAtBlankLine(block);
+  EXPECT_EQ(block, (TStringList{"A: 1", "B: 2"}));
+}
+
+TEST(ClsHeader, GetParameterMediaTypeExtractWord) {
+  struct Row {
+    std::string param, value, expected;
+  };
+  const Row rows[] = {
+      {"boundary", "multipart/mixed; boundary=\"----=_Part_1\"", "----=_Part_1"},
+      {"BOUNDARY", "multipart/mixed; boundary=abc", "abc"},
+      {"name", "attachment; filename=report.pdf;", "report.pdf"},  // "name" inside filename
+      {"charset", "text/plain; charset=iso-8859-1", "iso-8859-1"},
+      {"name", "x; name=a.txt; size=3", "a.txt"},
+      {"name", "x; name=\"unterminated", "unterminated"},
+      {"name", "text/plain", ""},
+      {"name", "x; name", ""},
+      {"name", "x; name=", ""},
+      {"", "x; name=a", ""},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(GetParameter(row.param, row.value), row.expected) << row.value;
+  EXPECT_EQ(GetMediaType("text/plain; charset=us-ascii"), "text/plain");
+  EXPECT_EQ(GetMediaType("text/html"), "text/html");
+  EXPECT_EQ(GetMediaType(""), "");
+  EXPECT_EQ(GetMediaType(std::string(300, 't')), std::string(255, 't'));
+  EXPECT_EQ(ExtractWord("+OK 12 3456", 1, true), "12");
+  EXPECT_EQ(ExtractWord("+OK 12   3456 ", 1, false), "12   3456");
+  EXPECT_EQ(ExtractWord("+OK 12 3456", 2, true), "3456");
+  EXPECT_EQ(ExtractWord("single", 1, false), "");
+  EXPECT_EQ(ExtractWord(" a b ", 0, true), "");
+  EXPECT_EQ(ExtractWord("a b", 0, true), "a");
+}
+
+TEST(ClsAddress, ParseAddressForms) {
+  struct Row {
+    std::string text, name, address;
+  };
+  const Row rows[] = {
+      {"\"John Doe\" <john@x.org>", "John Doe", "john@x.org"},
+      {"john@x.org (John Doe)", "John Doe", "john@x.org"},
+      {"john@x.org", "", "john@x.org"},
+      {"<john@x.org>", "", "john@x.org"},
+      {"Ann<a@x>", "Ann", "a@x"},
+      {"john@x.org (", "", "john@x.org"},
+      {"(", "", ""},
+      {"", "", ""},
+      {std::string(300, 'n') + " <a@x>", std::string(255, 'n'), "a@x"},
+  };
+  for (const auto& row : rows) {
+    TmsMailAddress a;
+    a.Name = "old";
+    ParseAddress(row.text, a);
+    EXPECT_EQ(a.Name.str(), row.name) << row.text;
+    EXPECT_EQ(a.Address.str(), row.address) << row.text;
+  }
+  for (const char* bad : {"John <john@x.org", "a>b <c", "<"}) {
+    TmsMailAddress a;
+    try {
+      ParseAddress(bad, a);
+      ADD_FAILURE() << bad;
+    } catch (const EAddressError& e) {
+      EXPECT_STREQ(e.what(), "Unable to parse email address");
+    }
+  }
+}
+
+TEST(ClsAddress, ListStoredFormAssignAndEdit) {
+  TmsAddressList list;
+  list.AddAddress("a@x", "Ann");
+  list.AddAddress("b@x", "");
+  EXPECT_EQ(list.WriteItems(), (TStringList{"Ann", "a@x", "", "b@x"}));
+  TmsAddressList read;
+  read.AddAddress("stale@x", "");
+  read.ReadItems({"Ann", "a@x", "", "b@x", "lone"});  // a lone last value makes no item
+  ASSERT_EQ(read.Count(), 2);
+  EXPECT_EQ(read.Items(1).Address.str(), "b@x");
+  TmsAddressList copy;
+  copy.Assign(list);
+  copy.Assign(copy);
+  list.Items(0).Name = "changed";
+  ASSERT_EQ(copy.Count(), 2);
+  EXPECT_EQ(copy.Items(0).Name.str(), "Ann");
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
+
+  TmsMailAddress& a = copy.Items(0);
+  TmsMailAddress::EditHook = nullptr;
+  EXPECT_FALSE(a.Edit());
+  TmsMailAddress::EditHook = [](TmsMailAddress& e) {
+    e.Name = "Edited";
+    return false;  // Cancel
+  };
+  EXPECT_FALSE(a.Edit());
+  EXPECT_EQ(a.Name.str(), "Ann");
+  TmsMailAddress::EditHook = [](TmsMailAddress& e) {
+    EXPECT_EQ(e.Address.str(), "a@x");  // preloaded
+    e.Name = "Edited";
+    return true;
+  };
+  EXPECT_TRUE(a.Edit());
+  EXPECT_EQ(a.Name.str(), "Edited");
+  TmsMailAddress::EditHook = nullptr;
+}
+
+TEST(ClsDate, ParseMailDate) {
+  struct Row {
+    std::string text;
+    int y, mo, d, h, mi, s;  // y 0: DateTime 0
+    std::string zone;
+  };
+  const Row rows[] = {
+      {"Tue, 5 Dec 2000 14:03:07 +0100", 2000, 12, 5, 14, 3, 7, "+0100"},
+      {"\"Tue, 5 Dec 2000 14:03:07 +0100\"", 2000, 12, 5, 14, 3, 7, "+0100"},
+      {"5 Dec 99 14:03:07 GMT", 1999, 12, 5, 14, 3, 7, "GMT"},
+      {"5 Dec 00 14:03:07 GMT", 2000, 12, 5, 14, 3, 7, "GMT"},
+      {"5 Dec 50 00:00:00 GMT", 2050, 12, 5, 0, 0, 0, "GMT"},
+      {"5 Dec 51 00:00:00 GMT", 1951, 12, 5, 0, 0, 0, "GMT"},
+      {"Tue, 5 Dec 2000 14:03 +0100", 2000, 12, 5, 14, 3, 0, "+0100"},
+      {"5 Dec 2000 14.03.07 +0100", 2000, 12, 5, 14, 3, 7, "+0100"},  // 8 characters
+      {"5 Dec 2000 25:61:00 +0100", 2000, 12, 5, 0, 0, 0, "+0100"},   // bad time: 0
+      {"5 Dec 2000 noon +0100", 2000, 12, 5, 0, 0, 0, "+0100"},
+      {"Mon, 5 Dec 2000, 14:03:07 -0500 (est)", 2000, 12, 5, 14, 3, 7, "-0500 (EST)"},
+      {"5 Dec 2000", 2000, 12, 5, 0, 0, 0, ""},
+      {"no digits here", 0, 0, 0, 0, 0, 0, ""},
+      {"", 0, 0, 0, 0, 0, 0, ""},
+      {"Tue, 31 Feb 2000 10:00:00 +0000", 0, 0, 0, 0, 0, 0, ""},
+      {"5 Foo 2000 10:00:00 +0000", 0, 0, 0, 0, 0, 0, ""},
+      {"5", 0, 0, 0, 0, 0, 0, ""},
+      {"5 Dec", 0, 0, 0, 0, 0, 0, ""},
+      {"5x Dec 2000 10:00:00 +0000", 0, 0, 0, 0, 0, 0, ""},
+      {"99999999999 Dec 2000 10:00:00 +0000", 0, 0, 0, 0, 0, 0, ""},
+      {"5 Dec 99999 10:00:00 +0000", 0, 0, 0, 0, 0, 0, ""},
+  };
+  for (const auto& row : rows) {
+    TDateTime dt = 123;
+    std::string zone = "stale";
+    ParseMailDate(row.text, dt, zone);
+    TDateTime expected =
+        row.y == 0 ? 0 : EncodeDateTime(row.y, row.mo, row.d, row.h, row.mi, row.s);
+    EXPECT_NEAR(dt, expected, 1e-9) << row.text;
+    EXPECT_EQ(zone, row.zone) << row.text;
+  }
+}
+
+TEST(ClsDate, FormatZoneOffsetAndLocalZone) {
+  const std::pair<int, std::string> rows[] = {
+      {60, "+0100"},  {-300, "-0500"}, {0, "+0000"},    {570, "+0930"},
+      {-90, "-0130"}, {780, "+1300"},  {-720, "-1200"}, {6000, "+10000"},
+  };
+  for (const auto& [minutes, text] : rows) EXPECT_EQ(FormatZoneOffset(minutes), text) << minutes;
+
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  setenv("TZ", "IST-5:30", 1);  // POSIX: five and a half hours east of UTC
+  tzset();
+  EXPECT_EQ(LocalTimeZone(), "+0530");
+  if (old)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
+}
+
+TEST(ClsAtt, ContentTypesAndFileNames) {
+  const TextRow names[] = {
+      {"../../etc/passwd", "passwd"},
+      {"..\\..\\win.ini", "win.ini"},
+      {"a/b\\c.txt", "c.txt"},
+      {"plain.txt", "plain.txt"},
+      {"dir/", ""},
+      {"", ""},
+      {"..", ".."},
+  };
+  for (const auto& row : names) EXPECT_EQ(ExtractFileName(row.input), row.expected);
+  EXPECT_EQ(IncludeTrailingBackslash(""), "");
+  EXPECT_EQ(IncludeTrailingBackslash("/tmp"), "/tmp/");
+  EXPECT_EQ(IncludeTrailingBackslash("/tmp/"), "/tmp/");
+
+  const std::string octet = "application/octet-stream";
+  for (const char* name : {"", "file.", "noext", "x.zzqxnotatype", "dir.txt/file", "a.txt\\b"})
+    EXPECT_EQ(ContentTypeOfFile(name), octet) << name;
+  if (!std::filesystem::exists("/etc/mime.types")) GTEST_SKIP() << "no /etc/mime.types";
+  EXPECT_EQ(ContentTypeOfFile("notes.txt"), "text/plain");
+  EXPECT_EQ(ContentTypeOfFile("/home/u/NOTES.TXT"), "text/plain");
+  EXPECT_EQ(ContentTypeOfFile("c:\\mail\\saved.eml"), "message/rfc822");
+}
+
+TEST(ClsAtt, SetFileNameDerivesTypeAndEncoding) {
+  if (!std::filesystem::exists("/etc/mime.types")) GTEST_SKIP() << "no /etc/mime.types";
+  struct Row {
+    std::string name, type;
+    TAttEncoding encoding;
+  };
+  const Row rows[] = {
+      {"readme.txt", "text/plain", aeQuotedPrintable},
+      {"README.TXT", "text/plain", aeQuotedPrintable},
+      {"page.html", "text/html", aeQuotedPrintable},
+      {"saved.eml", "message/rfc822", aeSevenBit},
+      {"data.zzqxnotatype", "application/octet-stream", aeBase64},
+      {"noext", "application/octet-stream", aeBase64},
+  };
+  for (const auto& row : rows) {
+    TmsAttItem item;
+    item.SetFileName(row.name);
+    EXPECT_EQ(item.FileName().str(), row.name);
+    EXPECT_EQ(item.ContentType.str(), row.type) << row.name;
+    EXPECT_EQ(item.TransferEncoding, row.encoding) << row.name;
+  }
+  TmsAttItem item;
+  item.ContentType = "image/png";
+  item.TransferEncoding = aeBase64;
+  item.SetFileName("");  // changes nothing else
+  EXPECT_EQ(item.ContentType.str(), "image/png");
+  EXPECT_EQ(item.TransferEncoding, aeBase64);
+  EXPECT_STREQ(kAttEncodingNames[aeQuotedPrintable], "Quoted-Printable");
+}
+
+TEST(ClsAtt, ListAddFileAssignAndStoredForm) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("note.txt"), std::string("a\0b", 3));
+  TmsAttList list;
+  TmsAttItem& added = list.AddFile(dir.File("note.txt"));
+  EXPECT_EQ(added.Data.Bytes(), std::string("a\0b", 3));
+  EXPECT_EQ(added.FileName().str(), dir.File("note.txt"));
+  EXPECT_THROW(list.AddFile(dir.File("missing.bin")), Exception);
+  EXPECT_EQ(list.Count(), 1);
+
+  list.Items(0).ContentType = "x/stored";  // Assign copies as stored, derives nothing
+  TmsAttList copy;
+  copy.Assign(list);
+  copy.Assign(copy);
+  ASSERT_EQ(copy.Count(), 1);
+  EXPECT_EQ(copy.Items(0).ContentType.str(), "x/stored");
+  EXPECT_EQ(copy.Items(0).Data.Bytes(), std::string("a\0b", 3));
+  list.Items(0).Data.Assign("changed");
+  EXPECT_EQ(copy.Items(0).Data.Bytes(), std::string("a\0b", 3));
+
+  auto stored = copy.WriteItems();
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].ContentType, "x/stored");
+  EXPECT_EQ(stored[0].TransferEncoding, int(aeQuotedPrintable));
+  TmsAttList read;
+  read.ReadItems({{"a.txt", "image/gif", 1}, {"b.bin", "x/y", 7}, {"", "z/z", -1}});
+  ASSERT_EQ(read.Count(), 3);
+  EXPECT_EQ(read.Items(0).ContentType.str(), "image/gif");  // stored values win
+  EXPECT_EQ(read.Items(0).TransferEncoding, aeBase64);
+  EXPECT_EQ(read.Items(1).TransferEncoding, aeBase64);  // out of range: base64
+  read.Delete(0);
+  EXPECT_EQ(read.Items(0).FileName().str(), "b.bin");
+  read.Clear();
+  EXPECT_EQ(read.Count(), 0);
+}
+
+}  // namespace
+}  // namespace norva
