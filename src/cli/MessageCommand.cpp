@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "cli/CliText.h"
 #include "mail/msmsgcls.h"
 #include "mail/msuucode.h"
 
@@ -36,37 +37,6 @@ namespace {
 const char* const kEncodings[] = {"meMIME", "meUU"};
 const char* const kCharSets[] = {"csUSASCII", "csISO8859", "csISO2022jp"};
 const char* const kTransfer[] = {"aeSevenBit", "aeBase64", "aeQuotedPrintable"};
-
-// Bytes as code points U+0000-U+00FF, written in UTF-8.
-std::string ToJsonText(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      out += char(c);
-    } else {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-// The reverse: code points above U+00FF are an error.
-std::string FromJsonText(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      out += char(c);
-    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size()) {
-      out += char(((c & 0x03) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F));
-    } else {
-      throw std::runtime_error("text holds a character above U+00FF: texts are bytes");
-    }
-  }
-  return out;
-}
 
 std::string Sha256Hex(const std::string& bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];

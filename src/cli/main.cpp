@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/CheckCommand.h"
+#include "cli/ConfigCommand.h"
 #include "cli/MessageCommand.h"
 #include "cli/QdbCommand.h"
 
@@ -18,13 +20,21 @@ const char kHelp[] =
     "  qdb put FILE KEY     store standard input as an item (replacing one with that key)\n"
     "  decode FILE          decode a raw message and print it as JSON\n"
     "  encode FILE.json     encode a message given as JSON and print the raw message\n"
+    "  config [--folder DIR] show|add-account|remove-account|add-rule|remove-rule|\n"
+    "         add-checklist|remove-checklist|add-checklist-line|remove-checklist-line ...\n"
+    "                       show or change the configuration (below)\n"
+    "  check [--folder DIR] [--mailbox N] [--delete-spam] [--json]\n"
+    "                       check the mailboxes and print the message list (below)\n"
     "  help                 show this text\n";
 }
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
-    std::cout << kHelp << "\n" << norva::cli::kMessageJsonHelp;
+    std::cout << kHelp << "\n"
+              << norva::cli::kMessageJsonHelp << "\n"
+              << norva::cli::ConfigHelp() << "\n"
+              << norva::cli::kCheckHelp;
     return args.empty() ? 2 : 0;
   }
   if (args[0] == "qdb")
@@ -33,6 +43,11 @@ int main(int argc, char** argv) {
     return norva::cli::DecodeCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
   if (args[0] == "encode")
     return norva::cli::EncodeCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
+  if (args[0] == "config")
+    return norva::cli::ConfigCommand({args.begin() + 1, args.end()}, std::cin, std::cout,
+                                     std::cerr);
+  if (args[0] == "check")
+    return norva::cli::CheckCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
   std::cerr << "norva-cli: unknown command '" << args[0] << "'\n" << kHelp;
   return 2;
 }

@@ -6,51 +6,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <memory>
 #include <random>
 
 #include "mail/mssmtp.h"
 #include "store/Pump.h"
+#include "support/Helpers.h"
 #include "support/TempDir.h"
 
 namespace norva {
 namespace {
 namespace fs = std::filesystem;
 using testing::ReadFile;
-using Lines = std::vector<std::string>;
 
-std::map<std::string, std::string> ReadSettings() {
-  std::map<std::string, std::string> settings;
-  const char* path = std::getenv("NORVA_SMTP_SETTINGS");  // to run the binary by hand
-  std::ifstream in(path ? path : NORVA_SMTP_SETTINGS);
-  for (std::string line; std::getline(in, line);) {
-    if (auto eq = line.find('='); eq != std::string::npos)
-      settings[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return settings;
-}
-
-// A string field of the sink's envelope file (JSON without escapes in these tests).
-std::string JsonString(const std::string& json, const std::string& key) {
-  size_t p = json.find("\"" + key + "\": \"");
-  if (p == std::string::npos) return "<missing>";
-  p += key.size() + 5;
-  return json.substr(p, json.find('"', p) - p);
-}
-
-Lines JsonStrings(const std::string& json, const std::string& key) {
-  Lines out;
-  const size_t start = json.find("\"" + key + "\": [");
-  if (start == std::string::npos) return {"<missing>"};
-  const size_t end = json.find(']', start);
-  for (size_t p = json.find('"', start + key.size() + 4); p < end;) {
-    const size_t close = json.find('"', p + 1);
-    out.push_back(json.substr(p + 1, close - p - 1));
-    p = json.find('"', close + 1);
-  }
-  return out;
+// The sink's envelope file without its layout blanks, to compare parts of it as text.
+std::string Compact(std::string json) {
+  std::erase_if(json, [](char c) { return c == ' ' || c == '\n'; });
+  return json;
 }
 
 // A message that keeps the bytes its encoder wrote, to compare with what the sink stored (the
@@ -83,7 +55,8 @@ void Attach(TmsMessage& m, const std::string& name, std::string data) {
 class SmtpInterop : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings_ = ReadSettings();
+    const char* path = std::getenv("NORVA_SMTP_SETTINGS");  // to run the binary by hand
+    settings_ = testing::ReadSettings(path ? path : NORVA_SMTP_SETTINGS);
     if (settings_.count("SMTP_SKIP")) GTEST_SKIP() << settings_["SMTP_SKIP"];
     if (!settings_.count("SMTP_PORT")) GTEST_SKIP() << "no sink: run through ctest";
     SetMessagePump({});
@@ -113,12 +86,13 @@ class SmtpInterop : public ::testing::Test {
     std::snprintf(base, sizeof base, "%06zu", stored + 1);  // the sink numbers from 1
     EXPECT_TRUE(fs::exists(dir / (std::string(base) + ".eml"))) << base;
     return {ReadFile(dir / (std::string(base) + ".eml")),
-            ReadFile(dir / (std::string(base) + ".json"))};
+            Compact(ReadFile(dir / (std::string(base) + ".json")))};
   }
   void ExpectStoredAsWritten(const std::string& stored) {
     ASSERT_FALSE(message_.Written.empty());
-    EXPECT_EQ(stored.size(), message_.Written.size());
-    EXPECT_TRUE(stored == message_.Written) << "the sink stored other bytes than were encoded";
+    EXPECT_TRUE(stored == message_.Written)
+        << "the sink stored other bytes than were encoded: " << stored.size() << " for "
+        << message_.Written.size();
   }
 
   std::map<std::string, std::string> settings_;
@@ -135,10 +109,12 @@ TEST_F(SmtpInterop, PlainMessageWithDotLinesAndAFullEnvelope) {
   ExpectStoredAsWritten(eml);
   EXPECT_NE(eml.find("\r\n.\r\n..\r\n...\r\n.NET and .hidden\r\n"), std::string::npos) << eml;
   EXPECT_EQ(eml.find("bea@bcc.test"), std::string::npos) << "BCC is in the envelope only";
-  EXPECT_EQ(JsonString(json, "mail_from"), "ann@from.test");
-  EXPECT_EQ(JsonStrings(json, "rcpt_tos"),
-            (Lines{"rob@to.test", "second@to.test", "carl@cc.test", "bea@bcc.test"}));
-  EXPECT_EQ(JsonString(json, "helo"), smtp_.LocalHostName);
+  EXPECT_NE(json.find(R"("mail_from":"ann@from.test","rcpt_tos":["rob@to.test","second@to.test",)"
+                      R"("carl@cc.test","bea@bcc.test"])"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find(Compact("\"helo\": \"" + smtp_.LocalHostName + "\"")), std::string::npos)
+      << json;
 }
 
 TEST_F(SmtpInterop, MultipartMessageWithAttachments) {
@@ -147,11 +123,10 @@ TEST_F(SmtpInterop, MultipartMessageWithAttachments) {
   Attach(message_, "dots.eml", ".\r\n..\r\n.x\r\n");
   message_.Attachments.Items(1).TransferEncoding = aeSevenBit;  // its lines go out as they are
   Attach(message_, "image.png", RandomBytes(5000, 1));
-  const auto [eml, json] = Deliver();
+  const std::string eml = Deliver().first;
   ExpectStoredAsWritten(eml);
   EXPECT_NE(eml.find("multipart/mixed"), std::string::npos);
   EXPECT_NE(eml.find("\r\n.\r\n..\r\n.x\r\n"), std::string::npos) << eml;
-  EXPECT_EQ(JsonStrings(json, "rcpt_tos"), Lines{"rob@to.test"});
 }
 
 TEST_F(SmtpInterop, UuencodedMessage) {
@@ -159,13 +134,12 @@ TEST_F(SmtpInterop, UuencodedMessage) {
   message_.Body = {"The file follows.", "."};
   // 45 bytes a line; the last line holds 14 and so begins with the length character ".".
   Attach(message_, "data.bin", RandomBytes(45 * 3 + 14, 2));
-  const auto [eml, json] = Deliver();
+  const std::string eml = Deliver().first;
   ExpectStoredAsWritten(eml);
   EXPECT_NE(eml.find("begin 600 data.bin\r\n"), std::string::npos);
   const size_t grave = eml.find("\r\n`\r\nend\r\n");
   ASSERT_NE(grave, std::string::npos);
   EXPECT_EQ(eml[eml.rfind("\r\n", grave - 1) + 2], '.') << "the last data line";
-  EXPECT_EQ(JsonString(json, "mail_from"), "ann@from.test");
 }
 
 TEST_F(SmtpInterop, LargeAttachmentInBothModes) {
@@ -180,7 +154,7 @@ TEST_F(SmtpInterop, LargeAttachmentInBothModes) {
       if (n) last = n;
       ++calls;
     };
-    const auto [eml, json] = Deliver();
+    const std::string eml = Deliver().first;
     ExpectStoredAsWritten(eml);
     EXPECT_GT(eml.size(), size_t(1) << 20);
     EXPECT_EQ(last, int32_t(eml.size() + 3)) << "no line begins with a dot; then the . line";

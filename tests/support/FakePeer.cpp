@@ -1,4 +1,4 @@
-// The fake TCP peer, the fake POP3 mailbox and the fake SMTP server.
+// The fake POP3 mailbox and SMTP server on loopback.
 #include "support/FakePeer.h"
 
 #include <arpa/inet.h>
@@ -16,24 +16,16 @@
 namespace norva::testing {
 namespace {
 
-sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
-
 // A TCP socket bound to 127.0.0.1 on a port the kernel picks; returns the port.
 int BoundSocket(uint16_t& port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
-  sockaddr_in a = Loopback(0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof a;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    ::close(fd);
-    throw std::runtime_error("bind failed");
+    throw std::runtime_error("cannot bind a loopback socket");
   }
   port = ntohs(a.sin_port);
   return fd;
@@ -65,7 +57,7 @@ std::string DataBlock(const std::vector<std::string>& lines) {
 
 bool PeerConnection::Wait(short events, int timeoutMs) {
   if (fd_ < 0) return false;
-  pollfd p[2] = {{fd_, events, 0}, {peer_.wake_[0], POLLIN, 0}};
+  pollfd p[2] = {{fd_, events, 0}, {server_.wake_[0], POLLIN, 0}};
   for (;;) {
     int n = ::poll(p, 2, timeoutMs);
     if (n < 0 && errno == EINTR) continue;
@@ -74,7 +66,7 @@ bool PeerConnection::Wait(short events, int timeoutMs) {
 }
 
 bool PeerConnection::Pause(std::chrono::milliseconds pause) {
-  pollfd p{peer_.wake_[0], POLLIN, 0};
+  pollfd p{server_.wake_[0], POLLIN, 0};
   while (::poll(&p, 1, int(pause.count())) < 0 && errno == EINTR) {
   }
   return p.revents == 0;
@@ -86,7 +78,8 @@ bool PeerConnection::TakeLine(std::string& line) {
   line = input_.substr(0, lf);
   input_.erase(0, lf + 1);
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  peer_.Record(line);
+  std::lock_guard lock(server_.mutex_);
+  server_.commands_.push_back(line);
   return true;
 }
 
@@ -112,14 +105,9 @@ bool PeerConnection::ReadLine(std::string& line) {
 bool PeerConnection::ReadData(std::string& block) {
   // The block begins right after a line end, so a "." line at its very start ends it too.
   for (;;) {
-    size_t through = std::string::npos;
-    if (input_.starts_with(".\r\n"))
-      through = 3;
-    else if (size_t at = input_.find("\r\n.\r\n"); at != std::string::npos)
-      through = at + 5;
-    if (through != std::string::npos) {
-      block = input_.substr(0, through);
-      input_.erase(0, through);
+    if (size_t at = ("\r\n" + input_).find("\r\n.\r\n"); at != std::string::npos) {
+      block = input_.substr(0, at + 3);
+      input_.erase(0, at + 3);
       return true;
     }
     if (!Fill(-1)) return false;
@@ -138,19 +126,12 @@ bool PeerConnection::SendRaw(std::string_view bytes) {
 }
 
 bool PeerConnection::Send(std::string_view bytes) {
-  if (chunk_ == 0) return SendRaw(bytes);
-  while (!bytes.empty()) {
-    size_t n = std::min(chunk_, bytes.size());
-    if (!SendRaw(bytes.substr(0, n))) return false;
-    bytes.remove_prefix(n);
-    if (!bytes.empty() && !Pause(pause_)) return false;
+  for (bool first = true; trickle_ && !bytes.empty(); first = false) {
+    if (!first && !Pause(std::chrono::milliseconds(1))) return false;
+    if (!SendRaw(bytes.substr(0, 1))) return false;
+    bytes.remove_prefix(1);
   }
-  return true;
-}
-
-void PeerConnection::SetPacing(size_t chunk, std::chrono::milliseconds pause) {
-  chunk_ = chunk;
-  pause_ = pause;
+  return SendRaw(bytes);
 }
 
 void PeerConnection::SendForever(std::string_view pattern) {
@@ -183,23 +164,30 @@ void PeerConnection::Reset() {
   Close();
 }
 
-// ---- FakePeer ----
+// ---- ClosedPort ----
 
-FakePeer::FakePeer(Handler handler) : handler_(std::move(handler)) {
+ClosedPort::ClosedPort() : fd_(BoundSocket(port_)) {}
+ClosedPort::~ClosedPort() {
+  ::close(fd_);
+}
+
+// ---- FakeServer ----
+
+FakeServer::FakeServer() {
   if (::pipe2(wake_, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   listenFd_ = BoundSocket(port_);
   if (::listen(listenFd_, 8) != 0) throw std::runtime_error("listen failed");
   thread_ = std::thread([this] { Serve(); });
 }
 
-FakePeer::~FakePeer() {
+FakeServer::~FakeServer() {
   Stop();
-  if (listenFd_ >= 0) ::close(listenFd_);
+  ::close(listenFd_);
   ::close(wake_[0]);
   ::close(wake_[1]);
 }
 
-void FakePeer::Stop() {
+void FakeServer::Stop() {
   if (!thread_.joinable()) return;
   char b = 0;
   while (::write(wake_[1], &b, 1) < 0 && errno == EINTR) {
@@ -207,26 +195,31 @@ void FakePeer::Stop() {
   thread_.join();
 }
 
-std::string FakePeer::Address() const {
-  return "127.0.0.1:" + std::to_string(port_);
-}
-
-std::vector<std::string> FakePeer::Commands() const {
+std::vector<std::string> FakeServer::Commands() const {
   std::lock_guard lock(mutex_);
   return commands_;
 }
 
-int FakePeer::Connections() const {
+int FakeServer::Connections() const {
   std::lock_guard lock(mutex_);
   return connections_;
 }
 
-void FakePeer::Record(const std::string& line) {
+void FakeServer::On(const std::string& command, Override handler) {
   std::lock_guard lock(mutex_);
-  commands_.push_back(line);
+  overrides_[command] = std::move(handler);
 }
 
-void FakePeer::Serve() {
+void FakeServer::Reply(const std::string& command, std::string bytes) {
+  On(command, [bytes](PeerConnection& c, const std::string&) { c.Send(bytes); });
+}
+
+void FakeServer::Trickle(bool on) {
+  std::lock_guard lock(mutex_);
+  trickle_ = on;
+}
+
+void FakeServer::Serve() {
   for (;;) {
     pollfd p[2] = {{listenFd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
     if (::poll(p, 2, -1) < 0) {
@@ -236,87 +229,50 @@ void FakePeer::Serve() {
     if (p[1].revents != 0) return;
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) continue;
+    PeerConnection c(*this, fd);
     {
       std::lock_guard lock(mutex_);
       ++connections_;
+      c.trickle_ = trickle_;
     }
-    PeerConnection c(*this, fd);
     try {
-      handler_(c);
+      Answer(c, "GREETING", "");
+      std::string line;
+      while (c.IsOpen() && c.ReadLine(line)) {
+        size_t blank = line.find(' ');
+        Answer(c, line.substr(0, blank), blank == std::string::npos ? "" : line.substr(blank + 1));
+      }
     } catch (...) {
       // A failing handler ends its connection only; the test sees the client's side of it.
     }
   }
 }
 
-// ---- ClosedPort ----
-
-ClosedPort::ClosedPort() : fd_(BoundSocket(port_)) {}
-ClosedPort::~ClosedPort() {
-  ::close(fd_);
-}
-
-// ---- FakePop3 ----
-
-FakePop3::FakePop3(std::vector<std::string> messages, std::string user, std::string password)
-    : messages_(std::move(messages)),
-      user_(std::move(user)),
-      password_(std::move(password)),
-      peer_([this](PeerConnection& c) { Serve(c); }) {}
-
-void FakePop3::On(const std::string& command, Override handler) {
-  std::lock_guard lock(mutex_);
-  overrides_[command] = std::move(handler);
-}
-
-void FakePop3::Reply(const std::string& command, std::string bytes) {
-  On(command, [bytes](PeerConnection& c, const std::string&) { c.Send(bytes); });
-}
-
-void FakePop3::SetPacing(size_t chunk, std::chrono::milliseconds pause) {
-  std::lock_guard lock(mutex_);
-  chunk_ = chunk;
-  pause_ = pause;
-}
-
-void FakePop3::Serve(PeerConnection& c) {
-  {
-    std::lock_guard lock(mutex_);
-    c.SetPacing(chunk_, pause_);
-  }
-  Answer(c, "GREETING", "");
-  std::string line;
-  while (c.IsOpen() && c.ReadLine(line)) {
-    size_t blank = line.find(' ');
-    Answer(c, line.substr(0, blank), blank == std::string::npos ? "" : line.substr(blank + 1));
-  }
-}
-
-const std::string* FakePop3::Message(const std::string& arg) const {
-  size_t n = 0;
-  for (char ch : arg.substr(0, arg.find(' '))) {
-    if (ch < '0' || ch > '9') return nullptr;
-    n = n * 10 + size_t(ch - '0');
-  }
-  return n >= 1 && n <= messages_.size() ? &messages_[n - 1] : nullptr;
-}
-
-void FakePop3::Answer(PeerConnection& c, const std::string& word, const std::string& arg) {
+void FakeServer::Answer(PeerConnection& c, const std::string& word, const std::string& arg) {
   Override custom;
   {
     std::lock_guard lock(mutex_);
     if (auto it = overrides_.find(word); it != overrides_.end()) custom = it->second;
   }
-  if (custom) return custom(c, arg);
+  custom ? custom(c, arg) : Default(c, word, arg);
+}
 
-  const std::string* msg = Message(arg);
+// ---- FakePop3 ----
+
+void FakePop3::Default(PeerConnection& c, const std::string& word, const std::string& arg) {
+  const std::string num = arg.substr(0, arg.find(' '));
+  const bool digits =
+      !num.empty() && num.size() < 9 && num.find_first_not_of("0123456789") == num.npos;
+  const size_t n = digits ? std::stoul(num) : 0;
+  const std::string* msg = n >= 1 && n <= messages_.size() ? &messages_[n - 1] : nullptr;
+
   if (word == "GREETING") {
     c.Send("+OK fake POP3 server ready\r\n");
   } else if (word == "USER") {
     givenUser_ = arg;
     c.Send("+OK\r\n");
   } else if (word == "PASS") {
-    c.Send(givenUser_ == user_ && arg == password_ ? "+OK logged in\r\n"
+    c.Send(givenUser_ == "user" && arg == "secret" ? "+OK logged in\r\n"
                                                    : "-ERR invalid login\r\n");
   } else if (word == "STAT") {
     size_t total = 0;
@@ -348,39 +304,12 @@ void FakePop3::Answer(PeerConnection& c, const std::string& word, const std::str
 
 // ---- FakeSmtp ----
 
-FakeSmtp::FakeSmtp() : peer_([this](PeerConnection& c) { Serve(c); }) {}
-
-void FakeSmtp::On(const std::string& command, Override handler) {
-  std::lock_guard lock(mutex_);
-  overrides_[command] = std::move(handler);
-}
-
-void FakeSmtp::Reply(const std::string& command, std::string bytes) {
-  On(command, [bytes](PeerConnection& c, const std::string&) { c.Send(bytes); });
-}
-
 std::vector<std::string> FakeSmtp::Data() const {
   std::lock_guard lock(mutex_);
   return data_;
 }
 
-void FakeSmtp::Serve(PeerConnection& c) {
-  Answer(c, "GREETING", "");
-  std::string line;
-  while (c.IsOpen() && c.ReadLine(line)) {
-    size_t blank = line.find(' ');
-    Answer(c, line.substr(0, blank), blank == std::string::npos ? "" : line.substr(blank + 1));
-  }
-}
-
-void FakeSmtp::Answer(PeerConnection& c, const std::string& word, const std::string& arg) {
-  Override custom;
-  {
-    std::lock_guard lock(mutex_);
-    if (auto it = overrides_.find(word); it != overrides_.end()) custom = it->second;
-  }
-  if (custom) return custom(c, arg);
-
+void FakeSmtp::Default(PeerConnection& c, const std::string& word, const std::string&) {
   if (word == "GREETING") {
     c.Send("220 fake.test SMTP ready\r\n");
   } else if (word == "HELO") {

@@ -7,15 +7,12 @@
 #include "mail/msmime.h"
 #include "mail/msmsgcls.h"
 #include "mail/msuucode.h"
+#include "support/Helpers.h"
 
 namespace norva {
 namespace {
 
-std::string Crlf(std::initializer_list<std::string> lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  return text;
-}
+using testing::Crlf;
 
 std::string Encode(TmsCustomMessage& message) {
   TMemoryStream stream;
@@ -65,66 +62,34 @@ TEST(EncodeHeaders, SimpleMessageByteForByte) {
   EXPECT_EQ(stream.Bytes(), kAnnHeaders + kAnnPlain + Crlf({"line one", "line two"}));
 }
 
-TEST(EncodeHeaders, ReturnReceiptAndPriorityFollowTheAddressLines) {
-  struct Case {
-    TPriority priority;
-    bool receipt;
-    std::string lines;
-  } cases[] = {
-      {ptHigh, true, Crlf({"Return-Receipt-To: <A>", "X-Priority: 1"})},
-      {ptLow, false, Crlf({"X-Priority: 5"})},
-      {ptNormal, false, ""},
-  };
-  for (const Case& c : cases) {
-    TmsMessage m;
-    MakeAnn(m);
-    m.Priority = c.priority;
-    m.ReturnReceipt = c.receipt;
-    const std::string head = Crlf({"From:     Ann <A>", "To:        <R>"});
-    EXPECT_EQ(Encode(m),
-              head + c.lines + Crlf({"Subject: Hi"}) + kAnnPlain + Crlf({"line one", "line two"}))
-        << int(c.priority);
-  }
-}
-
-TEST(EncodeHeaders, AddressListsInColumnsAndBccNeverWritten) {
+// Address lines in columns, display names quoted where they need it, receipt and priority after
+// them; BCC and stale copies of the encoder's own fields are never written.
+TEST(EncodeHeaders, AddressAndFlagLines) {
   TmsMessage m;
   MakeAnn(m);
+  m.Sender.Name = "Doe, John";
   m.Recipients.Clear();
-  m.Recipients.AddAddress("r1@x", "One");
+  m.Recipients.AddAddress("r1@x", "John Q. Public");
   m.Recipients.AddAddress("r2@x", "");
-  m.Recipients.AddAddress("r3@x", "Three");
-  m.CC.AddAddress("c@x", "Cee");
+  m.Recipients.AddAddress("r3@x", "Say \"Hi\" Jr.");
+  m.CC.AddAddress("c@x", "\"Dr. Who\"");
   m.BCC.AddAddress("secret@x", "Hidden");
-  // Stale copies in the raw headers go as well, every one of them.
+  m.Priority = ptHigh;
+  m.ReturnReceipt = true;
   m.Headers = {"Bcc: secret@x", "Date: today", "BCC: other-secret@x", "To: stale@x"};
   const std::string out = Encode(m);
-  EXPECT_EQ(out.substr(0, out.find("Subject:")),
-            Crlf({"From:     Ann <A>", "To:       One <r1@x>,", "           <r2@x>,",
-                  "          Three <r3@x>", "CC:       Cee <c@x>", "Date: today"}));
+  EXPECT_EQ(
+      out.substr(0, out.find("Subject:")),
+      Crlf({"From:     \"Doe, John\" <A>", "To:       \"John Q. Public\" <r1@x>,",
+            "           <r2@x>,", "          Say \"Hi\" Jr. <r3@x>", "CC:       \"Dr. Who\" <c@x>",
+            "Return-Receipt-To: <A>", "X-Priority: 1", "Date: today"}));
   EXPECT_EQ(out.find("secret"), std::string::npos);
   EXPECT_EQ(out.find("stale"), std::string::npos);
-}
-
-TEST(EncodeHeaders, DisplayNames) {
-  struct Case {
-    std::string name, written;
-  } cases[] = {
-      {"John Q. Public", "\"John Q. Public\""},
-      {"\"Dr. Who\"", "\"Dr. Who\""},
-      {"Say \"Hi\" Jr.", "Say \"Hi\" Jr."},
-      {"Doe, John", "\"Doe, John\""},
-      {"Ann", "Ann"},
-  };
-  for (const Case& c : cases) {
-    TmsMessage m;
-    MakeAnn(m);
-    m.Sender.Name = c.name;
-    m.Recipients.Items(0).Name = c.name;
-    const std::string out = Encode(m);
-    EXPECT_EQ(out.substr(0, out.find("Subject:")),
-              Crlf({"From:     " + c.written + " <A>", "To:       " + c.written + " <R>"}))
-        << c.name;
+  m.ReturnReceipt = false;
+  for (auto [priority, lines] :
+       {std::pair{ptLow, "<c@x>\r\nX-Priority: 5\r\nDate"}, {ptNormal, "<c@x>\r\nDate"}}) {
+    m.Priority = priority;
+    EXPECT_NE(Encode(m).find(lines), std::string::npos) << lines;
   }
 }
 
@@ -186,12 +151,12 @@ TEST(EncodeBody, LongLineSwitchesToQuotedPrintable) {
   TmsMessage m;
   MakeAnn(m);
   m.Body = {std::string(256, 'a'), std::string(100, 'b'), "x=y"};
-  const std::string a65 = std::string(65, 'a');
+  const std::string a65 = std::string(65, 'a') + "=";
   EXPECT_EQ(
       Encode(m),
       kAnnHeaders +
           Crlf({"Mime-Version: 1.0", "Content-Type: text/plain; charset=\"us-ascii\"",
-                "Content-Transfer-Encoding: quoted-printable", "", a65 + "=", a65 + "=", a65 + "=",
+                "Content-Transfer-Encoding: quoted-printable", "", a65, a65, a65,
                 std::string(61, 'a'), std::string(65, 'b') + "=", std::string(35, 'b'), "x=3Dy"}));
 
   m.Body = {std::string(255, 'a')};  // 255 is not long
@@ -204,25 +169,24 @@ TEST(EncodeBody, LongLineSwitchesToQuotedPrintable) {
             std::string::npos);
 }
 
-TEST(EncodeBody, FormattedTextKeepsTheMessageBody) {
-  TmsMessage m;
-  MakeAnn(m);
-  m.Body = {"<p>a=b</p>"};
-  m.SetContentType("text/html");
-  const std::string first = Encode(m);
-  EXPECT_EQ(first, kAnnHeaders +
-                       Crlf({"Mime-Version: 1.0", "Content-Type: text/html",
-                             "Content-Transfer-Encoding: quoted-printable", "", "<p>a=3Db</p>"}));
-  EXPECT_EQ(m.Body, TStringList{"<p>a=b</p>"});
-  EXPECT_EQ(Encode(m), first);
-}
-
-TEST(EncodeBody, OtherStoredTypesGetThePlainLayout) {
-  for (const char* type : {"text/enriched", "multipart/mixed", "multipart/alternative"}) {
+// A stored text/html type gets a layout of its own, every time, and leaves the body as it was;
+// other stored types get the plain layout.
+TEST(EncodeBody, StoredContentTypes) {
+  for (std::string type :
+       {"text/html", "text/enriched", "multipart/mixed", "multipart/alternative"}) {
     TmsMessage m;
     MakeAnn(m);
+    m.Body = {"<p>a=b</p>"};
     m.SetContentType(type);
-    EXPECT_EQ(Encode(m), kAnnHeaders + kAnnPlain + Crlf({"line one", "line two"})) << type;
+    const std::string first = Encode(m);
+    EXPECT_EQ(first, kAnnHeaders + (type == "text/html"
+                                        ? Crlf({"Mime-Version: 1.0", "Content-Type: text/html",
+                                                "Content-Transfer-Encoding: quoted-printable", "",
+                                                "<p>a=3Db</p>"})
+                                        : kAnnPlain + Crlf({"<p>a=b</p>"})))
+        << type;
+    EXPECT_EQ(m.Body, TStringList{"<p>a=b</p>"});
+    EXPECT_EQ(Encode(m), first);
   }
 }
 
@@ -311,37 +275,16 @@ TEST(EncodeAttachments, NestedAlternativeInsideMixed) {
   const std::string b = BoundaryIn(out);
   const std::string inner = BoundaryIn(out, out.find(b) + 8);
   EXPECT_NE(b, inner);
-  EXPECT_EQ(out.substr(kAnnHeaders.size()),
-            Crlf({"Mime-Version: 1.0",
-                  "Content-Type: multipart/mixed; boundary=\"" + b + "\"",
-                  "",
-                  "This is a multipart message in MIME format",
-                  "",
-                  "--" + b,
-                  "Content-Type:  multipart/alternative; boundary=\"" + inner + "\"",
-                  "Content-Transfer-Encoding: 7bit",
-                  "",
-                  "--" + inner,
-                  "Content-Type: text/plain; charset=\"us-ascii\"",
-                  "Content-Transfer-Encoding: 7bit",
-                  "",
-                  "plain",
-                  "",
-                  "--" + inner,
-                  "Content-Type: text/html",
-                  "Content-Transfer-Encoding: Quoted-Printable",
-                  "",
-                  "<p>x</p>=",  // no final line end: a soft break
-                  "",
-                  "--" + inner + "--",
-                  "--" + b,
-                  "Content-Type: application/pdf; name=\"r.pdf\"",
-                  "Content-Transfer-Encoding: Base64",
-                  "Content-Disposition: attachment; filename=\"r.pdf\"",
-                  "",
-                  "YWJj",
-                  "",
-                  "--" + b + "--"}));
+  // The full layout of a mixed message is pinned above: here the alternative part within it.
+  const std::string alternative =
+      Crlf({"--" + b, "Content-Type:  multipart/alternative; boundary=\"" + inner + "\"",
+            "Content-Transfer-Encoding: 7bit", "", "--" + inner,
+            "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "",
+            "plain", "", "--" + inner, "Content-Type: text/html",
+            "Content-Transfer-Encoding: Quoted-Printable", "",
+            "<p>x</p>=",  // no final line end: a soft break
+            "", "--" + inner + "--", "--" + b, "Content-Type: application/pdf; name=\"r.pdf\""});
+  EXPECT_NE(out.find(alternative), std::string::npos) << out;
 }
 
 TEST(EncodeAttachments, AlternativeMessage) {
@@ -351,13 +294,13 @@ TEST(EncodeAttachments, AlternativeMessage) {
   Attach(m, "_ALT.0", "text/html", aeSevenBit, "<p>x</p>");
   const std::string out = Encode(m);
   const std::string b = BoundaryIn(out);
-  EXPECT_EQ(
-      out.substr(kAnnHeaders.size()),
-      Crlf({"Mime-Version: 1.0", "Content-Type: multipart/alternative; boundary=\"" + b + "\"", "",
-            "This is a multipart message in MIME format", "", "--" + b,
-            "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "",
-            "plain", "", "--" + b, "Content-Type: text/html", "Content-Transfer-Encoding: 7 bit",
-            "", "<p>x</p>", "", "--" + b + "--"}));
+  EXPECT_NE(out.find("Content-Type: multipart/alternative; boundary=\"" + b + "\"\r\n"),
+            std::string::npos);
+  EXPECT_NE(
+      out.find(Crlf({"plain", "", "--" + b, "Content-Type: text/html",
+                     "Content-Transfer-Encoding: 7 bit", "", "<p>x</p>", "", "--" + b + "--"})),
+      std::string::npos)
+      << out;
 }
 
 TEST(EncodeUU, BodyThenBeginBlocksWithoutMimeLines) {
@@ -383,14 +326,6 @@ TEST(EncodeArticle, NewsHeaders) {
             Crlf({"From:     J. Doe <j@x>", "Newsgroups: comp.lang", "Path: p", "Subject:  Q",
                   "Mime-Version: 1.0", "Content-Type: text/plain; charset=\"us-ascii\"",
                   "Content-Transfer-Encoding: 7bit", "", "b"}));
-}
-
-TEST(EncodeBoundary, EightDigitsZeroToEight) {
-  for (int i = 0; i < 200; ++i) {
-    const std::string b = TmsCustomEncoder::MakeBoundary();
-    ASSERT_EQ(b.size(), 8u);
-    for (char c : b) ASSERT_TRUE(c >= '0' && c <= '8') << b;
-  }
 }
 
 }  // namespace

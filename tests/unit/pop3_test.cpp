@@ -4,52 +4,33 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "mail/mspop3cl.h"
 #include "store/Pump.h"
 #include "support/FakePeer.h"
+#include "support/Helpers.h"
 #include "support/TempDir.h"
 
 namespace norva {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::ClosedPort;
+using testing::Concat;
 using testing::FakePop3;
 using testing::PeerConnection;
+using testing::Raised;
 using Lines = std::vector<std::string>;
 
 const Lines kLogin = {"USER user", "PASS secret", "STAT"};
-
-Lines Concat(Lines a, const Lines& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-// The exception of type E that f raises; a failure when it raises nothing.
-template <class E, class F>
-std::optional<E> Raised(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e;
-  }
-  ADD_FAILURE() << "nothing was raised";
-  return std::nullopt;
-}
+const std::string kDotted = "Subject: dots\r\n\r\n.starts with a dot\r\n..two\r\nend\r\n";
 
 // A socket error that f raises, as its code, ": " and its message.
 template <class F>
 std::string SocketFailure(F&& f) {
   auto e = Raised<ESocketError>(f);
   return e ? std::to_string(e->Code) + ": " + e->what() : "";
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
 // Parameter: the socket's Blocking mode.
@@ -78,44 +59,38 @@ class Pop3Test : public ::testing::TestWithParam<bool> {
 INSTANTIATE_TEST_SUITE_P(Modes, Pop3Test, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Blocking" : "NonBlocking"; });
 
-// A client created while another is in a session leaves that session working.
-TEST_P(Pop3Test, ANewClientDoesNotDisturbARunningSession) {
-  FakePop3 box({"a\r\n"});
-  pop.Server = box.Address();
-  pop.Connect();
-  { TmsRemotePOP other; }
-  EXPECT_TRUE(pop.WinsockLoaded());
-  pop.Stat();
-  pop.Disconnect();
-  EXPECT_EQ(pop.MessageCount, 1);
-}
-
 // ---- replies ----
 
 TEST_P(Pop3Test, StatParsesCountAndSizeAndKeepsThemWhenAbsent) {
   FakePop3 box({"a\r\n", "bb\r\n", "ccc\r\n"});
+  // USER's reply and PASS's arrive in one write: they are still read one by one.
+  box.On("USER", [](PeerConnection& c, const std::string&) { c.Send("+OK\r\n+OK early\r\n"); });
+  box.On("PASS", [](PeerConnection&, const std::string&) {});
   pop.Server = box.Address();
   pop.Connect();
+  EXPECT_EQ(box.Commands(), kLogin);
   ASSERT_EQ(pop.MessageCount, 3);
   ASSERT_EQ(pop.MailboxSize, 3 + 4 + 5);
+  { TmsRemotePOP other; }  // a new client must not disturb the running session
+  EXPECT_TRUE(pop.WinsockLoaded());
   struct {
     std::string reply;
-    int count, size;
+    int count, size;  // count -1: not numbers
   } rows[] = {
-      {"+OK 2 320\r\n", 2, 320},
-      {"+OK 5 640 octets\r\n", 5, 640},
+      {"+OK 2 320\r\n", 2, 320},   {"+OK 5 640 octets\r\n", 5, 640},
       {"+OK 6 960\r\r\n", 6, 960},  // every CR before the LF goes
       {"+OK\r\n", 6, 960},          // no counts: the previous ones stay
+      {"+OK two 320\r\n", -1, 0},  {"+OK 2 lots\r\n", -1, 0},
   };
   for (const auto& row : rows) {
     box.Reply("STAT", row.reply);
+    if (row.count < 0) {
+      EXPECT_THROW(pop.Stat(), EConvertError) << row.reply;
+      continue;
+    }
     pop.Stat();
     EXPECT_EQ(pop.MessageCount, row.count) << row.reply;
     EXPECT_EQ(pop.MailboxSize, row.size) << row.reply;
-  }
-  for (std::string reply : {"+OK two 320\r\n", "+OK 2 lots\r\n"}) {
-    box.Reply("STAT", reply);
-    EXPECT_THROW(pop.Stat(), EConvertError) << reply;
   }
   EXPECT_TRUE(errors.empty());
 }
@@ -144,19 +119,7 @@ TEST_P(Pop3Test, RepliesThatAreNotPositiveRaiseTheLineAndKeepTheConnection) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_P(Pop3Test, RepliesArrivingInOneWriteAreReadOneByOne) {
-  FakePop3 box({"x\r\n"});
-  box.On("USER", [](PeerConnection& c, const std::string&) { c.Send("+OK\r\n+OK early\r\n"); });
-  box.On("PASS", [](PeerConnection&, const std::string&) {});
-  pop.Server = box.Address();
-  pop.Connect();
-  EXPECT_EQ(pop.MessageCount, 1);
-  EXPECT_EQ(box.Commands(), kLogin);
-}
-
 // ---- retrieving and deleting ----
-
-const std::string kDotted = "Subject: dots\r\n\r\n.starts with a dot\r\n..two\r\nend\r\n";
 
 TEST_P(Pop3Test, RetrieveHandsOverTheMessageAsWrittenEvenWhenSplitIntoSingleBytes) {
   Lines events;
@@ -169,10 +132,10 @@ TEST_P(Pop3Test, RetrieveHandsOverTheMessageAsWrittenEvenWhenSplitIntoSingleByte
     events.push_back("save " + std::to_string(n));
     EXPECT_EQ(s.Bytes(), kDotted);
   };
-  for (size_t chunk : {0, 1}) {
-    SCOPED_TRACE(chunk);
+  for (bool trickle : {false, true}) {
+    SCOPED_TRACE(trickle);
     FakePop3 box({kDotted, "other\r\n"});
-    box.SetPacing(chunk, 1ms);
+    box.Trickle(trickle);
     pop.Server = box.Address();
     events.clear();
     pumps = 0;
@@ -180,9 +143,18 @@ TEST_P(Pop3Test, RetrieveHandsOverTheMessageAsWrittenEvenWhenSplitIntoSingleByte
     pop.Retrieve(0);
     pop.Disconnect();
     EXPECT_EQ(events, (Lines{"retrieving 0", "save 0", "retrieved 0"}));
-    EXPECT_EQ(box.Commands(), Concat(kLogin, {"LIST 1", "RETR 1", "QUIT"}));
+    EXPECT_EQ(box.Commands(), Concat({kLogin, {"LIST 1", "RETR 1", "QUIT"}}));
     EXPECT_EQ(pumps > 0, !GetParam()) << "only non-blocking waits pump messages";
   }
+  // Without a save handler the message goes to the message directory.
+  testing::TempDir dir;
+  FakePop3 box({"1\r\n", kDotted});
+  pop.OnUserMessageSave = nullptr;
+  pop.SetMessageDirectory(dir.Path());
+  pop.Server = box.Address();
+  pop.Connect();
+  pop.Retrieve(1);
+  EXPECT_EQ(testing::ReadFile(dir.File("msg_1.eml")), kDotted);
 }
 
 // A LIST size that is not a number counts as unknown: size 0, progress without a percentage.
@@ -206,17 +178,6 @@ TEST_P(Pop3Test, ListSizesThatAreNotNumbers) {
   }
 }
 
-TEST_P(Pop3Test, WithoutASaveHandlerTheMessageGoesToMessageDirectory) {
-  testing::TempDir dir;
-  FakePop3 box({"1\r\n", "2\r\n", "3\r\n", "4\r\n", kDotted});
-  pop.Server = box.Address();
-  pop.SetMessageDirectory(dir.Path());
-  pop.Connect();
-  pop.Retrieve(4);
-  EXPECT_EQ(testing::ReadFile(dir.File("msg_4.eml")), kDotted);
-  EXPECT_EQ(box.Commands(), Concat(kLogin, {"LIST 5", "RETR 5"}));
-}
-
 TEST_P(Pop3Test, ANegativeDeleteDoesNotStopTheCaller) {
   FakePop3 box({"1\r\n", "2\r\n", "3\r\n"});
   box.Reply("DELE", "-ERR message 3 already deleted\r\n");
@@ -227,7 +188,7 @@ TEST_P(Pop3Test, ANegativeDeleteDoesNotStopTheCaller) {
   EXPECT_NO_THROW(pop.Delete(2));
   pop.Disconnect();
   EXPECT_EQ(deleting, std::vector<int>{2});
-  EXPECT_EQ(box.Commands(), Concat(kLogin, {"DELE 3", "QUIT"}));
+  EXPECT_EQ(box.Commands(), Concat({kLogin, {"DELE 3", "QUIT"}}));
 }
 
 // ---- the message directory ----
@@ -246,8 +207,9 @@ TEST_P(Pop3Test, UpdateInfoReadsEveryMessageInOrder) {
   pop.Server = box.Address();
   pop.UpdateInfo();
   EXPECT_EQ(events, (Lines{"updating", "0 of 1", "1 of 2", "2 of 3", "updated"}));
-  EXPECT_EQ(box.Commands(), Concat(kLogin, {"LIST 1", "TOP 1 1", "LIST 2", "TOP 2 1", "LIST 3",
-                                            "TOP 3 1", "QUIT"}));
+  EXPECT_EQ(
+      box.Commands(),
+      Concat({kLogin, {"LIST 1", "TOP 1 1", "LIST 2", "TOP 2 1", "LIST 3", "TOP 3 1", "QUIT"}}));
   ASSERT_EQ(pop.MessageInfo.Count(), 3);
   const Lines headers[] = {{"From: a", "Subject: one"}, {"From: b", "Subject: two", " folded"}, {}};
   for (int i = 0; i < 3; ++i) {
@@ -260,7 +222,7 @@ TEST_P(Pop3Test, UpdateInfoReadsEveryMessageInOrder) {
   pop.UpdateInfo();
   EXPECT_EQ(events, (Lines{"updating", "updated"}));
   EXPECT_EQ(pop.MessageInfo.Count(), 0);
-  EXPECT_EQ(empty.Commands(), Concat(kLogin, {"QUIT"}));
+  EXPECT_EQ(empty.Commands(), Concat({kLogin, {"QUIT"}}));
 }
 
 // Blocks without an empty line: the terminating "." line is not a header line.
@@ -282,50 +244,28 @@ TEST_P(Pop3Test, UpdateInfoFailingAtTheSecondMessageKeepsTheFirstAndTheSession) 
     c.Send(arg == "2" ? "-ERR gone\r\n" : "+OK " + arg + " 14\r\n");
   });
   pop.Server = box.Address();
-  Lines events;
-  pop.OnNextInfoUpdated = [&](TObject&, int32_t n) {
-    events.push_back("next " + std::to_string(n));
-  };
-  pop.OnInfoUpdated = [&](TObject&) { events.push_back("updated"); };
+  bool updated = false;
+  pop.OnInfoUpdated = [&](TObject&) { updated = true; };
   auto e = Raised<EServerError>([&] { pop.UpdateInfo(); });
-  ASSERT_TRUE(e);
-  EXPECT_STREQ(e->what(), "-ERR gone");
-  EXPECT_EQ(events, Lines{"next 0"});
+  EXPECT_STREQ(e ? e->what() : "", "-ERR gone");
+  EXPECT_FALSE(updated);
   EXPECT_EQ(pop.MessageInfo.Count(), 1);
   EXPECT_TRUE(pop.IsOpen());
-  EXPECT_EQ(box.Commands(), Concat(kLogin, {"LIST 1", "TOP 1 1", "LIST 2"}));
+  EXPECT_EQ(box.Commands(), Concat({kLogin, {"LIST 1", "TOP 1 1", "LIST 2"}}));
 }
 
 // ---- credentials and commands ----
 
-TEST_P(Pop3Test, EmptyCredentialsAreRefusedBeforeConnecting) {
-  FakePop3 box({});
-  pop.Server = box.Address();
+// Empty credentials are refused before connecting; a line break never reaches the wire.
+TEST_P(Pop3Test, CredentialsThatCannotBeSentAreRefused) {
   struct {
-    std::string user, password, message;
-    int code;
-  } rows[] = {
-      {"", "secret", "UserName property is required", 57103},
-      {"user", "", "Password property is required", 57104},
-  };
-  for (const auto& row : rows) {
-    errors.clear();
-    pop.UserName = row.user;
-    pop.Password = row.password;
-    EXPECT_EQ(SocketFailure([&] { pop.Connect(); }), std::to_string(row.code) + ": " + row.message);
-    EXPECT_EQ(errors, Lines{row.message});
-    EXPECT_FALSE(pop.IsOpen());
-  }
-  EXPECT_EQ(box.Peer().Connections(), 0);
-}
-
-TEST_P(Pop3Test, ACommandWithALineBreakIsNotSent) {
-  struct {
-    std::string user, password;
+    std::string user, password, failure;
     Lines sent;
   } rows[] = {
-      {"user\r\nDELE 1", "secret", {}},
-      {"user", "sec\nDELE 1", {"USER user"}},
+      {"", "secret", "57103: UserName property is required", {}},
+      {"user", "", "57104: Password property is required", {}},
+      {"user\r\nDELE 1", "secret", "57007: Command contains a line break", {}},
+      {"user", "sec\nDELE 1", "57007: Command contains a line break", {"USER user"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.user + "/" + row.password);
@@ -333,14 +273,17 @@ TEST_P(Pop3Test, ACommandWithALineBreakIsNotSent) {
     pop.Server = box.Address();
     pop.UserName = row.user;
     pop.Password = row.password;
-    EXPECT_EQ(SocketFailure([&] { pop.Connect(); }), "57007: Command contains a line break");
+    errors.clear();
+    EXPECT_EQ(SocketFailure([&] { pop.Connect(); }), row.failure);
+    EXPECT_EQ(errors, Lines{row.failure.substr(7)});
     EXPECT_FALSE(pop.IsOpen());
     // A second session in order: the server has read everything of the first one.
     pop.UserName = "user";
     pop.Password = "secret";
     pop.Connect();
     pop.Close();
-    EXPECT_EQ(box.Commands(), Concat(row.sent, kLogin));
+    EXPECT_EQ(box.Commands(), Concat({row.sent, kLogin}));
+    EXPECT_EQ(box.Connections(), row.failure.starts_with("5710") ? 1 : 2);
   }
 }
 
@@ -365,12 +308,6 @@ TEST_P(Pop3Test, ReplyLinesUpTo1024BytesWithTheLineEnd) {
 }
 
 TEST_P(Pop3Test, APeerClosingEarlyIsAnError) {
-  auto closeAfter = [](std::string bytes) {
-    return [bytes](PeerConnection& c, const std::string&) {
-      c.Send(bytes);
-      c.Close();
-    };
-  };
   struct {
     std::string command, bytes;
     bool inLogin;
@@ -384,7 +321,10 @@ TEST_P(Pop3Test, APeerClosingEarlyIsAnError) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.command + " " + row.bytes);
     FakePop3 box({"x\r\n"});
-    box.On(row.command, closeAfter(row.bytes));
+    box.On(row.command, [bytes = row.bytes](PeerConnection& c, const std::string&) {
+      c.Send(bytes);
+      c.Close();
+    });
     pop.Server = box.Address();
     pop.OnUserMessageSave = [](TObject&, int32_t, TMemoryStream&) { ADD_FAILURE() << "saved"; };
     errors.clear();
@@ -402,7 +342,7 @@ TEST_P(Pop3Test, APeerClosingEarlyIsAnError) {
   }
 }
 
-TEST_P(Pop3Test, AResetClosesTheSocketAfterOnError) {
+TEST_P(Pop3Test, SocketErrorsCloseAfterOnError) {
   FakePop3 box({});
   pop.Server = box.Address();
   pop.Connect();
@@ -415,14 +355,12 @@ TEST_P(Pop3Test, AResetClosesTheSocketAfterOnError) {
   EXPECT_EQ(SocketFailure([&] { pop.Stat(); }), "10054: <[10054] Connection reset by peer>");
   EXPECT_TRUE(openInHandler);
   EXPECT_FALSE(pop.IsOpen());
-}
-
-TEST_P(Pop3Test, ARefusedConnectionEndsAtOnce) {
-  ClosedPort port;
+  // A refused connection ends at once.
+  testing::ClosedPort port;
   pop.Server = "127.0.0.1:" + std::to_string(port.Port());
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(SocketFailure([&] { pop.Connect(); }), "10061: [10061] Connection refused");
-  EXPECT_LT(Seconds(start), 5.0);
+  EXPECT_EQ(SocketFailure([&] { pop.Connect(); }), "10061: <[10061] Connection refused>");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   EXPECT_FALSE(pop.IsOpen());
 }
 
@@ -441,7 +379,7 @@ TEST_P(Pop3Test, ServerNamesAndPorts) {
     pop.Connect();
     pop.Disconnect();
   }
-  EXPECT_EQ(box.Peer().Connections(), GetParam() ? 1 : 2);
+  EXPECT_EQ(box.Connections(), GetParam() ? 1 : 2);
 }
 
 // ---- time-out and cancellation ----
@@ -463,10 +401,9 @@ TEST_P(Pop3Test, AStallingPeerTimesOut) {
       pop.Connect();
       pop.Retrieve(0);
     });
-    ASSERT_TRUE(e);
-    EXPECT_STREQ(e->what(), "Operation timed out");
+    EXPECT_STREQ(e ? e->what() : "", "Operation timed out");
     EXPECT_EQ(errors, Lines{"Operation timed out"});
-    EXPECT_LT(Seconds(start), 4.0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
     EXPECT_FALSE(pop.IsOpen());
   }
 }
@@ -503,8 +440,7 @@ TEST_P(Pop3Test, CancelEndsAWaitWithCanceledError) {
       pop.Connect();
       pop.Retrieve(0);
     });
-    ASSERT_TRUE(e);
-    EXPECT_STREQ(e->what(), "Operation has been canceled");
+    EXPECT_STREQ(e ? e->what() : "", "Operation has been canceled");
     EXPECT_EQ(errors, Lines{"Operation has been canceled"});
     EXPECT_EQ(canceled, 1);
     EXPECT_FALSE(pop.IsOpen());

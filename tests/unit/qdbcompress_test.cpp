@@ -2,19 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "store/QDBCompress.h"
+#include "support/StoreHelpers.h"
 
 namespace norva {
 namespace {
 
-std::string B(std::initializer_list<int> bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
+using testing::B;
+
 const uint8_t* U(const std::string& s) {
   return reinterpret_cast<const uint8_t*>(s.data());
 }

@@ -8,18 +8,14 @@
 #include <filesystem>
 
 #include "store/FileIO.h"
+#include "support/StoreHelpers.h"
 #include "support/TempDir.h"
 
 namespace norva {
 namespace {
 
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace testing;
 
-std::string Int(uint32_t v) {
-  return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-}
 std::string Key(const std::string& k) {
   return k + '\0';
 }
@@ -29,31 +25,24 @@ std::string Key(const std::string& k) {
 // buffer's last byte, and the int straddles it.
 TEST(BFStream, RecordsAcrossTheBufferEdgeRoundTrip) {
   TempDir dir;
-  const std::string path = dir.File("index");
-  const std::string filler(200, 'k');
+  const std::string path = dir.File("index"), filler(200, 'k');
   for (size_t m = 180; m <= 225; ++m) {
+    const std::string keys[] = {
+        filler, filler, filler, filler, std::string(m, 'm'), std::string(30, 't')};
+    std::string expected;
     {
       TBFStream out(path, TFileStream::fmCreate, 1024);
-      for (int i = 0; i < 4; ++i) out.WriteKey(filler);
-      out.WriteKey(std::string(m, 'm'));
-      out.WriteKey(std::string(30, 't'));
+      for (const auto& k : keys) out.WriteKey(k), expected += Key(k);
       out.WriteInt(-2);
       out.WriteKey(std::string(300, 'z'));  // cut to 255
     }
-    const std::string tail =
-        Key(std::string(30, 't')) + Int(uint32_t(-2)) + Key(std::string(255, 'z'));
-    ASSERT_EQ(ReadFile(path), Key(filler) + Key(filler) + Key(filler) + Key(filler) +
-                                  Key(std::string(m, 'm')) + tail)
-        << m;
-
+    ASSERT_EQ(ReadFile(path), expected + I32(-2) + Key(std::string(255, 'z'))) << m;
     // -1 sizes the buffer to the file, one byte short of holding it whole.
     for (int64_t size : {1024, -1}) {
       TBFStream in(path, TFileStream::fmOpenRead, size);
       TKey key;
       int32_t n = 0;
-      for (int i = 0; i < 4; ++i) ASSERT_TRUE(in.ReadKey(key) && key == filler) << m;
-      ASSERT_TRUE(in.ReadKey(key) && key == std::string(m, 'm')) << m << " " << size;
-      ASSERT_TRUE(in.ReadKey(key) && key == std::string(30, 't')) << m << " " << size;
+      for (const auto& k : keys) ASSERT_TRUE(in.ReadKey(key) && key == k) << m << " " << size;
       ASSERT_TRUE(in.ReadInt(n) && n == -2) << m << " " << size;
       ASSERT_TRUE(in.ReadKey(key) && key == std::string(255, 'z')) << m << " " << size;
       EXPECT_FALSE(in.ReadKey(key));
@@ -64,7 +53,7 @@ TEST(BFStream, RecordsAcrossTheBufferEdgeRoundTrip) {
 TEST(BFStream, TruncatedRecordIsEndOfData) {
   TempDir dir;
   // A key longer than 255 bytes is cut but consumed whole; the last one has no zero byte.
-  WriteFile(dir.File("f"), Int(7) + Key(std::string(300, 'k')) + "cd");
+  WriteFile(dir.File("f"), I32(7) + Key(std::string(300, 'k')) + "cd");
   TBFStream in(dir.File("f"), TFileStream::fmOpenRead, -1);
   TKey key;
   int32_t n = 0;
@@ -109,26 +98,21 @@ class TempBFStream : public ::testing::TestWithParam<bool> {
   std::string oldTmp_, target_ = dir_.File("store.idx");
 };
 
-TEST_P(TempBFStream, CommitReplacesTheTarget) {
-  {
-    TTempBFStream s(target_);
-    EXPECT_EQ(std::filesystem::path(s.TempName()).parent_path(), tmp_.Path());
-    EXPECT_EQ(std::filesystem::path(s.TempName()).filename().string().rfind("QDT", 0), 0u);
-    s.WriteInt(1);
-    s.WriteKey("k");
-    s.Commit();
-  }
-  EXPECT_EQ(ReadFile(target_), Int(1) + Key("k"));
-  EXPECT_TRUE(TmpEmpty());
-}
-
-TEST_P(TempBFStream, WithoutCommitTheTargetIsUntouched) {
+TEST_P(TempBFStream, CommitReplacesTheTargetAndAbandoningLeavesIt) {
   {
     TTempBFStream s(target_);
     s.WriteKey("lost");
     EXPECT_FALSE(TmpEmpty());
   }
   EXPECT_EQ(ReadFile(target_), "old contents, longer than the new ones");
+  EXPECT_TRUE(TmpEmpty());
+  {
+    TTempBFStream s(target_);
+    s.WriteInt(1);
+    s.WriteKey("k");
+    s.Commit();
+  }
+  EXPECT_EQ(ReadFile(target_), I32(1) + Key("k"));
   EXPECT_TRUE(TmpEmpty());
 }
 

@@ -11,30 +11,17 @@
 #include "mail/mssmtp.h"
 #include "store/Pump.h"
 #include "support/FakePeer.h"
+#include "support/Helpers.h"
 #include "support/TempDir.h"
 
 namespace norva {
 namespace {
 
+using testing::Concat;
 using testing::FakeSmtp;
 using testing::PeerConnection;
+using testing::Raised;
 using Lines = std::vector<std::string>;
-
-Lines Concat(Lines a, const Lines& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-template <class E, class F>
-std::optional<E> Raised(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e;
-  }
-  ADD_FAILURE() << "nothing was raised";
-  return std::nullopt;
-}
 
 // A message whose encoded form is given, so that the wire can be checked byte for byte.
 class TFixedMessage : public TmsMessage {
@@ -46,19 +33,6 @@ class TFixedMessage : public TmsMessage {
     if (Fail) throw EMessageError("encoder failed");
   }
 };
-
-// The message in a data block: the "." line gone, leading dots unstuffed.
-std::string Unstuff(const std::string& block) {
-  std::string out;
-  for (size_t pos = 0, end; pos < block.size(); pos = end) {
-    end = block.find("\r\n", pos);
-    end = end == std::string::npos ? block.size() : end + 2;
-    std::string_view line(block.data() + pos, end - pos);
-    if (line == ".\r\n") break;
-    out += line.substr(line.starts_with('.') ? 1 : 0);
-  }
-  return out;
-}
 
 // Parameter: the socket's Blocking mode.
 class SmtpTest : public ::testing::TestWithParam<bool> {
@@ -108,11 +82,7 @@ TEST_P(SmtpTest, SendsTheEnvelopeInOrderAndTheMessageAsEncoded) {
   message.BCC.AddAddress("bea@bcc.test", "Bea");
   Lines events;
   smtp.OnPrepare = [&](TObject&) { events.push_back("prepare"); };
-  smtp.OnSending = [&](TObject&) {
-    events.push_back("sending");
-    EXPECT_TRUE(smtp.DataStream);
-    EXPECT_EQ(TempFiles(), 2u);
-  };
+  smtp.OnSending = [&](TObject&) { events.push_back("sending"); };
   smtp.OnMailSent = [&](TObject&) { events.push_back("sent"); };
   std::vector<std::pair<int, int>> progress;
   smtp.OnProgress = [&](TObject&, int32_t perc, int32_t n) { progress.emplace_back(perc, n); };
@@ -123,7 +93,7 @@ TEST_P(SmtpTest, SendsTheEnvelopeInOrderAndTheMessageAsEncoded) {
   const Lines envelope = {"MAIL FROM:<ann@from.test>", "RCPT TO:<rob@to.test>",
                           "RCPT TO:<second@to.test>",  "RCPT TO:<carl@cc.test>",
                           "RCPT TO:<bea@bcc.test>",    "DATA"};
-  EXPECT_EQ(server.Commands(), Concat(Concat(Concat(Helo(), envelope), envelope), {"QUIT"}));
+  EXPECT_EQ(server.Commands(), Concat({Helo(), envelope, envelope, {"QUIT"}}));
   const std::string block = message.Encoded + ".\r\n";  // no empty line before the "."
   EXPECT_EQ(server.Data(), (Lines{block, block}));
   EXPECT_EQ(events, (Lines{"prepare", "sending", "sent", "prepare", "sending", "sent"}));
@@ -135,25 +105,19 @@ TEST_P(SmtpTest, SendsTheEnvelopeInOrderAndTheMessageAsEncoded) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_P(SmtpTest, MultiLineRepliesCountByTheirFirstCode) {
+// Multi-line replies count by their first code; a refused host name gets a bare HELO.
+TEST_P(SmtpTest, MultiLineRepliesAndHeloWithoutTheHostName) {
   server.Reply("GREETING", "220-fake.test greets\r\n220-in three\r\n220 lines\r\n");
-  server.Reply("HELO", "250-fake.test\r\n250-SIZE 1000\r\n250 HELP\r\n");
+  server.On("HELO", [](PeerConnection& c, const std::string& arg) {
+    c.Send(arg.empty() ? "250-fake.test\r\n250-SIZE 1000\r\n250 HELP\r\n" : "501 bad name\r\n");
+  });
   server.Reply("RCPT", "250-first\r\n250 accepted\r\n");
   server.Reply("MAIL", "250-sender\r\n250\r\n");  // a last line of the code alone
   smtp.Connect();
   smtp.SendMail();
   smtp.Disconnect();
-  EXPECT_EQ(server.Commands(), Concat(Concat(Helo(), Envelope()), {"QUIT"}));
+  EXPECT_EQ(server.Commands(), Concat({Helo(), {"HELO"}, Envelope(), {"QUIT"}}));
   EXPECT_EQ(server.Data().size(), 1u);
-}
-
-TEST_P(SmtpTest, HeloWithoutTheHostNameWhenTheNameIsRefused) {
-  server.On("HELO", [](PeerConnection& c, const std::string& arg) {
-    c.Send(arg.empty() ? "250 fine\r\n" : "501 bad host name\r\n");
-  });
-  smtp.Connect();
-  smtp.Disconnect();
-  EXPECT_EQ(server.Commands(), Concat(Helo(), {"HELO", "QUIT"}));
 }
 
 // Each refusal raises the reply line, sends nothing more and keeps the connection for QUIT.
@@ -191,7 +155,7 @@ TEST_P(SmtpTest, RefusalsAtEveryStage) {
     EXPECT_TRUE(smtp.IsOpen());
     smtp.Disconnect();  // QUIT comes right after what was sent: no data followed a refusal
     Lines helo = row.command == "GREETING" ? Lines{} : Helo();
-    EXPECT_EQ(peer.Commands(), Concat(Concat(helo, row.sent), {"QUIT"}));
+    EXPECT_EQ(peer.Commands(), Concat({helo, row.sent, {"QUIT"}}));
     EXPECT_EQ(peer.Data().size(), row.blocks);
     EXPECT_EQ(TempFiles(), 0u);
   }
@@ -225,9 +189,9 @@ TEST_P(SmtpTest, ARefusedRecipientIsSkippedOnlyWhenTheHandlerSaysSo) {
   EXPECT_EQ(rejected, (Lines{"gone@cc.test 550 5.1.1 gone", "gone@cc.test 550 5.1.1 gone"}));
   const Lines rcpt = {"MAIL FROM:<ann@from.test>", "RCPT TO:<rob@to.test>",
                       "RCPT TO:<gone@cc.test>"};
-  EXPECT_EQ(server.Commands(),
-            Concat(Concat(Concat(Helo(), rcpt), {"RCPT TO:<bea@bcc.test>", "DATA", "QUIT"}),
-                   Concat(Concat(Helo(), rcpt), {"QUIT"})));
+  EXPECT_EQ(
+      server.Commands(),
+      Concat({Helo(), rcpt, {"RCPT TO:<bea@bcc.test>", "DATA", "QUIT"}, Helo(), rcpt, {"QUIT"}}));
   EXPECT_EQ(server.Data().size(), 1u);
 }
 
@@ -298,25 +262,6 @@ TEST_P(SmtpTest, DotLinesAreStuffedAndTheBlockEndsWithOneLineEnd) {
   for (size_t i = 0; i < data.size(); ++i) EXPECT_EQ(data[i], rows[i].wire) << rows[i].encoded;
 }
 
-TEST_P(SmtpTest, TheEncodersDotLinesArriveAsWritten) {
-  TmsMessage real;
-  real.Sender.Address = "ann@from.test";
-  real.Recipients.AddAddress("rob@to.test", "Rob");
-  real.Subject = "dots";
-  real.Body = {".", "..", "...", ".NET", "last"};
-  TMemoryStream written;
-  real.SaveToStream(written);
-  smtp.MailMessage = &real;
-  smtp.Connect();
-  smtp.SendMail();
-  smtp.Disconnect();
-  ASSERT_EQ(server.Data().size(), 1u);
-  const std::string block = server.Data()[0];
-  EXPECT_NE(block.find("\r\n\r\n..\r\n...\r\n....\r\n..NET\r\nlast\r\n.\r\n"), std::string::npos)
-      << block;
-  EXPECT_EQ(Unstuff(block), written.Bytes());
-}
-
 TEST_P(SmtpTest, FailuresBeforeTheEnvelope) {
   smtp.Connect();
   message.Fail = true;  // the encoder raises: both temporary files go all the same
@@ -332,12 +277,12 @@ TEST_P(SmtpTest, FailuresBeforeTheEnvelope) {
   EXPECT_EQ(s->Code, 57102);
   EXPECT_EQ(errors, Lines{"MailMessage property must be assigned"});
   smtp.Disconnect();
-  EXPECT_EQ(server.Commands(), Concat(Helo(), {"QUIT"}));
+  EXPECT_EQ(server.Commands(), Concat({Helo(), {"QUIT"}}));
 
   smtp.Server = "";
   auto n = Raised<ESocketError>([&] { smtp.Connect(); });
   EXPECT_STREQ(n ? n->what() : "", "Server property is required");
-  EXPECT_EQ(server.Peer().Connections(), 1);
+  EXPECT_EQ(server.Connections(), 1);
 }
 
 TEST_P(SmtpTest, AFailedLoginClosesAndARefusedQuitRaises) {
@@ -352,7 +297,7 @@ TEST_P(SmtpTest, AFailedLoginClosesAndARefusedQuitRaises) {
   auto q = Raised<EServerError>([&] { smtp.Disconnect(); });
   EXPECT_STREQ(q ? q->what() : "", "500 not now");
   EXPECT_FALSE(smtp.IsOpen()) << "a refused QUIT still closes";
-  EXPECT_EQ(server.Commands(), Concat(Helo(), {"QUIT"}));
+  EXPECT_EQ(server.Commands(), Concat({Helo(), {"QUIT"}}));
 }
 
 }  // namespace

@@ -1,0 +1,353 @@
+// TfrmMain: construction, the window lock and animation, and the mailbox check cycle.
+#include "app/Main.h"
+
+#include <algorithm>
+
+#include "mail/msCls.h"
+#include "store/Pump.h"
+
+namespace norva {
+
+TfrmMain::TfrmMain(Desktop& desktop_, TfrmOptions& options)
+    : desktop(desktop_), frmOptions(options) {
+  msSMTP.SetTimeOut(600);
+  agRas.ForceService = false;
+  agRas.MinimizeAtConnect = true;
+  agRas.OnErrorDialog = [this](const std::string& text) {
+    desktop.MessageBox(text, "Error", Desktop::mbOK, Desktop::iconError);
+  };
+  for (TQDB* db : {&QDB1, &QDB2}) {
+    db->SetCacheSize(4096);
+    db->WarnNoData = [](TQDB&) {};
+  }
+  // The preferences window builds the mailboxes; the main window binds and schedules them.
+  frmOptions.SMTPClient = &msSMTP;
+  frmOptions.RasEntries = [this] {
+    agRas.EnumEntries();
+    return agRas.Entries;
+  };
+  frmOptions.OnClientCreated = [this](MailboxAccount& account) { BindClient(*account.Client); };
+  frmOptions.OnScheduleChanged = [this](MailboxAccount& account) { CNextCheck(account); };
+  frmOptions.OnAllScheduleChanged = [this](TCheckSchedule& schedule) { CNextCheck(schedule); };
+  frmOptions.OnNextCheckCalc = [this] { NextCheckCalc(); };
+  for (auto& account : frmOptions.lsvAddress) BindClient(*account->Client);
+  StatusBar[0].Width = 22;
+  StatusBar[4].Width = 300;
+  // Socket waits and long store work let the desktop's events run.
+  SetMessagePump([this] { desktop.ProcessMessages(); });
+}
+
+TfrmMain::~TfrmMain() {
+  SetMessagePump(nullptr);
+  frmOptions.OnClientCreated = nullptr;
+  frmOptions.OnScheduleChanged = nullptr;
+  frmOptions.OnAllScheduleChanged = nullptr;
+  frmOptions.OnNextCheckCalc = nullptr;
+  frmOptions.RasEntries = nullptr;
+  frmOptions.SMTPClient = nullptr;
+}
+
+// ---- lock and animation ----
+
+void TfrmMain::LockWindow() {
+  Busy = true;
+  PopMailAttached = false;
+  desktop.SetBusyCursor(true);
+  StatusIcon = 1;
+}
+
+void TfrmMain::UnlockWindow() {
+  Busy = false;
+  PopMailAttached = true;
+  desktop.SetBusyCursor(false);
+  StatusIcon = 0;
+}
+
+void TfrmMain::StartAnim(int32_t mode) {
+  AnimFrame = 0;
+  AnimMode = mode;
+  AnimEnabled = true;
+}
+
+void TfrmMain::StopAnim() {
+  AnimEnabled = false;
+  WindowIcon = 55;
+  desktop.SetTrayIcon(WindowIcon);
+}
+
+void TfrmMain::AnimTimer() {
+  int32_t first, frames;
+  switch (AnimMode) {
+    case 1:
+      AnimInterval = 120, first = 36, frames = 18;
+      break;
+    case 2:
+      AnimInterval = 500, first = 34, frames = 2;
+      break;
+    case 3:
+      AnimInterval = 500, first = 32, frames = 2;
+      break;
+    default:
+      return;
+  }
+  AnimFrame %= frames;
+  WindowIcon = first + AnimFrame;
+  desktop.SetTrayIcon(WindowIcon);
+  AnimFrame = (AnimFrame + 1) % frames;
+}
+
+// ---- the check cycle ----
+
+void TfrmMain::btnCheckMailboxClick() {
+  if (Busy) return;
+  const int32_t k = std::max(cmbSelAddressIndex, 0);
+  CheckMail(k == 0, k - 1);
+}
+
+void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
+  LockWindow();
+  StartAnim(1);
+  try {
+    NewMailFound = UrgentMailFound = SessionHadErrors = false;
+    for (auto& row : lsvMail)
+      if (row.Data) row.Data->Presence = 0;
+    if (together) {
+      StopRequested = false;
+      for (int32_t i = 0; i < int32_t(frmOptions.lsvAddress.size()); ++i) {
+        CheckMailBox(i);
+        if (StopRequested) break;
+      }
+    } else if (accountIndex >= 0 && accountIndex < int32_t(frmOptions.lsvAddress.size())) {
+      CheckMailBox(accountIndex);
+    }
+    SistemaContatori();
+    SendOutBox();
+    std::vector<SeenIdRow> seen;
+    for (const auto& row : lsvMail)
+      if (row.Data)
+        seen.push_back(
+            {row.Data->Client, row.Data->DeletedOnServer, row.Data->Presence, row.Data->MessageId});
+    frmOptions.SalvaUIDs(seen);
+    if (NewMailFound) {
+      // The alarm: a sound (or a beep), then the pop-up that silences it.
+      const bool urgent = UrgentMailFound;
+      const bool popUp = frmOptions.chkNewPopUp || (urgent && frmOptions.chkUrgentPopUp);
+      if (frmOptions.chkNewPlay || (frmOptions.chkUrgentPlay && urgent)) {
+        if (frmOptions.chkUrgentPlay && urgent)
+          desktop.PlaySound(frmOptions.edtUrgentSound, frmOptions.chkUrgentPlayLoop);
+        else
+          desktop.PlaySound(frmOptions.edtNewSound, frmOptions.chkNewPlayLoop);
+      } else if (popUp) {
+        desktop.Beep();
+      }
+      if (popUp) {
+        desktop.BringToFront();
+        if (desktop.MessageBox("New Messages in MailBox", "New Messages", Desktop::mbOK,
+                               Desktop::iconInformation, true) == Desktop::mrOK)
+          desktop.StopSound();
+      }
+    }
+  } catch (const std::exception& e) {
+    UnlockWindow();
+    if (NewMailFound && UrgentMailFound)
+      StartAnim(3);
+    else if (NewMailFound)
+      StartAnim(2);
+    else
+      StopAnim();
+    desktop.ShowError(e.what());
+    return;
+  }
+  UnlockWindow();
+  if (NewMailFound && UrgentMailFound)
+    StartAnim(3);
+  else if (NewMailFound)
+    StartAnim(2);
+  else
+    StopAnim();
+}
+
+void TfrmMain::CheckMailBox(int32_t accountIndex) {
+  MailboxAccount& account = *frmOptions.lsvAddress.at(size_t(accountIndex));
+  TmsRemotePOP& client = *account.Client;
+  ArchiveView = false;
+  ArchiveViewFile.clear();
+  if (!agRas.Connected && frmOptions.radDialUp() && !client.IsOpen() && frmOptions.chkAutoDial) {
+    if (!frmOptions.edtRASPassword.empty()) agRas.Password = frmOptions.edtRASPassword;
+    const auto& ras = frmOptions.cmbRas;
+    agRas.SetService(ras.ItemIndex >= 0 && ras.ItemIndex < int32_t(ras.Items.size())
+                         ? ras.Items[size_t(ras.ItemIndex)]
+                         : std::string());
+    agRas.Dial();
+  }
+  client.Blocking = frmOptions.chkBlocking;
+  account.ApplyToClient();
+  client.SetWinsockLoaded(true);
+  try {
+    PutStatusMessage("Total Messages : " + std::to_string(client.MessageCount) +
+                     " Octects : " + std::to_string(client.MailboxSize));
+    CurrentAccount = &account;
+    client.UpdateInfo();
+  } catch (const std::exception&) {
+    client.Cancel();
+    PutStatusMessage("Last connection attempt unsuccessful. " + LastErrorText);
+  }
+}
+
+void TfrmMain::PutStatusMessage(const std::string& text) {
+  StatusBar[4].Text = text;
+  for (int panel : {2, 3}) StatusBar[panel].Width = desktop.TextWidth(StatusBar[panel].Text) + 10;
+  desktop.ProcessMessages();
+}
+
+void TfrmMain::SistemaContatori() {
+  for (auto& account : frmOptions.lsvAddress) {
+    account->MessageCounter = 0;
+    for (auto& row : lsvMail)
+      if (row.Data && !row.Data->DeletedOnServer && row.Data->Client == account->Client.get())
+        row.Data->MessageNumber = account->MessageCounter++;
+  }
+}
+
+// ---- session handlers ----
+
+void TfrmMain::BindClient(TmsRemotePOP& client) {
+  client.OnOpen = [this](TObject& s) { msRPOPOpen(s); };
+  client.OnUpdatingInfo = [this](TObject& s) { msRPOPUpdatingInfo(s); };
+  client.OnNextInfoUpdated = [this](TObject& s, int32_t n) { msRPOPNextInfoUpdated(s, n); };
+  client.OnRetrieving = [this](TObject& s, int32_t) { msRPOPRetrieving(s); };
+  client.OnRetrieved = [this](TObject& s, int32_t) { msRPOPRetrieved(s); };
+  client.OnClosing = [this](TObject& s) { msRPOPClosing(s); };
+  client.OnClosed = [this](TObject& s) { msRPOPClosed(s); };
+  client.OnError = [this](TObject& s, std::string& m) { msRPOPError(s, m); };
+}
+
+void TfrmMain::msRPOPOpen(TObject&) {
+  StatusBar[2].Text = CurrentAccount ? CurrentAccount->POP3Server : std::string();
+  StatusBar[3].Text.clear();
+  PutStatusMessage("Opening connection...");
+}
+
+void TfrmMain::msRPOPUpdatingInfo(TObject&) {
+  PutStatusMessage("Retriving message headers...");
+}
+void TfrmMain::msRPOPRetrieving(TObject&) {
+  PutStatusMessage("Retrieving message...");
+}
+void TfrmMain::msRPOPRetrieved(TObject&) {
+  PutStatusMessage("Message retrieved...");
+}
+
+void TfrmMain::msRPOPProgress(TObject&, int32_t perc, int32_t transferred) {
+  PutStatusMessage("Received " + std::to_string(transferred) + " bytes (" + std::to_string(perc) +
+                   "%)");
+}
+
+void TfrmMain::msRPOPDeleting(TObject&, int32_t num) {
+  StatusBar[3].Text = std::to_string(num);
+  PutStatusMessage("Deleting message...");
+}
+
+void TfrmMain::msRPOPClosing(TObject&) {
+  PutStatusMessage("Closing Connection...");
+}
+
+void TfrmMain::msRPOPClosed(TObject&) {
+  StatusBar[2].Text.clear();
+  StatusBar[3].Text.clear();
+  PutStatusMessage(SessionHadErrors
+                       ? "Closed connection... There were errors (" + LastErrorText + ")"
+                       : "Closed connection...");
+}
+
+void TfrmMain::msRPOPError(TObject&, std::string& msg) {
+  LastErrorText = msg;
+  SessionHadErrors = true;
+}
+
+void TfrmMain::msRPOPNextInfoUpdated(TObject& sender, int32_t num) {
+  auto& client = static_cast<TmsRemotePOP&>(sender);
+  StatusBar[3].Text = std::to_string(num + 1) + " of " + std::to_string(client.MessageCount);
+  PutStatusMessage("Received header...");
+  const TmsRemoteInfoItem& item = client.MessageInfo.Items(num);
+  const std::string id = GetFieldValue(item.Headers, "Message-ID");
+
+  auto known = std::find_if(lsvMail.begin(), lsvMail.end(), [&](const TListRow& row) {
+    return row.Data && row.Data->Client == &client && row.Data->MessageId == id &&
+           row.Data->Presence == 0;
+  });
+  if (known != lsvMail.end()) {
+    MessageListEntry& entry = *known->Data;
+    if (!entry.DeletedOnServer) {
+      entry.Presence = 1;
+      entry.MessageNumber = entry.InfoIndex = num;
+      entry.Size = item.Size;
+    }
+  } else {
+    TDateTime date = 0;
+    std::string zone;
+    ParseMailDate(GetFieldValue(item.Headers, "Date"), date, zone);
+    TListRow row;
+    row.Caption = GetFieldValue(item.Headers, "From");
+    row.SubItems = {GetFieldValue(item.Headers, "Subject"), FormatDateTime(date),
+                    std::to_string(item.Size)};
+    row.ImageIndex = 1;
+    auto entry = std::make_unique<MessageListEntry>();
+    entry->Client = &client;
+    entry->MessageNumber = entry->InfoIndex = num;
+    entry->Status = 1;
+    entry->Presence = 2;
+    entry->MessageId = id;
+    entry->Size = item.Size;
+    row.Data = std::move(entry);
+    lsvMail.push_back(std::move(row));
+    // The list may grow while rules run (nothing re-enters here), so keep the entry pointer.
+    MessageListEntry* added = lsvMail.back().Data.get();
+    if (CurrentAccount) {
+      auto& seen = CurrentAccount->SeenIds;
+      if (std::find(seen.begin(), seen.end(), id) != seen.end()) {
+        added->Presence = 1;
+      } else {
+        seen.push_back(id);
+        NewMailFound = true;
+      }
+    }
+    SpamCheckMsg(*added);
+    if (added->Urgent) UrgentMailFound = true;
+    for (auto& r : lsvMail)
+      if (r.Data.get() == added) r.SubItems.push_back(std::to_string(added->SpamPound));
+  }
+  desktop.ProcessMessages();
+}
+
+// ---- helpers ----
+
+const TmsRemoteInfoItem* TfrmMain::DirectoryEntry(const MessageListEntry& entry) const {
+  if (!entry.Client || entry.InfoIndex < 0 || entry.InfoIndex >= entry.Client->MessageInfo.Count())
+    return nullptr;
+  const TmsRemoteInfoItem& item = entry.Client->MessageInfo.Items(entry.InfoIndex);
+  // The entry is only the row's when it still describes the row's message.
+  if (GetFieldValue(item.Headers, "Message-ID") != entry.MessageId) return nullptr;
+  return &item;
+}
+
+MailboxAccount* TfrmMain::AccountOf(const TObject& sender) const {
+  for (auto& account : frmOptions.lsvAddress)
+    if (account->Client.get() == &sender) return account.get();
+  return nullptr;
+}
+
+int32_t TfrmMain::SelectedIndex() const {
+  for (size_t i = 0; i < lsvMail.size(); ++i)
+    if (lsvMail[i].Selected) return int32_t(i);
+  return -1;
+}
+
+// ---- filled in with the message window and the archives ----
+
+void TfrmMain::LeggiMsg(MessageListEntry&, bool) {}
+void TfrmMain::ArchiveMsg(const std::string&, MessageListEntry&, bool) {}
+void TfrmMain::ArchiveReplyMsg(const std::string&, MessageListEntry&, bool) {}
+void TfrmMain::SendOutBox() {}
+
+}  // namespace norva

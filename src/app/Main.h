@@ -1,0 +1,179 @@
+// TfrmMain: the main window's logic — the message list, status bar and mailbox selector as
+// plain models, the check cycle, the scheduler, rule evaluation, marking and deletion, the
+// window lock and the activity animation. It reaches the platform only through Desktop.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Desktop.h"
+#include "config/Options.h"
+#include "mail/agRasCmp.h"
+#include "mail/msmsgcls.h"
+#include "mail/mspop3cl.h"
+#include "mail/mssmtp.h"
+#include "store/DateTime.h"
+#include "store/QDB.h"
+
+namespace norva {
+
+// The record behind every row of the message list.
+struct MessageListEntry {
+  TmsRemotePOP* Client = nullptr;       // the mailbox the message came from; none for archive rows
+  int32_t MessageNumber = -1;           // expected position on the server in later sessions
+  int32_t InfoIndex = -1;               // entry of the client's directory in the latest session
+  std::unique_ptr<TmsMessage> Message;  // the retrieved message, once read
+  uint8_t Status = 1;                   // 0 spam, 1 unknown, 2 safe (= the row's image)
+  uint8_t Presence = 0;                 // 0 not yet matched in this check, 1 already known, 2 new
+  std::string MessageId;
+  bool BodyRetrieved = false;
+  bool FromArchive = false;
+  bool DeletedOnServer = false;
+  int32_t SpamPound = 0;
+  bool HasPoundRule = false, MarkSpam = false, MarkSafe = false, Urgent = false;
+  bool DeleteRequested = false, ArchiveRequested = false;
+  std::string ArchiveFile;
+  bool ReplyRequested = false;
+  std::string ReplyTemplate;
+  TStringList AppliedRules;
+  // What identifies the message on the server beyond its position: its size from the latest
+  // directory, so that a later session can confirm it is acting on the same message.
+  int32_t Size = 0;
+};
+
+// One row of lsvMail: caption "Sender", sub-items "Subject", "Date", "Size", "SP".
+struct TListRow {
+  std::string Caption;
+  TStringList SubItems;
+  int32_t ImageIndex = 1;   // = Status
+  int32_t StateIndex = -1;  // 3 deleted, 4 archived, 5 retrieved; -1 none
+  bool Selected = false;
+  bool Focused = false;
+  std::unique_ptr<MessageListEntry> Data;
+};
+
+struct TStatusPanel {
+  std::string Text;
+  int32_t Width = 0;
+};
+
+class TfrmMain {
+ public:
+  TfrmMain(Desktop& desktop, TfrmOptions& options);
+  virtual ~TfrmMain();
+  TfrmMain(const TfrmMain&) = delete;
+  TfrmMain& operator=(const TfrmMain&) = delete;
+
+  Desktop& desktop;
+  TfrmOptions& frmOptions;
+
+  // ---- models of the widgets ----
+  std::vector<TListRow> lsvMail;
+  std::array<TStatusPanel, 5> StatusBar{};  // icon, next check, server, progress, status
+  TStringList cmbSelAddress;
+  int32_t cmbSelAddressIndex = -1;
+  TStringList redMsg;
+  bool PopMailAttached = true;  // the list's pop-up menu can open
+
+  // ---- components ----
+  TmsSMTP msSMTP;
+  TagRas agRas;
+  TQDB QDB1, QDB2;
+
+  // ---- lock and animation ----
+  bool Busy = false;
+  int32_t StatusIcon = 0;  // 0 idle, 1 busy (imlStatus)
+  int32_t AnimMode = 0;    // 0 none, 1 checking, 2 new mail, 3 urgent mail
+  int32_t AnimFrame = 0;
+  bool AnimEnabled = false;
+  int32_t AnimInterval = 120;  // milliseconds
+  int32_t WindowIcon = 55;     // image of imlToolbar shown as the window's icon
+  void LockWindow();
+  void UnlockWindow();
+  void StartAnim(int32_t mode);
+  void StopAnim();
+  void AnimTimer();
+
+  // ---- the check cycle ----
+  bool StopRequested = false;
+  bool NewMailFound = false, UrgentMailFound = false, SessionHadErrors = false;
+  std::string LastErrorText;
+  MailboxAccount* CurrentAccount = nullptr;
+  bool ArchiveView = false;
+  std::string ArchiveViewFile;
+  void btnCheckMailboxClick();
+  virtual void CheckMail(bool together, int32_t accountIndex);
+  void CheckMailBox(int32_t accountIndex);
+  void PutStatusMessage(const std::string& text);
+  void SistemaContatori();
+  // Binds the session handlers to a mailbox's client (when it is created).
+  void BindClient(TmsRemotePOP& client);
+  void msRPOPOpen(TObject& sender);
+  void msRPOPUpdatingInfo(TObject& sender);
+  void msRPOPNextInfoUpdated(TObject& sender, int32_t num);
+  void msRPOPRetrieving(TObject& sender);
+  void msRPOPRetrieved(TObject& sender);
+  void msRPOPProgress(TObject& sender, int32_t perc, int32_t transferred);
+  void msRPOPDeleting(TObject& sender, int32_t num);
+  void msRPOPClosing(TObject& sender);
+  void msRPOPClosed(TObject& sender);
+  void msRPOPError(TObject& sender, std::string& msg);
+
+  // ---- scheduling ----
+  TDateTime NextCheckTime = 0;
+  int32_t NextCheckAccount = 0;
+  bool Timer1Enabled = false;  // the ten-second timer
+  void CNextCheck(TCheckSchedule& schedule);
+  void NextCheckCalc();
+  void Timer1Timer();
+
+  // ---- rule evaluation ----
+  void SpamCheckMsg(MessageListEntry& entry);
+  void DoAction(const MailRule& rule, MessageListEntry& entry);
+  bool IsInList(const std::string& listName, const std::string& address);
+  bool IsStringInList(const std::string& listName, const std::string& text);
+  bool IsHeaderInList(const std::string& listName, const MessageListEntry& entry);
+
+  // ---- reading, archiving, replying, sending: filled in with the message window ----
+  virtual void LeggiMsg(MessageListEntry& entry, bool connect);
+  virtual void ArchiveMsg(const std::string& fileName, MessageListEntry& entry, bool connect);
+  virtual void ArchiveReplyMsg(const std::string& fileName, MessageListEntry& entry, bool connect);
+  virtual void SendOutBox();
+
+  // ---- marking and deletion ----
+  void btnMarkSpamClick() { MarkMsg(0); }
+  void btnMarkUnknowClick() { MarkMsg(1); }
+  void btnMarkOKClick() { MarkMsg(2); }
+  void btnDeleteClick() { DeleteMsg(3); }
+  void btnDeleteAllSpamClick() { DeleteMsg(0); }
+  void MarkMsg(uint8_t newStatus);
+  void DeleteMsg(uint8_t selector);
+  void lsvMailDelete(int32_t index);
+  void lsvMailClear();
+
+  // ---- the list and the preview ----
+  int32_t SortColumn = 0;
+  int32_t SplitPercent = 40;
+  int32_t pnlMainHeight = 0, lsvMailHeight = 0;
+  void lsvMailColumnClick(int32_t column);
+  int lsvMailCompare(const TListRow& item1, const TListRow& item2) const;
+  void lsvMailClick();
+  void lsvMailKeyUp(int32_t key);
+  void mnuViewAppliedRulesClick();
+  void StatusBarDblClick();
+  void pnlMainResize();
+  void Splitter1Moved();
+  void cmbSelAddressDropDown();
+  static void StringToString(const TStringList& source, TStringList& target) { target = source; }
+
+  // The directory entry a row addresses, or none when the latest session no longer has it.
+  const TmsRemoteInfoItem* DirectoryEntry(const MessageListEntry& entry) const;
+  // The mailbox whose client sent an event.
+  MailboxAccount* AccountOf(const TObject& sender) const;
+  int32_t SelectedIndex() const;
+};
+
+}  // namespace norva

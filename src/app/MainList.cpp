@@ -1,0 +1,342 @@
+// TfrmMain: the message list (sorting, preview, the stop command, splitter and mailbox selector)
+// and marking and deleting the listed messages on the server.
+#include <algorithm>
+#include <charconv>
+#include <exception>
+#include <map>
+
+#include "app/Main.h"
+#include "mail/agConst.h"
+#include "mail/msCls.h"
+
+namespace norva {
+
+namespace {
+
+constexpr int32_t kDeleteKey = 46;
+
+const std::string& SubItem(const TListRow& row, size_t index) {
+  static const std::string none;
+  return index < row.SubItems.size() ? row.SubItems[index] : none;
+}
+
+// A decimal column ("Size", "SP"); 0 when the text is not a number.
+int64_t ColumnNumber(const std::string& text) {
+  int64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [last, error] = std::from_chars(text.data(), end, value);
+  return error == std::errc() && last == end ? value : 0;
+}
+
+template <class T>
+int Order(const T& a, const T& b) {
+  return (b < a) - (a < b);
+}
+
+// The date of the row's "Date" header as written (its zone not applied): from the retrieved
+// message, else from the row's directory entry; 0 when the row has neither any more.
+TDateTime RowDate(const TfrmMain& main, const TListRow& row) {
+  if (!row.Data) return 0;
+  const MessageListEntry& entry = *row.Data;
+  const TStringList* headers = nullptr;
+  if (entry.BodyRetrieved && entry.Message)
+    headers = &entry.Message->Headers;
+  else if (const TmsRemoteInfoItem* item = main.DirectoryEntry(entry))
+    headers = &item->Headers;
+  if (!headers) return 0;
+  TDateTime date = 0;
+  std::string zone;
+  ParseMailDate(GetFieldValue(*headers, "Date"), date, zone);
+  return date;
+}
+
+// The row the preview and the row commands act on: the focused row when it is selected (the
+// one clicked last), else the first selected row; -1 for none.
+int32_t CurrentRow(const TfrmMain& main) {
+  for (size_t i = 0; i < main.lsvMail.size(); ++i)
+    if (main.lsvMail[i].Focused && main.lsvMail[i].Selected) return int32_t(i);
+  return main.SelectedIndex();
+}
+
+// Selector 0 chooses the spam-marked rows, 3 the selected rows.
+bool Chosen(const TListRow& row, uint8_t selector) {
+  return row.Data && (row.Data->Status == selector || (selector == 3 && row.Selected));
+}
+
+// Rows are looked up by their entry, which keeps its address when the list is re-sorted.
+TListRow* RowOf(TfrmMain& main, const MessageListEntry* entry) {
+  for (TListRow& row : main.lsvMail)
+    if (row.Data.get() == entry) return &row;
+  return nullptr;
+}
+
+// What a message on the server is known by: its Message-ID and its size.
+struct MessageIdentity {
+  int32_t Number = -1;  // where the row expects it
+  std::string MessageId;
+  int32_t Size = 0;
+};
+
+// The messages of the open session, each read ("LIST n", "TOP n 1") when first needed, so that a
+// delete command only ever goes to the message a row shows.
+class ServerMessages {
+ public:
+  explicit ServerMessages(TmsRemotePOP& client) : client_(client) {}
+
+  // The message's position in this session, or -1 when the server no longer has it.
+  int32_t Find(const MessageIdentity& message) {
+    if (Holds(message.Number, message)) return message.Number;
+    // Without a Message-ID only the expected position can vouch for the message.
+    if (message.MessageId.empty()) return -1;
+    for (int32_t num = 0; num < client_.MessageCount; ++num)
+      if (num != message.Number && Holds(num, message)) return num;
+    return -1;
+  }
+  void Deleted(int32_t num) { known_[num].Deleted = true; }
+
+ private:
+  struct Known {
+    bool Present = false;
+    bool Deleted = false;
+    std::string MessageId;
+    int32_t Size = 0;
+  };
+
+  bool Holds(int32_t num, const MessageIdentity& message) {
+    if (num < 0 || num >= client_.MessageCount) return false;
+    auto it = known_.find(num);
+    if (it == known_.end()) {
+      Known known;
+      TmsRemoteInfoItem item;
+      try {
+        client_.FetchItemInfo(num, item);
+        known.Present = true;
+        known.MessageId = GetFieldValue(item.Headers, "Message-ID");
+        known.Size = item.Size;
+      } catch (const EServerError&) {
+        // No such message: the position holds nothing to match.
+      }
+      it = known_.emplace(num, std::move(known)).first;
+    }
+    const Known& known = it->second;
+    return known.Present && !known.Deleted && known.MessageId == message.MessageId &&
+           known.Size == message.Size;
+  }
+
+  TmsRemotePOP& client_;
+  std::map<int32_t, Known> known_;
+};
+
+struct DeleteOutcome {
+  int32_t Missing = 0;  // chosen rows whose message is no longer on the server
+  int32_t Refused = 0;  // delete commands the server refused
+};
+
+// One session deleting the chosen rows of one mailbox.
+void DeleteFromMailbox(TfrmMain& main, MailboxAccount& account, uint8_t selector,
+                       DeleteOutcome& outcome) {
+  TmsRemotePOP& client = *account.Client;
+  std::vector<const MessageListEntry*> targets;  // in list order
+  for (const TListRow& row : main.lsvMail)
+    if (Chosen(row, selector) && !row.Data->DeletedOnServer && row.Data->Client == &client)
+      targets.push_back(row.Data.get());
+
+  main.CurrentAccount = &account;
+  client.OnDeleting = [&main](TObject& sender, int32_t num) { main.msRPOPDeleting(sender, num); };
+  struct Unbind {
+    TmsRemotePOP& client;
+    ~Unbind() { client.OnDeleting = nullptr; }
+  } unbind{client};
+  client.SetWinsockLoaded(true);  // as a check does before its session
+
+  std::vector<const MessageListEntry*> accepted;
+  try {
+    client.Connect();
+    ServerMessages server(client);
+    for (const MessageListEntry* target : targets) {
+      // The list may change while the session waits for the server: take what the row says now.
+      const TListRow* row = RowOf(main, target);
+      if (!row || row->Data->DeletedOnServer) continue;
+      const int32_t num = server.Find({target->MessageNumber, target->MessageId, target->Size});
+      if (num < 0) {
+        ++outcome.Missing;
+        continue;
+      }
+      client.Delete(num);
+      if (client.GetReplyCode(client.LastReply) != 1) {
+        ++outcome.Refused;
+        continue;
+      }
+      server.Deleted(num);
+      accepted.push_back(target);
+    }
+    // The server removes the messages only when the session ends with "QUIT".
+    if (!client.IsOpen()) throw ECanceledError(MailMessageText(msgCanceled));
+    client.Disconnect();
+  } catch (...) {
+    // Dropped without "QUIT", the session deletes nothing, so no row is marked.
+    if (client.IsOpen()) client.Close();
+    throw;
+  }
+  for (const MessageListEntry* target : accepted) {
+    if (TListRow* row = RowOf(main, target)) {
+      row->StateIndex = 3;
+      row->Data->DeletedOnServer = true;
+    }
+  }
+}
+
+std::string Messages(int32_t count) {
+  return std::to_string(count) + (count == 1 ? " message" : " messages");
+}
+
+}  // namespace
+
+// ---- the list ----
+
+void TfrmMain::lsvMailColumnClick(int32_t column) {
+  SortColumn = column;
+  std::stable_sort(lsvMail.begin(), lsvMail.end(), [this](const TListRow& a, const TListRow& b) {
+    return lsvMailCompare(a, b) < 0;
+  });
+}
+
+int TfrmMain::lsvMailCompare(const TListRow& item1, const TListRow& item2) const {
+  switch (SortColumn) {
+    case 0:
+      return Order(item1.Caption, item2.Caption);  // byte-wise: upper case first
+    case 1:
+      return Order(SubItem(item1, 0), SubItem(item2, 0));
+    case 2: {
+      // Dates less than 1/1000 day (86.4 seconds) apart compare equal.
+      const double difference = (RowDate(*this, item1) - RowDate(*this, item2)) * 1000;
+      return difference >= 1 ? 1 : difference <= -1 ? -1 : 0;
+    }
+    case 3:
+      return Order(ColumnNumber(SubItem(item1, 2)), ColumnNumber(SubItem(item2, 2)));
+    case 4:
+      return Order(ColumnNumber(SubItem(item1, 3)), ColumnNumber(SubItem(item2, 3)));
+    default:
+      return 0;
+  }
+}
+
+void TfrmMain::lsvMailClick() {
+  const int32_t index = CurrentRow(*this);
+  if (index < 0 || !lsvMail[size_t(index)].Data) return;
+  const TListRow& row = lsvMail[size_t(index)];
+  const MessageListEntry& entry = *row.Data;
+  if (entry.BodyRetrieved && entry.Message) {
+    StringToString(entry.Message->Body, redMsg);
+  } else if (const TmsRemoteInfoItem* item = DirectoryEntry(entry)) {
+    StringToString(item->Headers, redMsg);
+  } else {
+    // The latest session no longer has the message: show what the row still knows.
+    StringToString(
+        {"From: " + row.Caption, "Subject: " + SubItem(row, 0), "Date: " + SubItem(row, 1)},
+        redMsg);
+  }
+}
+
+void TfrmMain::lsvMailKeyUp(int32_t key) {
+  if (key == kDeleteKey) btnDeleteClick();
+  // The focused row joins the selection and the preview follows it.
+  for (TListRow& row : lsvMail)
+    if (row.Focused) row.Selected = true;
+  lsvMailClick();
+}
+
+void TfrmMain::mnuViewAppliedRulesClick() {
+  const int32_t index = CurrentRow(*this);
+  if (index < 0 || !lsvMail[size_t(index)].Data) return;
+  StringToString(lsvMail[size_t(index)].Data->AppliedRules, redMsg);
+}
+
+void TfrmMain::StatusBarDblClick() {
+  StopRequested = true;
+  // The running session may still be looking up its server, without a connection yet.
+  for (auto& account : frmOptions.lsvAddress)
+    if (account->Client->IsOpen() || (Busy && account.get() == CurrentAccount))
+      account->Client->Cancel();
+  if (msSMTP.IsOpen()) msSMTP.Cancel();
+  UnlockWindow();
+}
+
+void TfrmMain::pnlMainResize() {
+  lsvMailHeight = int32_t(int64_t(pnlMainHeight) * SplitPercent / 100);
+}
+
+void TfrmMain::Splitter1Moved() {
+  // A panel without height (a minimised window) keeps the proportion it had.
+  if (pnlMainHeight <= 0) return;
+  SplitPercent = int32_t(int64_t(lsvMailHeight) * 100 / pnlMainHeight);
+}
+
+void TfrmMain::cmbSelAddressDropDown() {
+  cmbSelAddress.assign(1, "ALL");
+  for (const auto& account : frmOptions.lsvAddress) cmbSelAddress.push_back(account->Address);
+  if (cmbSelAddressIndex < 0 || size_t(cmbSelAddressIndex) >= cmbSelAddress.size())
+    cmbSelAddressIndex = 0;
+}
+
+// ---- marking and deletion ----
+
+void TfrmMain::MarkMsg(uint8_t newStatus) {
+  if (Busy) return;
+  for (TListRow& row : lsvMail) {
+    if (!row.Selected || !row.Data || row.Data->Status > 2) continue;
+    row.Data->Status = newStatus;
+    row.ImageIndex = newStatus;
+  }
+}
+
+void TfrmMain::DeleteMsg(uint8_t selector) {
+  if (Busy) return;
+  if (ArchiveView) {
+    // Deleting records from the archive shown in the list comes with the archive view.
+    return;
+  }
+  LockWindow();
+  DeleteOutcome outcome;
+  bool failed = false;
+  std::string failure;
+  try {
+    for (auto& account : frmOptions.lsvAddress) {
+      account->MessageCounter = 0;
+      for (const TListRow& row : lsvMail)
+        if (Chosen(row, selector) && !row.Data->DeletedOnServer &&
+            row.Data->Client == account->Client.get())
+          ++account->MessageCounter;
+    }
+    // One session per mailbox, in list order; a failure ends the whole deletion.
+    for (size_t i = 0; i < frmOptions.lsvAddress.size(); ++i) {
+      MailboxAccount& account = *frmOptions.lsvAddress[i];
+      if (account.MessageCounter > 0) DeleteFromMailbox(*this, account, selector, outcome);
+    }
+  } catch (const std::exception& e) {
+    failed = true;
+    failure = e.what();
+  }
+  SistemaContatori();
+  UnlockWindow();
+  std::string note;
+  if (outcome.Missing > 0)
+    note = Messages(outcome.Missing) + " no longer on the server, left in the list.";
+  if (outcome.Refused > 0)
+    note += (note.empty() ? "" : " ") + std::string("The server refused to delete ") +
+            Messages(outcome.Refused) + ".";
+  if (!note.empty()) PutStatusMessage(note);
+  if (failed) desktop.ShowError(failure);
+}
+
+void TfrmMain::lsvMailDelete(int32_t index) {
+  if (index < 0 || size_t(index) >= lsvMail.size()) return;
+  // The row owns its entry, and the entry its retrieved message.
+  lsvMail.erase(lsvMail.begin() + index);
+}
+
+void TfrmMain::lsvMailClear() {
+  lsvMail.clear();
+}
+
+}  // namespace norva

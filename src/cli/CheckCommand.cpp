@@ -1,0 +1,188 @@
+// norva-cli check: the main window's check cycle on a headless desktop, its status messages on
+// standard error and the resulting message list on standard output.
+#include "cli/CheckCommand.h"
+
+#include <charconv>
+#include <filesystem>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+#include "app/Main.h"
+#include "cli/CliText.h"
+#include "cli/HeadlessDesktop.h"
+
+namespace norva::cli {
+
+const char kCheckHelp[] =
+    "check: checks the mailboxes of the program folder (--folder DIR, else the program's own\n"
+    "folder) as the main window does: all of them in order, or only mailbox N (numbered from 0\n"
+    "as config show lists them). The rules classify every new message and each Message-ID is\n"
+    "stored as seen. Status messages and message boxes go to standard error as they come; the\n"
+    "message list goes to standard output as a table, or as JSON with --json. --delete-spam\n"
+    "then deletes every spam message on the server and prints the list after that. The exit\n"
+    "status is 1 when a mailbox could not be checked or a spam message could not be deleted\n"
+    "(the list is printed all the same), 2 for bad arguments.\n"
+    "Check JSON (one array, a row an object, in list order):\n"
+    "  [{\"mailbox\": index of the mailbox, \"sender\": the From header, \"subject\",\n"
+    "    \"date\": \"dd.mm.yy hh:nn\" as the list shows it, \"size\": bytes, \"sp\": spam score,\n"
+    "    \"status\": 0|1|2 (spam, unknown, safe), \"urgent\": bool,\n"
+    "    \"deleted\": bool (deleted on the server), \"new\": bool (not seen by an earlier check),\n"
+    "    \"message_id\", \"applied_rules\": [lines of the rule log]}]\n"
+    "  Texts are bytes: each byte is the code point of the same value (U+0000-U+00FF).\n";
+
+namespace {
+
+const char kUsage[] =
+    "usage: norva-cli check [--folder DIR] [--mailbox N] [--delete-spam] [--json]\n";
+const char* const kClasses[] = {"spam", "unknown", "safe"};
+
+const std::string& Cell(const TListRow& row, size_t index) {
+  static const std::string none;
+  return index < row.SubItems.size() ? row.SubItems[index] : none;
+}
+
+int MailboxOf(const TfrmMain& main, const MessageListEntry& entry) {
+  const auto& accounts = main.frmOptions.lsvAddress;
+  for (size_t i = 0; i < accounts.size(); ++i)
+    if (accounts[i]->Client.get() == entry.Client) return int(i);
+  return -1;
+}
+
+void PrintJson(const TfrmMain& main, std::ostream& out) {
+  nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+  for (const TListRow& row : main.lsvMail) {
+    if (!row.Data) continue;
+    const MessageListEntry& e = *row.Data;
+    nlohmann::ordered_json rules = nlohmann::ordered_json::array();
+    for (const std::string& line : e.AppliedRules) rules.push_back(ToJsonText(line));
+    rows.push_back({{"mailbox", MailboxOf(main, e)},
+                    {"sender", ToJsonText(row.Caption)},
+                    {"subject", ToJsonText(Cell(row, 0))},
+                    {"date", ToJsonText(Cell(row, 1))},
+                    {"size", e.Size},
+                    {"sp", e.SpamPound},
+                    {"status", int(e.Status)},
+                    {"urgent", e.Urgent},
+                    {"deleted", e.DeletedOnServer},
+                    {"new", e.Presence == 2},
+                    {"message_id", ToJsonText(e.MessageId)},
+                    {"applied_rules", rules}});
+  }
+  out << rows.dump(2) << "\n";
+}
+
+// Text cut or padded to width (at least 1) characters; a UTF-8 sequence counts as one and is
+// never split. A cut text ends in "~".
+std::string Column(const std::string& text, size_t width, bool right = false) {
+  std::vector<size_t> starts;  // where each character begins
+  for (size_t i = 0; i < text.size(); ++i)
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
+  std::string cell = text;
+  if (starts.size() > width) cell = text.substr(0, starts[width - 1]) + "~";
+  const std::string pad(width - std::min(width, starts.size()), ' ');
+  return right ? pad + cell : cell + pad;
+}
+
+void PrintTable(const TfrmMain& main, std::ostream& out) {
+  out << Column("SENDER", 28) << "  " << Column("SUBJECT", 36) << "  " << Column("DATE", 14) << "  "
+      << Column("SIZE", 8, true) << "  " << Column("SP", 4, true) << "  CLASS    URGENT  DELETED\n";
+  for (const TListRow& row : main.lsvMail) {
+    if (!row.Data) continue;
+    const MessageListEntry& e = *row.Data;
+    out << Column(Printable(row.Caption), 28) << "  " << Column(Printable(Cell(row, 0)), 36) << "  "
+        << Column(Printable(Cell(row, 1)), 14) << "  " << Column(std::to_string(e.Size), 8, true)
+        << "  " << Column(std::to_string(e.SpamPound), 4, true) << "  "
+        << Column(e.Status < 3 ? kClasses[e.Status] : "?", 7) << "  "
+        << Column(e.Urgent ? "yes" : "no", 6) << "  " << (e.DeletedOnServer ? "yes" : "no") << "\n";
+  }
+}
+
+}  // namespace
+
+int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::string folder;
+  int32_t mailbox = -1;
+  bool deleteSpam = false, asJson = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool valued = a == "--folder" || a == "--mailbox";
+    if (valued && i + 1 >= args.size()) {
+      err << "norva-cli check: " << a << " needs a value\n" << kUsage;
+      return 2;
+    }
+    if (a == "--folder") {
+      folder = args[++i];
+    } else if (a == "--mailbox") {
+      const std::string& n = args[++i];
+      const auto [last, error] = std::from_chars(n.data(), n.data() + n.size(), mailbox);
+      if (n.empty() || error != std::errc() || last != n.data() + n.size() || mailbox < 0) {
+        err << "norva-cli check: --mailbox takes a mailbox number from 0\n" << kUsage;
+        return 2;
+      }
+    } else if (a == "--delete-spam") {
+      deleteSpam = true;
+    } else if (a == "--json") {
+      asJson = true;
+    } else {
+      err << "norva-cli check: unexpected argument '" << Printable(a) << "'\n" << kUsage;
+      return 2;
+    }
+  }
+  try {
+    if (folder.empty()) {
+      folder = ProgramFolder();
+    } else {
+      folder = std::filesystem::absolute(folder).lexically_normal().string();
+      if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    }
+    SetProgramFolder(folder);  // archives and the outbox go where the configuration is
+    // A check must not set up an empty configuration where none was meant to be.
+    if (!std::filesystem::exists(folder + "/Config.QDB"))
+      throw std::runtime_error("no configuration in " + folder +
+                               " (set one up with norva-cli config)");
+    HeadlessDesktop desktop(err);
+    TfrmOptions options(folder);
+    TfrmMain main(desktop, options);
+    options.Load();
+    const int32_t mailboxes = int32_t(options.lsvAddress.size());
+    if (mailboxes == 0) throw std::runtime_error("no mailbox is configured in " + folder);
+    if (mailbox >= mailboxes)
+      throw std::runtime_error("there is no mailbox " + std::to_string(mailbox) + " (there are " +
+                               std::to_string(mailboxes) + ")");
+
+    std::string shown;
+    bool unsuccessful = false;
+    desktop.OnPump = [&] {
+      const std::string& text = main.StatusBar[4].Text;
+      if (text == shown) return;
+      shown = text;
+      err << Printable(text) << "\n";
+      // The check cycle tells of a mailbox it could not check only in the status bar.
+      if (text.starts_with("Last connection attempt unsuccessful")) unsuccessful = true;
+    };
+    main.CheckMail(mailbox < 0, mailbox);
+    bool failed = unsuccessful || main.SessionHadErrors || desktop.Errors > 0;
+    if (deleteSpam) {
+      main.DeleteMsg(0);
+      int left = 0;
+      for (const TListRow& row : main.lsvMail)
+        if (row.Data && row.Data->Status == 0 && !row.Data->DeletedOnServer) ++left;
+      if (left > 0) {
+        err << "norva-cli check: " << left << " spam message(s) were not deleted\n";
+        failed = true;
+      }
+      failed = failed || desktop.Errors > 0;
+    }
+    if (asJson)
+      PrintJson(main, out);
+    else
+      PrintTable(main, out);
+    return failed ? 1 : 0;
+  } catch (const std::exception& e) {
+    err << "norva-cli check: " << Printable(e.what()) << "\n";
+    return 1;
+  }
+}
+
+}  // namespace norva::cli

@@ -1,0 +1,362 @@
+// TfrmOptions: loading and saving the configuration keys of Config.QDB.
+#include "config/Options.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <utility>
+
+namespace norva {
+
+namespace {
+
+std::string& FolderOverride() {
+  static std::string folder;
+  return folder;
+}
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home && *home) return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return ".";
+}
+
+std::string Indexed(const std::string& key, size_t n) {
+  return key + std::to_string(n);
+}
+
+// Keeps the store open for one load or save. When the work fails, its changes are dropped and
+// the store is closed, so the file stays as it was and the next open starts clean.
+class StoreSession {
+ public:
+  StoreSession(TQDB& db, const std::string& path) : db_(db) { db_.SetFileName(path); }
+  ~StoreSession() {
+    if (closed_) return;
+    db_.SetSaveOnClose(false);
+    try {
+      db_.SetFileName("");
+    } catch (...) {
+    }
+    db_.SetSaveOnClose(true);
+  }
+  StoreSession(const StoreSession&) = delete;
+  StoreSession& operator=(const StoreSession&) = delete;
+
+  void Close() {
+    db_.SetFileName("");
+    closed_ = true;
+  }
+
+ private:
+  TQDB& db_;
+  bool closed_ = false;
+};
+
+}  // namespace
+
+std::string ProgramFolder() {
+  if (!FolderOverride().empty()) return FolderOverride();
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec && exe.has_parent_path() && ::access(exe.parent_path().c_str(), W_OK) == 0)
+    return exe.parent_path().string();
+  // XDG base directories ignore a relative $XDG_DATA_HOME.
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  const fs::path base =
+      xdg && *xdg == '/' ? fs::path(xdg) : fs::path(HomeFolder()) / ".local/share";
+  const fs::path folder = base / "norva";
+  // A failure shows later, when the store cannot be opened there.
+  if (fs::create_directories(folder, ec))
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+  return folder.string();
+}
+
+void SetProgramFolder(const std::string& folder) {
+  FolderOverride() = folder;
+}
+
+void MailboxAccount::ApplyToClient() {
+  Client->UserName = Account;
+  Client->Server = POP3Server;
+  Client->Password = Password;
+  Client->SetTimeOut(TimeOut);
+}
+
+void TComboModel::Select(int32_t index) {
+  ItemIndex = index >= 0 && size_t(index) < Items.size() ? index : -1;
+}
+
+TfrmOptions::TfrmOptions(std::string folder) : folder_(std::move(folder)) {}
+
+// ---- reading ----
+
+bool TfrmOptions::QReadBoolean(const std::string& key, bool defaultValue) {
+  try {
+    return QDB1.AdminAsBoolean(key);
+  } catch (const Exception&) {
+    return defaultValue;
+  }
+}
+
+int32_t TfrmOptions::QReadInteger(const std::string& key, int32_t defaultValue) {
+  try {
+    return QDB1.AdminAsInteger(key);
+  } catch (const Exception&) {
+    return defaultValue;
+  }
+}
+
+std::string TfrmOptions::QReadString(const std::string& key) {
+  try {
+    return QDB1.AdminAsString(key);
+  } catch (const Exception&) {
+    return "";
+  }
+}
+
+int32_t TfrmOptions::ReadCount(const std::string& key) {
+  // Every counted row was saved with at least one key of its own, so a count above the number
+  // of entries can only come from a damaged file; it must not build millions of rows.
+  return std::clamp(QReadInteger(key, 0), 0, QDB1.AdminCount());
+}
+
+// ---- loading ----
+
+void TfrmOptions::Load() {
+  StoreSession session(QDB1, ConfigFileName());
+
+  chkBlocking = QReadBoolean("Connection/Blocking", false);
+  if (SMTPClient) SMTPClient->Blocking = chkBlocking;
+  AllMailboxesSchedule.CheckOnStartup = QReadBoolean("ALL/Check On Startup", true);
+  AllMailboxesSchedule.CheckManually = QReadBoolean("ALL/Check Manually", false);
+  AllMailboxesSchedule.CheckFreqUnit = QReadInteger("ALL/Check Freq Unit", 0);
+  AllMailboxesSchedule.CheckFreq = QReadInteger("ALL/Check Freq", 10);
+  if (OnAllScheduleChanged) OnAllScheduleChanged(AllMailboxesSchedule);
+
+  LoadAccounts();
+
+  chkCheckTogether = QReadBoolean("Connection/Check Together", true);
+  edtUserName = QReadString("Address/UserName");
+  if (chkCheckTogether) {
+    chkCheckOnStartup = AllMailboxesSchedule.CheckOnStartup;
+    radCheckManual = AllMailboxesSchedule.CheckManually;
+    cmbFreq.Select(AllMailboxesSchedule.CheckFreqUnit);
+    tbaFreq = std::clamp(AllMailboxesSchedule.CheckFreq, 1, 60);
+  }
+
+  cmbRas.Items = RasEntries ? RasEntries() : std::vector<std::string>{};
+  cmbRas.Select(0);
+  radDirectConnection = QReadBoolean("Connection/Direct Connection", false);
+  chkAutoDial = QReadBoolean("Connection/Auto Dial", true);
+  cmbRas.Select(QReadInteger("Connection/RAS", 0));
+  edtRASPassword.clear();
+  if (cmbRas.ItemIndex >= 0)
+    edtRASPassword = QReadString("Connection/RASPSW-" + cmbRas.Items[size_t(cmbRas.ItemIndex)]);
+
+  chkNewPopUp = QReadBoolean("Alarm/NewPopUp", true);
+  chkUrgentPopUp = QReadBoolean("Alarm/UrgentPopUp", true);
+  chkNewPlay = QReadBoolean("Alarm/NewPlay", false);
+  chkUrgentPlay = QReadBoolean("Alarm/UrgentPlay", false);
+  chkNewPlayLoop = QReadBoolean("Alarm/NewPlayLoop", false);
+  chkUrgentPlayLoop = QReadBoolean("Alarm/UrgentPlayLoop", false);
+  edtNewSound = QReadString("Alarm/NewSound");
+  edtUrgentSound = QReadString("Alarm/UrgentSound");
+
+  LoadLists();
+
+  session.Close();
+  if (OnNextCheckCalc) OnNextCheckCalc();
+}
+
+void TfrmOptions::LoadAccounts() {
+  lsvAddress.clear();
+  const int32_t count = ReadCount("Address/Count");
+  for (int32_t i = 0; i < count; ++i) {
+    const size_t n = size_t(i);
+    auto a = std::make_unique<MailboxAccount>();
+    a->Address = QReadString(Indexed("Address/Address-", n));
+    a->Account = QReadString(Indexed("Address/Account-", n));
+    a->POP3Server = QReadString(Indexed("Address/POP3-", n));
+    a->SMTPServer = QReadString(Indexed("Address/SMTP-", n));
+    a->Password = QReadString(Indexed("Address/Password-", n));
+    a->CheckOnStartup = QReadBoolean(Indexed("Address/Check On Startup-", n), true);
+    a->CheckManually = QReadBoolean(Indexed("Address/Check Manually-", n), false);
+    a->CheckFreqUnit = QReadInteger(Indexed("Address/Check Freq Unit-", n), 0);
+    a->CheckFreq = QReadInteger(Indexed("Address/Check Freq-", n), 10);
+    a->IsDefault = QReadBoolean(Indexed("Address/Is Default-", n), false);
+    a->TimeOut = QReadInteger(Indexed("Address/TimeOut-", n), 60);
+    a->Client->Blocking = chkBlocking;
+    a->ApplyToClient();
+    const int32_t seen = ReadCount(Indexed("Address/UIDC-", n));
+    for (int32_t m = 0; m < seen; ++m)
+      a->SeenIds.push_back(
+          QReadString(Indexed("Address/UIDL-" + std::to_string(n) + "-", size_t(m))));
+    lsvAddress.push_back(std::move(a));
+    if (OnClientCreated) OnClientCreated(*lsvAddress.back());
+    if (OnScheduleChanged) OnScheduleChanged(*lsvAddress.back());
+  }
+}
+
+void TfrmOptions::LoadLists() {
+  lsvRule.clear();
+  const int32_t rules = ReadCount("Rules/Count");
+  for (int32_t i = 0; i < rules; ++i) {
+    const size_t n = size_t(i);
+    const int32_t filter = QReadInteger(Indexed("Rules/FT-", n), 0);
+    const int32_t action = QReadInteger(Indexed("Rules/AT-", n), 0);
+    // A code outside the tables would make the rule evaluate nonsense: such a rule is dropped.
+    if (filter < 0 || filter >= kFilterTypeCount || action < 0 || action >= kActionTypeCount)
+      continue;
+    lsvRule.push_back({uint8_t(filter), QReadString(Indexed("Rules/FParam-", n)), uint8_t(action),
+                       QReadString(Indexed("Rules/AParam-", n))});
+  }
+
+  auto loadNamed = [this](const std::string& section, std::vector<TNamedFile>& list,
+                          int32_t& counter) {
+    list.clear();
+    counter = 0;
+    const int32_t count = ReadCount(section + "/Count");
+    for (int32_t i = 0; i < count; ++i) {
+      const size_t n = size_t(i);
+      list.push_back({QReadString(Indexed(section + "/Name-", n)),
+                      QReadInteger(Indexed(section + "/FN-", n), 0)});
+      counter = std::max(counter, list.back().FileNumber);
+    }
+  };
+  loadNamed("Templates", lstTemplate, TemplateCounter);
+  loadNamed("Check Lists", lstCList, CListCounter);
+
+  lsvBook.clear();
+  const int32_t book = ReadCount("Book/Count");
+  for (int32_t i = 0; i < book; ++i) {
+    const size_t n = size_t(i);
+    lsvBook.push_back({QReadString(Indexed("Book/Name-", n)),
+                       QReadString(Indexed("Book/Address-", n)),
+                       QReadString(Indexed("Book/Comment-", n))});
+  }
+  // The book has three columns; any other stored column sorts by the first.
+  BookSort = QReadInteger("Book/Sort", 0);
+  if (BookSort < 0 || BookSort > 2) BookSort = 0;
+}
+
+// ---- saving ----
+
+void TfrmOptions::Save() {
+  StoreSession session(QDB1, ConfigFileName());
+
+  QDB1.SetAdminBoolean("Connection/Check Together", chkCheckTogether);
+  QDB1.SetAdminString("Address/UserName", edtUserName);
+  if (chkCheckTogether) {
+    AllMailboxesSchedule.CheckOnStartup = chkCheckOnStartup;
+    AllMailboxesSchedule.CheckManually = radCheckManual;
+    AllMailboxesSchedule.CheckFreqUnit = cmbFreq.ItemIndex;
+    AllMailboxesSchedule.CheckFreq = tbaFreq;
+    if (OnAllScheduleChanged) OnAllScheduleChanged(AllMailboxesSchedule);
+    QDB1.SetAdminBoolean("ALL/Check On Startup", AllMailboxesSchedule.CheckOnStartup);
+    QDB1.SetAdminBoolean("ALL/Check Manually", AllMailboxesSchedule.CheckManually);
+    QDB1.SetAdminInteger("ALL/Check Freq Unit", AllMailboxesSchedule.CheckFreqUnit);
+    QDB1.SetAdminInteger("ALL/Check Freq", AllMailboxesSchedule.CheckFreq);
+  }
+
+  SaveAccounts();
+  SaveLists();
+
+  if (OnFillEdtMsgTo) OnFillEdtMsgTo();
+  session.Close();
+  if (OnNextCheckCalc) OnNextCheckCalc();
+}
+
+void TfrmOptions::SaveAccounts() {
+  QDB1.SetAdminInteger("Address/Count", int32_t(lsvAddress.size()));
+  for (size_t n = 0; n < lsvAddress.size(); ++n) {
+    MailboxAccount& a = *lsvAddress[n];
+    QDB1.SetAdminString(Indexed("Address/Address-", n), a.Address);
+    QDB1.SetAdminString(Indexed("Address/Account-", n), a.Account);
+    QDB1.SetAdminString(Indexed("Address/POP3-", n), a.POP3Server);
+    QDB1.SetAdminString(Indexed("Address/SMTP-", n), a.SMTPServer);
+    QDB1.SetAdminString(Indexed("Address/Password-", n), a.Password);
+    QDB1.SetAdminBoolean(Indexed("Address/Check On Startup-", n), a.CheckOnStartup);
+    QDB1.SetAdminBoolean(Indexed("Address/Check Manually-", n), a.CheckManually);
+    QDB1.SetAdminInteger(Indexed("Address/Check Freq Unit-", n), a.CheckFreqUnit);
+    QDB1.SetAdminInteger(Indexed("Address/Check Freq-", n), a.CheckFreq);
+    QDB1.SetAdminBoolean(Indexed("Address/Is Default-", n), a.IsDefault);
+    QDB1.SetAdminInteger(Indexed("Address/TimeOut-", n), a.TimeOut);
+    // Edits made on the mailbox page reach the client here.
+    a.Client->Blocking = chkBlocking;
+    a.ApplyToClient();
+    if (OnScheduleChanged) OnScheduleChanged(a);
+  }
+}
+
+void TfrmOptions::SaveLists() {
+  QDB1.SetAdminBoolean("Connection/Blocking", chkBlocking);
+  if (SMTPClient) SMTPClient->Blocking = chkBlocking;
+  QDB1.SetAdminBoolean("Connection/Direct Connection", radDirectConnection);
+  QDB1.SetAdminBoolean("Connection/Auto Dial", chkAutoDial);
+  QDB1.SetAdminInteger("Connection/RAS", cmbRas.ItemIndex);
+  // Only the selected entry's password; without a selection there is no entry to key it by.
+  if (cmbRas.ItemIndex >= 0 && size_t(cmbRas.ItemIndex) < cmbRas.Items.size())
+    QDB1.SetAdminString("Connection/RASPSW-" + cmbRas.Items[size_t(cmbRas.ItemIndex)],
+                        edtRASPassword);
+
+  QDB1.SetAdminBoolean("Alarm/NewPopUp", chkNewPopUp);
+  QDB1.SetAdminBoolean("Alarm/UrgentPopUp", chkUrgentPopUp);
+  QDB1.SetAdminBoolean("Alarm/NewPlay", chkNewPlay);
+  QDB1.SetAdminBoolean("Alarm/UrgentPlay", chkUrgentPlay);
+  QDB1.SetAdminBoolean("Alarm/NewPlayLoop", chkNewPlayLoop);
+  QDB1.SetAdminBoolean("Alarm/UrgentPlayLoop", chkUrgentPlayLoop);
+  QDB1.SetAdminString("Alarm/NewSound", edtNewSound);
+  QDB1.SetAdminString("Alarm/UrgentSound", edtUrgentSound);
+
+  QDB1.SetAdminInteger("Rules/Count", int32_t(lsvRule.size()));
+  for (size_t n = 0; n < lsvRule.size(); ++n) {
+    QDB1.SetAdminInteger(Indexed("Rules/FT-", n), lsvRule[n].FilterType);
+    QDB1.SetAdminString(Indexed("Rules/FParam-", n), lsvRule[n].FilterParam);
+    QDB1.SetAdminInteger(Indexed("Rules/AT-", n), lsvRule[n].ActionType);
+    QDB1.SetAdminString(Indexed("Rules/AParam-", n), lsvRule[n].ActionParam);
+  }
+
+  auto saveNamed = [this](const std::string& section, const std::vector<TNamedFile>& list) {
+    QDB1.SetAdminInteger(section + "/Count", int32_t(list.size()));
+    for (size_t n = 0; n < list.size(); ++n) {
+      QDB1.SetAdminString(Indexed(section + "/Name-", n), list[n].Name);
+      QDB1.SetAdminInteger(Indexed(section + "/FN-", n), list[n].FileNumber);
+    }
+  };
+  saveNamed("Templates", lstTemplate);
+  saveNamed("Check Lists", lstCList);
+
+  QDB1.SetAdminInteger("Book/Count", int32_t(lsvBook.size()));
+  for (size_t n = 0; n < lsvBook.size(); ++n) {
+    QDB1.SetAdminString(Indexed("Book/Name-", n), lsvBook[n].Name);
+    QDB1.SetAdminString(Indexed("Book/Address-", n), lsvBook[n].Address);
+    QDB1.SetAdminString(Indexed("Book/Comment-", n), lsvBook[n].Comment);
+  }
+  QDB1.SetAdminInteger("Book/Sort", BookSort);
+}
+
+// ---- seen identifiers ----
+
+void TfrmOptions::SalvaUIDs(const std::vector<SeenIdRow>& rows) {
+  StoreSession session(QDB1, ConfigFileName());
+  for (size_t n = 0; n < lsvAddress.size(); ++n) {
+    const TmsRemotePOP* client = lsvAddress[n]->Client.get();
+    const std::string prefix = "Address/UIDL-" + std::to_string(n) + "-";
+    size_t m = 0;
+    for (const SeenIdRow& row : rows) {
+      if (row.Client != client || row.DeletedOnServer || row.Presence == 0) continue;
+      QDB1.SetAdminString(Indexed(prefix, m), row.MessageId);
+      ++m;
+    }
+    // With no row left (all deleted, or the session failed) the old list stays.
+    if (m > 0) QDB1.SetAdminInteger(Indexed("Address/UIDC-", n), int32_t(m));
+  }
+  session.Close();
+}
+
+}  // namespace norva

@@ -1,0 +1,184 @@
+// TfrmOptions: the preferences window's logic and the configuration it keeps in Config.QDB.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mail/agsocket.h"
+#include "mail/mspop3cl.h"
+#include "store/DateTime.h"
+#include "store/QDB.h"
+
+namespace norva {
+
+// The folder of Config.QDB, the templates, check lists and archives: the running executable's
+// folder when it is writable, else $XDG_DATA_HOME/norva (default ~/.local/share/norva), created
+// when first asked for. SetProgramFolder overrides it for the whole process ("" undoes that).
+std::string ProgramFolder();
+void SetProgramFolder(const std::string& folder);
+
+// Rule codes run from 0 to these counts - 1 (the filter and action tables of the rule editor).
+constexpr int32_t kFilterTypeCount = 23;
+constexpr int32_t kActionTypeCount = 8;
+
+// When a check is due: the all-mailboxes schedule and the base of every mailbox.
+struct TCheckSchedule {
+  bool CheckOnStartup = true;
+  bool CheckManually = false;
+  int32_t CheckFreqUnit = 0;  // 0 minutes, 1 hours, 2 days
+  int32_t CheckFreq = 10;
+  TDateTime NextCheck = 0;  // computed by the scheduler, never stored
+};
+
+// One configured mailbox, the data of one lsvAddress row.
+struct MailboxAccount : TCheckSchedule {
+  std::string Address;  // the row caption
+  std::string Account;  // the POP3 user name
+  std::string POP3Server;
+  std::string SMTPServer;
+  std::string Password;
+  bool IsDefault = false;
+  int32_t TimeOut = 60;  // seconds
+  // The mailbox's own POP3 client, created with the row.
+  std::unique_ptr<TmsRemotePOP> Client = std::make_unique<TmsRemotePOP>();
+  int32_t MessageCounter = 0;        // run time only
+  std::vector<std::string> SeenIds;  // Message-ID values already seen
+
+  // Copies Account, POP3Server, Password and TimeOut into the client.
+  void ApplyToClient();
+};
+
+// One lsvRule row.
+struct MailRule {
+  uint8_t FilterType = 0;
+  std::string FilterParam;
+  uint8_t ActionType = 0;
+  std::string ActionParam;
+  bool operator==(const MailRule&) const = default;
+};
+
+// A template or check list: its name and the number of its file (FN<n>.txt or CL<n>.txt).
+struct TNamedFile {
+  std::string Name;
+  int32_t FileNumber = 0;
+  bool operator==(const TNamedFile&) const = default;
+};
+
+// One lsvBook row: caption, first and second sub-item.
+struct TBookRow {
+  std::string Name;
+  std::string Address;
+  std::string Comment;
+  bool operator==(const TBookRow&) const = default;
+};
+
+// A drop-down list: its items and the selected index (-1 for none).
+struct TComboModel {
+  std::vector<std::string> Items;
+  int32_t ItemIndex = -1;
+  // The index when it names an item, else -1 (as a list widget takes it).
+  void Select(int32_t index);
+};
+
+// What SalvaUIDs needs of one row of the main window's message list.
+struct SeenIdRow {
+  const TmsRemotePOP* Client = nullptr;
+  bool DeletedOnServer = false;
+  uint8_t Presence = 0;
+  std::string MessageId;
+};
+
+class TfrmOptions {
+ public:
+  explicit TfrmOptions(std::string folder = ProgramFolder());
+  TfrmOptions(const TfrmOptions&) = delete;
+  TfrmOptions& operator=(const TfrmOptions&) = delete;
+
+  const std::string& Folder() const { return folder_; }
+  std::string ConfigFileName() const { return folder_ + "/Config.QDB"; }
+
+  // Reads every key into the fields and lists below (a missing file is created empty). Raises
+  // the store's error when the file cannot be opened; every single read falls back to its default.
+  void Load();
+  // btnOKClick's store part: writes every field and list back.
+  void Save();
+  // Stores the Message-IDs of every mailbox's current rows as its seen identifiers.
+  void SalvaUIDs(const std::vector<SeenIdRow>& rows);
+
+  // Reads from the open store; every failure gives the default (false / 0 for a wrong size).
+  bool QReadBoolean(const std::string& key, bool defaultValue);
+  int32_t QReadInteger(const std::string& key, int32_t defaultValue);
+  std::string QReadString(const std::string& key);
+
+  TQDB QDB1;
+
+  // ---- connection ----
+  bool chkBlocking = false;
+  bool radDirectConnection = false;  // else radDialUp
+  bool radDialUp() const { return !radDirectConnection; }
+  bool chkAutoDial = true;
+  TComboModel cmbRas;  // the dial-up entries, filled from RasEntries at load
+  std::string edtRASPassword;
+
+  // ---- mailboxes and their schedules ----
+  bool chkCheckTogether = true;
+  std::string edtUserName;
+  TCheckSchedule AllMailboxesSchedule;
+  // The check widgets of the mailbox page: the schedule shown and edited there.
+  bool chkCheckOnStartup = true;
+  bool radCheckManual = false;  // else radCheckFreq
+  bool radCheckFreq() const { return !radCheckManual; }
+  TComboModel cmbFreq{{"minutes", "hours", "days"}, 0};
+  int32_t tbaFreq = 10;  // track bar position, 1 to 60
+  // One row per mailbox, in check order; the cells are Address, Account, POP3Server, SMTPServer.
+  std::vector<std::unique_ptr<MailboxAccount>> lsvAddress;
+
+  // ---- alarms ----
+  bool chkNewPopUp = true;
+  bool chkUrgentPopUp = true;
+  bool chkNewPlay = false;
+  bool chkUrgentPlay = false;
+  bool chkNewPlayLoop = false;
+  bool chkUrgentPlayLoop = false;
+  std::string edtNewSound;
+  std::string edtUrgentSound;
+
+  // ---- rules, templates, check lists, address book ----
+  std::vector<MailRule> lsvRule;
+  std::vector<TNamedFile> lstTemplate;
+  std::vector<TNamedFile> lstCList;
+  int32_t TemplateCounter = 0;  // the last template file number given out
+  int32_t CListCounter = 0;     // the last check-list file number given out
+  std::vector<TBookRow> lsvBook;
+  int32_t BookSort = 0;  // sort column of lsvBook, 0 to 2
+
+  // ---- what the rest of the program plugs in ----
+  // The system's dial-up entry names; none when unset.
+  std::function<std::vector<std::string>()> RasEntries;
+  // The main window's SMTP client, whose blocking mode follows chkBlocking.
+  TagSocket* SMTPClient = nullptr;
+  // A mailbox's client was created (the main window binds its events here).
+  std::function<void(MailboxAccount&)> OnClientCreated;
+  // Recompute a mailbox's NextCheck, and the all-mailboxes one.
+  std::function<void(MailboxAccount&)> OnScheduleChanged;
+  std::function<void(TCheckSchedule&)> OnAllScheduleChanged;
+  // Recompute the next check time from all schedules.
+  std::function<void()> OnNextCheckCalc;
+  // Refill the compose window's recipient list from lsvBook.
+  std::function<void()> OnFillEdtMsgTo;
+
+ private:
+  // The store's bound on a stored count: never negative, never above the number of entries.
+  int32_t ReadCount(const std::string& key);
+  void LoadAccounts();
+  void LoadLists();
+  void SaveAccounts();
+  void SaveLists();
+
+  std::string folder_;
+};
+
+}  // namespace norva

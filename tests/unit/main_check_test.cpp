@@ -1,0 +1,171 @@
+// The check cycle end to end: mailboxes on loopback fake servers, the fake desktop, rules and
+// the seen lists across checks and across a restart.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/Main.h"
+#include "support/FakeDesktop.h"
+#include "support/FakePeer.h"
+#include "support/TempDir.h"
+
+namespace norva {
+namespace {
+
+using testing::FakeDesktop;
+using testing::FakePop3;
+
+std::string Message(const std::string& id, const std::string& subject) {
+  return "Message-ID: <" + id + "@test>\r\nFrom: sender@example.org\r\nTo: me@example.org\r\n" +
+         "Subject: " + subject + "\r\nDate: Sat, 5 Dec 2026 10:20:30 +0100\r\n\r\nbody\r\n";
+}
+
+class CheckTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    desktop.OnPump = [this] {
+      if (statuses.empty() || statuses.back() != main->StatusBar[4].Text)
+        statuses.push_back(main->StatusBar[4].Text);
+    };
+    options->Load();
+  }
+
+  MailboxAccount& AddMailbox(const std::string& server) {
+    auto account = std::make_unique<MailboxAccount>();
+    account->Address = account->Account = "user";
+    account->Password = "secret";
+    account->POP3Server = server;
+    account->TimeOut = 5;
+    main->BindClient(*account->Client);
+    options->lsvAddress.push_back(std::move(account));
+    return *options->lsvAddress.back();
+  }
+
+  // Saves the configuration and starts over, as a restart of the program does.
+  void Restart() {
+    options->Save();
+    main.reset();
+    options = std::make_unique<TfrmOptions>(dir.Path());
+    main = std::make_unique<TfrmMain>(desktop, *options);
+    options->Load();
+  }
+
+  bool Saw(const std::string& status) const {
+    return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
+  }
+
+  testing::TempDir dir;
+  FakeDesktop desktop;
+  std::unique_ptr<TfrmOptions> options = std::make_unique<TfrmOptions>(dir.Path());
+  std::unique_ptr<TfrmMain> main = std::make_unique<TfrmMain>(desktop, *options);
+  std::vector<std::string> statuses;
+};
+
+TEST_F(CheckTest, NewMailIsListedOnceAndSeenMailRaisesNoAlarm) {
+  FakePop3 a({Message("a1", "one"), Message("a2", "two")});
+  FakePop3 b({Message("a1", "same id, other mailbox")});
+  AddMailbox(a.Address());
+  AddMailbox(b.Address());
+
+  main->CheckMail(true, -1);
+  ASSERT_EQ(main->lsvMail.size(), 3u);  // the same id in two mailboxes gives two rows
+  EXPECT_EQ(main->lsvMail[0].Caption, "sender@example.org");
+  EXPECT_EQ(main->lsvMail[1].SubItems, (TStringList{"two", "05.12.26 10:20", "129", "0"}));
+  EXPECT_EQ(main->lsvMail[2].Data->Presence, 2);
+  EXPECT_TRUE(Saw("Total Messages : -1 Octects : -1"));
+  EXPECT_TRUE(Saw("Closed connection..."));
+  ASSERT_EQ(desktop.Boxes.size(), 1u);
+  EXPECT_EQ(desktop.Boxes[0].text, "New Messages in MailBox");
+  EXPECT_EQ(desktop.Boxes[0].caption, "New Messages");
+  EXPECT_EQ(main->AnimMode, 2);
+  EXPECT_FALSE(main->Busy);
+
+  main->CheckMail(true, -1);
+  EXPECT_EQ(main->lsvMail.size(), 3u);
+  EXPECT_EQ(main->lsvMail[0].Data->Presence, 1);
+  EXPECT_EQ(desktop.Boxes.size(), 1u) << "nothing new: no alarm";
+  EXPECT_FALSE(main->AnimEnabled);
+  EXPECT_EQ(desktop.TrayIcons.back(), 55);
+
+  // After a restart the list is empty again, but the stored seen lists keep the alarm quiet.
+  Restart();
+  options->lsvAddress[0]->POP3Server = a.Address();
+  options->lsvAddress[1]->POP3Server = b.Address();
+  main->CheckMail(true, -1);
+  EXPECT_EQ(main->lsvMail.size(), 3u);
+  EXPECT_EQ(desktop.Boxes.size(), 1u);
+}
+
+TEST_F(CheckTest, UrgentRulePlaysTheUrgentSoundUntilThePopUpIsClosed) {
+  FakePop3 box({Message("u1", "urgent")});
+  AddMailbox(box.Address());
+  options->lsvRule.push_back({19, "", 3, ""});  // all messages -> urgent
+  options->chkUrgentPlay = true;
+  options->chkUrgentPlayLoop = true;
+  options->edtUrgentSound = "alarm.wav";
+  main->CheckMail(true, -1);
+  EXPECT_EQ(desktop.Sounds, (std::vector<std::string>{"loop alarm.wav", "stop"}));
+  EXPECT_EQ(main->AnimMode, 3);
+  main->AnimTimer();
+  main->AnimTimer();
+  EXPECT_EQ(desktop.TrayIcons, (std::vector<int>{32, 33}));
+}
+
+TEST_F(CheckTest, AFailingMailboxDoesNotStopTheNext) {
+  testing::ClosedPort closed;
+  FakePop3 box({Message("b1", "after the failure")});
+  AddMailbox("127.0.0.1:" + std::to_string(closed.Port()));
+  AddMailbox(box.Address());
+  main->CheckMail(true, -1);
+  EXPECT_TRUE(Saw("Last connection attempt unsuccessful. [10061] Connection refused"));
+  ASSERT_EQ(main->lsvMail.size(), 1u);
+  EXPECT_EQ(main->lsvMail[0].SubItems[0], "after the failure");
+}
+
+TEST_F(CheckTest, StopDuringACheckLeavesTheOtherMailboxesAlone) {
+  FakePop3 a({Message("s1", "x"), Message("s2", "y")});
+  FakePop3 b({Message("s3", "z")});
+  AddMailbox(a.Address());
+  AddMailbox(b.Address());
+  desktop.OnPump = [this] {
+    if (main->lsvMail.size() == 1 && !main->StopRequested) main->StatusBarDblClick();
+  };
+  main->CheckMail(true, -1);
+  EXPECT_EQ(main->lsvMail.size(), 1u);
+  EXPECT_EQ(b.Connections(), 0);
+  EXPECT_FALSE(main->Busy);
+}
+
+TEST_F(CheckTest, NoMailboxesStillEndsTheCheckCleanly) {
+  main->CheckMail(true, -1);
+  EXPECT_TRUE(main->lsvMail.empty());
+  EXPECT_TRUE(desktop.Boxes.empty());
+  EXPECT_FALSE(main->AnimEnabled);
+  EXPECT_TRUE(desktop.Errors.empty());
+}
+
+TEST(LockAndAnimation, LockIsAFlagAndFramesFollowTheMode) {
+  testing::TempDir dir;
+  FakeDesktop desktop;
+  TfrmOptions options(dir.Path());
+  TfrmMain main(desktop, options);
+  main.LockWindow();
+  main.LockWindow();
+  EXPECT_EQ(main.StatusIcon, 1);
+  EXPECT_FALSE(main.PopMailAttached);
+  main.UnlockWindow();
+  EXPECT_FALSE(main.Busy);
+  main.StartAnim(1);
+  for (int i = 0; i < 19; ++i) main.AnimTimer();
+  EXPECT_EQ(desktop.TrayIcons.front(), 36);
+  EXPECT_EQ(desktop.TrayIcons[17], 53);
+  EXPECT_EQ(desktop.TrayIcons[18], 36);
+  EXPECT_EQ(main.AnimInterval, 120);
+  main.StartAnim(2);
+  main.AnimTimer();
+  EXPECT_EQ(main.AnimInterval, 500);
+  EXPECT_EQ(desktop.TrayIcons.back(), 34);
+}
+
+}  // namespace
+}  // namespace norva

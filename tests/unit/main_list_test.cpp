@@ -1,0 +1,442 @@
+// The main window's scheduler, message list, preview, marking and server-side deletion, with a
+// fake clock, a fake desktop and fake POP3 mailboxes on loopback.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/Main.h"
+#include "config/Schedule.h"
+#include "mail/msCls.h"
+#include "support/FakeDesktop.h"
+#include "support/FakePeer.h"
+#include "support/Helpers.h"
+#include "support/TempDir.h"
+
+namespace norva {
+namespace {
+
+using testing::Crlf;
+using testing::FakeDesktop;
+using testing::FakePop3;
+using testing::PeerConnection;
+using Lines = std::vector<std::string>;
+
+// Records the checks the scheduler starts instead of running them.
+class RecordingMain : public TfrmMain {
+ public:
+  using TfrmMain::TfrmMain;
+  std::vector<std::pair<bool, int32_t>> Checks;  // together, accountIndex
+  std::function<void()> During;                  // runs inside the check (time passing, a failure)
+
+  void CheckMail(bool together, int32_t accountIndex) override {
+    Checks.push_back({together, accountIndex});
+    if (During) During();
+  }
+};
+
+using Calls = std::vector<std::pair<bool, int32_t>>;
+
+// A message whose size grows with n, so that no two have the same size.
+std::string Message(int n, const std::string& from = "", const std::string& date = "") {
+  return Crlf({"From: " + (from.empty() ? "sender" + std::to_string(n) + "@x.test" : from),
+               "Subject: message " + std::to_string(n),
+               "Date: " + (date.empty() ? "Fri, 01 Mar 2024 08:00:00 +0000" : date),
+               "Message-ID: <" + std::to_string(n) + "@x.test>", "", std::string(size_t(n), 'x')});
+}
+
+class MainListTest : public ::testing::Test {
+ protected:
+  MainListTest() {
+    SetClock([this] { return now_; });
+    SetTime(9, 0, 0);
+  }
+  ~MainListTest() override { SetClock(nullptr); }
+
+  void SetTime(int hour, int minute, int second, int day = 5) {
+    now_ = EncodeDateTime(2024, 3, day, hour, minute, second);
+  }
+
+  MailboxAccount& AddAccount(const std::string& name, const std::string& server = "") {
+    auto account = std::make_unique<MailboxAccount>();
+    account->Address = name + "@x.test";
+    account->Account = server.empty() ? name : "user";
+    account->Password = "secret";
+    account->POP3Server = server;
+    account->ApplyToClient();
+    main.BindClient(*account->Client);
+    options.lsvAddress.push_back(std::move(account));
+    return *options.lsvAddress.back();
+  }
+
+  // Lists the messages as the latest session of the account's client found them.
+  void List(MailboxAccount& account, const Lines& messages) {
+    TmsRemoteInfo& directory = account.Client->MessageInfo;
+    for (const std::string& raw : messages) {
+      auto item = std::make_unique<TmsRemoteInfoItem>();
+      item->Size = int32_t(raw.size());
+      TStringList lines = SplitLines(raw);
+      TruncateAtBlankLine(lines);
+      item->Headers.assign(lines.begin(), lines.end());
+      TDateTime date = 0;
+      std::string zone;
+      ParseMailDate(GetFieldValue(item->Headers, "Date"), date, zone);
+      TListRow row;
+      row.Caption = GetFieldValue(item->Headers, "From");
+      row.SubItems = {GetFieldValue(item->Headers, "Subject"), FormatDateTime(date),
+                      std::to_string(item->Size), "0"};
+      row.Data = std::make_unique<MessageListEntry>();
+      row.Data->Client = account.Client.get();
+      row.Data->InfoIndex = directory.Count();
+      row.Data->MessageId = GetFieldValue(item->Headers, "Message-ID");
+      row.Data->Size = item->Size;
+      row.Data->Presence = 1;
+      directory.Add(std::move(item));
+      main.lsvMail.push_back(std::move(row));
+    }
+    main.SistemaContatori();
+  }
+
+  std::vector<std::string> Captions() const {
+    std::vector<std::string> captions;
+    for (const TListRow& row : main.lsvMail) captions.push_back(row.Caption);
+    return captions;
+  }
+
+  // The commands the server received that begin with word ("DELE" by default).
+  static Lines Sent(const FakePop3& server, const std::string& word = "DELE") {
+    Lines sent;
+    for (const std::string& line : server.Commands())
+      if (line.rfind(word + " ", 0) == 0) sent.push_back(line);
+    return sent;
+  }
+
+  bool Deleted(size_t row) const {
+    return main.lsvMail[row].Data->DeletedOnServer && main.lsvMail[row].StateIndex == 3;
+  }
+
+  TDateTime now_ = 0;
+  testing::TempDir dir;
+  FakeDesktop desktop;
+  TfrmOptions options{dir.Path()};
+  RecordingMain main{desktop, options};
+};
+
+// ---- scheduling ----
+
+TEST_F(MainListTest, TogetherChecksAllAtTheFirstFreeTickAndReschedulesFromTheEndOfTheCheck) {
+  main.CNextCheck(options.AllMailboxesSchedule);  // every 10 minutes by default
+  main.NextCheckCalc();
+  EXPECT_EQ(main.StatusBar[1].Text, "05/03/24 09:10 - ALL");
+  EXPECT_EQ(main.StatusBar[1].Width, 7 * 20 + 10);
+
+  SetTime(9, 9, 59);
+  main.Timer1Timer();
+  EXPECT_TRUE(main.Checks.empty());
+
+  SetTime(9, 10, 5);
+  main.Busy = true;  // a check started from the toolbar is running
+  main.Timer1Timer();
+  EXPECT_TRUE(main.Checks.empty());
+
+  main.Busy = false;
+  SetTime(9, 10, 15);
+  main.During = [this] { SetTime(9, 12, 0); };
+  main.Timer1Timer();
+  EXPECT_EQ(main.Checks, (Calls{{true, 0}}));
+  EXPECT_EQ(main.StatusBar[1].Text, "05/03/24 09:22 - ALL");
+  EXPECT_TRUE(main.Timer1Enabled);
+
+  SetTime(9, 22, 5);
+  main.During = [] { throw std::runtime_error("no route to host"); };
+  main.Timer1Timer();
+  EXPECT_EQ(main.Checks.size(), 2u);
+  EXPECT_EQ(desktop.Errors, Lines{"no route to host"});
+  EXPECT_TRUE(main.Timer1Enabled);
+  EXPECT_EQ(main.StatusBar[1].Text, "05/03/24 09:32 - ALL");
+}
+
+TEST_F(MainListTest, PerMailboxSchedulesCheckOnlyTheDueMailboxAndTiesGoInListOrder) {
+  options.chkCheckTogether = false;
+  MailboxAccount& alice = AddAccount("alice");
+  MailboxAccount& bob = AddAccount("bob");
+  MailboxAccount& carol = AddAccount("carol");
+  alice.CheckFreq = 5;
+  bob.CheckFreqUnit = 1;
+  bob.CheckFreq = 2;
+  carol.CheckFreq = 5;
+  for (auto& account : options.lsvAddress) main.CNextCheck(*account);
+  main.NextCheckCalc();
+  EXPECT_EQ(main.StatusBar[1].Text, "05/03/24 09:05 - alice");
+
+  SetTime(9, 5, 1);
+  main.Timer1Timer();
+  SetTime(9, 5, 11);
+  main.Timer1Timer();
+  EXPECT_EQ(main.Checks, (Calls{{false, 0}, {false, 2}}));
+  EXPECT_EQ(FormatDateTime(alice.NextCheck), "05.03.24 09:10");
+  EXPECT_EQ(FormatDateTime(bob.NextCheck), "05.03.24 11:00");
+  EXPECT_EQ(main.StatusBar[1].Text, "05/03/24 09:10 - alice");
+}
+
+TEST_F(MainListTest, ManualSchedulesAndUnitsSetTheNextCheck) {
+  options.chkCheckTogether = false;
+  main.NextCheckCalc();  // no mailbox at all
+  EXPECT_EQ(main.StatusBar[1].Text, "Manual Check");
+  SetTime(9, 0, 0, 25);
+  main.Timer1Timer();
+  EXPECT_TRUE(main.Checks.empty());
+
+  TCheckSchedule& all = options.AllMailboxesSchedule;
+  options.chkCheckTogether = all.CheckManually = true;
+  main.CNextCheck(all);
+  main.NextCheckCalc();
+  EXPECT_EQ(main.StatusBar[1].Text, "Manual Check");
+
+  all.CheckManually = false;
+  SetTime(20, 0, 0);
+  all.CheckFreqUnit = 1;  // 60 hours reach beyond the next midnight
+  all.CheckFreq = 60;
+  main.CNextCheck(all);
+  EXPECT_EQ(FormatDateTime(all.NextCheck), "08.03.24 08:00");
+}
+
+TEST_F(MainListTest, ScheduleControlsShowTheCommonOrTheFirstMailboxSchedule) {
+  TScheduleControls controls(options);
+  int32_t selected = -1;
+  controls.OnSelectAddress = [&](int32_t index) { selected = index; };
+  options.AllMailboxesSchedule = {false, false, 1, 25, 0};
+  controls.chkCheckTogetherClick();
+  EXPECT_FALSE(options.chkCheckOnStartup);
+  EXPECT_EQ(controls.lblFreq, "25 hours");
+  EXPECT_TRUE(controls.tbaFreqVisible && controls.cmbFreqVisible && controls.lblFreqVisible);
+
+  MailboxAccount& first = AddAccount("alice");
+  first.CheckManually = true;
+  first.CheckFreqUnit = 2;
+  first.CheckFreq = 3;
+  options.chkCheckTogether = false;
+  controls.chkCheckTogetherClick();
+  EXPECT_EQ(selected, 0);
+  EXPECT_TRUE(options.radCheckManual);
+  EXPECT_EQ(controls.lblFreq, "3 days");
+  EXPECT_FALSE(controls.tbaFreqVisible || controls.cmbFreqVisible || controls.lblFreqVisible);
+}
+
+// ---- the list and the preview ----
+
+TEST_F(MainListTest, SortsNumbersAsNumbersAndTextsByteWiseKeepingEqualRowsInOrder) {
+  for (auto [sender, size, sp] : {std::tuple{"bob", "10", "-2"},
+                                  {"Alice", "9", "7"},
+                                  {"alice", "100", "0"},
+                                  {"Bob", "9", "x"}}) {
+    TListRow row;
+    row.Caption = sender;
+    row.SubItems = {"subject", "01.03.24 08:00", size, sp};
+    main.lsvMail.push_back(std::move(row));
+  }
+  main.lsvMailColumnClick(3);
+  EXPECT_EQ(Captions(), (Lines{"Alice", "Bob", "bob", "alice"}));
+  main.lsvMailColumnClick(4);
+  EXPECT_EQ(Captions(), (Lines{"bob", "Bob", "alice", "Alice"}));
+  main.lsvMailColumnClick(0);
+  EXPECT_EQ(Captions(), (Lines{"Alice", "Bob", "alice", "bob"}));
+}
+
+TEST_F(MainListTest, SortsByDateFromRetrievedDirectoryAndGoneRowsAlike) {
+  MailboxAccount& account = AddAccount("alice");
+  List(account, {Message(1, "later", "Sat, 02 Mar 2024 10:00:30 +0100"),
+                 Message(2, "retrieved", "Sun, 03 Mar 2024 09:00:00 +0000"),
+                 Message(3, "earlier", "Sat, 02 Mar 2024 10:00:00 -0500"),
+                 Message(4, "gone", "Tue, 05 Mar 2024 08:00:00 +0000")});
+  MessageListEntry& retrieved = *main.lsvMail[1].Data;
+  retrieved.BodyRetrieved = true;
+  retrieved.Message = std::make_unique<TmsMessage>();
+  retrieved.Message->Headers = {"Date: Fri, 01 Mar 2024 09:00:00 +0000"};
+  main.lsvMail[3].Data->InfoIndex = 7;  // no longer in the latest directory: date 0
+
+  // Zones are not applied, and 30 seconds apart is equal: "later" stays before "earlier".
+  main.lsvMailColumnClick(2);
+  EXPECT_EQ(Captions(), (Lines{"gone", "retrieved", "later", "earlier"}));
+}
+
+TEST_F(MainListTest, PreviewShowsHeadersBodyOrWhatAGoneRowStillKnows) {
+  MailboxAccount& account = AddAccount("alice");
+  List(account, {Message(1), Message(2)});
+  main.redMsg = {"unchanged"};
+  main.lsvMailClick();  // nothing selected
+  EXPECT_EQ(main.redMsg, Lines{"unchanged"});
+
+  main.lsvMail[0].Selected = true;
+  main.lsvMailClick();
+  EXPECT_EQ(main.redMsg,
+            (Lines{"From: sender1@x.test", "Subject: message 1",
+                   "Date: Fri, 01 Mar 2024 08:00:00 +0000", "Message-ID: <1@x.test>"}));
+
+  account.Client->MessageInfo.Clear();  // a later session no longer found it
+  main.lsvMailClick();
+  EXPECT_EQ(main.redMsg,
+            (Lines{"From: sender1@x.test", "Subject: message 1", "Date: 01.03.24 08:00"}));
+
+  MessageListEntry& second = *main.lsvMail[1].Data;
+  second.BodyRetrieved = true;
+  second.Message = std::make_unique<TmsMessage>();
+  second.Message->Body = {"Hello,", "world"};
+  second.AppliedRules = {"rule 1"};
+  main.lsvMail[1].Focused = true;
+  main.lsvMailKeyUp(40);  // arrow down: the focused row joins the selection and is previewed
+  EXPECT_TRUE(main.lsvMail[1].Selected);
+  EXPECT_EQ(main.redMsg, (Lines{"Hello,", "world"}));
+  main.mnuViewAppliedRulesClick();
+  EXPECT_EQ(main.redMsg, Lines{"rule 1"});
+}
+
+TEST_F(MainListTest, SplitterKeepsItsPercentageAndSelectorListsTheMailboxes) {
+  main.pnlMainHeight = 500;
+  main.pnlMainResize();
+  EXPECT_EQ(main.lsvMailHeight, 200);
+  main.lsvMailHeight = 300;
+  main.Splitter1Moved();
+  EXPECT_EQ(main.SplitPercent, 60);
+  main.pnlMainHeight = 1000;
+  main.pnlMainResize();
+  EXPECT_EQ(main.lsvMailHeight, 600);
+  main.pnlMainHeight = 0;  // minimised
+  main.Splitter1Moved();
+  EXPECT_EQ(main.SplitPercent, 60);
+
+  AddAccount("alice");
+  AddAccount("bob");
+  main.cmbSelAddressDropDown();
+  EXPECT_EQ(main.cmbSelAddress, (Lines{"ALL", "alice@x.test", "bob@x.test"}));
+  EXPECT_EQ(main.cmbSelAddressIndex, 0);
+}
+
+// ---- marking and deletion ----
+
+TEST_F(MainListTest, MarkingDecidesWhatDeletingAllSpamTouches) {
+  FakePop3 server({Message(1), Message(2)});
+  MailboxAccount& account = AddAccount("alice", server.Address());
+  List(account, {Message(1), Message(2)});
+  main.lsvMail[0].Selected = true;
+  main.btnMarkSpamClick();
+  EXPECT_EQ(main.lsvMail[0].Data->Status, 0);
+  EXPECT_EQ(main.lsvMail[0].ImageIndex, 0);
+  main.btnMarkOKClick();
+  main.btnDeleteAllSpamClick();
+  EXPECT_EQ(server.Connections(), 0);
+
+  main.btnDeleteClick();  // the selected row, whatever its class
+  EXPECT_EQ(Sent(server), Lines{"DELE 1"});
+  EXPECT_TRUE(Deleted(0));
+  EXPECT_FALSE(Deleted(1));
+  EXPECT_EQ(main.lsvMail[1].Data->MessageNumber, 0);
+}
+
+TEST_F(MainListTest, OneSessionPerMailboxInMailboxOrderAndNeverTwice) {
+  FakePop3 first({Message(1), Message(2)}), second({Message(3)});
+  Lines sessions;  // the mailboxes in the order they were worked on
+  desktop.OnPump = [&] {
+    const std::string at = main.CurrentAccount ? main.CurrentAccount->Address : "";
+    if (sessions.empty() || sessions.back() != at) sessions.push_back(at);
+  };
+  MailboxAccount& a = AddAccount("alice", first.Address());
+  MailboxAccount& b = AddAccount("bob", second.Address());
+  List(b, {Message(3)});
+  List(a, {Message(1), Message(2)});
+  main.lsvMail[0].Data->Status = main.lsvMail[2].Data->Status = 0;
+
+  main.btnDeleteAllSpamClick();
+  EXPECT_EQ(sessions, (Lines{"alice@x.test", "bob@x.test"}));
+  EXPECT_EQ(Sent(first), Lines{"DELE 2"});
+  EXPECT_EQ(Sent(second), Lines{"DELE 1"});
+  EXPECT_TRUE(Deleted(0) && Deleted(2));
+
+  main.btnDeleteAllSpamClick();
+  EXPECT_EQ(first.Connections() + second.Connections(), 2);
+}
+
+TEST_F(MainListTest, DeletesWhatTheRowShowsAfterRenumberingAndResorting) {
+  FakePop3 before({Message(1, "carol"), Message(2, "alice"), Message(3, "bob")});
+  MailboxAccount& account = AddAccount("alice", before.Address());
+  List(account, {Message(1, "carol"), Message(2, "alice"), Message(3, "bob")});
+  main.lsvMailColumnClick(0);  // alice, bob, carol: numbers follow the list, not the server
+  main.SistemaContatori();
+  main.lsvMail[2].Selected = true;
+  main.btnDeleteClick();
+  EXPECT_EQ(Sent(before), Lines{"DELE 1"});
+  EXPECT_TRUE(Deleted(2));
+  EXPECT_FALSE(Deleted(1));
+
+  // The server now holds alice and bob, where the renumbered rows expect them.
+  FakePop3 after({Message(2, "alice"), Message(3, "bob")});
+  account.Client->Server = after.Address();
+  main.lsvMail[2].Selected = false;
+  main.lsvMail[1].Selected = true;
+  main.btnDeleteClick();
+  EXPECT_EQ(Sent(after), Lines{"DELE 2"});
+  EXPECT_EQ(Sent(after, "TOP"), Lines{"TOP 2 1"});  // confirmed in place, no search
+  EXPECT_TRUE(Deleted(1));
+}
+
+TEST_F(MainListTest, AMessageGoneBehindOurBackIsLeftAloneAndReported) {
+  FakePop3 server({Message(1), Message(3)});  // message 2 was deleted by another program
+  MailboxAccount& account = AddAccount("alice", server.Address());
+  List(account, {Message(1), Message(2), Message(3)});
+  main.lsvMail[1].Selected = main.lsvMail[2].Selected = true;
+  main.btnDeleteClick();
+  EXPECT_EQ(Sent(server), Lines{"DELE 2"});
+  EXPECT_FALSE(Deleted(1));
+  EXPECT_TRUE(Deleted(2));
+  EXPECT_EQ(main.StatusBar[4].Text, "1 message no longer on the server, left in the list.");
+  EXPECT_EQ(main.lsvMail[1].Data->MessageNumber, 1);
+}
+
+TEST_F(MainListTest, RowsAreMarkedOnlyWhenTheServerAcceptedAndTheSessionEnded) {
+  FakePop3 server({Message(1), Message(2)});
+  MailboxAccount& account = AddAccount("alice", server.Address());
+  List(account, {Message(1), Message(2)});
+  main.lsvMail[0].Selected = true;
+
+  server.Reply("DELE", "-ERR message locked\r\n");
+  main.btnDeleteClick();
+  EXPECT_FALSE(Deleted(0));
+  EXPECT_EQ(main.StatusBar[4].Text, "The server refused to delete 1 message.");
+
+  server.On("DELE", [](PeerConnection& c, const std::string&) { c.Send("+OK marked\r\n"); });
+  server.Reply("QUIT", "-ERR some deleted messages not removed\r\n");
+  main.btnDeleteClick();
+  EXPECT_FALSE(Deleted(0));
+  EXPECT_EQ(desktop.Errors, Lines{"-ERR some deleted messages not removed"});
+  EXPECT_FALSE(account.Client->IsOpen());
+
+  account.Client->Password = "wrong";
+  main.btnDeleteClick();
+  EXPECT_EQ(desktop.Errors.back(), "-ERR invalid login");
+  EXPECT_FALSE(Deleted(0));
+  EXPECT_FALSE(account.Client->IsOpen());
+  EXPECT_FALSE(main.Busy);
+}
+
+TEST_F(MainListTest, StoppingADeletionSendsNoQuitAndMarksNothing) {
+  FakePop3 server({Message(1)});
+  MailboxAccount& account = AddAccount("alice", server.Address());
+  List(account, {Message(1)});
+  main.lsvMail[0].Selected = true;
+  desktop.OnPump = [&] {
+    if (account.Client->IsOpen() && !main.StopRequested) main.StatusBarDblClick();
+  };
+  main.btnDeleteClick();
+  EXPECT_TRUE(main.StopRequested);
+  EXPECT_FALSE(Deleted(0));
+  EXPECT_TRUE(Sent(server, "QUIT").empty());
+  EXPECT_EQ(desktop.Errors, Lines{"Operation has been canceled"});
+  EXPECT_FALSE(main.Busy);
+}
+
+}  // namespace
+}  // namespace norva

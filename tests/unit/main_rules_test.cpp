@@ -1,0 +1,306 @@
+// Rule evaluation of TfrmMain: every filter against messages that do and do not trigger it, the
+// two passes of the spam score, the class, the rule log, the requests that follow and the
+// check-list files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "app/Main.h"
+#include "app/Rules.h"
+#include "store/FileIO.h"
+#include "support/FakeDesktop.h"
+#include "support/FakePeer.h"
+#include "support/TempDir.h"
+
+namespace norva {
+namespace {
+
+using testing::FakeDesktop;
+using testing::FakePop3;
+using testing::TempDir;
+using testing::WriteFile;
+using Lines = std::vector<std::string>;
+
+// Records the calls that reading, archiving and replying make; reading marks the entry retrieved.
+class RecordingMain : public TfrmMain {
+ public:
+  using TfrmMain::TfrmMain;
+  Lines Calls;
+  void LeggiMsg(MessageListEntry& entry, bool connect) override {
+    Calls.push_back(connect ? "read connect" : "read");
+    entry.BodyRetrieved = true;
+  }
+  void ArchiveMsg(const std::string& file, MessageListEntry&, bool connect) override {
+    Calls.push_back("archive " + file + (connect ? " connect" : ""));
+  }
+  void ArchiveReplyMsg(const std::string& file, MessageListEntry&, bool connect) override {
+    Calls.push_back("reply " + file + (connect ? " connect" : ""));
+  }
+};
+
+// Every rule below uses it: lines with CR LF ends, a comment, an empty line, a bare domain in
+// other letter case, a full address, a line with a leading blank, a word and a header name.
+const char kBlackList[] =
+    "; blocked senders\r\n\r\nEXAMPLE.com\r\nboss@Corp.com\r\n spaced.com\r\nviagra\r\n"
+    "X-Spam-Flag\r\n";
+
+class RulesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    options.lstCList = {{"Black List", 3}, {"New List", 9}};  // CL9.txt was never written
+    WriteFile(dir.File("CL3.txt"), kBlackList);
+  }
+  void TearDown() override { fileio::SetFaultHook(nullptr); }
+
+  // A new row for a message with these header lines (plus its Message-ID) and size.
+  MessageListEntry& Add(const Lines& headers, int32_t size = 100) {
+    const int32_t index = client.MessageInfo.Count();
+    const std::string id = "<" + std::to_string(index) + "@test>";
+    auto item = std::make_unique<TmsRemoteInfoItem>();
+    item->Size = size;
+    item->Headers.assign(headers.begin(), headers.end());
+    item->Headers.push_back("Message-ID: " + id);
+    client.MessageInfo.Add(std::move(item));
+    TListRow row;
+    row.Data = std::make_unique<MessageListEntry>();
+    row.Data->Client = &client;
+    row.Data->InfoIndex = row.Data->MessageNumber = index;
+    row.Data->MessageId = id;
+    main.lsvMail.push_back(std::move(row));
+    return *main.lsvMail.back().Data;
+  }
+  MessageListEntry& Check(const Lines& headers, int32_t size = 100) {
+    MessageListEntry& entry = Add(headers, size);
+    main.SpamCheckMsg(entry);
+    return entry;
+  }
+  TListRow& RowOf(const MessageListEntry& entry) {
+    return *std::find_if(main.lsvMail.begin(), main.lsvMail.end(),
+                         [&](const TListRow& row) { return row.Data.get() == &entry; });
+  }
+
+  TempDir dir;
+  FakeDesktop desktop;
+  TfrmOptions options{dir.Path()};
+  RecordingMain main{desktop, options};
+  TmsRemotePOP client;
+};
+
+TEST_F(RulesTest, EachFilterFiresExactlyWhenItsConditionHolds) {
+  const Lines joe = {"From: Joe <JOE@Example.com>", "To: Ann Smith <ann@corp.com>",
+                     "Subject: Cheap PILLS now"};
+  struct Case {
+    uint8_t filter;
+    std::string param;
+    Lines headers;
+    int32_t size;
+    bool fires;
+    const char* why;
+  } cases[] = {
+      {0, "joe@example.com", joe, 0, true, "From address in other case"},
+      {0, "Joe", joe, 0, false, "the display name is not the address"},
+      {1, "EXAMPLE.COM", {"From: a@example.com"}, 0, true, "From domain"},
+      {1, "example.com", {"From: a@mail.example.com"}, 0, false, "a subdomain"},
+      {2, "pills", joe, 0, true, "Subject"},
+      {2, "", joe, 0, false, "an empty text matches nothing"},
+      {3, "CORP", joe, 0, true, "To address"},
+      {3, "smith", joe, 0, false, "the display name is not searched"},
+      {4, "", {"To: a@x.com"}, 0, false, "no Mail-For"},
+      {4, "", {"To: a@x.com", "Mail-For: b@x.com"}, 0, true, "Mail-For differs"},
+      {4, "", {"To: a@x.com", "Mail-For: <A@X.com>"}, 0, false, "same address, other case"},
+      {5, "", {"To: a@x.com", "Reply-To: a@x.com"}, 0, true, "Reply-To equals To"},
+      {5, "", {}, 0, false, "both empty"},
+      {6, "", {"From: a@x.com", "Reply-To: b@x.com"}, 0, true, "Reply-To differs"},
+      {6, "", {"From: a@x.com"}, 0, false, "no Reply-To"},
+      {7, "", {"Subject: x"}, 0, true, "To and From both empty"},
+      {7, "", {"From: Me <me@x.com>", "To: me@X.com"}, 0, true, "same address"},
+      {7, "", {"From: me@x.com", "To: you@x.com"}, 0, false, "different addresses"},
+      {8, "x-spam-flag", {"X-Spam-Flag: YES"}, 0, true, "header present"},
+      {8, "X-Spam-Flag", {"X-Spam-Flag:"}, 0, false, "header with an empty value"},
+      {9, "ann@corp.com>\r\nsubject", joe, 0, true, "header lines joined by CR LF"},
+      {10, "bulk", {"X-Mailer: Bulk Sender 3"}, 0, true, "X-Mailer"},
+      {10, "bulk", {"Subject: bulk"}, 0, false, "only X-Mailer is searched"},
+      {11, "LIST", {"X-Distribution: list-wide"}, 0, true, "X-Distribution"},
+      {12, "999", {}, 1000, true, "larger"},
+      {12, "1000", {}, 1000, false, "not larger"},
+      {17, "", {"Subject: x"}, 0, true, "no To"},
+      {17, "", {"To: undisclosed-recipients:;"}, 0, false, "a To without @ still counts"},
+      {18, " 11", {}, 10, true, "smaller"},
+      {18, "10", {}, 10, false, "not smaller"},
+      {19, "", {}, 0, true, "all messages"},
+      {14, "black list", {"From: a@EXAMPLE.com"}, 0, true, "bare domain, any case"},
+      {14, "Black List", {"From: a@mail.example.com"}, 0, false, "subdomain of a listed domain"},
+      {14, "Black List", {"From: Boss <BOSS@corp.com>"}, 0, true, "listed address"},
+      {14, "Black List", {"From: clerk@corp.com"}, 0, false, "other address at that domain"},
+      {14, "Black List", {"From: a@spaced.com"}, 0, false, "lines are not trimmed"},
+      {14, "Grey List", {"From: a@example.com"}, 0, false, "no such list"},
+      {14, "New List", {"From: a@example.com"}, 0, false, "list never saved"},
+      {15, "Black List", {"To: x@example.com"}, 0, true, "To in the list"},
+      {16, "Black List", {"Subject: Buy VIAGRA"}, 0, true, "Subject holds a line"},
+      {16, "Black List", {"Subject: re; blocked senders"}, 0, false, "comments are skipped"},
+      {20, "Black List", {"X-Spam-Flag: yes"}, 0, true, "listed header present"},
+      {20, "Black List", {"X-Spam-Flag:"}, 0, false, "listed header empty"},
+      {21, "Black List", {"X-Note: viagra inside"}, 0, true, "header block holds a line"},
+      {22, "Black List", {"Subject: x"}, 0, false, "no To"},
+      {22, "Black List", {"To: x@other.org"}, 0, true, "To not in the list"},
+      {22, "Black List", {"To: x@example.com"}, 0, false, "To in the list"},
+      {22, "Grey List", {"To: x@other.org"}, 0, true, "no such list: nobody is in it"},
+      {22, "New List", {"To: x@other.org"}, 0, true, "list never saved: nobody is in it"},
+  };
+  for (const Case& c : cases) {
+    options.lsvRule = {{c.filter, c.param, 1, ""}};
+    const MessageListEntry& entry = Check(c.headers, c.size);
+    EXPECT_EQ(entry.Status == 0, c.fires) << "filter " << int(c.filter) << ": " << c.why;
+    EXPECT_EQ(entry.AppliedRules.size(), c.fires ? 2u : 0u) << int(c.filter) << ": " << c.why;
+  }
+}
+
+TEST_F(RulesTest, WithoutRulesOrWithoutItsDirectoryEntryAMessageStaysUnknown) {
+  const MessageListEntry& plain = Check({"From: a@x.com"});
+  EXPECT_EQ(plain.Status, 1);
+  EXPECT_EQ(plain.SpamPound, 0);
+  EXPECT_TRUE(plain.AppliedRules.empty());
+  EXPECT_EQ(RowOf(plain).ImageIndex, 1);
+  EXPECT_EQ(RowOf(plain).StateIndex, -1);
+
+  // The directory now holds another message at the row's position: no rule may act on it.
+  options.lsvRule = {{19, "", 1, ""}};
+  MessageListEntry& moved = Add({"From: b@x.com"});
+  moved.MessageId = "<elsewhere@test>";
+  main.SpamCheckMsg(moved);
+  EXPECT_EQ(moved.Status, 1);
+  EXPECT_TRUE(moved.AppliedRules.empty());
+  EXPECT_TRUE(main.Calls.empty());
+}
+
+TEST_F(RulesTest, TheLogNamesEachFiredRuleWithCaptionsAsTheyStand) {
+  options.lsvRule = {{2, "pills", 1, ""}, {4, "", 4, "5"}, {17, "", 2, ""}};
+  MessageListEntry& entry = Check({"To: a@x.com", "Mail-For: b@x.com", "Subject: pills"});
+  const Lines log = {"Rule: \"Subject:\" contains string: pills", "----> Mark message as spam ",
+                     "Rule: \"To:\" address different from \"Mail-For:\" address ",
+                     "----> Add Spam-Pound by: 5"};
+  EXPECT_EQ(entry.AppliedRules, log);
+  EXPECT_EQ(entry.SpamPound, 5);
+  EXPECT_EQ(entry.Status, 0);
+
+  // A second evaluation starts afresh.
+  main.SpamCheckMsg(entry);
+  EXPECT_EQ(entry.AppliedRules, log);
+  EXPECT_EQ(entry.SpamPound, 5);
+}
+
+TEST_F(RulesTest, TheScoreIsComparedAfterEveryAdditionWhateverTheOrder) {
+  for (const char* threshold : {"50", "70"}) {
+    std::vector<MailRule> rules = {{19, "", 4, "30"}, {13, threshold, 1, ""}, {19, "", 4, "40"}};
+    std::sort(rules.begin(), rules.end(),
+              [](const MailRule& a, const MailRule& b) { return a.ActionParam < b.ActionParam; });
+    do {
+      options.lsvRule = rules;
+      const MessageListEntry& entry = Check({"From: a@x.com"});
+      const bool spam = std::string(threshold) == "50";
+      EXPECT_EQ(entry.SpamPound, 70);
+      EXPECT_EQ(entry.Status, spam ? 0 : 1) << "threshold " << threshold;
+      ASSERT_EQ(entry.AppliedRules.size(), spam ? 6u : 4u);
+      if (spam) {
+        EXPECT_EQ(entry.AppliedRules[4], "Rule: Message Spam-Pound greater than: 50");
+      }
+    } while (std::next_permutation(
+        rules.begin(), rules.end(),
+        [](const MailRule& a, const MailRule& b) { return a.ActionParam < b.ActionParam; }));
+  }
+}
+
+TEST_F(RulesTest, SafeDecidesTheClassButADeletionStillGoesToTheServer) {
+  FakePop3 box({"a\r\n", "b\r\n"});
+  client.Server = box.Address();
+  client.UserName = "user";
+  client.Password = "secret";
+  client.SetTimeOut(10);
+  client.SetWinsockLoaded(true);
+  client.Connect();
+  Add({"From: friend@x.com"});
+  options.lsvRule = {{19, "", 0, ""}, {19, "", 2, ""}};
+  MessageListEntry& entry = Add({"From: spam@x.com"});
+  main.SpamCheckMsg(entry);
+  client.Disconnect();
+
+  EXPECT_EQ(entry.Status, 2);
+  EXPECT_EQ(RowOf(entry).ImageIndex, 2);
+  EXPECT_EQ(RowOf(entry).StateIndex, 3);
+  EXPECT_TRUE(entry.DeletedOnServer);
+  EXPECT_EQ(main.lsvMail.front().StateIndex, -1);
+  EXPECT_EQ(box.Commands(), (Lines{"USER user", "PASS secret", "STAT", "DELE 2", "QUIT"}));
+}
+
+TEST_F(RulesTest, RequestsAreCarriedOutOnceInTheOpenSession) {
+  options.lsvRule = {{19, "", 7, ""},
+                     {19, "", 5, "Spam.TMA"},
+                     {19, "", 6, "Thanks"},
+                     {19, "", 7, ""},
+                     {19, "", 3, ""}};
+  const MessageListEntry& entry = Check({"From: a@x.com"});
+  EXPECT_EQ(main.Calls,
+            (Lines{"read", "reply " + dir.File("$OutBox.TMA"), "archive " + dir.File("Spam.TMA")}));
+  EXPECT_EQ(entry.ReplyTemplate, "Thanks");
+  EXPECT_TRUE(entry.Urgent);
+  EXPECT_EQ(entry.Status, 1);  // urgent is no class
+  EXPECT_FALSE(entry.DeletedOnServer);
+
+  main.Calls.clear();
+  options.lsvRule = {{19, "", 5, "/elsewhere/Kept.TMA"}, {19, "", 7, ""}};
+  MessageListEntry& read = Add({"From: a@x.com"});
+  read.BodyRetrieved = true;
+  main.SpamCheckMsg(read);
+  EXPECT_EQ(main.Calls, Lines{"archive /elsewhere/Kept.TMA"});
+}
+
+TEST_F(RulesTest, ANumberThatIsNotAnIntegerEndsTheEvaluation) {
+  const std::vector<MailRule> bad[] = {
+      {{12, "1k", 1, ""}}, {{18, "", 1, ""}}, {{13, "ten", 1, ""}}, {{19, "", 4, "5x"}}};
+  for (const auto& rules : bad) {
+    options.lsvRule = rules;
+    MessageListEntry& entry = Add({"From: a@x.com"});
+    EXPECT_THROW(main.SpamCheckMsg(entry), EConvertError) << int(rules[0].FilterType);
+  }
+}
+
+TEST_F(RulesTest, CheckListsAreReadAfreshAndAnUnreadableOneRaises) {
+  options.lsvRule = {{14, "Black List", 1, ""}};
+  EXPECT_EQ(Check({"From: a@example.com"}).Status, 0);
+  WriteFile(dir.File("CL3.txt"), "other.org\n");
+  EXPECT_EQ(Check({"From: a@example.com"}).Status, 1);
+  EXPECT_EQ(Check({"From: a@other.org"}).Status, 0);
+
+  fileio::SetFaultHook([](fileio::Op op, const std::string& path) {
+    return op == fileio::Op::Open && path.ends_with("/CL3.txt") ? EACCES : 0;
+  });
+  MessageListEntry& entry = Add({"From: a@other.org"});
+  EXPECT_THROW(main.SpamCheckMsg(entry), EStreamError);
+}
+
+TEST(SplitAddressTest, SeparatesTheBareAddressFromTheRest) {
+  struct {
+    const char *text, *address, *name;
+  } cases[] = {
+      {"", "", ""},
+      {"Joe Bloggs <joe@x.com>", "joe@x.com", "Joe Bloggs"},
+      {"<joe@x.com>", "joe@x.com", ""},
+      {"\"Joe\" <joe@x.com>", "joe@x.com", "\"Joe\""},
+      {"joe@x.com (Joe)", "joe@x.com", "(Joe)"},
+      {"'joe@x.com'", "joe@x.com", "''"},
+      {"undisclosed-recipients:;", "undisclosed-recipients:;", "undisclosed-recipients:;"},
+      {"Undisclosed recipients", "Undisclosed", "Undisclosed recipients"},
+  };
+  for (const auto& c : cases) {
+    std::string address = "old", name = "old";
+    SplitAddress(c.text, address, name);
+    EXPECT_EQ(address, c.address) << c.text;
+    EXPECT_EQ(name, c.name) << c.text;
+  }
+}
+
+}  // namespace
+}  // namespace norva

@@ -1,0 +1,307 @@
+// Behaviour of TfrmOptions: defaults, the save/load round trip, stale keys, seen identifiers and
+// reads that must not fail.
+#include "config/Options.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <tuple>
+
+#include "store/FileIO.h"
+#include "support/TempDir.h"
+
+namespace norva {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+
+class OptionsTest : public ::testing::Test {
+ protected:
+  void TearDown() override { fileio::SetFaultHook(nullptr); }
+
+  MailboxAccount& AddAccount(TfrmOptions& o, const std::string& address) {
+    auto a = std::make_unique<MailboxAccount>();
+    a->Address = address;
+    a->Account = "user-" + address;
+    a->POP3Server = "pop." + address;
+    o.lsvAddress.push_back(std::move(a));
+    return *o.lsvAddress.back();
+  }
+
+  // Runs f on the store file opened directly.
+  template <typename F>
+  void WithStore(F f) {
+    TQDB db;
+    db.SetFileName(dir.File("Config.QDB"));
+    f(db);
+    db.SetFileName("");
+  }
+
+  TempDir dir;
+};
+
+TEST_F(OptionsTest, MissingFileIsCreatedAndEverySettingTakesItsDefault) {
+  TfrmOptions o(dir.Path());
+  int allSchedules = 0, nextChecks = 0;
+  o.OnAllScheduleChanged = [&](TCheckSchedule&) { ++allSchedules; };
+  o.OnNextCheckCalc = [&] { ++nextChecks; };
+  o.Load();
+
+  EXPECT_TRUE(std::filesystem::exists(dir.File("Config.QDB")));
+  EXPECT_FALSE(o.QDB1.IsOpen());
+  EXPECT_EQ(allSchedules + nextChecks, 2);
+  EXPECT_TRUE(o.chkCheckTogether);
+  EXPECT_TRUE(o.lsvAddress.empty());
+  const TCheckSchedule& all = o.AllMailboxesSchedule;
+  EXPECT_EQ(std::tie(all.CheckOnStartup, all.CheckManually, all.CheckFreqUnit, all.CheckFreq),
+            std::make_tuple(true, false, 0, 10));
+  EXPECT_EQ(std::tie(o.chkCheckOnStartup, o.radCheckManual, o.cmbFreq.ItemIndex, o.tbaFreq),
+            std::make_tuple(true, false, 0, 10));
+  EXPECT_EQ(std::tie(o.chkBlocking, o.radDirectConnection, o.chkAutoDial, o.cmbRas.ItemIndex),
+            std::make_tuple(false, false, true, -1));
+  EXPECT_EQ(std::tie(o.chkNewPopUp, o.chkUrgentPopUp, o.chkNewPlay, o.chkUrgentPlay,
+                     o.chkNewPlayLoop, o.chkUrgentPlayLoop),
+            std::make_tuple(true, true, false, false, false, false));
+  EXPECT_EQ(o.edtUserName + o.edtRASPassword + o.edtNewSound + o.edtUrgentSound, "");
+  EXPECT_TRUE(o.lsvRule.empty() && o.lstTemplate.empty() && o.lstCList.empty());
+  EXPECT_TRUE(o.lsvBook.empty());
+  EXPECT_EQ(o.TemplateCounter + o.CListCounter + o.BookSort, 0);
+
+  // With no dial-up entry, the index is stored as -1.
+  o.Save();
+  WithStore([](TQDB& db) { EXPECT_EQ(db.AdminAsInteger("Connection/RAS"), -1); });
+}
+
+// The stored fields of an account and the scalar settings, for whole comparisons.
+auto Fields(const MailboxAccount& a) {
+  return std::tie(a.Address, a.Account, a.POP3Server, a.SMTPServer, a.Password, a.CheckOnStartup,
+                  a.CheckManually, a.CheckFreqUnit, a.CheckFreq, a.IsDefault, a.TimeOut);
+}
+auto Settings(const TfrmOptions& o) {
+  return std::tie(o.chkBlocking, o.edtUserName, o.chkCheckOnStartup, o.radCheckManual,
+                  o.cmbFreq.ItemIndex, o.tbaFreq, o.radDirectConnection, o.chkAutoDial,
+                  o.cmbRas.ItemIndex, o.edtRASPassword, o.chkNewPopUp, o.chkUrgentPopUp,
+                  o.chkNewPlay, o.chkUrgentPlay, o.chkNewPlayLoop, o.chkUrgentPlayLoop,
+                  o.edtNewSound, o.edtUrgentSound, o.lsvRule, o.lstTemplate, o.lstCList, o.lsvBook,
+                  o.BookSort);
+}
+
+TEST_F(OptionsTest, EverySettingSurvivesSaveAndLoad) {
+  TfrmOptions o(dir.Path());
+  o.RasEntries = [] { return std::vector<std::string>{"Office", "Home"}; };
+  o.Load();
+  o.chkBlocking = true;
+  o.edtUserName = "Ann Example";
+  o.chkCheckOnStartup = false;
+  o.radCheckManual = true;
+  o.cmbFreq.ItemIndex = 2;
+  o.tbaFreq = 3;
+  MailboxAccount& a = AddAccount(o, "ann@example.org");
+  a.SMTPServer = "smtp.example.org";
+  a.Password = "secret";
+  a.CheckOnStartup = false;
+  a.CheckManually = a.IsDefault = true;
+  a.CheckFreqUnit = 1;
+  a.CheckFreq = 7;
+  a.TimeOut = 30;
+  AddAccount(o, "bob@example.net");
+  o.radDirectConnection = true;
+  o.chkAutoDial = o.chkNewPopUp = false;
+  o.cmbRas.ItemIndex = 1;
+  o.edtRASPassword = "dialpw";
+  o.chkUrgentPlay = o.chkUrgentPlayLoop = true;
+  o.edtNewSound = "/snd/new.wav";
+  o.edtUrgentSound = "/snd/urgent.wav";
+  o.lsvRule = {{14, "Safe List", 2, ""}, {2, "viagra", 0, ""}};
+  o.lstTemplate = {{"Thanks", 1}, {"Away", 4}};
+  o.lstCList = {{"Safe List", 2}};
+  o.lsvBook = {{"Ann", "ann@example.org", ""}, {"Bob", "bob@example.net", "colleague"}};
+  o.BookSort = 1;
+  int fills = 0;
+  o.OnFillEdtMsgTo = [&] { ++fills; };
+  o.Save();
+  EXPECT_EQ(fills, 1);
+  EXPECT_FALSE(o.AllMailboxesSchedule.CheckOnStartup);  // copied from the check widgets
+  EXPECT_EQ(o.AllMailboxesSchedule.CheckFreqUnit, 2);
+
+  WithStore([](TQDB& db) {
+    ASSERT_TRUE(db.FindAdmin("Connection/Blocking"));
+    EXPECT_EQ(db.AdminSize(), 1);
+    ASSERT_TRUE(db.FindAdmin("Address/Count"));
+    EXPECT_EQ(db.AdminSize(), 4);
+    EXPECT_EQ(db.AdminAsInteger("Address/Count"), 2);
+    ASSERT_TRUE(db.FindAdmin("Rules/FT-0"));
+    EXPECT_EQ(db.AdminSize(), 4);
+    EXPECT_EQ(db.AdminAsInteger("Rules/FT-0"), 14);
+    ASSERT_TRUE(db.FindAdmin("Address/Address-0"));
+    EXPECT_EQ(db.AdminSize(), 16);  // the text and its zero byte
+    EXPECT_EQ(db.AdminAsString("Connection/RASPSW-Home"), "dialpw");
+    EXPECT_EQ(db.AdminAsString("Address/Password-0"), "secret");  // plain text
+    EXPECT_EQ(db.AdminAsInteger("ALL/Check Freq"), 3);
+  });
+
+  TfrmOptions r(dir.Path());
+  r.RasEntries = o.RasEntries;
+  TagSocket smtp;
+  r.SMTPClient = &smtp;
+  std::vector<std::string> scheduled, created;
+  r.OnClientCreated = [&](MailboxAccount& m) { created.push_back(m.Address); };
+  r.OnScheduleChanged = [&](MailboxAccount& m) { scheduled.push_back(m.Address); };
+  r.Load();
+  EXPECT_EQ(created, (std::vector<std::string>{"ann@example.org", "bob@example.net"}));
+  EXPECT_EQ(scheduled, created);
+  EXPECT_TRUE(smtp.Blocking);
+  EXPECT_EQ(Settings(r), Settings(o));
+  EXPECT_EQ(r.TemplateCounter, 4);
+  EXPECT_EQ(r.CListCounter, 2);
+  ASSERT_EQ(r.lsvAddress.size(), 2u);
+  EXPECT_EQ(Fields(*r.lsvAddress[0]), Fields(a));
+  EXPECT_EQ(Fields(*r.lsvAddress[1]), Fields(*o.lsvAddress[1]));
+  const TmsRemotePOP& client = *r.lsvAddress[0]->Client;
+  EXPECT_TRUE(client.Blocking);
+  EXPECT_EQ(std::tie(client.Server, client.UserName, client.Password),
+            std::tie(a.POP3Server, a.Account, a.Password));
+  EXPECT_EQ(client.TimeOut(), 30);
+}
+
+TEST_F(OptionsTest, SeparateSchedulesLeaveTheAllKeysAlone) {
+  TfrmOptions o(dir.Path());
+  o.chkCheckTogether = false;
+  o.radCheckManual = true;
+  o.Save();
+  EXPECT_FALSE(o.AllMailboxesSchedule.CheckManually);
+  WithStore([](TQDB& db) {
+    EXPECT_FALSE(db.ExistsAdmin("ALL/Check Manually"));
+    EXPECT_FALSE(db.AdminAsBoolean("Connection/Check Together"));
+  });
+}
+
+TEST_F(OptionsTest, KeysOfRemovedRowsStayButAreNotReadBack) {
+  TfrmOptions o(dir.Path());
+  for (auto name : {"a", "b", "c"}) AddAccount(o, name);
+  o.lsvRule = {{1, "x", 1, ""}, {2, "y", 1, ""}};
+  o.Save();
+  o.lsvAddress.erase(o.lsvAddress.begin() + 1);
+  o.lsvRule.pop_back();
+  o.Save();
+  WithStore([](TQDB& db) {
+    EXPECT_EQ(db.AdminAsString("Address/Address-2"), "c");
+    EXPECT_EQ(db.AdminAsString("Rules/FParam-1"), "y");
+  });
+
+  TfrmOptions r(dir.Path());
+  r.Load();
+  ASSERT_EQ(r.lsvAddress.size(), 2u);
+  EXPECT_EQ(r.lsvAddress[0]->Address, "a");
+  EXPECT_EQ(r.lsvAddress[1]->Address, "c");
+  EXPECT_EQ(r.lsvRule.size(), 1u);
+}
+
+TEST_F(OptionsTest, SeenIdentifiersComeFromTheMailboxsLiveRows) {
+  TfrmOptions o(dir.Path());
+  const TmsRemotePOP* c0 = AddAccount(o, "a").Client.get();
+  const TmsRemotePOP* c1 = AddAccount(o, "b").Client.get();
+  o.Save();
+  o.SalvaUIDs({{c0, false, 1, "<1@a>"},
+               {c1, false, 2, "<1@b>"},
+               {c0, true, 1, "<deleted@a>"},
+               {c0, false, 0, "<gone@a>"},
+               {c0, false, 2, ""},
+               {c1, false, 1, "<2@b>"},
+               {nullptr, false, 1, "<archive>"}});
+  // Next check: mailbox 0 has one row left, mailbox 1 has none (all deleted on the server).
+  o.SalvaUIDs({{c0, false, 1, "<1@a>"}, {c1, true, 1, "<1@b>"}});
+  EXPECT_FALSE(o.QDB1.IsOpen());
+
+  TfrmOptions r(dir.Path());
+  r.Load();
+  ASSERT_EQ(r.lsvAddress.size(), 2u);
+  EXPECT_EQ(r.lsvAddress[0]->SeenIds, std::vector<std::string>{"<1@a>"});
+  EXPECT_EQ(r.lsvAddress[1]->SeenIds, (std::vector<std::string>{"<1@b>", "<2@b>"}));
+  WithStore([](TQDB& db) { EXPECT_EQ(db.AdminAsString("Address/UIDL-0-1"), ""); });
+
+  TfrmOptions none(dir.File("other"));
+  std::filesystem::create_directory(none.Folder());
+  EXPECT_NO_THROW(none.SalvaUIDs({{c0, false, 1, "<1@a>"}}));
+}
+
+TEST_F(OptionsTest, LongTextsReadBackCutTo255) {
+  TfrmOptions o(dir.Path());
+  const std::string longText(300, 'x');
+  AddAccount(o, longText);
+  o.edtNewSound = longText;
+  o.Save();
+  TfrmOptions r(dir.Path());
+  r.Load();
+  EXPECT_EQ(r.lsvAddress.at(0)->Address, std::string(255, 'x'));
+  EXPECT_EQ(r.edtNewSound, std::string(255, 'x'));
+}
+
+TEST_F(OptionsTest, ReadsNeverFail) {
+  WithStore([](TQDB& db) {
+    db.SetAdminBoolean("Address/Count", true);           // a boolean where a count belongs
+    db.SetAdminInteger("Connection/Check Together", 1);  // an integer where a boolean belongs
+    db.SetAdminInteger("Rules/Count", 2);
+    db.SetAdminInteger("Rules/FT-0", 23);  // no such filter
+    db.SetAdminInteger("Rules/FT-1", 5);
+    db.SetAdminInteger("Book/Count", 1'000'000'000);
+    db.SetAdminInteger("Book/Sort", 7);
+    db.SetAdminInteger("Connection/RAS", 5);
+    db.SetAdminString("Connection/RASPSW-", "orphan");
+  });
+  TfrmOptions o(dir.Path());
+  o.Load();
+  EXPECT_TRUE(o.lsvAddress.empty());
+  EXPECT_FALSE(o.chkCheckTogether);
+  ASSERT_EQ(o.lsvRule.size(), 1u);  // the rule with an unknown filter is dropped
+  EXPECT_EQ(o.lsvRule[0].FilterType, 5);
+  EXPECT_LE(o.lsvBook.size(), 9u);  // a damaged count builds no more rows than entries exist
+  EXPECT_EQ(o.BookSort, 0);
+  EXPECT_EQ(o.cmbRas.ItemIndex, -1);
+  EXPECT_EQ(o.edtRASPassword, "");
+
+  o.QDB1.SetFileName(o.ConfigFileName());
+  // Wrong sizes read as false and 0, not as the default.
+  EXPECT_FALSE(o.QReadBoolean("Rules/Count", true));
+  EXPECT_EQ(o.QReadInteger("Address/Count", 9), 0);
+  EXPECT_EQ(o.QReadInteger("Connection/Check Together", 9), 1);
+  EXPECT_EQ(o.QReadInteger("Missing", 9), 9);
+  EXPECT_EQ(o.QReadString("Missing"), "");
+  o.QDB1.SetFileName("");
+  EXPECT_EQ(o.QReadInteger("Address/Count", 3), 3);  // store closed
+}
+
+TEST_F(OptionsTest, FailuresOfTheStoreReachTheCallerAndLeaveTheFileAlone) {
+  TfrmOptions missing(dir.File("no/such/folder"));
+  EXPECT_THROW(missing.Load(), EQDBError);
+  EXPECT_FALSE(missing.QDB1.IsOpen());
+
+  TfrmOptions o(dir.Path());
+  AddAccount(o, "a");
+  o.Save();
+  const std::string before = ReadFile(o.ConfigFileName());
+  AddAccount(o, "b");
+  fileio::SetFaultHook([](fileio::Op op, const std::string&) {
+    return op == fileio::Op::Write || op == fileio::Op::Rename ? ENOSPC : 0;
+  });
+  EXPECT_THROW(o.Save(), EQDBError);
+  fileio::SetFaultHook(nullptr);
+  EXPECT_FALSE(o.QDB1.IsOpen());
+  EXPECT_EQ(ReadFile(o.ConfigFileName()), before);
+  TfrmOptions r(dir.Path());
+  r.Load();
+  EXPECT_EQ(r.lsvAddress.size(), 1u);
+}
+
+TEST(ProgramFolderTest, OverrideAndFallback) {
+  SetProgramFolder("/some/where");
+  EXPECT_EQ(ProgramFolder(), "/some/where");
+  EXPECT_EQ(TfrmOptions().ConfigFileName(), "/some/where/Config.QDB");
+  SetProgramFolder("");
+  const std::string folder = ProgramFolder();
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+}
+
+}  // namespace
+}  // namespace norva
