@@ -188,7 +188,10 @@ void TfrmMain::CheckMailBox(int32_t accountIndex) {
                      " Octects : " + std::to_string(client.MailboxSize));
     CurrentAccount = &account;
     client.UpdateInfo();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    // A server's refusal or a bad rule parameter reaches no OnError: take its text here, so
+    // that the status never shows a stale reason or none.
+    LastErrorText = e.what();
     client.Cancel();
     PutStatusMessage("Last connection attempt unsuccessful. " + LastErrorText);
   }

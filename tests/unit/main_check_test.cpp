@@ -120,6 +120,14 @@ TEST_F(CheckTest, AFailingMailboxDoesNotStopTheNext) {
   EXPECT_TRUE(Saw("Last connection attempt unsuccessful. [10061] Connection refused"));
   ASSERT_EQ(main->lsvMail.size(), 1u);
   EXPECT_EQ(main->lsvMail[0].SubItems[0], "after the failure");
+
+  // A refused login shows the server's own reason, not the previous mailbox's.
+  options->lsvAddress[1]->Password = "wrong";
+  statuses.clear();
+  main->CheckMail(false, 1);
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.back().rfind("Last connection attempt unsuccessful. -ERR", 0), 0u)
+      << statuses.back();
 }
 
 TEST_F(CheckTest, StopDuringACheckLeavesTheOtherMailboxesAlone) {
