@@ -10,7 +10,6 @@
 // that again. --write OUT keeps the encoded messages in OUT under the same names.
 //
 // Usage: mime_bench DIR [--manifest FILE] [--verify] [--write OUT]
-#include <openssl/evp.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -27,6 +26,7 @@
 #include <vector>
 
 #include "mail/msmsgcls.h"
+#include "store/QDBCrypt.h"
 
 namespace {
 
@@ -122,19 +122,6 @@ std::vector<Expected> ReadManifest(const std::string& name) {
     entries.push_back(std::move(e));
   }
   return entries;
-}
-
-std::string Sha256Hex(const std::string& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < size; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
-  }
-  return hex;
 }
 
 // A JSON string; bytes above 0x7F are written as the code points of the same value.
@@ -285,10 +272,11 @@ Observed Observe(const TmsMessage& m) {
   while (lines > 0 && m.Body[lines - 1].empty()) --lines;
   std::string body;
   for (size_t i = 0; i < lines; ++i) body += (i ? "\n" : "") + m.Body[i];
-  o.bodySha256 = Sha256Hex(body);
+  o.bodySha256 = norva::Sha256Hex(body);
   for (int32_t i = 0; i < m.Attachments.Count(); ++i) {
     const auto& a = m.Attachments.Items(i);
-    o.attachments.push_back({a.FileName().str(), a.Data.Bytes().size(), Sha256Hex(a.Data.Bytes())});
+    o.attachments.push_back(
+        {a.FileName().str(), a.Data.Bytes().size(), norva::Sha256Hex(a.Data.Bytes())});
   }
   return o;
 }

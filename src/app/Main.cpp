@@ -107,6 +107,7 @@ void TfrmMain::btnCheckMailboxClick() {
 void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
   LockWindow();
   StartAnim(1);
+  std::string error;
   try {
     NewMailFound = UrgentMailFound = SessionHadErrors = false;
     for (auto& row : lsvMail)
@@ -148,16 +149,9 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
       }
     }
   } catch (const std::exception& e) {
-    UnlockWindow();
-    if (NewMailFound && UrgentMailFound)
-      StartAnim(3);
-    else if (NewMailFound)
-      StartAnim(2);
-    else
-      StopAnim();
-    desktop.ShowError(e.what());
-    return;
+    error = e.what();
   }
+  // Always, also after a failure: unlock, and blink for what arrived.
   UnlockWindow();
   if (NewMailFound && UrgentMailFound)
     StartAnim(3);
@@ -165,6 +159,7 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
     StartAnim(2);
   else
     StopAnim();
+  if (!error.empty()) desktop.ShowError(error);
 }
 
 void TfrmMain::CheckMailBox(int32_t accountIndex) {

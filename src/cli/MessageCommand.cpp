@@ -1,7 +1,6 @@
 // norva-cli decode and encode: a message as JSON and back.
 #include "cli/MessageCommand.h"
 
-#include <openssl/evp.h>
 
 #include <fstream>
 #include <iostream>
@@ -12,6 +11,7 @@
 #include "cli/CliText.h"
 #include "mail/msmsgcls.h"
 #include "mail/msuucode.h"
+#include "store/QDBCrypt.h"
 
 namespace norva::cli {
 
@@ -37,19 +37,6 @@ namespace {
 const char* const kEncodings[] = {"meMIME", "meUU"};
 const char* const kCharSets[] = {"csUSASCII", "csISO8859", "csISO2022jp"};
 const char* const kTransfer[] = {"aeSevenBit", "aeBase64", "aeQuotedPrintable"};
-
-std::string Sha256Hex(const std::string& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < size; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
-  }
-  return hex;
-}
 
 json Lines(const TStringList& lines) {
   json array = json::array();

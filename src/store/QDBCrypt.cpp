@@ -15,6 +15,20 @@ TQDBKey Sha1(const void* data, size_t length) {
   return digest;
 }
 
+std::string Sha256Hex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (!EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr))
+    throw std::runtime_error("SHA-256 is not available");
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < size; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
+}
+
 TQDBKey PasswordKey(const std::string& password) {
   return Sha1(password.data(), std::min<size_t>(password.size(), 255));
 }

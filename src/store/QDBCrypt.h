@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace norva {
 
@@ -15,6 +16,9 @@ TQDBKey Sha1(const void* data, size_t length);
 TQDBKey PasswordKey(const std::string& password);
 // The value stored in the file: SHA-1 of K.
 TQDBKey PasswordCheckValue(const TQDBKey& key);
+
+// The SHA-256 digest of bytes as lower-case hexadecimal (attachment fingerprints in listings).
+std::string Sha256Hex(std::string_view bytes);
 
 // Scrambles (and, applied again, unscrambles) one chunk of a section. The sequence restarts
 // from the key's seed at every chunk, so callers pass each chunk separately.
