@@ -154,6 +154,11 @@ class TfrmMain {
   void lsvMailDelete(int32_t index);
   void lsvMailClear();
 
+  // ---- printing ----
+  void btnPrintClick();
+  // Prints the message as plain lines in a small fixed-pitch font, after the print dialog.
+  void PrintMsg(TmsMessage& message);
+
   // ---- the list and the preview ----
   int32_t SortColumn = 0;
   int32_t SplitPercent = 40;

@@ -1,7 +1,6 @@
 // norva-cli decode and encode: a message as JSON and back.
 #include "cli/MessageCommand.h"
 
-
 #include <fstream>
 #include <iostream>
 #include <iterator>

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/ArchiveCommand.h"
 #include "cli/CheckCommand.h"
 #include "cli/ConfigCommand.h"
 #include "cli/MessageCommand.h"
@@ -25,6 +26,8 @@ const char kHelp[] =
     "                       show or change the configuration (below)\n"
     "  check [--folder DIR] [--mailbox N] [--delete-spam] [--json]\n"
     "                       check the mailboxes and print the message list (below)\n"
+    "  archive list|export FILE.TMA ...\n"
+    "                       list or export an archive's messages (below)\n"
     "  help                 show this text\n";
 }
 
@@ -34,11 +37,14 @@ int main(int argc, char** argv) {
     std::cout << kHelp << "\n"
               << norva::cli::kMessageJsonHelp << "\n"
               << norva::cli::ConfigHelp() << "\n"
-              << norva::cli::kCheckHelp;
+              << norva::cli::kCheckHelp << "\n"
+              << norva::cli::kArchiveHelp;
     return args.empty() ? 2 : 0;
   }
   if (args[0] == "qdb")
     return norva::cli::QdbCommand({args.begin() + 1, args.end()}, std::cin, std::cout, std::cerr);
+  if (args[0] == "archive")
+    return norva::cli::ArchiveCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
   if (args[0] == "decode")
     return norva::cli::DecodeCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
   if (args[0] == "encode")

@@ -1,0 +1,200 @@
+// norva-cli archive: an archive's items are raw messages under their keys; the admin entry "Max"
+// (the last key handed out) is not a message and is left alone.
+#include "cli/ArchiveCommand.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+
+#include "cli/CliText.h"
+#include "mail/msCls.h"
+#include "store/QDB.h"
+
+namespace norva::cli {
+
+const char kArchiveHelp[] =
+    "Archives (read only; the archive file is never changed):\n"
+    "  archive list FILE.TMA                 one line per message, tab-separated: key, sender,\n"
+    "                                        subject, date (dd.mm.yy hh:nn), size in bytes\n"
+    "  archive export FILE.TMA --mbox OUT    all messages into a new mboxrd file OUT\n"
+    "  archive export FILE.TMA --dir OUT     one KEY.eml per message in the folder OUT\n"
+    "  Existing output files are never overwritten.\n";
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The header lines: everything before the first empty line, without line ends.
+TStringList HeaderLines(const std::string& bytes) {
+  TStringList lines;
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t end = bytes.find('\n', pos);
+    std::string line = bytes.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) break;
+    lines.push_back(std::move(line));
+    if (end == std::string::npos) break;
+    pos = end + 1;
+  }
+  return lines;
+}
+
+// The "From " line's date in asctime form: the Date header moved to UTC when its zone is
+// numeric, the Unix epoch when there is no readable date.
+std::string EnvelopeDate(const TStringList& headers) {
+  TDateTime value = 0;
+  std::string zone;
+  ParseMailDate(GetFieldValue(headers, "Date"), value, zone);
+  std::time_t t = 0;
+  if (value != 0) {
+    std::tm parts{};
+    DecodeDateTime(value, parts.tm_year, parts.tm_mon, parts.tm_mday, parts.tm_hour, parts.tm_min,
+                   parts.tm_sec);
+    parts.tm_year -= 1900;
+    parts.tm_mon -= 1;
+    t = timegm(&parts);
+    if (zone.size() >= 5 && (zone[0] == '+' || zone[0] == '-') &&
+        zone.find_first_not_of("0123456789", 1) >= 5) {
+      int minutes = std::stoi(zone.substr(1, 2)) * 60 + std::stoi(zone.substr(3, 2));
+      t -= (zone[0] == '-' ? -minutes : minutes) * 60;
+    }
+  }
+  std::tm utc{};
+  char text[64];
+  if (gmtime_r(&t, &utc) == nullptr ||
+      std::strftime(text, sizeof text, "%a %b %e %T %Y", &utc) == 0)
+    return "Thu Jan  1 00:00:00 1970";
+  return text;
+}
+
+// One mboxrd entry: the "From " line, the message with every line matching ^>*From  given one
+// more ">", a line end after an unterminated last line, and the blank line that ends the entry.
+std::string MboxEntry(const std::string& bytes) {
+  std::string entry = "From MAILER-DAEMON " + EnvelopeDate(HeaderLines(bytes)) + "\n";
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t start = bytes.find_first_not_of('>', pos);
+    if (start != std::string::npos && bytes.compare(start, 5, "From ") == 0) entry += '>';
+    size_t end = bytes.find('\n', pos);
+    if (end == std::string::npos) {
+      entry.append(bytes, pos);
+      entry += bytes.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+      break;
+    }
+    entry.append(bytes, pos, end + 1 - pos);
+    pos = end + 1;
+  }
+  return entry + "\n";
+}
+
+// A key is used as a file name only when it cannot leave the folder or hide itself.
+bool SafeFileKey(const std::string& key) {
+  if (key.empty() || key[0] == '.') return false;
+  for (unsigned char c : key)
+    if (!std::isalnum(c) && c != '-' && c != '_' && c != '$' && c != '.') return false;
+  return true;
+}
+
+// Writes a new file; an existing one is an error and stays as it is.
+void WriteNewFile(const fs::path& name, const std::string& bytes) {
+  std::FILE* f = std::fopen(name.c_str(), "wbx");
+  if (f == nullptr)
+    throw std::runtime_error("cannot create " + name.string() + ": " + std::strerror(errno));
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) {
+    fs::remove(name);
+    throw std::runtime_error("cannot write " + name.string());
+  }
+}
+
+struct Item {
+  std::string key;
+  std::string bytes;
+};
+
+std::vector<Item> ReadItems(TQDB& db) {
+  std::vector<Item> items;
+  for (int32_t i = 0; i < db.Count(); ++i) {
+    db.GoToItem(i);
+    TMemoryStream stream;
+    db.GetItem(stream);
+    items.push_back({db.Key(), stream.Bytes()});
+  }
+  return items;
+}
+
+void List(const std::vector<Item>& items, std::ostream& out) {
+  for (const Item& item : items) {
+    TStringList headers = HeaderLines(item.bytes);
+    TDateTime date = 0;
+    std::string zone;
+    ParseMailDate(GetFieldValue(headers, "Date"), date, zone);
+    out << Printable(item.key) << '\t' << Printable(GetFieldValue(headers, "From")) << '\t'
+        << Printable(GetFieldValue(headers, "Subject")) << '\t' << FormatDateTime(date) << '\t'
+        << item.bytes.size() << '\n';
+  }
+}
+
+void ExportDir(const std::vector<Item>& items, const fs::path& dir) {
+  // Everything is checked before the first file is written, so a refusal writes nothing.
+  for (const Item& item : items) {
+    if (!SafeFileKey(item.key))
+      throw std::runtime_error("the key '" + Printable(item.key) + "' cannot be a file name");
+    if (fs::exists(fs::symlink_status(dir / (item.key + ".eml"))))
+      throw std::runtime_error((dir / (item.key + ".eml")).string() + " exists already");
+  }
+  fs::create_directories(dir);
+  for (const Item& item : items) WriteNewFile(dir / (item.key + ".eml"), item.bytes);
+}
+
+}  // namespace
+
+int ArchiveCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const std::string verb = args.empty() ? "" : args[0];
+  bool listing = verb == "list" && args.size() == 2;
+  bool exporting =
+      verb == "export" && args.size() == 4 && (args[2] == "--mbox" || args[2] == "--dir");
+  if (!listing && !exporting) {
+    err << "usage: norva-cli archive list FILE.TMA\n"
+           "       norva-cli archive export FILE.TMA (--mbox OUT | --dir OUT)\n";
+    return 2;
+  }
+  try {
+    // Opening a missing store would create it.
+    fs::path file(args[1]);
+    if (!file.has_extension()) file += ".QDB";
+    if (!fs::exists(file)) {
+      err << "norva-cli: " << QDBMessageText(qdbFileNotFound, file.string()) << "\n";
+      return 1;
+    }
+    TQDB db;
+    db.WarnNoData = [](TQDB&) {};
+    db.SetReadOnly(true);
+    db.SetFileName(args[1]);
+    std::vector<Item> items = ReadItems(db);
+    db.SetFileName("");
+    if (listing) {
+      List(items, out);
+    } else if (args[2] == "--dir") {
+      ExportDir(items, args[3]);
+    } else {
+      std::string mbox;
+      for (const Item& item : items) mbox += MboxEntry(item.bytes);
+      WriteNewFile(args[3], mbox);
+    }
+    out.flush();
+    return 0;
+  } catch (const std::exception& e) {
+    err << "norva-cli: " << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace norva::cli
