@@ -318,6 +318,13 @@ void TfrmMain::msRPOPNextInfoUpdated(TObject& sender, int32_t num) {
   desktop.ProcessMessages();
 }
 
+void TfrmMain::ForgetAccount(const MailboxAccount& account) {
+  for (int32_t i = int32_t(lsvMail.size()) - 1; i >= 0; --i)
+    if (lsvMail[size_t(i)].Data && lsvMail[size_t(i)].Data->Client == account.Client.get())
+      lsvMailDelete(i);
+  if (CurrentAccount == &account) CurrentAccount = nullptr;
+}
+
 // ---- helpers ----
 
 const TmsRemoteInfoItem* TfrmMain::DirectoryEntry(const MessageListEntry& entry) const {

@@ -153,6 +153,9 @@ class TfrmMain {
   void DeleteMsg(uint8_t selector);
   void lsvMailDelete(int32_t index);
   void lsvMailClear();
+  // A mailbox is about to be deleted in the preferences: its rows go, so that no row keeps
+  // pointing at its client.
+  void ForgetAccount(const MailboxAccount& account);
 
   // ---- printing ----
   void btnPrintClick();

@@ -144,6 +144,21 @@ TEST_F(CheckTest, StopDuringACheckLeavesTheOtherMailboxesAlone) {
   EXPECT_FALSE(main->Busy);
 }
 
+TEST_F(CheckTest, ForgettingAMailboxRemovesItsRowsOnly) {
+  FakePop3 a({Message("f1", "a")});
+  FakePop3 b({Message("f2", "b")});
+  AddMailbox(a.Address());
+  AddMailbox(b.Address());
+  main->CheckMail(true, -1);
+  ASSERT_EQ(main->lsvMail.size(), 2u);
+  main->ForgetAccount(*options->lsvAddress[0]);
+  options->lsvAddress.erase(options->lsvAddress.begin());
+  ASSERT_EQ(main->lsvMail.size(), 1u);
+  EXPECT_EQ(main->lsvMail[0].SubItems[0], "b");
+  main->CheckMail(true, -1);  // no row points at the deleted client
+  EXPECT_EQ(main->lsvMail.size(), 1u);
+}
+
 TEST_F(CheckTest, NoMailboxesStillEndsTheCheckCleanly) {
   main->CheckMail(true, -1);
   EXPECT_TRUE(main->lsvMail.empty());

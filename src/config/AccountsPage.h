@@ -1,0 +1,65 @@
+// TAccountsPage: the mailbox page of the preferences window — editing the list of mailboxes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "config/Options.h"
+#include "config/Schedule.h"
+
+namespace norva {
+
+// Edits TfrmOptions::lsvAddress in memory; TfrmOptions::Save (the OK button) writes it.
+class TAccountsPage {
+ public:
+  // Shows an error box with an OK button: text, caption.
+  using ErrorBox = std::function<void(const std::string& text, const std::string& caption)>;
+
+  TAccountsPage(TfrmOptions& options, TScheduleControls& schedule, ErrorBox errorBox);
+
+  std::string edtMailAddress;
+  std::string edtMailAccount;
+  std::string edtMailPassword;
+  std::string edtMailPOP3;
+  std::string edtMailSMTP;
+  std::string edtMailTimeOut;
+  bool chkIsDefault = false;
+  // The selected row of lsvAddress, -1 for none.
+  int32_t Selected = -1;
+  // The field a failed check put the focus on ("" when none did).
+  std::string Focused;
+
+  // Called before a mailbox is removed, while its client still exists: the main window drops
+  // the message rows that point at that client.
+  std::function<void(MailboxAccount&)> OnAccountDeleting;
+
+  // Selects a row (-1 for none) and shows it in the fields.
+  void lsvAddressChange(int32_t index);
+  // Each returns false when a check refused the input; nothing was changed then.
+  bool btnAddAddressClick();
+  bool btnUpdateAddressClick();
+  void btnDeleteAddressClick();
+  void btnClearClick();
+
+  // The OK button's store part: TfrmOptions::Save, then the seen lists of the mailboxes that
+  // moved or were added since the last save. Seen lists are stored by row position and Save
+  // leaves them alone, so without this a mailbox after a deleted one would take over the list
+  // stored for the one that stood at its place.
+  void Save();
+
+ private:
+  // The timeout field as seconds, or 0 (after the error box) when it is no whole number > 0.
+  int32_t TimeOutField();
+  void Assign(MailboxAccount& account, int32_t timeOut) const;
+  void Error(const std::string& text, const std::string& field);
+  void StoreSeenLists();
+
+  TfrmOptions& options_;
+  TScheduleControls& schedule_;
+  ErrorBox errorBox_;
+  // The first row whose stored seen list no longer belongs to it.
+  size_t firstMoved_;
+};
+
+}  // namespace norva
