@@ -145,6 +145,7 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     TfrmOptions options(folder);
     TfrmMain main(desktop, options);
     options.Load();
+    for (const auto& warning : options.LoadWarnings) err << warning << "\n";
     const int32_t mailboxes = int32_t(options.lsvAddress.size());
     if (mailboxes == 0) throw std::runtime_error("no mailbox is configured in " + folder);
     if (mailbox >= mailboxes)

@@ -128,6 +128,7 @@ int32_t TfrmOptions::ReadCount(const std::string& key) {
 // ---- loading ----
 
 void TfrmOptions::Load() {
+  LoadWarnings.clear();
   StoreSession session(QDB1, ConfigFileName());
 
   chkBlocking = QReadBoolean("Connection/Blocking", false);
@@ -209,9 +210,13 @@ void TfrmOptions::LoadLists() {
     const size_t n = size_t(i);
     const int32_t filter = QReadInteger(Indexed("Rules/FT-", n), 0);
     const int32_t action = QReadInteger(Indexed("Rules/AT-", n), 0);
-    // A code outside the tables would make the rule evaluate nonsense: such a rule is dropped.
-    if (filter < 0 || filter >= kFilterTypeCount || action < 0 || action >= kActionTypeCount)
+    // A code outside the tables would make the rule evaluate nonsense: such a rule is dropped,
+    // and the user is told.
+    if (filter < 0 || filter >= kFilterTypeCount || action < 0 || action >= kActionTypeCount) {
+      LoadWarnings.push_back("Rule " + std::to_string(i + 1) +
+                             " skipped: its filter or action type is unknown");
       continue;
+    }
     lsvRule.push_back({uint8_t(filter), QReadString(Indexed("Rules/FParam-", n)), uint8_t(action),
                        QReadString(Indexed("Rules/AParam-", n))});
   }

@@ -155,6 +155,9 @@ class TfrmOptions {
   std::vector<TBookRow> lsvBook;
   int32_t BookSort = 0;  // sort column of lsvBook, 0 to 2
 
+  // What the last Load had to leave out (status messages for the user).
+  std::vector<std::string> LoadWarnings;
+
   // ---- what the rest of the program plugs in ----
   // The system's dial-up entry names; none when unset.
   std::function<std::vector<std::string>()> RasEntries;

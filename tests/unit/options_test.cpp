@@ -254,8 +254,10 @@ TEST_F(OptionsTest, ReadsNeverFail) {
   o.Load();
   EXPECT_TRUE(o.lsvAddress.empty());
   EXPECT_FALSE(o.chkCheckTogether);
-  ASSERT_EQ(o.lsvRule.size(), 1u);  // the rule with an unknown filter is dropped
+  ASSERT_EQ(o.lsvRule.size(), 1u);  // the rule with an unknown filter is dropped, and said so
   EXPECT_EQ(o.lsvRule[0].FilterType, 5);
+  EXPECT_EQ(o.LoadWarnings,
+            (std::vector<std::string>{"Rule 1 skipped: its filter or action type is unknown"}));
   EXPECT_LE(o.lsvBook.size(), 9u);  // a damaged count builds no more rows than entries exist
   EXPECT_EQ(o.BookSort, 0);
   EXPECT_EQ(o.cmbRas.ItemIndex, -1);
