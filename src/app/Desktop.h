@@ -43,6 +43,8 @@ class Desktop {
   virtual void SetTrayIcon(int imageIndex) = 0;
   // The width in pixels of text in the status bar's font.
   virtual int TextWidth(const std::string& text) = 0;
+  // The size of the screen's work area in pixels.
+  virtual void ScreenSize(int& width, int& height) = 0;
   virtual void BringToFront() = 0;
   virtual void SetBusyCursor(bool busy) = 0;
   // The application's default error display.

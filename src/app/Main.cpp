@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "app/Msg.h"
+
 #include "mail/msCls.h"
 #include "store/Pump.h"
 
@@ -31,6 +33,23 @@ TfrmMain::TfrmMain(Desktop& desktop_, TfrmOptions& options)
   frmOptions.OnAllScheduleChanged = [this](TCheckSchedule& schedule) { CNextCheck(schedule); };
   frmOptions.OnNextCheckCalc = [this] { NextCheckCalc(); };
   for (auto& account : frmOptions.lsvAddress) BindClient(*account->Client);
+  frmMsg = std::make_unique<TfrmMsg>(desktop, frmOptions, *this);
+  frmOptions.OnFillEdtMsgTo = [this] { frmMsg->FillEdtMsgTo(); };
+  TmsCustomMessage::OpenWithDesktop = [this](const std::string& path) {
+    return desktop.OpenWithDesktop(path);
+  };
+  // The outbox reports every step of its session in the status bar.
+  msSMTP.OnOpen = [this](TObject&) { PutStatusMessage("Opening connection..."); };
+  msSMTP.OnPrepare = [this](TObject&) { PutStatusMessage("Preparing..."); };
+  msSMTP.OnSending = [this](TObject&) { PutStatusMessage("Sending message..."); };
+  msSMTP.OnProgress = [this](TObject&, int32_t perc, int32_t transferred) {
+    PutStatusMessage("Sent " + std::to_string(transferred) + " bytes (" + std::to_string(perc) +
+                     "%)");
+  };
+  msSMTP.OnMailSent = [this](TObject&) { PutStatusMessage("Message sent."); };
+  msSMTP.OnClosing = [this](TObject&) { PutStatusMessage("Closing connection..."); };
+  msSMTP.OnClosed = [this](TObject&) { PutStatusMessage("Closed connection..."); };
+  msSMTP.OnError = [this](TObject& sender, std::string& msg) { msSMTPError(sender, msg); };
   StatusBar[0].Width = 22;
   StatusBar[4].Width = 300;
   // Socket waits and long store work let the desktop's events run.
@@ -43,6 +62,8 @@ TfrmMain::~TfrmMain() {
   frmOptions.OnScheduleChanged = nullptr;
   frmOptions.OnAllScheduleChanged = nullptr;
   frmOptions.OnNextCheckCalc = nullptr;
+  frmOptions.OnFillEdtMsgTo = nullptr;
+  TmsCustomMessage::OpenWithDesktop = nullptr;
   frmOptions.RasEntries = nullptr;
   frmOptions.SMTPClient = nullptr;
 }
@@ -107,7 +128,7 @@ void TfrmMain::btnCheckMailboxClick() {
 void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
   LockWindow();
   StartAnim(1);
-  std::string error;
+  std::string error, outboxError;
   try {
     NewMailFound = UrgentMailFound = SessionHadErrors = false;
     for (auto& row : lsvMail)
@@ -122,7 +143,13 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
       CheckMailBox(accountIndex);
     }
     SistemaContatori();
-    SendOutBox();
+    // A server that refuses the outbox must not cost the seen lists or the alarm: the queue
+    // stays as it is and goes with the next run.
+    try {
+      SendOutBox();
+    } catch (const std::exception& e) {
+      outboxError = e.what();
+    }
     std::vector<SeenIdRow> seen;
     for (const auto& row : lsvMail)
       if (row.Data)
@@ -159,6 +186,7 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
     StartAnim(2);
   else
     StopAnim();
+  if (!outboxError.empty()) PutStatusMessage("The outbox could not be sent: " + outboxError);
   if (!error.empty()) desktop.ShowError(error);
 }
 
@@ -347,12 +375,5 @@ int32_t TfrmMain::SelectedIndex() const {
     if (lsvMail[i].Selected) return int32_t(i);
   return -1;
 }
-
-// ---- filled in with the message window and the archives ----
-
-void TfrmMain::LeggiMsg(MessageListEntry&, bool) {}
-void TfrmMain::ArchiveMsg(const std::string&, MessageListEntry&, bool) {}
-void TfrmMain::ArchiveReplyMsg(const std::string&, MessageListEntry&, bool) {}
-void TfrmMain::SendOutBox() {}
 
 }  // namespace norva

@@ -20,6 +20,8 @@
 
 namespace norva {
 
+class TfrmMsg;
+
 // The record behind every row of the message list.
 struct MessageListEntry {
   TmsRemotePOP* Client = nullptr;       // the mailbox the message came from; none for archive rows
@@ -137,11 +139,43 @@ class TfrmMain {
   bool IsStringInList(const std::string& listName, const std::string& text);
   bool IsHeaderInList(const std::string& listName, const MessageListEntry& entry);
 
-  // ---- reading, archiving, replying, sending: filled in with the message window ----
+  // ---- reading ----
+  std::unique_ptr<TfrmMsg> frmMsg;            // the message window
+  MessageListEntry* CurrentEntry = nullptr;   // the row the message window shows
+  TmsMessage* CurrentMessage = nullptr;       // the message being retrieved or shown
+  void btnReadMsgClick();
+  void lsvMailDblClick();
+  // Retrieves the row's whole message once; with connect false the client is already connected.
   virtual void LeggiMsg(MessageListEntry& entry, bool connect);
+  void msRPOPUserMessageSave(TObject& sender, int32_t num, TMemoryStream& contents);
+  void BrowseMsg(MessageListEntry& entry);
+  void mnuViewMessageHeadersClick();
+  void mnuViewMessageTextClick();
+
+  // ---- replying and sending ----
+  TmsMessage msMsg;   // template replies
+  TmsMessage msgOut;  // the message being sent
+  void btnSendMsgClick();
+  void btnReplyMsgClick();
+  void ReplyMsg(MessageListEntry& entry);
+  void PrepareMsg();
+  bool CheckForAddress();
+  // Sends every queued message of "$OutBox.TMA" in one session, moving each into "$Sent.TMA".
+  virtual void SendOutBox();
+  void msSMTPError(TObject& sender, std::string& msg);
+
+  // ---- archives ----
+  TStringList trvFolder;  // the archive files of the program's folder
+  int32_t trvFolderIndex = -1;
   virtual void ArchiveMsg(const std::string& fileName, MessageListEntry& entry, bool connect);
   virtual void ArchiveReplyMsg(const std::string& fileName, MessageListEntry& entry, bool connect);
-  virtual void SendOutBox();
+  // Stores an encoded message as a new item of an archive, under the next running-number key.
+  void StoreMessage(TQDB& store, const std::string& fileName, TStream& message);
+  void btnArchiveClick();
+  void LoadFolders();
+  void trvFolderDblClick();
+  void btnOpenArchiveClick();
+  void LoadArchive(const std::string& fileName);
 
   // ---- marking and deletion ----
   void btnMarkSpamClick() { MarkMsg(0); }
@@ -151,6 +185,8 @@ class TfrmMain {
   void btnDeleteAllSpamClick() { DeleteMsg(0); }
   void MarkMsg(uint8_t newStatus);
   void DeleteMsg(uint8_t selector);
+  // DeleteMsg in the archive view: the chosen rows' items leave the archive file.
+  void DeleteFromArchive(uint8_t selector);
   void lsvMailDelete(int32_t index);
   void lsvMailClear();
   // A mailbox is about to be deleted in the preferences: its rows go, so that no row keeps
@@ -179,9 +215,13 @@ class TfrmMain {
 
   // The directory entry a row addresses, or none when the latest session no longer has it.
   const TmsRemoteInfoItem* DirectoryEntry(const MessageListEntry& entry) const;
+  // The account that sends: the first one marked default, else the first; none without accounts.
+  const MailboxAccount* DefaultAccount() const;
   // The mailbox whose client sent an event.
   MailboxAccount* AccountOf(const TObject& sender) const;
   int32_t SelectedIndex() const;
+  // The row that carries the entry, or none when the row is gone.
+  TListRow* RowOf(const MessageListEntry* entry);
 };
 
 }  // namespace norva

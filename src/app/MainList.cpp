@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <exception>
-#include <map>
 
 #include "app/Main.h"
+#include "app/ServerMessages.h"
 #include "mail/agConst.h"
 #include "mail/msCls.h"
 
@@ -63,70 +63,6 @@ bool Chosen(const TListRow& row, uint8_t selector) {
   return row.Data && (row.Data->Status == selector || (selector == 3 && row.Selected));
 }
 
-// Rows are looked up by their entry, which keeps its address when the list is re-sorted.
-TListRow* RowOf(TfrmMain& main, const MessageListEntry* entry) {
-  for (TListRow& row : main.lsvMail)
-    if (row.Data.get() == entry) return &row;
-  return nullptr;
-}
-
-// What a message on the server is known by: its Message-ID and its size.
-struct MessageIdentity {
-  int32_t Number = -1;  // where the row expects it
-  std::string MessageId;
-  int32_t Size = 0;
-};
-
-// The messages of the open session, each read ("LIST n", "TOP n 1") when first needed, so that a
-// delete command only ever goes to the message a row shows.
-class ServerMessages {
- public:
-  explicit ServerMessages(TmsRemotePOP& client) : client_(client) {}
-
-  // The message's position in this session, or -1 when the server no longer has it.
-  int32_t Find(const MessageIdentity& message) {
-    if (Holds(message.Number, message)) return message.Number;
-    // Without a Message-ID only the expected position can vouch for the message.
-    if (message.MessageId.empty()) return -1;
-    for (int32_t num = 0; num < client_.MessageCount; ++num)
-      if (num != message.Number && Holds(num, message)) return num;
-    return -1;
-  }
-  void Deleted(int32_t num) { known_[num].Deleted = true; }
-
- private:
-  struct Known {
-    bool Present = false;
-    bool Deleted = false;
-    std::string MessageId;
-    int32_t Size = 0;
-  };
-
-  bool Holds(int32_t num, const MessageIdentity& message) {
-    if (num < 0 || num >= client_.MessageCount) return false;
-    auto it = known_.find(num);
-    if (it == known_.end()) {
-      Known known;
-      TmsRemoteInfoItem item;
-      try {
-        client_.FetchItemInfo(num, item);
-        known.Present = true;
-        known.MessageId = GetFieldValue(item.Headers, "Message-ID");
-        known.Size = item.Size;
-      } catch (const EServerError&) {
-        // No such message: the position holds nothing to match.
-      }
-      it = known_.emplace(num, std::move(known)).first;
-    }
-    const Known& known = it->second;
-    return known.Present && !known.Deleted && known.MessageId == message.MessageId &&
-           known.Size == message.Size;
-  }
-
-  TmsRemotePOP& client_;
-  std::map<int32_t, Known> known_;
-};
-
 struct DeleteOutcome {
   int32_t Missing = 0;  // chosen rows whose message is no longer on the server
   int32_t Refused = 0;  // delete commands the server refused
@@ -155,7 +91,7 @@ void DeleteFromMailbox(TfrmMain& main, MailboxAccount& account, uint8_t selector
     ServerMessages server(client);
     for (const MessageListEntry* target : targets) {
       // The list may change while the session waits for the server: take what the row says now.
-      const TListRow* row = RowOf(main, target);
+      const TListRow* row = main.RowOf(target);
       if (!row || row->Data->DeletedOnServer) continue;
       const int32_t num = server.Find({target->MessageNumber, target->MessageId, target->Size});
       if (num < 0) {
@@ -179,7 +115,7 @@ void DeleteFromMailbox(TfrmMain& main, MailboxAccount& account, uint8_t selector
     throw;
   }
   for (const MessageListEntry* target : accepted) {
-    if (TListRow* row = RowOf(main, target)) {
+    if (TListRow* row = main.RowOf(target)) {
       row->StateIndex = 3;
       row->Data->DeletedOnServer = true;
     }
@@ -252,6 +188,23 @@ void TfrmMain::mnuViewAppliedRulesClick() {
   StringToString(lsvMail[size_t(index)].Data->AppliedRules, redMsg);
 }
 
+void TfrmMain::mnuViewMessageHeadersClick() {
+  const int32_t index = CurrentRow(*this);
+  if (index < 0 || !lsvMail[size_t(index)].Data) return;
+  const MessageListEntry& entry = *lsvMail[size_t(index)].Data;
+  if (entry.BodyRetrieved && entry.Message)
+    StringToString(entry.Message->Headers, redMsg);
+  else if (const TmsRemoteInfoItem* item = DirectoryEntry(entry))
+    StringToString(item->Headers, redMsg);
+}
+
+void TfrmMain::mnuViewMessageTextClick() {
+  const int32_t index = CurrentRow(*this);
+  if (index < 0 || !lsvMail[size_t(index)].Data) return;
+  const MessageListEntry& entry = *lsvMail[size_t(index)].Data;
+  if (entry.BodyRetrieved && entry.Message) StringToString(entry.Message->Body, redMsg);
+}
+
 void TfrmMain::StatusBarDblClick() {
   StopRequested = true;
   // The running session may still be looking up its server, without a connection yet.
@@ -293,7 +246,7 @@ void TfrmMain::MarkMsg(uint8_t newStatus) {
 void TfrmMain::DeleteMsg(uint8_t selector) {
   if (Busy) return;
   if (ArchiveView) {
-    // Deleting records from the archive shown in the list comes with the archive view.
+    DeleteFromArchive(selector);
     return;
   }
   LockWindow();
@@ -329,14 +282,48 @@ void TfrmMain::DeleteMsg(uint8_t selector) {
   if (failed) desktop.ShowError(failure);
 }
 
+void TfrmMain::DeleteFromArchive(uint8_t selector) {
+  LockWindow();
+  try {
+    QDB1.SetFileName(ArchiveViewFile);
+    for (size_t i = 0; i < lsvMail.size();) {
+      if (Chosen(lsvMail[i], selector) && QDB1.ExactMatch(lsvMail[i].Data->MessageId)) {
+        QDB1.KillItem();
+        lsvMailDelete(int32_t(i));
+      } else {
+        ++i;
+      }
+    }
+    CloseOrDiscard(QDB1);
+  } catch (const std::exception& e) {
+    // Rows already taken out of the list stay in the file when it could not be written; the
+    // window is released all the same.
+    CloseWithoutSaving(QDB1);
+    UnlockWindow();
+    desktop.ShowError(e.what());
+    return;
+  }
+  UnlockWindow();
+}
+
 void TfrmMain::lsvMailDelete(int32_t index) {
   if (index < 0 || size_t(index) >= lsvMail.size()) return;
-  // The row owns its entry, and the entry its retrieved message.
+  // The row owns its entry, and the entry its retrieved message: the message window lets go.
+  if (const MessageListEntry* entry = lsvMail[size_t(index)].Data.get()) {
+    if (CurrentEntry == entry) CurrentEntry = nullptr;
+    if (entry->Message && CurrentMessage == entry->Message.get()) CurrentMessage = nullptr;
+  }
   lsvMail.erase(lsvMail.begin() + index);
 }
 
 void TfrmMain::lsvMailClear() {
-  lsvMail.clear();
+  while (!lsvMail.empty()) lsvMailDelete(int32_t(lsvMail.size()) - 1);
+}
+
+TListRow* TfrmMain::RowOf(const MessageListEntry* entry) {
+  for (TListRow& row : lsvMail)
+    if (row.Data.get() == entry) return &row;
+  return nullptr;
 }
 
 }  // namespace norva

@@ -39,6 +39,10 @@ class HeadlessDesktop : public Desktop {
   int OpenWithDesktop(const std::string&) override { return 0; }
   void SetTrayIcon(int) override {}
   int TextWidth(const std::string& text) override { return 7 * int(text.size()); }
+  void ScreenSize(int& width, int& height) override {
+    width = 1024;
+    height = 768;
+  }
   void BringToFront() override {}
   void SetBusyCursor(bool) override {}
   void ShowError(const std::string& text) override {

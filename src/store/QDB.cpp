@@ -786,4 +786,20 @@ std::string TQDB::AdminBytesAt(int32_t index) {
   return ReadData(AdminEntry(index));
 }
 
+void CloseWithoutSaving(TQDB& store) {
+  const bool save = store.SaveOnClose();
+  store.SetSaveOnClose(false);
+  store.SetFileName("");
+  store.SetSaveOnClose(save);
+}
+
+void CloseOrDiscard(TQDB& store) {
+  try {
+    store.SetFileName("");
+  } catch (...) {
+    CloseWithoutSaving(store);
+    throw;
+  }
+}
+
 }  // namespace norva

@@ -164,4 +164,10 @@ class TQDB {
   int64_t dataSize_ = 0;
 };
 
+// Closes the store without writing its changes: the file keeps the bytes it had.
+void CloseWithoutSaving(TQDB& store);
+// Closes the store, writing its changes; when writing fails the store is closed without them
+// (the file keeps its old bytes) and the failure goes on to the caller.
+void CloseOrDiscard(TQDB& store);
+
 }  // namespace norva

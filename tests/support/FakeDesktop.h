@@ -66,6 +66,11 @@ class FakeDesktop : public Desktop {
   }
   void SetTrayIcon(int imageIndex) override { TrayIcons.push_back(imageIndex); }
   int TextWidth(const std::string& text) override { return 7 * int(text.size()); }
+  int ScreenWidth = 1280, ScreenHeight = 1024;
+  void ScreenSize(int& width, int& height) override {
+    width = ScreenWidth;
+    height = ScreenHeight;
+  }
   void BringToFront() override {}
   void SetBusyCursor(bool busy) override { Busy = busy; }
   void ShowError(const std::string& text) override { Errors.push_back(text); }

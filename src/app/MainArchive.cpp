@@ -1,0 +1,236 @@
+// TfrmMain: archive files ("*.TMA"): storing messages and template replies under running-number
+// keys, the folder list, and showing an archive in the message list.
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+
+#include "app/Main.h"
+#include "mail/msCls.h"
+#include "mail/msutils.h"
+
+namespace norva {
+
+namespace {
+
+bool IsArchiveName(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string extension = name.substr(name.size() - 4);
+  for (char& c : extension) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return extension == ".TMA";
+}
+
+}  // namespace
+
+const MailboxAccount* TfrmMain::DefaultAccount() const {
+  const auto& accounts = frmOptions.lsvAddress;
+  if (accounts.empty()) return nullptr;
+  for (const auto& account : accounts)
+    if (account->IsDefault) return account.get();
+  return accounts.front().get();
+}
+
+void TfrmMain::StoreMessage(TQDB& store, const std::string& fileName, TStream& message) {
+  store.SetFileName(fileName);
+  try {
+    std::string key(15, '0');
+    if (!store.ExistsAdmin("Max")) {
+      store.SetAdminInteger("Max", 0);
+    } else {
+      const int32_t last = store.AdminAsInteger("Max");
+      if (last < 0 || last == INT32_MAX)
+        throw Exception(fileName + ": the archive's running number is used up (" +
+                        std::to_string(last) + ").");
+      store.SetAdminInteger("Max", last + 1);
+      char text[32];
+      std::snprintf(text, sizeof text, "%15d", last + 1);
+      key = text;
+    }
+    message.SetPosition(0);
+    store.AddItem(message, key);
+  } catch (...) {
+    CloseWithoutSaving(store);
+    throw;
+  }
+  CloseOrDiscard(store);
+}
+
+void TfrmMain::ArchiveMsg(const std::string& fileName, MessageListEntry& entry, bool connect) {
+  if (!entry.BodyRetrieved) LeggiMsg(entry, connect);
+  if (!entry.BodyRetrieved || !entry.Message) return;
+  PutStatusMessage("Archiving...");
+  TMemoryStream stream;
+  entry.Message->SaveToStream(stream);
+  StoreMessage(QDB1, fileName, stream);
+}
+
+void TfrmMain::ArchiveReplyMsg(const std::string& fileName, MessageListEntry& entry,
+                               bool connect) {
+  const MailboxAccount* from = DefaultAccount();
+  if (!entry.BodyRetrieved) LeggiMsg(entry, connect);
+  if (!entry.BodyRetrieved || !entry.Message) return;
+  PutStatusMessage("Archiving...");
+  const TmsMessage& answered = *entry.Message;
+  msMsg.Clear();
+  msMsg.Subject = "re: " + answered.Subject.str();
+  msMsg.Recipients.AddAddress(answered.Sender.Address, answered.Sender.Name);
+  msMsg.Sender.Address = from ? from->Address : std::string();
+  msMsg.Headers.push_back("X-Mailer: N o r v a");
+  const auto& templates = frmOptions.lstTemplate;
+  auto named = std::find_if(templates.begin(), templates.end(),
+                            [&](const TNamedFile& t) { return t.Name == entry.ReplyTemplate; });
+  if (named != templates.end()) {
+    TMemoryStream text;
+    text.LoadFromFile(frmOptions.Folder() + "/FN" + std::to_string(named->FileNumber) + ".txt");
+    msMsg.Body = SplitLines(text.Bytes());
+  }
+  TMemoryStream stream;
+  msMsg.SaveToStream(stream);
+  StoreMessage(QDB1, fileName, stream);
+  PutStatusMessage("");
+}
+
+void TfrmMain::btnArchiveClick() {
+  if (Busy) return;
+  LockWindow();
+  try {
+    for (auto& account : frmOptions.lsvAddress) {
+      TmsRemotePOP& client = *account->Client;
+      std::vector<MessageListEntry*> unread;  // in list order
+      for (TListRow& row : lsvMail)
+        if (row.Selected && row.Data && row.Data->Client == &client && !row.Data->FromArchive &&
+            !row.Data->BodyRetrieved && !row.Data->DeletedOnServer)
+          unread.push_back(row.Data.get());
+      if (unread.empty()) continue;
+      CurrentAccount = account.get();
+      client.SetWinsockLoaded(true);
+      client.Connect();
+      try {
+        for (MessageListEntry* entry : unread)
+          if (RowOf(entry)) LeggiMsg(*entry, false);
+      } catch (...) {
+        if (client.IsOpen()) client.Close();
+        throw;
+      }
+      client.Disconnect();
+    }
+    std::vector<MessageListEntry*> chosen;
+    for (TListRow& row : lsvMail)
+      if (row.Selected && row.Data && !row.Data->FromArchive) chosen.push_back(row.Data.get());
+    for (MessageListEntry* entry : chosen)
+      if (RowOf(entry)) ArchiveMsg(frmOptions.Folder() + "/Archive.TMA", *entry, true);
+  } catch (const std::exception& e) {
+    // The window is released so that the user can go on; what was archived stays archived.
+    UnlockWindow();
+    desktop.ShowError(e.what());
+    return;
+  }
+  UnlockWindow();
+  PutStatusMessage("Done");
+}
+
+void TfrmMain::LoadFolders() {
+  trvFolder.clear();
+  trvFolderIndex = -1;
+  std::error_code error;
+  for (const auto& item : std::filesystem::directory_iterator(frmOptions.Folder(), error)) {
+    const std::string name = item.path().filename().string();
+    if (IsArchiveName(name)) trvFolder.push_back(name);
+  }
+  std::sort(trvFolder.begin(), trvFolder.end());
+}
+
+void TfrmMain::trvFolderDblClick() {
+  // The list cannot change under a running check or deletion.
+  if (Busy || trvFolderIndex < 0 || size_t(trvFolderIndex) >= trvFolder.size()) return;
+  LockWindow();
+  try {
+    LoadArchive(frmOptions.Folder() + "/" + trvFolder[size_t(trvFolderIndex)]);
+  } catch (const std::exception& e) {
+    UnlockWindow();
+    desktop.ShowError(e.what());
+    return;
+  }
+  UnlockWindow();
+}
+
+void TfrmMain::btnOpenArchiveClick() {
+  if (Busy) return;
+  LockWindow();
+  try {
+    // The dialog starts in the program's folder.
+    std::string fileName = frmOptions.Folder() + "/";
+    if (desktop.OpenDialog("Open Archive", "Tavrel Mail Archives|*.TMA|All Files|*.*", fileName))
+      LoadArchive(fileName);
+  } catch (const std::exception& e) {
+    UnlockWindow();
+    desktop.ShowError(e.what());
+    return;
+  }
+  UnlockWindow();
+}
+
+void TfrmMain::LoadArchive(const std::string& fileName) {
+  lsvMailClear();
+  ArchiveView = true;
+  ArchiveViewFile = fileName;
+  // Packing first leaves the file without the gaps of deleted items.
+  QDB1.SetFileName(fileName);
+  try {
+    QDB1.Pack();
+  } catch (...) {
+    CloseWithoutSaving(QDB1);
+    throw;
+  }
+  CloseOrDiscard(QDB1);
+  QDB1.SetReadOnly(true);
+  int32_t unreadable = 0;
+  try {
+    QDB1.SetFileName(fileName);
+    const int32_t count = QDB1.Count();
+    if (count > 0) QDB1.FirstItem();
+    for (int32_t i = 0; i < count; ++i) {
+      TMemoryStream stream;
+      QDB1.GetItem(stream);
+      auto entry = std::make_unique<MessageListEntry>();
+      entry->Message = std::make_unique<TmsMessage>();
+      try {
+        stream.SetPosition(0);
+        entry->Message->LoadFromStream(stream);
+      } catch (const std::exception&) {
+        // Listed with what could be read, so that it can still be seen and deleted.
+        ++unreadable;
+      }
+      const TStringList& headers = entry->Message->Headers;
+      TDateTime date = 0;
+      std::string zone;
+      ParseMailDate(GetFieldValue(headers, "Date"), date, zone);
+      TListRow row;
+      row.Caption = GetFieldValue(headers, "From");
+      row.SubItems = {GetFieldValue(headers, "Subject"), FormatDateTime(date), "0", "0"};
+      row.ImageIndex = 1;
+      row.StateIndex = 4;
+      entry->Status = 1;
+      entry->Presence = 1;
+      entry->MessageId = QDB1.Key();
+      entry->BodyRetrieved = entry->FromArchive = true;
+      row.Data = std::move(entry);
+      lsvMail.push_back(std::move(row));
+      QDB1.NextItem();
+    }
+  } catch (...) {
+    QDB1.SetFileName("");
+    QDB1.SetReadOnly(false);
+    throw;
+  }
+  QDB1.SetFileName("");
+  QDB1.SetReadOnly(false);
+  if (unreadable > 0)
+    PutStatusMessage(std::to_string(unreadable) +
+                     (unreadable == 1 ? " message" : " messages") +
+                     " of the archive could not be read completely.");
+}
+
+}  // namespace norva

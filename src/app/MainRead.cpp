@@ -1,0 +1,149 @@
+// TfrmMain: reading whole messages ("RETR") into the rows' entries and showing them in the
+// message window.
+#include <exception>
+#include <vector>
+
+#include "app/Main.h"
+#include "app/Msg.h"
+#include "app/ServerMessages.h"
+#include "mail/agConst.h"
+
+namespace norva {
+
+void TfrmMain::LeggiMsg(MessageListEntry& entry, bool connect) {
+  if (entry.BodyRetrieved) {
+    CurrentMessage = entry.Message.get();
+    return;
+  }
+  if (entry.DeletedOnServer || !entry.Client) return;
+  TmsRemotePOP& client = *entry.Client;
+  client.OnUserMessageSave = [this](TObject& s, int32_t n, TMemoryStream& c) {
+    msRPOPUserMessageSave(s, n, c);
+  };
+  client.OnProgress = [this](TObject& s, int32_t p, int32_t t) { msRPOPProgress(s, p, t); };
+  struct Unbind {
+    TmsRemotePOP& client;
+    ~Unbind() {
+      client.OnUserMessageSave = nullptr;
+      client.OnProgress = nullptr;
+    }
+  } unbind{client};
+
+  try {
+    if (connect) {
+      if (MailboxAccount* account = AccountOf(client)) CurrentAccount = account;
+      client.SetWinsockLoaded(true);
+      client.Connect();
+    }
+    entry.Message = std::make_unique<TmsMessage>();
+    CurrentMessage = entry.Message.get();
+    // The row's number is where the message was when the list was built; the mailbox or the
+    // list's order may have changed since, so the message is looked up by what identifies it.
+    const int32_t num =
+        ServerMessages(client).Find({entry.MessageNumber, entry.MessageId, entry.Size});
+    if (num < 0) throw Exception("The message is no longer on the server.");
+    client.Retrieve(num);
+    entry.BodyRetrieved = true;
+    if (TListRow* row = RowOf(&entry)) row->StateIndex = 5;
+  } catch (...) {
+    if (!entry.BodyRetrieved) {
+      if (CurrentMessage == entry.Message.get()) CurrentMessage = nullptr;
+      entry.Message.reset();
+    }
+    if (connect && client.IsOpen()) {
+      try {
+        client.Disconnect();
+      } catch (const std::exception&) {
+        client.Close();
+      }
+    }
+    throw;
+  }
+  if (connect) client.Disconnect();
+}
+
+void TfrmMain::msRPOPUserMessageSave(TObject&, int32_t, TMemoryStream& contents) {
+  if (!CurrentMessage) return;
+  CurrentMessage->Clear();
+  contents.SetPosition(0);
+  CurrentMessage->LoadFromStream(contents);
+}
+
+void TfrmMain::btnReadMsgClick() {
+  if (Busy) return;
+  LockWindow();
+  try {
+    for (auto& account : frmOptions.lsvAddress) {
+      TmsRemotePOP& client = *account->Client;
+      std::vector<MessageListEntry*> unread;  // in list order
+      for (TListRow& row : lsvMail)
+        if (row.Selected && row.Data && row.Data->Client == &client && !row.Data->BodyRetrieved &&
+            !row.Data->DeletedOnServer)
+          unread.push_back(row.Data.get());
+      if (unread.empty()) continue;
+      CurrentAccount = account.get();
+      client.SetWinsockLoaded(true);
+      client.Connect();
+      try {
+        for (MessageListEntry* entry : unread)
+          if (RowOf(entry)) LeggiMsg(*entry, false);  // rows may go while the session waits
+      } catch (...) {
+        // The command ends here; the session is closed rather than left open.
+        if (client.IsOpen()) client.Close();
+        throw;
+      }
+      client.Disconnect();
+    }
+  } catch (const std::exception& e) {
+    UnlockWindow();
+    desktop.ShowError(e.what());
+    return;
+  }
+  UnlockWindow();
+}
+
+void TfrmMain::lsvMailDblClick() {
+  if (Busy) return;
+  const int32_t index = SelectedIndex();
+  if (index < 0 || !lsvMail[size_t(index)].Data) return;
+  MessageListEntry& entry = *lsvMail[size_t(index)].Data;
+  LockWindow();
+  try {
+    LeggiMsg(entry, true);
+    if (entry.BodyRetrieved && entry.Message) BrowseMsg(entry);
+  } catch (const std::exception& e) {
+    UnlockWindow();
+    desktop.ShowError(e.what());
+    return;
+  }
+  UnlockWindow();
+}
+
+void TfrmMain::BrowseMsg(MessageListEntry& entry) {
+  if (!entry.Message) return;
+  TmsMessage& message = *entry.Message;
+  TfrmMsg& window = *frmMsg;
+  window.ShowingHeaders = false;
+  StringToString(message.Body, window.redMsg);
+  desktop.ProcessMessages();
+  window.edtMsgFrom = message.Sender.Name.str() + " " + message.Sender.Address.str();
+  window.edtMsgTo.clear();
+  if (message.Recipients.Count() > 0) {
+    const TmsMailAddress& to = message.Recipients.Items(0);
+    window.edtMsgTo = to.Name.str() + " " + to.Address.str();
+  }
+  window.edtMsgSubject = message.Subject;
+  window.lsvMsgAttach.clear();
+  window.PriorityImage = TfrmMsg::kLowPriorityImage + message.Priority;
+  window.SetReadingMode(true);
+  window.MsgWindowMode = 1;
+  CurrentEntry = &entry;
+  CurrentMessage = &message;
+  for (int32_t i = 0; i < message.Attachments.Count(); ++i) {
+    TmsAttItem& item = message.Attachments.Items(i);
+    window.lsvMsgAttach.push_back({item.FileName(), std::to_string(item.Data.Size())});
+  }
+  window.Show();
+}
+
+}  // namespace norva

@@ -1,0 +1,119 @@
+// TfrmMain: new messages and replies in the message window, and sending the outbox
+// ("$OutBox.TMA") through SMTP into the sent archive ("$Sent.TMA").
+#include <exception>
+
+#include "app/Main.h"
+#include "app/Msg.h"
+#include "mail/msCls.h"
+
+namespace norva {
+
+bool TfrmMain::CheckForAddress() {
+  if (!frmOptions.lsvAddress.empty()) return true;
+  desktop.MessageBox(
+      "No valid mail box address. You need at least one valid mail address to send messages.",
+      "Error", Desktop::mbOK, Desktop::iconError);
+  return false;
+}
+
+void TfrmMain::PrepareMsg() {
+  TfrmMsg& window = *frmMsg;
+  window.SetReadingMode(false);
+  window.redMsg.clear();
+  window.edtMsgTo.clear();
+  window.edtMsgSubject.clear();
+  window.lsvMsgAttach.clear();
+  const MailboxAccount* from = DefaultAccount();
+  window.edtMsgFrom = frmOptions.edtUserName + " " + (from ? from->Address : std::string());
+}
+
+void TfrmMain::btnSendMsgClick() {
+  if (Busy || !CheckForAddress()) return;
+  frmMsg->MsgWindowMode = 3;
+  PrepareMsg();
+  frmMsg->Show();
+}
+
+void TfrmMain::btnReplyMsgClick() {
+  if (Busy || !CheckForAddress()) return;
+  const int32_t index = SelectedIndex();
+  if (index < 0 || !lsvMail[size_t(index)].Data) return;
+  ReplyMsg(*lsvMail[size_t(index)].Data);
+  frmMsg->Show();
+}
+
+void TfrmMain::ReplyMsg(MessageListEntry& entry) {
+  LockWindow();
+  TfrmMsg& window = *frmMsg;
+  window.MsgWindowMode = 2;
+  PrepareMsg();
+  const bool retrieved = entry.BodyRetrieved && entry.Message;
+  TStringList none;
+  const TStringList* headers = &none;
+  if (retrieved)
+    headers = &entry.Message->Headers;
+  else if (const TmsRemoteInfoItem* item = DirectoryEntry(entry))
+    headers = &item->Headers;
+  window.edtMsgTo = GetFieldValue(*headers, "Reply-To");
+  if (window.edtMsgTo.empty()) window.edtMsgTo = GetFieldValue(*headers, "From");
+  window.edtMsgSubject =
+      "re: " + (retrieved ? entry.Message->Subject.str() : GetFieldValue(*headers, "Subject"));
+  if (retrieved)
+    for (const std::string& line : entry.Message->Body) window.redMsg.push_back("> " + line);
+  UnlockWindow();
+}
+
+void TfrmMain::msSMTPError(TObject&, std::string& msg) {
+  LastErrorText = msg;
+}
+
+void TfrmMain::SendOutBox() {
+  const std::string outbox = frmOptions.Folder() + "/$OutBox.TMA";
+  const std::string sent = frmOptions.Folder() + "/$Sent.TMA";
+  // Each message is committed on its own: its copy is written to the sent archive before the
+  // outbox, written next, forgets it. A crash between the two sends it again; none is lost.
+  bool connected = false;
+  try {
+    for (;;) {
+      QDB1.SetFileName(outbox);
+      if (QDB1.Count() == 0) break;
+      if (!connected) {
+        if (!msSMTP.WinsockLoaded()) msSMTP.SetWinsockLoaded(true);
+        const MailboxAccount* from = DefaultAccount();
+        msSMTP.Server = from ? from->SMTPServer : std::string();
+        connected = true;
+        msSMTP.Connect();
+      }
+      TMemoryStream stream;
+      QDB1.FirstItem();
+      QDB1.GetItem(stream);
+      msgOut.Clear();
+      stream.SetPosition(0);
+      msgOut.LoadFromStream(stream);
+      const MailboxAccount* from = DefaultAccount();
+      msgOut.Sender.Address = from ? from->Address : std::string();
+      msgOut.Sender.Name = frmOptions.edtUserName;
+      msSMTP.MailMessage = &msgOut;
+      msSMTP.SendMail();
+      StoreMessage(QDB2, sent, stream);
+      QDB1.KillItem();
+      CloseOrDiscard(QDB1);
+    }
+    CloseOrDiscard(QDB1);
+  } catch (...) {
+    CloseWithoutSaving(QDB1);
+    msSMTP.MailMessage = nullptr;
+    if (connected && msSMTP.IsOpen()) {
+      try {
+        msSMTP.Disconnect();
+      } catch (const std::exception&) {
+        msSMTP.Close();
+      }
+    }
+    throw;
+  }
+  msSMTP.MailMessage = nullptr;
+  if (connected) msSMTP.Disconnect();
+}
+
+}  // namespace norva

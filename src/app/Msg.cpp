@@ -1,0 +1,256 @@
+// TfrmMsg: the message window's reading and compose modes, its placement and its commands.
+#include "app/Msg.h"
+
+#include <exception>
+#include <filesystem>
+
+#include "app/Main.h"
+#include "app/Rules.h"
+#include "config/BookPage.h"
+#include "mail/msCls.h"
+#include "store/QDB.h"
+
+namespace norva {
+
+namespace {
+
+const char* const kPlacementKeys[4] = {"Position/Msg-Left", "Position/Msg-Top",
+                                       "Position/Msg-Width", "Position/Msg-Height"};
+
+// Keeps a window's edge on the screen: at most the screen's size less a margin of five pixels.
+void Fit(int32_t& start, int32_t& length, int32_t screen) {
+  if (start < 1) start = 5;
+  if (start + length > screen) {
+    if (screen <= length + 5) {
+      start = 5;
+      length = screen - 10;
+    } else {
+      start = screen - length - 5;
+    }
+  }
+}
+
+}  // namespace
+
+TfrmMsg::TfrmMsg(Desktop& desktop, TfrmOptions& options, TfrmMain& main)
+    : desktop_(desktop), options_(options), main_(main) {}
+
+void TfrmMsg::FormCreate() {
+  int screenWidth = 0, screenHeight = 0;
+  desktop_.ScreenSize(screenWidth, screenHeight);
+  int32_t* fields[4] = {&Left, &Top, &Width, &Height};
+  const int32_t defaults[4] = {screenWidth - kDesignWidth - 5, 5, kDesignWidth, screenHeight - 25};
+  for (int i = 0; i < 4; ++i) *fields[i] = defaults[i];
+  try {
+    TQDB config;
+    config.SetFileName(options_.ConfigFileName());
+    for (int i = 0; i < 4; ++i) {
+      try {
+        *fields[i] = config.AdminAsInteger(kPlacementKeys[i]);
+      } catch (const Exception&) {
+        // Missing or not an integer: the default stands.
+      }
+    }
+    config.SetFileName("");
+  } catch (const std::exception&) {
+    // An unreadable configuration leaves the default placement.
+  }
+  Fit(Left, Width, screenWidth);
+  Fit(Top, Height, screenHeight);
+  FillEdtMsgTo();
+}
+
+bool TfrmMsg::FormCloseQuery() {
+  try {
+    TQDB config;
+    config.SetFileName(options_.ConfigFileName());
+    const int32_t values[4] = {Left, Top, Width, Height};
+    for (int i = 0; i < 4; ++i) config.SetAdminInteger(kPlacementKeys[i], values[i]);
+    config.SetFileName("");
+  } catch (const std::exception&) {
+    // The placement is a convenience: failing to keep it must not keep the window open.
+  }
+  if (MsgWindowMode != 2 && MsgWindowMode != 3) return true;
+  return desktop_.MessageBox("Exit message ?", "Confirm exit", Desktop::mbOK | Desktop::mbCancel,
+                             Desktop::iconQuestion) == Desktop::mrOK;
+}
+
+void TfrmMsg::Close() {
+  if (FormCloseQuery()) Visible = false;
+}
+
+void TfrmMsg::FillEdtMsgTo() {
+  edtMsgToItems = BookRecipients(options_.lsvBook);
+}
+
+void TfrmMsg::SetReadingMode(bool reading) {
+  ReadOnly = reading;
+  btnSend = btnCut = btnPaste = btnAttach = btnDeAttach = mnuAttach = mnuDetach = !reading;
+  btnShowHeader = btnReply = mnuLaunch = reading;
+  PriorityMenu = !reading;
+}
+
+void TfrmMsg::ShowText(const TStringList& lines) {
+  TfrmMain::StringToString(lines, redMsg);
+  desktop_.ProcessMessages();
+}
+
+// ---- reading ----
+
+void TfrmMsg::btnShowHeaderClick() {
+  ShowingHeaders = !ShowingHeaders;
+  TmsMessage* message = main_.CurrentMessage;
+  if (!message) return;
+  ShowText(ShowingHeaders ? message->Headers : message->Body);
+}
+
+void TfrmMsg::btnNextMessageClick() {
+  const int32_t index = main_.SelectedIndex();
+  if (index < 0) return;
+  if (size_t(index) + 1 < main_.lsvMail.size()) {
+    main_.lsvMail[size_t(index)].Selected = false;
+    main_.lsvMail[size_t(index) + 1].Selected = true;
+  }
+  main_.lsvMailDblClick();
+}
+
+void TfrmMsg::btnPrevMessageClick() {
+  const int32_t index = main_.SelectedIndex();
+  if (index < 0) return;
+  if (index > 0) {
+    main_.lsvMail[size_t(index)].Selected = false;
+    main_.lsvMail[size_t(index) - 1].Selected = true;
+  }
+  main_.lsvMailDblClick();
+}
+
+void TfrmMsg::btnReplyClick() {
+  if (main_.CurrentEntry) main_.ReplyMsg(*main_.CurrentEntry);
+}
+
+int32_t TfrmMsg::SelectedAttachment() const {
+  for (size_t i = 0; i < lsvMsgAttach.size(); ++i)
+    if (lsvMsgAttach[i].Selected) return int32_t(i);
+  return -1;
+}
+
+void TfrmMsg::lsvMsgAttachDblClick() {
+  const int32_t index = SelectedAttachment();
+  TmsMessage* message = main_.CurrentMessage;
+  if (index < 0 || !message || index >= message->Attachments.Count()) return;
+  try {
+    message->ExecuteAttachment(index);
+  } catch (const std::exception& e) {
+    desktop_.ShowError(e.what());
+  }
+}
+
+void TfrmMsg::mnuAttachSaveAsClick() {
+  const int32_t index = SelectedAttachment();
+  TmsMessage* message = main_.CurrentMessage;
+  if (index < 0 || !message || index >= message->Attachments.Count()) return;
+  std::string path = ExtractFileName(message->Attachments.Items(index).FileName().str());
+  if (!desktop_.SaveDialog("Save As", "All Files|*.*", path)) return;
+  try {
+    // Only the chosen folder counts: the file keeps the attachment's own name.
+    message->SaveAttachment(index, std::filesystem::path(path).parent_path().string());
+  } catch (const std::exception& e) {
+    desktop_.ShowError(e.what());
+  }
+}
+
+// ---- composing ----
+
+void TfrmMsg::btnAttachClick() {
+  std::string path;
+  if (!desktop_.OpenDialog("Attach File", "All Files|*.*", path)) return;
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  if (error || !std::filesystem::is_regular_file(path)) {
+    desktop_.ShowError("Cannot attach " + path + ": " +
+                       (error ? error.message() : std::string("not a file")));
+    return;
+  }
+  lsvMsgAttach.push_back({path, std::to_string(size)});
+}
+
+void TfrmMsg::btnDeAttachClick() {
+  for (int32_t index = SelectedAttachment(); index >= 0; index = SelectedAttachment())
+    lsvMsgAttach.erase(lsvMsgAttach.begin() + index);
+}
+
+void TfrmMsg::N1LowestPriority1Click(int32_t tag) {
+  if (tag >= kLowPriorityImage && tag <= kLowPriorityImage + 2) PriorityImage = tag;
+}
+
+bool TfrmMsg::CheckBox(const std::string& text, const char* control) {
+  const size_t at = text.find('@');
+  if (at != std::string::npos && at > 0) return true;
+  desktop_.MessageBox("Invalid address, please check!", "Error", Desktop::mbOK,
+                      Desktop::iconError);
+  FocusedControl = control;
+  return false;
+}
+
+bool TfrmMsg::CheckAddress() {
+  return CheckBox(edtMsgFrom, "edtMsgFrom");
+}
+
+bool TfrmMsg::CheckAddress2() {
+  return CheckBox(edtMsgTo, "edtMsgTo");
+}
+
+void TfrmMsg::BuildMessage(TmsMessage& message) const {
+  std::string address, name;
+  SplitAddress(edtMsgFrom, address, name);
+  message.Sender.Address = address;
+  message.Sender.Name = name;
+  message.Subject = edtMsgSubject;
+  SplitAddress(edtMsgTo, address, name);
+  message.Recipients.AddAddress(address, name);
+  message.Body.insert(message.Body.end(), redMsg.begin(), redMsg.end());
+  message.Headers.push_back("X-Mailer: N o r v a");
+  for (const TAttachRow& row : lsvMsgAttach) message.Attachments.AddFile(row.Caption);
+  message.Priority = TPriority(PriorityImage - kLowPriorityImage);
+}
+
+void TfrmMsg::btnSendClick() {
+  if (!CheckAddress() || !CheckAddress2()) return;
+  // The message is built while the window still holds it: an attachment that cannot be read
+  // leaves everything as the user wrote it.
+  MessageListEntry queued;
+  queued.Message = std::make_unique<TmsMessage>();
+  queued.BodyRetrieved = true;
+  try {
+    BuildMessage(*queued.Message);
+  } catch (const std::exception& e) {
+    desktop_.ShowError(e.what());
+    return;
+  }
+  const uint8_t mode = MsgWindowMode;
+  main_.LockWindow();
+  MsgWindowMode = 0;
+  Visible = false;
+  desktop_.ProcessMessages();
+  try {
+    main_.ArchiveMsg(options_.Folder() + "/$OutBox.TMA", queued, false);
+  } catch (const std::exception& e) {
+    // Not queued: the window comes back with the message, so nothing is lost.
+    MsgWindowMode = mode;
+    Visible = true;
+    main_.UnlockWindow();
+    desktop_.ShowError(e.what());
+    return;
+  }
+  try {
+    main_.SendOutBox();
+  } catch (const std::exception& e) {
+    // The message stays queued and goes with the next run of the outbox.
+    main_.UnlockWindow();
+    desktop_.ShowError(e.what());
+    return;
+  }
+  main_.UnlockWindow();
+}
+
+}  // namespace norva

@@ -1,0 +1,99 @@
+// TfrmMsg: the message window ("Message Editor") as a plain model: reading a retrieved message,
+// and writing new messages and replies that go to the outbox.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/Desktop.h"
+#include "config/Options.h"
+#include "mail/msmsgcls.h"
+
+namespace norva {
+
+class TfrmMain;
+
+// One lsvMsgAttach row: the file's name (reading) or full path (composing), and its size.
+struct TAttachRow {
+  std::string Caption;
+  std::string Size;
+  bool Selected = false;
+};
+
+class TfrmMsg {
+ public:
+  // The window's size as designed, the default placement's width and height.
+  static constexpr int32_t kDesignWidth = 600, kDesignHeight = 450;
+  // btnPriority's images: low, normal and high priority (priority = image - kLowPriorityImage).
+  static constexpr int32_t kLowPriorityImage = 22;
+
+  TfrmMsg(Desktop& desktop, TfrmOptions& options, TfrmMain& main);
+  TfrmMsg(const TfrmMsg&) = delete;
+  TfrmMsg& operator=(const TfrmMsg&) = delete;
+
+  // ---- models of the widgets ----
+  std::string edtMsgFrom, edtMsgTo, edtMsgSubject;
+  std::vector<std::string> edtMsgToItems;  // the To box's drop-down: the address book
+  TStringList redMsg;
+  std::vector<TAttachRow> lsvMsgAttach;
+  int32_t PriorityImage = kLowPriorityImage + 1;
+  // Reading mode: the fields are read-only and the To box is a plain drop-down list.
+  bool ReadOnly = false;
+  bool btnSend = true, btnCut = true, btnPaste = true, btnAttach = true, btnDeAttach = true;
+  bool mnuAttach = true, mnuDetach = true;
+  bool btnShowHeader = false, btnReply = false, mnuLaunch = false;
+  bool PriorityMenu = true;    // btnPriority drops down the priority menu
+  std::string FocusedControl;  // "edtMsgFrom" or "edtMsgTo" after a refused address
+  int32_t Left = 0, Top = 0, Width = kDesignWidth, Height = kDesignHeight;
+  bool Visible = false;
+
+  // 0 nothing to confirm, 1 reading, 2 reply, 3 new message: what closing must ask.
+  uint8_t MsgWindowMode = 0;
+  bool ShowingHeaders = false;
+
+  // Placement from Config.QDB, fitted to the screen, and the address book's recipients.
+  void FormCreate();
+  // Saves the placement; for a reply or a new message asks first. True when it may close.
+  bool FormCloseQuery();
+  // The window's close command: hides it when FormCloseQuery allows.
+  void Close();
+  void Show() { Visible = true; }
+  void FillEdtMsgTo();
+
+  // Switches the widgets between reading (true) and composing (false).
+  void SetReadingMode(bool reading);
+
+  // ---- commands ----
+  void btnShowHeaderClick();
+  void btnNextMessageClick();
+  void btnPrevMessageClick();
+  void btnReplyClick();
+  void lsvMsgAttachDblClick();  // also the attachment menu's "Launch"
+  void mnuAttachSaveAsClick();
+  void btnAttachClick();    // also "Attach"
+  void btnDeAttachClick();  // also "Detach"
+  // A priority menu item was chosen; its tag is the image index it stands for.
+  void N1LowestPriority1Click(int32_t tag);
+  void btnSendClick();
+
+  // The From / To box must hold an "@" after its first character; otherwise an error box,
+  // the focus moves to the box, and false.
+  bool CheckAddress();
+  bool CheckAddress2();
+
+  // The message the fields describe, ready for the outbox. Raises the file error of an
+  // attachment that cannot be read.
+  void BuildMessage(TmsMessage& message) const;
+
+ private:
+  bool CheckBox(const std::string& text, const char* control);
+  int32_t SelectedAttachment() const;
+  void ShowText(const TStringList& lines);
+
+  Desktop& desktop_;
+  TfrmOptions& options_;
+  TfrmMain& main_;
+};
+
+}  // namespace norva

@@ -1,0 +1,534 @@
+// Reading, the message window, the outbox and the archives end to end: mailboxes on loopback fake
+// POP3 servers, a fake SMTP server, real archive files and the fake desktop.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "app/Main.h"
+#include "app/Msg.h"
+#include "store/FileIO.h"
+#include "support/FakeDesktop.h"
+#include "support/FakePeer.h"
+#include "support/StoreHelpers.h"
+#include "support/TempDir.h"
+
+namespace norva {
+namespace {
+
+using testing::FakeDesktop;
+using testing::FakePop3;
+using testing::FakeSmtp;
+using testing::PeerConnection;
+
+std::string Message(const std::string& id, const std::string& subject,
+                    const std::string& extra = "") {
+  return "Message-ID: <" + id + "@test>\r\nFrom: Ann <ann@example.org>\r\n" +
+         "To: Me <me@example.org>, Bob <bob@example.org>\r\nSubject: " + subject +
+         "\r\nDate: Sat, 5 Dec 2026 10:20:30 +0100\r\n" + extra + "\r\nline one\r\nline two\r\n";
+}
+
+const std::string kZeroKey(15, '0');
+const std::string kKey1 = std::string(14, ' ') + "1";
+const std::string kKey2 = std::string(14, ' ') + "2";
+
+// An archive's items by key, and its "Max" (-1 when absent); empty for a missing file.
+struct Archive {
+  std::map<std::string, std::string> Items;
+  int32_t Max = -1;
+};
+Archive ReadArchive(const std::string& path) {
+  Archive archive;
+  if (!std::filesystem::exists(path)) return archive;
+  TQDB db;
+  db.SetReadOnly(true);
+  db.WarnNoData = [](TQDB&) {};
+  db.SetFileName(path);
+  for (int32_t i = 0; i < db.Count(); ++i) {
+    db.GoToItem(i);
+    archive.Items[db.Key()] = testing::Item(db);
+  }
+  if (db.ExistsAdmin("Max")) archive.Max = db.AdminAsInteger("Max");
+  db.SetFileName("");
+  return archive;
+}
+
+class MailTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    options.edtUserName = "Me Myself";
+    desktop.OnPump = [this] {
+      if (statuses.empty() || statuses.back() != main.StatusBar[4].Text)
+        statuses.push_back(main.StatusBar[4].Text);
+    };
+  }
+  void TearDown() override { fileio::SetFaultHook(nullptr); }
+
+  MailboxAccount& AddMailbox(const std::string& pop3, const std::string& smtp = "") {
+    auto account = std::make_unique<MailboxAccount>();
+    account->Address = "me" + std::to_string(options.lsvAddress.size()) + "@example.org";
+    account->Account = "user";
+    account->Password = "secret";
+    account->POP3Server = pop3;
+    account->SMTPServer = smtp;
+    account->TimeOut = 5;
+    main.BindClient(*account->Client);
+    options.lsvAddress.push_back(std::move(account));
+    return *options.lsvAddress.back();
+  }
+
+  // Selects exactly the given rows.
+  void Select(std::initializer_list<size_t> rows) {
+    for (auto& row : main.lsvMail) row.Selected = false;
+    for (size_t i : rows) main.lsvMail.at(i).Selected = true;
+  }
+
+  // Queues a message in the outbox as the message window does.
+  void Queue(const std::string& to, const std::string& subject) {
+    main.frmMsg->MsgWindowMode = 3;
+    main.PrepareMsg();
+    main.frmMsg->edtMsgTo = to;
+    main.frmMsg->edtMsgSubject = subject;
+    MessageListEntry entry;
+    entry.Message = std::make_unique<TmsMessage>();
+    entry.BodyRetrieved = true;
+    main.frmMsg->BuildMessage(*entry.Message);
+    main.ArchiveMsg(Outbox(), entry, false);
+  }
+
+  std::string Outbox() const { return dir.File("$OutBox.TMA"); }
+  std::string Sent() const { return dir.File("$Sent.TMA"); }
+  bool Saw(const std::string& status) const {
+    return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
+  }
+
+  testing::TempDir dir;
+  FakeDesktop desktop;
+  TfrmOptions options{dir.Path()};
+  TfrmMain main{desktop, options};
+  std::vector<std::string> statuses;
+};
+
+// ---- reading ----
+
+TEST_F(MailTest, DoubleClickRetrievesOnceAndShowsTheMessageForReading) {
+  FakePop3 pop({Message("a1", "first", "X-Priority: 1\r\n"), Message("a2", "second")});
+  AddMailbox(pop.Address());
+  main.CheckMail(true, -1);
+  ASSERT_EQ(main.lsvMail.size(), 2u);
+
+  Select({0});
+  main.lsvMailDblClick();
+  EXPECT_TRUE(main.lsvMail[0].Data->BodyRetrieved);
+  EXPECT_EQ(main.lsvMail[0].StateIndex, 5);
+  TfrmMsg& window = *main.frmMsg;
+  EXPECT_TRUE(window.Visible);
+  EXPECT_EQ(window.MsgWindowMode, 1);
+  EXPECT_EQ(window.edtMsgFrom, "Ann ann@example.org");
+  EXPECT_EQ(window.edtMsgTo, "Me me@example.org");  // the first recipient only
+  EXPECT_EQ(window.edtMsgSubject, "first");
+  EXPECT_EQ(window.redMsg, (TStringList{"line one", "line two"}));
+  EXPECT_EQ(window.PriorityImage, 24);
+  EXPECT_TRUE(window.ReadOnly);
+  EXPECT_FALSE(window.btnSend);
+  EXPECT_TRUE(window.btnReply);
+  EXPECT_TRUE(Saw("Retrieving message..."));
+  EXPECT_FALSE(main.Busy);
+
+  // Shown again without any traffic; the header switch shows the raw lines and back.
+  const int connections = pop.Connections();
+  window.Visible = false;
+  main.lsvMailDblClick();
+  EXPECT_EQ(pop.Connections(), connections);
+  EXPECT_TRUE(window.Visible);
+  window.btnShowHeaderClick();
+  EXPECT_EQ(window.redMsg.front(), "Message-ID: <a1@test>");
+  window.btnShowHeaderClick();
+  EXPECT_EQ(window.redMsg.front(), "line one");
+
+  // Next goes on to the second row; on the last row it shows that row again.
+  window.btnNextMessageClick();
+  EXPECT_EQ(window.edtMsgSubject, "second");
+  window.btnNextMessageClick();
+  EXPECT_TRUE(main.lsvMail[1].Selected);
+  EXPECT_EQ(window.edtMsgSubject, "second");
+  window.btnPrevMessageClick();
+  EXPECT_EQ(window.edtMsgSubject, "first");
+  // A new message starts with the priority last shown.
+  main.btnSendMsgClick();
+  EXPECT_EQ(window.PriorityImage, 24);
+  EXPECT_FALSE(window.ReadOnly);
+}
+
+TEST_F(MailTest, ReadCommandUsesOneSessionPerMailboxAndFindsMovedMessages) {
+  FakePop3 a({Message("a1", "a one"), Message("a2", "a two"), Message("a3", "a three")});
+  FakePop3 b({Message("b1", "b one")});
+  AddMailbox(a.Address());
+  AddMailbox(b.Address());
+  main.CheckMail(true, -1);
+  ASSERT_EQ(main.lsvMail.size(), 4u);
+  // The view commands before reading: no text yet, headers from the directory.
+  Select({0});
+  main.redMsg.clear();
+  main.mnuViewMessageTextClick();
+  EXPECT_TRUE(main.redMsg.empty());
+  main.mnuViewMessageHeadersClick();
+  EXPECT_EQ(main.redMsg.front(), "Message-ID: <a1@test>");
+
+  // Rows whose numbers no longer match the server still get their own message.
+  std::swap(main.lsvMail[0].Data->MessageNumber, main.lsvMail[2].Data->MessageNumber);
+  const int before = a.Connections() + b.Connections();
+  Select({0, 2, 3});
+  main.btnReadMsgClick();
+  EXPECT_EQ(a.Connections() + b.Connections(), before + 2);
+  EXPECT_EQ(main.lsvMail[0].Data->Message->Subject.str(), "a one");
+  EXPECT_EQ(main.lsvMail[2].Data->Message->Subject.str(), "a three");
+  EXPECT_EQ(main.lsvMail[3].Data->Message->Subject.str(), "b one");
+  EXPECT_FALSE(main.lsvMail[1].Data->BodyRetrieved);
+  EXPECT_FALSE(main.frmMsg->Visible);  // read, not shown
+  main.mnuViewMessageTextClick();
+  EXPECT_EQ(main.redMsg, (TStringList{"line one", "line two"}));
+
+  // A message gone from the server is reported and the row stays unread.
+  main.lsvMail[1].Data->MessageId = "<gone@test>";
+  Select({1});
+  main.lsvMailDblClick();
+  ASSERT_EQ(desktop.Errors.size(), 1u);
+  EXPECT_EQ(desktop.Errors[0], "The message is no longer on the server.");
+  EXPECT_FALSE(main.lsvMail[1].Data->BodyRetrieved);
+  EXPECT_FALSE(main.Busy);
+}
+
+// ---- the message window ----
+
+TEST_F(MailTest, ComposeChecksAddressesAndSendsWithAttachmentAndPriority) {
+  main.btnSendMsgClick();
+  ASSERT_EQ(desktop.Boxes.size(), 1u);
+  EXPECT_EQ(desktop.Boxes[0].text,
+            "No valid mail box address. You need at least one valid mail address to send "
+            "messages.");
+  EXPECT_FALSE(main.frmMsg->Visible);
+
+  FakeSmtp smtp;
+  AddMailbox("127.0.0.1:1", smtp.Address());
+  AddMailbox("127.0.0.1:1", smtp.Address()).IsDefault = true;
+  main.btnSendMsgClick();
+  TfrmMsg& window = *main.frmMsg;
+  EXPECT_TRUE(window.Visible);
+  EXPECT_EQ(window.edtMsgFrom, "Me Myself me1@example.org");
+  window.edtMsgTo = "@example.org";  // no "@" after the first character: refused
+  window.btnSendClick();
+  EXPECT_EQ(desktop.Boxes.back().text, "Invalid address, please check!");
+  EXPECT_EQ(window.FocusedControl, "edtMsgTo");
+  EXPECT_TRUE(window.Visible);
+  EXPECT_FALSE(std::filesystem::exists(Outbox()));
+
+  // A file that cannot be attached any more keeps the window and its text.
+  {
+    std::ofstream(dir.File("notes.txt")) << "attached bytes";
+  }
+  desktop.FileAnswers = {dir.File("notes.txt")};
+  window.btnAttachClick();
+  ASSERT_EQ(window.lsvMsgAttach.size(), 1u);
+  EXPECT_EQ(window.lsvMsgAttach[0].Size, "14");
+  window.edtMsgTo = "\"Bob B\" <bob@example.org>";
+  window.edtMsgSubject = "Plans";
+  window.redMsg = {"Hello Bob", ".starts with a dot"};
+  window.N1LowestPriority1Click(24);
+  std::filesystem::rename(dir.File("notes.txt"), dir.File("moved.txt"));
+  window.btnSendClick();
+  EXPECT_TRUE(window.Visible);
+  EXPECT_EQ(window.MsgWindowMode, 3);
+  EXPECT_EQ(desktop.Errors.size(), 1u);
+  std::filesystem::rename(dir.File("moved.txt"), dir.File("notes.txt"));
+
+  window.btnSendClick();
+  EXPECT_FALSE(window.Visible);
+  EXPECT_EQ(window.MsgWindowMode, 0);
+  EXPECT_FALSE(main.Busy);
+  ASSERT_EQ(smtp.Data().size(), 1u);
+  const std::string data = smtp.Data()[0];
+  EXPECT_NE(data.find("From:     Me Myself <me1@example.org>"), std::string::npos) << data;
+  EXPECT_NE(data.find("Subject: Plans"), std::string::npos);
+  EXPECT_NE(data.find("X-Priority: 1"), std::string::npos);
+  EXPECT_NE(data.find("X-Mailer: N o r v a"), std::string::npos);
+  EXPECT_NE(data.find("notes.txt"), std::string::npos);
+  EXPECT_NE(data.find("\r\n..starts with a dot"), std::string::npos);
+  const auto commands = smtp.Commands();
+  EXPECT_NE(std::find(commands.begin(), commands.end(), "RCPT TO:<bob@example.org>"),
+            commands.end());
+  EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
+  EXPECT_EQ(ReadArchive(Sent()).Items.count(kZeroKey), 1u);
+  EXPECT_TRUE(Saw("Message sent."));
+}
+
+TEST_F(MailTest, ReplyQuotesTheMessageAndAnswersReplyTo) {
+  FakePop3 pop({Message("a1", "Lunch", "Reply-To: list@example.org\r\n"), Message("a2", "Tea")});
+  AddMailbox(pop.Address());
+  main.CheckMail(true, -1);
+  TfrmMsg& window = *main.frmMsg;
+
+  // Not retrieved: the directory's fields and an empty body.
+  Select({0});
+  main.btnReplyMsgClick();
+  EXPECT_EQ(window.MsgWindowMode, 2);
+  EXPECT_EQ(window.edtMsgTo, "list@example.org");
+  EXPECT_EQ(window.edtMsgSubject, "re: Lunch");
+  EXPECT_TRUE(window.redMsg.empty());
+
+  Select({1});
+  main.lsvMailDblClick();
+  window.btnReplyClick();
+  EXPECT_EQ(window.edtMsgTo, "Ann <ann@example.org>");
+  EXPECT_EQ(window.edtMsgSubject, "re: Tea");
+  EXPECT_EQ(window.redMsg, (TStringList{"> line one", "> line two"}));
+  EXPECT_FALSE(window.ReadOnly);
+
+  // Closing a reply asks; closing a message being read does not.
+  desktop.BoxAnswers = {Desktop::mrCancel};
+  window.Close();
+  EXPECT_TRUE(window.Visible);
+  EXPECT_EQ(desktop.Boxes.back().text, "Exit message ?");
+  EXPECT_EQ(desktop.Boxes.back().caption, "Confirm exit");
+  const size_t boxes = desktop.Boxes.size();
+  window.MsgWindowMode = 1;
+  window.Close();
+  EXPECT_FALSE(window.Visible);
+  EXPECT_EQ(desktop.Boxes.size(), boxes);
+}
+
+TEST_F(MailTest, WindowPlacementIsKeptAndFittedToTheScreen) {
+  TfrmMsg& window = *main.frmMsg;
+  window.FormCreate();
+  EXPECT_EQ(window.Left, 1280 - TfrmMsg::kDesignWidth - 5);
+  EXPECT_EQ(window.Height, 1024 - 25);
+  window.Left = 1200;  // beyond the right edge
+  window.Top = -40;
+  window.Width = 500;
+  window.MsgWindowMode = 0;
+  window.Close();
+  window.FormCreate();
+  EXPECT_EQ(window.Left, 1280 - 500 - 5);
+  EXPECT_EQ(window.Top, 5);
+  desktop.ScreenWidth = 400;  // narrower than the window
+  window.FormCreate();
+  EXPECT_EQ(window.Left, 5);
+  EXPECT_EQ(window.Width, 390);
+}
+
+// ---- the outbox ----
+
+TEST_F(MailTest, OutboxSendsInStoreOrderAndKeepsWhatTheServerRefused) {
+  FakeSmtp smtp;
+  AddMailbox("127.0.0.1:1", smtp.Address());
+  main.SendOutBox();  // empty: no connection, no sent archive
+  EXPECT_EQ(smtp.Connections(), 0);
+  EXPECT_FALSE(std::filesystem::exists(Sent()));
+
+  // Store order puts the space-padded keys before the key of zeros: two, three, one.
+  Queue("a@example.org", "one");
+  Queue("b@example.org", "two");
+  Queue("refused@example.org", "three");
+  smtp.On("RCPT", [](PeerConnection& c, const std::string& arg) {
+    c.Send(arg.find("refused") != std::string::npos ? "550 no such user\r\n" : "250 OK\r\n");
+  });
+  EXPECT_THROW(main.SendOutBox(), EServerError);
+  EXPECT_EQ(smtp.Connections(), 1);
+  EXPECT_EQ(smtp.Commands().back(), "QUIT");
+  Archive sent = ReadArchive(Sent());
+  ASSERT_EQ(sent.Items.size(), 1u);
+  EXPECT_NE(sent.Items[kZeroKey].find("Subject: two"), std::string::npos);
+  Archive outbox = ReadArchive(Outbox());
+  ASSERT_EQ(outbox.Items.size(), 2u);
+  EXPECT_NE(outbox.Items[kKey2].find("Subject: three"), std::string::npos);
+  EXPECT_NE(outbox.Items[kZeroKey].find("Subject: one"), std::string::npos);
+
+  // Once the server takes it, the rest goes in one session, in order.
+  smtp.On("RCPT", [](PeerConnection& c, const std::string&) { c.Send("250 OK\r\n"); });
+  main.SendOutBox();
+  EXPECT_EQ(smtp.Connections(), 2);
+  sent = ReadArchive(Sent());
+  EXPECT_EQ(sent.Max, 2);
+  EXPECT_NE(sent.Items[kKey1].find("Subject: three"), std::string::npos);
+  EXPECT_NE(sent.Items[kKey2].find("Subject: one"), std::string::npos);
+  EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
+}
+
+// A failure at any step of a send keeps every message: each is in the outbox or in the sent
+// archive, and a later run sends whatever is left.
+TEST_F(MailTest, OutboxLosesNothingWhateverStepFails) {
+  const std::vector<std::string> steps = {"GREETING", "HELO", "MAIL", "RCPT", "DATA", ".",
+                                          "sent archive", "outbox"};
+  for (const std::string& step : steps) {
+    SCOPED_TRACE(step);
+    std::filesystem::remove(Outbox());
+    std::filesystem::remove(Sent());
+    options.lsvAddress.clear();
+    FakeSmtp smtp;
+    AddMailbox("127.0.0.1:1", smtp.Address());
+    Queue("a@example.org", "one");
+    Queue("b@example.org", "two");
+    // The second message fails at the step.
+    int seen = 0;
+    if (step == "sent archive" || step == "outbox") {
+      const std::string target = step == "outbox" ? "$OutBox.TMA" : "$Sent.TMA";
+      fileio::SetFaultHook([&, target](fileio::Op op, const std::string& path) {
+        return op == fileio::Op::Rename && path.ends_with(target) && ++seen == 2 ? EIO : 0;
+      });
+    } else {
+      smtp.On(step, [&, step](PeerConnection& c, const std::string&) {
+        const bool fail = step == "GREETING" || step == "HELO" || ++seen == 2;
+        if (step == "DATA" && !fail) {
+          std::string block;
+          c.Send("354 go ahead\r\n");
+          c.ReadData(block);
+        }
+        c.Send(fail ? "554 failed\r\n" : "250 OK\r\n");
+      });
+    }
+    EXPECT_ANY_THROW(main.SendOutBox());
+    fileio::SetFaultHook(nullptr);
+    auto holds = [](const Archive& a, const std::string& subject) {
+      return std::any_of(a.Items.begin(), a.Items.end(), [&](const auto& item) {
+        return item.second.find("Subject: " + subject) != std::string::npos;
+      });
+    };
+    for (const char* subject : {"one", "two"})
+      EXPECT_TRUE(holds(ReadArchive(Outbox()), subject) || holds(ReadArchive(Sent()), subject))
+          << subject;
+
+    smtp.On(step, nullptr);
+    main.SendOutBox();
+    EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
+    const Archive sent = ReadArchive(Sent());
+    EXPECT_TRUE(holds(sent, "one") && holds(sent, "two"));
+  }
+}
+
+// ---- archives ----
+
+TEST_F(MailTest, ArchivingRowsOfTwoMailboxesThenBrowsingPrintingAndDeleting) {
+  FakePop3 a({Message("a1", "a one"), Message("a2", "a two", "X-Spam: yes\r\n")});
+  FakePop3 b({"Message-ID: <b1@test>\r\nFrom: b@example.org\r\nSubject: b one\r\n"
+              "Date: 5 Dec 2026 08:00:00 +0000\r\n\r\nbody\r\n"});
+  AddMailbox(a.Address());
+  AddMailbox(b.Address());
+  main.CheckMail(true, -1);
+  ASSERT_EQ(main.lsvMail.size(), 3u);
+  const int before = a.Connections() + b.Connections();
+  Select({0, 2});
+  main.btnArchiveClick();
+  EXPECT_EQ(a.Connections() + b.Connections(), before + 2);
+  EXPECT_EQ(main.StatusBar[4].Text, "Done");
+  Select({0});
+  main.btnArchiveClick();  // the same message twice: two items
+  Archive archive = ReadArchive(dir.File("Archive.TMA"));
+  EXPECT_EQ(archive.Max, 2);
+  EXPECT_NE(archive.Items[kZeroKey].find("Subject: a one"), std::string::npos);
+  EXPECT_NE(archive.Items[kKey1].find("Subject: b one"), std::string::npos);
+
+  main.LoadFolders();
+  // The check's run of the outbox opened it too.
+  EXPECT_EQ(main.trvFolder, (TStringList{"$OutBox.TMA", "Archive.TMA"}));
+  main.trvFolderIndex = 1;
+  main.trvFolderDblClick();
+  EXPECT_TRUE(main.ArchiveView);
+  ASSERT_EQ(main.lsvMail.size(), 3u);
+  // Space-padded keys sort before the key of zeros.
+  EXPECT_EQ(main.lsvMail[0].SubItems, (TStringList{"b one", "05.12.26 08:00", "0", "0"}));
+  EXPECT_EQ(main.lsvMail[0].StateIndex, 4);
+  EXPECT_EQ(main.lsvMail[2].Data->MessageId, kZeroKey);
+  EXPECT_TRUE(main.lsvMail[2].Data->FromArchive);
+
+  // Archive rows are never archived again, print without a server, and read at once.
+  const int connections = a.Connections() + b.Connections();
+  Select({0});
+  main.btnArchiveClick();
+  EXPECT_EQ(ReadArchive(dir.File("Archive.TMA")).Items.size(), 3u);
+  main.btnPrintClick();
+  ASSERT_EQ(desktop.Printed.size(), 1u);
+  EXPECT_EQ(desktop.Printed[0][5], "Subject:  b one");
+  main.lsvMailDblClick();
+  EXPECT_EQ(main.frmMsg->edtMsgSubject, "b one");
+  EXPECT_EQ(a.Connections() + b.Connections(), connections);
+
+  // Deleting: the spam-marked rows only, then a selected one; the file follows the list.
+  main.lsvMail[1].Data->Status = 0;
+  main.btnDeleteAllSpamClick();
+  ASSERT_EQ(main.lsvMail.size(), 2u);
+  EXPECT_EQ(ReadArchive(dir.File("Archive.TMA")).Items.count(kKey2), 0u);
+  Select({0});
+  main.btnDeleteClick();
+  EXPECT_EQ(main.lsvMail.size(), 1u);
+  archive = ReadArchive(dir.File("Archive.TMA"));
+  EXPECT_EQ(archive.Items.size(), 1u);
+  EXPECT_EQ(archive.Items.count(kZeroKey), 1u);
+  EXPECT_FALSE(main.Busy);
+  // The row shown in the message window went: replying to it does nothing.
+  EXPECT_EQ(main.CurrentEntry, nullptr);
+  main.frmMsg->btnReplyClick();
+}
+
+TEST_F(MailTest, UnreadableArchiveItemsAndDatesStillList) {
+  {
+    TQDB db;
+    db.SetFileName(dir.File("Odd.TMA"));
+    testing::Add(db, kZeroKey, "Subject: no date\r\nDate: someday\r\n\r\nx\r\n");
+    testing::Add(db, kKey1,
+                 "Subject: broken\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
+                 "Content-Transfer-Encoding: base64\r\n\r\n!!!!\r\n");
+    db.SetFileName("");
+  }
+  main.LoadArchive(dir.File("Odd.TMA"));
+  ASSERT_EQ(main.lsvMail.size(), 2u);
+  EXPECT_EQ(main.lsvMail[1].SubItems[1], "30.12.99 00:00");
+  EXPECT_EQ(main.lsvMail[0].SubItems[0], "broken");
+}
+
+// ---- rule actions during a check ----
+
+TEST_F(MailTest, RulesReadArchiveAndReplyWithATemplateThatIsSentAtTheEnd) {
+  FakeSmtp smtp;
+  FakePop3 pop({Message("a1", "Question")});
+  AddMailbox(pop.Address(), smtp.Address());
+  options.lstTemplate = {{"Thanks", 3}};
+  {
+    std::ofstream(dir.File("FN3.txt")) << "Thank you for writing.\r\nI am away.\r\n";
+  }
+  options.lsvRule = {{19, "", 7, ""}, {19, "", 5, "Rules.TMA"}, {19, "", 6, "Thanks"}};
+  main.CheckMail(true, -1);
+  ASSERT_EQ(main.lsvMail.size(), 1u);
+  EXPECT_TRUE(main.lsvMail[0].Data->BodyRetrieved);
+  EXPECT_EQ(ReadArchive(dir.File("Rules.TMA")).Items.size(), 1u);
+
+  ASSERT_EQ(smtp.Data().size(), 1u);
+  const std::string reply = smtp.Data()[0];
+  EXPECT_NE(reply.find("Subject: re: Question"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("Thank you for writing.\r\nI am away."), std::string::npos);
+  const auto commands = smtp.Commands();
+  EXPECT_NE(std::find(commands.begin(), commands.end(), "RCPT TO:<ann@example.org>"),
+            commands.end());
+  const Archive sent = ReadArchive(Sent());
+  ASSERT_EQ(sent.Items.count(kZeroKey), 1u);
+  EXPECT_NE(sent.Items.at(kZeroKey).find("To:       Ann <ann@example.org>"), std::string::npos)
+      << sent.Items.at(kZeroKey);
+  EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
+}
+
+TEST_F(MailTest, AnUnsentOutboxDoesNotStopTheCheck) {
+  FakePop3 pop({Message("a1", "Question")});
+  testing::ClosedPort closed;
+  AddMailbox(pop.Address(), "127.0.0.1:" + std::to_string(closed.Port()));
+  Queue("a@example.org", "waiting");
+  main.CheckMail(true, -1);
+  EXPECT_EQ(main.lsvMail.size(), 1u);
+  EXPECT_EQ(main.StatusBar[4].Text.rfind("The outbox could not be sent: ", 0), 0u)
+      << main.StatusBar[4].Text;
+  EXPECT_EQ(options.lsvAddress[0]->SeenIds.size(), 1u);
+  EXPECT_EQ(ReadArchive(Outbox()).Items.size(), 1u);
+}
+
+}  // namespace
+}  // namespace norva
