@@ -21,6 +21,7 @@
 namespace norva {
 
 class TfrmMsg;
+class TfrmRule;
 
 // The record behind every row of the message list.
 struct MessageListEntry {
@@ -222,6 +223,23 @@ class TfrmMain {
   int32_t SelectedIndex() const;
   // The row that carries the entry, or none when the row is gone.
   TListRow* RowOf(const MessageListEntry* entry);
+
+  // ---- quick rules and the address book ----
+  // The rule editor (app/Rules.h), set by the application; its check-list choices are rebuilt
+  // when a quick rule creates a list.
+  TfrmRule* frmRule = nullptr;
+  // The four quick-rule items of the list's pop-up menu.
+  enum class TQuickRuleItem { mnuARSSender, mnuARSSenderDomain, mnuARASender, mnuARASenderDomain };
+  // Adds the selected row's sender address or domain to "Safe List" or "Black List".
+  void mnuARSSenderClick(TQuickRuleItem item);
+  // Appends the selected row's sender to the address book.
+  void mnuAddBookClick();
+  // Adds entry as a line of the named check list (created when missing) unless a line already
+  // equals it without regard to case. Failures are shown by the desktop.
+  void AddRule(const std::string& listName, const std::string& entry);
+  // The selected row's sender: from the retrieved message, else from the "From" header of its
+  // directory entry ("" when that is gone). False when no row is selected.
+  bool SelectedSender(std::string& address, std::string& name) const;
 };
 
 }  // namespace norva

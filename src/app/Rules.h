@@ -1,12 +1,13 @@
 // The filter and action tables of the mail rules (captions as the rule editor shows them and the
-// rule log writes them, and the kind of parameter each takes), and the split of a header value
-// into its bare address and the rest.
+// rule log writes them, and the kind of parameter each takes), the split of a header value into
+// its bare address and the rest, and TfrmRule, the rule editor dialog's logic.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/Options.h"
 
@@ -79,5 +80,49 @@ inline std::string_view ActionCaption(uint8_t code) {
 // apostrophe (the whole text when there is none), and name is the whole text. A "<>" left in the
 // name is removed once; both are trimmed. An empty text gives two empty strings.
 void SplitAddress(std::string_view text, std::string& address, std::string& name);
+
+// The rule editor: one filter and one action picked from the tables above, with their parameters.
+// The parameter widgets shown follow the kind of the selected code: none, the text field, or the
+// drop-down list of check-list names (filters) or template names (actions).
+class TfrmRule {
+ public:
+  // Runs FormCreate.
+  explicit TfrmRule(TfrmOptions& options);
+
+  TfrmOptions& frmOptions;
+
+  // ---- the " Event " group ----
+  std::vector<std::string> lstFilter;  // the captions, by filter code
+  int32_t lstFilterIndex = -1;
+  bool lblFilterVisible = false, edtFilterVisible = false, cmbFilterVisible = false;
+  std::string edtFilter;
+  TComboModel cmbFilter;  // check-list names
+  std::string memFilter;  // the selected filter's description
+
+  // ---- the " Action " group ----
+  std::vector<std::string> lstAction;  // the captions, by action code
+  int32_t lstActionIndex = -1;
+  bool lblActionVisible = false, edtActionVisible = false, cmbActionVisible = false;
+  std::string edtAction;
+  TComboModel cmbAction;  // template names
+  std::string memAction;  // the selected action's description
+
+  void FormCreate();
+  // Refill the drop-down lists from the check lists / the templates, first entry selected.
+  void reloadCmbFilter();
+  void reloadCmbAction();
+  // Show the selected code's description and the parameter widgets of its kind.
+  void lstFilterClick();
+  void lstActionClick();
+
+  // Puts a rule into the fields: both codes selected, each parameter in the widget of its kind
+  // (a name that is not offered leaves the drop-down list without a selection). An empty
+  // MailRule resets the dialog for a new rule.
+  void LoadRule(const MailRule& rule);
+  // The rule the fields describe. Each parameter comes from the widget of its kind: "" for none,
+  // the text field, or the selected name ("" when the list is empty or nothing is selected).
+  // Whether the rule may be stored is RuleError's to say.
+  MailRule BuildRule() const;
+};
 
 }  // namespace norva

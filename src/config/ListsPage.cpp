@@ -53,26 +53,40 @@ bool RuleNamesTemplate(const MailRule& rule, const std::string& name) {
   return ActionNamesTemplate(rule.ActionType) && SameText(rule.ActionParam, name);
 }
 
-// Lines end in CR LF. The text goes to a new file beside the old one, which is renamed over it,
-// so a failure leaves the old text whole. Returns the error, "" on success.
+// Lines end in CR LF. Returns the error, "" on success.
 std::string WriteLines(const std::string& path, const std::vector<std::string>& lines) {
   std::string bytes;
   for (const std::string& line : lines) (bytes += line) += "\r\n";
-  const std::string folder = path.substr(0, path.rfind('/'));
-  std::string temp;
-  const int fd = fileio::CreateUnique(folder, ".lists", temp);
-  if (fd < 0) return "Cannot write " + path + ": " + std::strerror(errno);
-  const bool written =
-      fileio::WriteAll(fd, bytes.data(), bytes.size(), temp) && fileio::Fsync(fd, temp) == 0;
-  int error = errno;
-  ::close(fd);
-  if (written && fileio::Rename(temp, path) == 0) {
-    fileio::SyncDirectory(folder);
-    return "";
+  return ReplaceFile(path, bytes);
+}
+
+// Gives the next number of `counter` to a new entry named `name` of `list`, whose file starts
+// empty: one left behind under this number (a deletion that failed, or a previous run's) must not
+// lend its text to the new entry. False with the reason in `error` ("" for an empty name).
+bool AddNamedFile(std::vector<TNamedFile>& list, int32_t& counter, const std::string& folder,
+                  std::string (*fileName)(const std::string&, int32_t), const std::string& what,
+                  const std::string& name, std::string& error) {
+  error.clear();
+  if (counter == INT32_MAX) {
+    error = "No more " + what + " file numbers are left.";
+    return false;
   }
-  if (written) error = errno;
-  fileio::Unlink(temp);
-  return "Cannot write " + path + ": " + (error ? std::strerror(error) : "the disk is full");
+  ++counter;  // used up even by an empty name
+  if (name.empty()) return false;
+  if (!Storable(name)) {
+    error = "A " + what + " name can hold at most 255 characters.";
+    return false;
+  }
+  for (const TNamedFile& f : list)
+    if (SameText(f.Name, name)) {
+      error = "There is already a " + what + " named '" + f.Name + "'.";
+      return false;
+    }
+  const TNamedFile entry{name, counter};
+  error = WriteLines(fileName(folder, entry.FileNumber), {});
+  if (!error.empty()) return false;
+  list.push_back(entry);
+  return true;
 }
 
 }  // namespace
@@ -113,6 +127,30 @@ std::string RuleError(const MailRule& rule) {
   if (!Storable(rule.FilterParam) || !Storable(rule.ActionParam))
     return "A rule parameter can hold at most 255 characters.";
   return "";
+}
+
+std::string ReplaceFile(const std::string& path, const std::string& bytes) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  std::string temp;
+  const int fd = fileio::CreateUnique(folder, ".lists", temp);
+  if (fd < 0) return "Cannot write " + path + ": " + std::strerror(errno);
+  const bool written =
+      fileio::WriteAll(fd, bytes.data(), bytes.size(), temp) && fileio::Fsync(fd, temp) == 0;
+  int error = errno;
+  ::close(fd);
+  if (written && fileio::Rename(temp, path) == 0) {
+    fileio::SyncDirectory(folder);
+    return "";
+  }
+  if (written) error = errno;
+  fileio::Unlink(temp);
+  return "Cannot write " + path + ": " + (error ? std::strerror(error) : "the disk is full");
+}
+
+bool AddCheckList(TfrmOptions& options, const std::string& name, std::string& error) {
+  return AddNamedFile(options.lstCList, options.CListCounter, options.Folder(), CheckListFileName,
+                      "check list", name, error);
 }
 
 std::string TemplateFileName(const std::string& folder, int32_t fileNumber) {
@@ -174,30 +212,12 @@ bool TListsPage::MoveRule(int32_t step) {
 bool TListsPage::AddNamed(const Kind& kind) {
   std::string name;
   if (!ui_.InputQuery || !ui_.InputQuery(kind.AddTitle, kind.AddPrompt, name)) return false;
-  if (kind.Counter == INT32_MAX) {
-    Error(std::string("No more ") + kind.What + " file numbers are left.");
+  std::string error;
+  if (!AddNamedFile(kind.List, kind.Counter, options_.Folder(), kind.FileName, kind.What, name,
+                    error)) {
+    if (!error.empty()) Error(error);
     return false;
   }
-  ++kind.Counter;  // used up even by an empty name
-  if (name.empty()) return false;
-  if (!Storable(name)) {
-    Error(std::string("A ") + kind.What + " name can hold at most 255 characters.");
-    return false;
-  }
-  for (const TNamedFile& f : kind.List)
-    if (SameText(f.Name, name)) {
-      Error(std::string("There is already a ") + kind.What + " named '" + f.Name + "'.");
-      return false;
-    }
-  // The file starts empty: one left behind under this number (a deletion that failed, or a
-  // previous run's) must not lend its text to the new entry.
-  const TNamedFile entry{name, kind.Counter};
-  if (const std::string error = WriteLines(kind.FileName(options_.Folder(), entry.FileNumber), {});
-      !error.empty()) {
-    Error(error);
-    return false;
-  }
-  kind.List.push_back(entry);
   if (kind.Changed) kind.Changed();
   return true;
 }

@@ -28,6 +28,15 @@ std::string RuleError(const MailRule& rule);
 std::string TemplateFileName(const std::string& folder, int32_t fileNumber);
 std::string CheckListFileName(const std::string& folder, int32_t fileNumber);
 
+// Replaces a file's content: the bytes go to a new file beside it, which is renamed over it, so
+// a failure leaves the old content whole. Returns the error, "" on success.
+std::string ReplaceFile(const std::string& path, const std::string& bytes);
+
+// A new check list, as the page's Add makes it from a name: the next file number (used up even
+// when the name is then refused), an empty file, the entry appended to lstCList. False with the
+// reason in `error` when refused ("" for an empty name).
+bool AddCheckList(TfrmOptions& options, const std::string& name, std::string& error);
+
 // What the pages need of the platform and of the rule editor.
 struct ListsPageUi {
   // A Yes/No or OK/Cancel box: true for Yes or OK.

@@ -1,0 +1,132 @@
+// TfrmMain's quick rules and address-book command: the selected row's sender goes into the
+// "Safe List" or "Black List" check list, or into the address book of the preferences window.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <string>
+
+#include "app/Main.h"
+#include "app/Rules.h"
+#include "config/BookPage.h"
+#include "config/ListsPage.h"
+#include "mail/msutils.h"
+#include "store/Streams.h"
+
+namespace norva {
+
+namespace {
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+const TNamedFile* FindList(const TfrmOptions& options, const std::string& name) {
+  for (const TNamedFile& list : options.lstCList)
+    if (SameText(list.Name, name)) return &list;
+  return nullptr;
+}
+
+// A decoded header can carry line breaks; in a check list they would add lines of the sender's
+// choosing, in the address book they would reach the compose window's headers.
+bool OneLine(const std::string& text) {
+  return text.find_first_of(std::string("\0\r\n", 3)) == std::string::npos;
+}
+
+// The address without everything up to and including its first "@" (all of it without one).
+std::string DomainOf(const std::string& address) {
+  const size_t at = address.find('@');
+  return at == std::string::npos ? address : address.substr(at + 1);
+}
+
+}  // namespace
+
+bool TfrmMain::SelectedSender(std::string& address, std::string& name) const {
+  const int32_t index = SelectedIndex();
+  if (index < 0 || !lsvMail[size_t(index)].Data) return false;
+  const MessageListEntry& entry = *lsvMail[size_t(index)].Data;
+  if (entry.BodyRetrieved && entry.Message) {
+    address = entry.Message->Sender.Address.str();
+    name = entry.Message->Sender.Name.str();
+    return true;
+  }
+  const TmsRemoteInfoItem* item = DirectoryEntry(entry);
+  SplitAddress(item ? GetFieldValue(item->Headers, "From") : "", address, name);
+  return true;
+}
+
+void TfrmMain::mnuARSSenderClick(TQuickRuleItem item) {
+  std::string address, name;
+  if (Busy || !SelectedSender(address, name)) return;
+  switch (item) {
+    case TQuickRuleItem::mnuARSSender:
+      AddRule("Safe List", address);
+      break;
+    case TQuickRuleItem::mnuARSSenderDomain:
+      AddRule("Safe List", DomainOf(address));
+      break;
+    case TQuickRuleItem::mnuARASender:
+      AddRule("Black List", address);
+      break;
+    case TQuickRuleItem::mnuARASenderDomain:
+      AddRule("Black List", DomainOf(address));
+      break;
+  }
+}
+
+void TfrmMain::mnuAddBookClick() {
+  std::string address, name;
+  if (Busy || !SelectedSender(address, name)) return;
+  if (!OneLine(name) || !OneLine(address)) {
+    desktop.ShowError(
+        "The sender cannot be added to the address book: its name or address "
+        "holds a line break.");
+    return;
+  }
+  frmOptions.lsvBook.push_back({name, address, ""});
+  // The book is kept in the order of its sort column, as the address book page keeps it.
+  SortBook(frmOptions.lsvBook, frmOptions.BookSort);
+  if (frmOptions.OnFillEdtMsgTo) frmOptions.OnFillEdtMsgTo();
+}
+
+void TfrmMain::AddRule(const std::string& listName, const std::string& entry) {
+  if (!OneLine(entry)) {
+    desktop.ShowError("'" + listName + "' was left unchanged: the sender holds a line break.");
+    return;
+  }
+  const TNamedFile* list = FindList(frmOptions, listName);
+  if (!list) {
+    std::string error;
+    if (!AddCheckList(frmOptions, listName, error)) {
+      desktop.ShowError(error.empty() ? "Cannot add the check list '" + listName + "'." : error);
+      return;
+    }
+    if (frmRule) frmRule->reloadCmbFilter();
+    list = FindList(frmOptions, listName);
+  }
+  const std::string path = CheckListFileName(frmOptions.Folder(), list->FileNumber);
+
+  // A missing file is an empty list; one that exists but cannot be read is left alone, since
+  // writing the list back would replace its lines.
+  TMemoryStream file;
+  try {
+    file.LoadFromFile(path);
+  } catch (const EStreamError& e) {
+    if (e.Errno != ENOENT) {
+      desktop.ShowError(e.what());
+      return;
+    }
+  }
+  std::string bytes = file.Bytes();
+  for (const std::string& line : SplitLines(bytes))
+    if (SameText(line, entry)) return;
+
+  // The existing lines stay as they are; the new one follows them.
+  if (!bytes.empty() && bytes.back() != '\n') bytes += "\r\n";
+  (bytes += entry) += "\r\n";
+  if (const std::string error = ReplaceFile(path, bytes); !error.empty()) desktop.ShowError(error);
+}
+
+}  // namespace norva
