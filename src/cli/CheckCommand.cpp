@@ -100,6 +100,19 @@ void PrintTable(const TfrmMain& main, std::ostream& out) {
 
 }  // namespace
 
+std::string UseConfiguredFolder(const std::string& option) {
+  std::string folder = ProgramFolder();
+  if (!option.empty()) {
+    folder = std::filesystem::absolute(option).lexically_normal().string();
+    if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  }
+  SetProgramFolder(folder);
+  if (!std::filesystem::exists(folder + "/Config.QDB"))
+    throw std::runtime_error("no configuration in " + folder +
+                             " (set one up with norva-cli config)");
+  return folder;
+}
+
 int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string folder;
   int32_t mailbox = -1;
@@ -130,17 +143,7 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     }
   }
   try {
-    if (folder.empty()) {
-      folder = ProgramFolder();
-    } else {
-      folder = std::filesystem::absolute(folder).lexically_normal().string();
-      if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    }
-    SetProgramFolder(folder);  // archives and the outbox go where the configuration is
-    // A check must not set up an empty configuration where none was meant to be.
-    if (!std::filesystem::exists(folder + "/Config.QDB"))
-      throw std::runtime_error("no configuration in " + folder +
-                               " (set one up with norva-cli config)");
+    folder = UseConfiguredFolder(folder);
     HeadlessDesktop desktop(err);
     TfrmOptions options(folder);
     TfrmMain main(desktop, options);

@@ -8,6 +8,7 @@
 #include "cli/ConfigCommand.h"
 #include "cli/MessageCommand.h"
 #include "cli/QdbCommand.h"
+#include "cli/SendCommand.h"
 
 namespace {
 const char kHelp[] =
@@ -26,6 +27,8 @@ const char kHelp[] =
     "                       show or change the configuration (below)\n"
     "  check [--folder DIR] [--mailbox N] [--delete-spam] [--json]\n"
     "                       check the mailboxes and print the message list (below)\n"
+    "  send [--folder DIR] --to ADDR [--subject S] [--body-file F] [--attach F]...\n"
+    "                       write a message and send it through the outbox (below)\n"
     "  archive list|export FILE.TMA ...\n"
     "                       list or export an archive's messages (below)\n"
     "  help                 show this text\n";
@@ -38,6 +41,7 @@ int main(int argc, char** argv) {
               << norva::cli::kMessageJsonHelp << "\n"
               << norva::cli::ConfigHelp() << "\n"
               << norva::cli::kCheckHelp << "\n"
+              << norva::cli::kSendHelp << "\n"
               << norva::cli::kArchiveHelp;
     return args.empty() ? 2 : 0;
   }
@@ -54,6 +58,7 @@ int main(int argc, char** argv) {
                                      std::cerr);
   if (args[0] == "check")
     return norva::cli::CheckCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
+  if (args[0] == "send") return norva::cli::SendCommand({args.begin() + 1, args.end()}, std::cerr);
   std::cerr << "norva-cli: unknown command '" << args[0] << "'\n" << kHelp;
   return 2;
 }
