@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -145,6 +146,11 @@ class TfrmMain {
   MessageListEntry* CurrentEntry = nullptr;   // the row the message window shows
   TmsMessage* CurrentMessage = nullptr;       // the message being retrieved or shown
   void btnReadMsgClick();
+  // Retrieves the selected rows not read yet: one session per mailbox, rows in list order.
+  void ReadSelected();
+  // Runs a command with the window locked; a failure is shown and the window released. False
+  // when it failed.
+  bool RunLocked(const std::function<void()>& command);
   void lsvMailDblClick();
   // Retrieves the row's whole message once; with connect false the client is already connected.
   virtual void LeggiMsg(MessageListEntry& entry, bool connect);

@@ -94,41 +94,16 @@ void TfrmMain::ArchiveReplyMsg(const std::string& fileName, MessageListEntry& en
 
 void TfrmMain::btnArchiveClick() {
   if (Busy) return;
-  LockWindow();
-  try {
-    for (auto& account : frmOptions.lsvAddress) {
-      TmsRemotePOP& client = *account->Client;
-      std::vector<MessageListEntry*> unread;  // in list order
-      for (TListRow& row : lsvMail)
-        if (row.Selected && row.Data && row.Data->Client == &client && !row.Data->FromArchive &&
-            !row.Data->BodyRetrieved && !row.Data->DeletedOnServer)
-          unread.push_back(row.Data.get());
-      if (unread.empty()) continue;
-      CurrentAccount = account.get();
-      client.SetWinsockLoaded(true);
-      client.Connect();
-      try {
-        for (MessageListEntry* entry : unread)
-          if (RowOf(entry)) LeggiMsg(*entry, false);
-      } catch (...) {
-        if (client.IsOpen()) client.Close();
-        throw;
-      }
-      client.Disconnect();
-    }
+  // What is archived stays archived when a later row fails; the window is released either way.
+  const bool done = RunLocked([this] {
+    ReadSelected();
     std::vector<MessageListEntry*> chosen;
     for (TListRow& row : lsvMail)
       if (row.Selected && row.Data && !row.Data->FromArchive) chosen.push_back(row.Data.get());
     for (MessageListEntry* entry : chosen)
       if (RowOf(entry)) ArchiveMsg(frmOptions.Folder() + "/Archive.TMA", *entry, true);
-  } catch (const std::exception& e) {
-    // The window is released so that the user can go on; what was archived stays archived.
-    UnlockWindow();
-    desktop.ShowError(e.what());
-    return;
-  }
-  UnlockWindow();
-  PutStatusMessage("Done");
+  });
+  if (done) PutStatusMessage("Done");
 }
 
 void TfrmMain::LoadFolders() {
@@ -145,31 +120,17 @@ void TfrmMain::LoadFolders() {
 void TfrmMain::trvFolderDblClick() {
   // The list cannot change under a running check or deletion.
   if (Busy || trvFolderIndex < 0 || size_t(trvFolderIndex) >= trvFolder.size()) return;
-  LockWindow();
-  try {
-    LoadArchive(frmOptions.Folder() + "/" + trvFolder[size_t(trvFolderIndex)]);
-  } catch (const std::exception& e) {
-    UnlockWindow();
-    desktop.ShowError(e.what());
-    return;
-  }
-  UnlockWindow();
+  RunLocked([this] { LoadArchive(frmOptions.Folder() + "/" + trvFolder[size_t(trvFolderIndex)]); });
 }
 
 void TfrmMain::btnOpenArchiveClick() {
   if (Busy) return;
-  LockWindow();
-  try {
+  RunLocked([this] {
     // The dialog starts in the program's folder.
     std::string fileName = frmOptions.Folder() + "/";
     if (desktop.OpenDialog("Open Archive", "Tavrel Mail Archives|*.TMA|All Files|*.*", fileName))
       LoadArchive(fileName);
-  } catch (const std::exception& e) {
-    UnlockWindow();
-    desktop.ShowError(e.what());
-    return;
-  }
-  UnlockWindow();
+  });
 }
 
 void TfrmMain::LoadArchive(const std::string& fileName) {

@@ -283,27 +283,24 @@ void TfrmMain::DeleteMsg(uint8_t selector) {
 }
 
 void TfrmMain::DeleteFromArchive(uint8_t selector) {
-  LockWindow();
-  try {
+  // Rows already taken out of the list stay in the file when it cannot be written.
+  RunLocked([&] {
     QDB1.SetFileName(ArchiveViewFile);
-    for (size_t i = 0; i < lsvMail.size();) {
-      if (Chosen(lsvMail[i], selector) && QDB1.ExactMatch(lsvMail[i].Data->MessageId)) {
-        QDB1.KillItem();
-        lsvMailDelete(int32_t(i));
-      } else {
-        ++i;
+    try {
+      for (size_t i = 0; i < lsvMail.size();) {
+        if (Chosen(lsvMail[i], selector) && QDB1.ExactMatch(lsvMail[i].Data->MessageId)) {
+          QDB1.KillItem();
+          lsvMailDelete(int32_t(i));
+        } else {
+          ++i;
+        }
       }
+    } catch (...) {
+      CloseWithoutSaving(QDB1);
+      throw;
     }
     CloseOrDiscard(QDB1);
-  } catch (const std::exception& e) {
-    // Rows already taken out of the list stay in the file when it could not be written; the
-    // window is released all the same.
-    CloseWithoutSaving(QDB1);
-    UnlockWindow();
-    desktop.ShowError(e.what());
-    return;
-  }
-  UnlockWindow();
+  });
 }
 
 void TfrmMain::lsvMailDelete(int32_t index) {

@@ -69,37 +69,45 @@ void TfrmMain::msRPOPUserMessageSave(TObject&, int32_t, TMemoryStream& contents)
   CurrentMessage->LoadFromStream(contents);
 }
 
-void TfrmMain::btnReadMsgClick() {
-  if (Busy) return;
+void TfrmMain::ReadSelected() {
+  for (auto& account : frmOptions.lsvAddress) {
+    TmsRemotePOP& client = *account->Client;
+    std::vector<MessageListEntry*> unread;  // in list order
+    for (TListRow& row : lsvMail)
+      if (row.Selected && row.Data && row.Data->Client == &client && !row.Data->BodyRetrieved &&
+          !row.Data->DeletedOnServer)
+        unread.push_back(row.Data.get());
+    if (unread.empty()) continue;
+    CurrentAccount = account.get();
+    client.SetWinsockLoaded(true);
+    client.Connect();
+    try {
+      for (MessageListEntry* entry : unread)
+        if (RowOf(entry)) LeggiMsg(*entry, false);  // rows may go while the session waits
+    } catch (...) {
+      // The command ends here; the session is closed rather than left open.
+      if (client.IsOpen()) client.Close();
+      throw;
+    }
+    client.Disconnect();
+  }
+}
+
+bool TfrmMain::RunLocked(const std::function<void()>& command) {
   LockWindow();
   try {
-    for (auto& account : frmOptions.lsvAddress) {
-      TmsRemotePOP& client = *account->Client;
-      std::vector<MessageListEntry*> unread;  // in list order
-      for (TListRow& row : lsvMail)
-        if (row.Selected && row.Data && row.Data->Client == &client && !row.Data->BodyRetrieved &&
-            !row.Data->DeletedOnServer)
-          unread.push_back(row.Data.get());
-      if (unread.empty()) continue;
-      CurrentAccount = account.get();
-      client.SetWinsockLoaded(true);
-      client.Connect();
-      try {
-        for (MessageListEntry* entry : unread)
-          if (RowOf(entry)) LeggiMsg(*entry, false);  // rows may go while the session waits
-      } catch (...) {
-        // The command ends here; the session is closed rather than left open.
-        if (client.IsOpen()) client.Close();
-        throw;
-      }
-      client.Disconnect();
-    }
+    command();
   } catch (const std::exception& e) {
     UnlockWindow();
     desktop.ShowError(e.what());
-    return;
+    return false;
   }
   UnlockWindow();
+  return true;
+}
+
+void TfrmMain::btnReadMsgClick() {
+  if (!Busy) RunLocked([this] { ReadSelected(); });
 }
 
 void TfrmMain::lsvMailDblClick() {
@@ -107,16 +115,10 @@ void TfrmMain::lsvMailDblClick() {
   const int32_t index = SelectedIndex();
   if (index < 0 || !lsvMail[size_t(index)].Data) return;
   MessageListEntry& entry = *lsvMail[size_t(index)].Data;
-  LockWindow();
-  try {
+  RunLocked([&] {
     LeggiMsg(entry, true);
     if (entry.BodyRetrieved && entry.Message) BrowseMsg(entry);
-  } catch (const std::exception& e) {
-    UnlockWindow();
-    desktop.ShowError(e.what());
-    return;
-  }
-  UnlockWindow();
+  });
 }
 
 void TfrmMain::BrowseMsg(MessageListEntry& entry) {

@@ -10,7 +10,7 @@
 
 #include "app/Main.h"
 #include "cli/CliText.h"
-#include "cli/HeadlessDesktop.h"
+#include "cli/HeadlessMain.h"
 
 namespace norva::cli {
 
@@ -144,29 +144,21 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
   }
   try {
     folder = UseConfiguredFolder(folder);
-    HeadlessDesktop desktop(err);
-    TfrmOptions options(folder);
-    TfrmMain main(desktop, options);
-    options.Load();
-    for (const auto& warning : options.LoadWarnings) err << warning << "\n";
-    const int32_t mailboxes = int32_t(options.lsvAddress.size());
+    HeadlessMain session(folder, err);
+    TfrmMain& main = session.main;
+    const int32_t mailboxes = int32_t(session.options.lsvAddress.size());
     if (mailboxes == 0) throw std::runtime_error("no mailbox is configured in " + folder);
     if (mailbox >= mailboxes)
       throw std::runtime_error("there is no mailbox " + std::to_string(mailbox) + " (there are " +
                                std::to_string(mailboxes) + ")");
 
-    std::string shown;
+    // The check cycle tells of a mailbox it could not check only in the status bar.
     bool unsuccessful = false;
-    desktop.OnPump = [&] {
-      const std::string& text = main.StatusBar[4].Text;
-      if (text == shown) return;
-      shown = text;
-      err << Printable(text) << "\n";
-      // The check cycle tells of a mailbox it could not check only in the status bar.
+    session.OnStatus = [&](const std::string& text) {
       if (text.starts_with("Last connection attempt unsuccessful")) unsuccessful = true;
     };
     main.CheckMail(mailbox < 0, mailbox);
-    bool failed = unsuccessful || main.SessionHadErrors || desktop.Errors > 0;
+    bool failed = unsuccessful || main.SessionHadErrors || session.desktop.Errors > 0;
     if (deleteSpam) {
       main.DeleteMsg(0);
       int left = 0;
@@ -176,7 +168,7 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
         err << "norva-cli check: " << left << " spam message(s) were not deleted\n";
         failed = true;
       }
-      failed = failed || desktop.Errors > 0;
+      failed = failed || session.desktop.Errors > 0;
     }
     if (asJson)
       PrintJson(main, out);

@@ -11,7 +11,7 @@
 #include "app/Msg.h"
 #include "cli/CheckCommand.h"
 #include "cli/CliText.h"
-#include "cli/HeadlessDesktop.h"
+#include "cli/HeadlessMain.h"
 #include "mail/msutils.h"
 
 namespace norva::cli {
@@ -61,19 +61,8 @@ int SendCommand(const std::vector<std::string>& args, std::ostream& err) {
   }
   try {
     folder = UseConfiguredFolder(folder);
-    HeadlessDesktop desktop(err);
-    TfrmOptions options(folder);
-    TfrmMain main(desktop, options);
-    options.Load();
-    for (const auto& warning : options.LoadWarnings) err << warning << "\n";
-    std::string shown;
-    desktop.OnPump = [&] {
-      const std::string& text = main.StatusBar[4].Text;
-      if (text == shown) return;
-      shown = text;
-      err << Printable(text) << "\n";
-    };
-
+    HeadlessMain session(folder, err);
+    TfrmMain& main = session.main;
     main.btnSendMsgClick();  // says so when there is no mailbox to send from
     TfrmMsg& window = *main.frmMsg;
     if (!window.Visible) return 1;
@@ -94,7 +83,7 @@ int SendCommand(const std::vector<std::string>& args, std::ostream& err) {
     }
     window.btnSendClick();
     if (window.Visible) return 1;  // refused or not queued: the reason is on standard error
-    if (desktop.Errors > 0) {
+    if (session.desktop.Errors > 0) {
       err << "norva-cli send: the message is queued in the outbox and goes with the next send "
              "or check\n";
       return 1;
