@@ -142,9 +142,9 @@ class TfrmMain {
   bool IsHeaderInList(const std::string& listName, const MessageListEntry& entry);
 
   // ---- reading ----
-  std::unique_ptr<TfrmMsg> frmMsg;            // the message window
-  MessageListEntry* CurrentEntry = nullptr;   // the row the message window shows
-  TmsMessage* CurrentMessage = nullptr;       // the message being retrieved or shown
+  std::unique_ptr<TfrmMsg> frmMsg;           // the message window
+  MessageListEntry* CurrentEntry = nullptr;  // the row the message window shows
+  TmsMessage* CurrentMessage = nullptr;      // the message being retrieved or shown
   void btnReadMsgClick();
   // Retrieves the selected rows not read yet: one session per mailbox, rows in list order.
   void ReadSelected();

@@ -66,8 +66,7 @@ void TfrmMain::ArchiveMsg(const std::string& fileName, MessageListEntry& entry, 
   StoreMessage(QDB1, fileName, stream);
 }
 
-void TfrmMain::ArchiveReplyMsg(const std::string& fileName, MessageListEntry& entry,
-                               bool connect) {
+void TfrmMain::ArchiveReplyMsg(const std::string& fileName, MessageListEntry& entry, bool connect) {
   const MailboxAccount* from = DefaultAccount();
   if (!entry.BodyRetrieved) LeggiMsg(entry, connect);
   if (!entry.BodyRetrieved || !entry.Message) return;
@@ -189,8 +188,7 @@ void TfrmMain::LoadArchive(const std::string& fileName) {
   QDB1.SetFileName("");
   QDB1.SetReadOnly(false);
   if (unreadable > 0)
-    PutStatusMessage(std::to_string(unreadable) +
-                     (unreadable == 1 ? " message" : " messages") +
+    PutStatusMessage(std::to_string(unreadable) + (unreadable == 1 ? " message" : " messages") +
                      " of the archive could not be read completely.");
 }
 

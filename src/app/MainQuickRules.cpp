@@ -16,19 +16,6 @@ namespace norva {
 
 namespace {
 
-bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-const TNamedFile* FindList(const TfrmOptions& options, const std::string& name) {
-  for (const TNamedFile& list : options.lstCList)
-    if (SameText(list.Name, name)) return &list;
-  return nullptr;
-}
-
 // A decoded header can carry line breaks; in a check list they would add lines of the sender's
 // choosing, in the address book they would reach the compose window's headers.
 bool OneLine(const std::string& text) {
@@ -96,7 +83,7 @@ void TfrmMain::AddRule(const std::string& listName, const std::string& entry) {
     desktop.ShowError("'" + listName + "' was left unchanged: the sender holds a line break.");
     return;
   }
-  const TNamedFile* list = FindList(frmOptions, listName);
+  const TNamedFile* list = FindNamed(frmOptions.lstCList, listName);
   if (!list) {
     std::string error;
     if (!AddCheckList(frmOptions, listName, error)) {
@@ -104,7 +91,7 @@ void TfrmMain::AddRule(const std::string& listName, const std::string& entry) {
       return;
     }
     if (frmRule) frmRule->reloadCmbFilter();
-    list = FindList(frmOptions, listName);
+    list = FindNamed(frmOptions.lstCList, listName);
   }
   const std::string path = CheckListFileName(frmOptions.Folder(), list->FileNumber);
 

@@ -26,10 +26,6 @@ bool SameLetters(char a, char b) {
   return LowerAscii(a) == LowerAscii(b);
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), SameLetters);
-}
-
 // Whether needle occurs in text, without regard to case. An empty needle never does: a rule whose
 // text was left empty must match nothing rather than every message.
 bool ContainsText(std::string_view text, std::string_view needle) {
@@ -134,9 +130,8 @@ bool Fires(TfrmMain& main, const MailRule& rule, const MessageFacts& f,
 // without the empty lines and the ";" comments, otherwise as they stand. No list of that name,
 // or a list whose file was never written, gives none; a file that cannot be read raises.
 TStringList CheckListLines(const TfrmOptions& options, const std::string& listName) {
-  auto list = std::find_if(options.lstCList.begin(), options.lstCList.end(),
-                           [&](const TNamedFile& f) { return SameText(f.Name, listName); });
-  if (list == options.lstCList.end()) return {};
+  const TNamedFile* list = FindNamed(options.lstCList, listName);
+  if (!list) return {};
   TMemoryStream file;
   try {
     file.LoadFromFile(options.Folder() + "/CL" + std::to_string(list->FileNumber) + ".txt");

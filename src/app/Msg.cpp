@@ -186,8 +186,7 @@ void TfrmMsg::N1LowestPriority1Click(int32_t tag) {
 bool TfrmMsg::CheckBox(const std::string& text, const char* control) {
   const size_t at = text.find('@');
   if (at != std::string::npos && at > 0) return true;
-  desktop_.MessageBox("Invalid address, please check!", "Error", Desktop::mbOK,
-                      Desktop::iconError);
+  desktop_.MessageBox("Invalid address, please check!", "Error", Desktop::mbOK, Desktop::iconError);
   FocusedControl = control;
   return false;
 }

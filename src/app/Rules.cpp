@@ -77,13 +77,6 @@ constexpr std::array<const char*, kActionTypeCount> kActionDescriptions = {
     "Simply read the message while checking the mailbox, so you can access it without reconnect.",
 };
 
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // The selected entry of a list of `count` entries, -1 for none.
 int32_t Selected(int32_t index, int32_t count) {
   return index >= 0 && index < count ? index : -1;
@@ -126,7 +119,7 @@ void LoadParam(TRuleParamKind kind, const std::string& param, std::string& edit,
   } else if (kind == pkNamed) {
     // Names are matched without regard to case, as the rules find their lists.
     const auto found = std::find_if(combo.Items.begin(), combo.Items.end(),
-                                    [&](const std::string& item) { return SameName(item, param); });
+                                    [&](const std::string& item) { return SameText(item, param); });
     combo.ItemIndex = found == combo.Items.end() ? -1 : int32_t(found - combo.Items.begin());
   }
 }

@@ -32,14 +32,6 @@ struct TListsPage::Kind {
 
 namespace {
 
-// Names are found without regard to case, as the rules look them up.
-bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // The store keeps at most 255 bytes of a string and stops at a zero byte.
 bool Storable(const std::string& text) {
   return text.size() <= 255 && text.find('\0') == std::string::npos;
@@ -77,11 +69,11 @@ bool AddNamedFile(std::vector<TNamedFile>& list, int32_t& counter, const std::st
     error = "A " + what + " name can hold at most 255 characters.";
     return false;
   }
-  for (const TNamedFile& f : list)
-    if (SameText(f.Name, name)) {
-      error = "There is already a " + what + " named '" + f.Name + "'.";
-      return false;
-    }
+  // Names are found without regard to case, as the rules look them up.
+  if (const TNamedFile* same = FindNamed(list, name)) {
+    error = "There is already a " + what + " named '" + same->Name + "'.";
+    return false;
+  }
   const TNamedFile entry{name, counter};
   error = WriteLines(fileName(folder, entry.FileNumber), {});
   if (!error.empty()) return false;

@@ -364,4 +364,16 @@ void TfrmOptions::SalvaUIDs(const std::vector<SeenIdRow>& rows) {
   session.Close();
 }
 
+bool SameText(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+const TNamedFile* FindNamed(const std::vector<TNamedFile>& files, std::string_view name) {
+  for (const TNamedFile& file : files)
+    if (SameText(file.Name, name)) return &file;
+  return nullptr;
+}
+
 }  // namespace norva

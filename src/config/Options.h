@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mail/agsocket.h"
@@ -66,6 +67,12 @@ struct TNamedFile {
   int32_t FileNumber = 0;
   bool operator==(const TNamedFile&) const = default;
 };
+
+// Texts equal without regard to ASCII letter case: names of check lists and templates, and
+// the texts rules compare.
+bool SameText(std::string_view a, std::string_view b);
+// The named template or check list, found without regard to case; none when there is none.
+const TNamedFile* FindNamed(const std::vector<TNamedFile>& files, std::string_view name);
 
 // One lsvBook row: caption, first and second sub-item.
 struct TBookRow {

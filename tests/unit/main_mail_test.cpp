@@ -226,9 +226,7 @@ TEST_F(MailTest, ComposeChecksAddressesAndSendsWithAttachmentAndPriority) {
   EXPECT_FALSE(std::filesystem::exists(Outbox()));
 
   // A file that cannot be attached any more keeps the window and its text.
-  {
-    std::ofstream(dir.File("notes.txt")) << "attached bytes";
-  }
+  { std::ofstream(dir.File("notes.txt")) << "attached bytes"; }
   desktop.FileAnswers = {dir.File("notes.txt")};
   window.btnAttachClick();
   ASSERT_EQ(window.lsvMsgAttach.size(), 1u);
@@ -359,8 +357,8 @@ TEST_F(MailTest, OutboxSendsInStoreOrderAndKeepsWhatTheServerRefused) {
 // A failure at any step of a send keeps every message: each is in the outbox or in the sent
 // archive, and a later run sends whatever is left.
 TEST_F(MailTest, OutboxLosesNothingWhateverStepFails) {
-  const std::vector<std::string> steps = {"GREETING", "HELO", "MAIL", "RCPT", "DATA", ".",
-                                          "sent archive", "outbox"};
+  const std::vector<std::string> steps = {"GREETING", "HELO", "MAIL",         "RCPT",
+                                          "DATA",     ".",    "sent archive", "outbox"};
   for (const std::string& step : steps) {
     SCOPED_TRACE(step);
     std::filesystem::remove(Outbox());
@@ -411,8 +409,9 @@ TEST_F(MailTest, OutboxLosesNothingWhateverStepFails) {
 
 TEST_F(MailTest, ArchivingRowsOfTwoMailboxesThenBrowsingPrintingAndDeleting) {
   FakePop3 a({Message("a1", "a one"), Message("a2", "a two", "X-Spam: yes\r\n")});
-  FakePop3 b({"Message-ID: <b1@test>\r\nFrom: b@example.org\r\nSubject: b one\r\n"
-              "Date: 5 Dec 2026 08:00:00 +0000\r\n\r\nbody\r\n"});
+  FakePop3 b(
+      {"Message-ID: <b1@test>\r\nFrom: b@example.org\r\nSubject: b one\r\n"
+       "Date: 5 Dec 2026 08:00:00 +0000\r\n\r\nbody\r\n"});
   AddMailbox(a.Address());
   AddMailbox(b.Address());
   main.CheckMail(true, -1);
@@ -494,9 +493,7 @@ TEST_F(MailTest, RulesReadArchiveAndReplyWithATemplateThatIsSentAtTheEnd) {
   FakePop3 pop({Message("a1", "Question")});
   AddMailbox(pop.Address(), smtp.Address());
   options.lstTemplate = {{"Thanks", 3}};
-  {
-    std::ofstream(dir.File("FN3.txt")) << "Thank you for writing.\r\nI am away.\r\n";
-  }
+  { std::ofstream(dir.File("FN3.txt")) << "Thank you for writing.\r\nI am away.\r\n"; }
   options.lsvRule = {{19, "", 7, ""}, {19, "", 5, "Rules.TMA"}, {19, "", 6, "Thanks"}};
   main.CheckMail(true, -1);
   ASSERT_EQ(main.lsvMail.size(), 1u);
