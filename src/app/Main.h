@@ -141,6 +141,23 @@ class TfrmMain {
   bool IsStringInList(const std::string& listName, const std::string& text);
   bool IsHeaderInList(const std::string& listName, const MessageListEntry& entry);
 
+  // ---- start-up and shut-down ----
+  static constexpr int32_t kDesignWidth = 635, kDesignHeight = 484;
+  std::string Caption = " N o r v a";
+  int32_t Left = 5, Top = 5, Width = kDesignWidth, Height = kDesignHeight;
+  // Widths of the list's columns "Sender", "Subject", "Date", "Size", "SP".
+  std::array<int32_t, 5> lsvMailColumns{150, 220, 95, 60, 35};
+  std::string HelpFile;  // the user manual, opened by the desktop
+  // Caption, placement and list layout from Config.QDB fitted to the screen, the archive
+  // folders, and the scheduler started.
+  void FormCreate();
+  // Stores the placement and list layout; closing is never refused.
+  bool FormCloseQuery();
+  // Whether the preferences window may be shown now.
+  bool btnConfigClick() const { return !Busy; }
+  void btnHelpClick();
+  void btnLogsClick();
+
   // ---- reading ----
   std::unique_ptr<TfrmMsg> frmMsg;           // the message window
   MessageListEntry* CurrentEntry = nullptr;  // the row the message window shows

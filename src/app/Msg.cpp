@@ -5,71 +5,38 @@
 #include <filesystem>
 
 #include "app/Main.h"
+#include "app/Placement.h"
 #include "app/Rules.h"
 #include "config/BookPage.h"
 #include "mail/msCls.h"
-#include "store/QDB.h"
 
 namespace norva {
-
-namespace {
-
-const char* const kPlacementKeys[4] = {"Position/Msg-Left", "Position/Msg-Top",
-                                       "Position/Msg-Width", "Position/Msg-Height"};
-
-// Keeps a window's edge on the screen: at most the screen's size less a margin of five pixels.
-void Fit(int32_t& start, int32_t& length, int32_t screen) {
-  if (start < 1) start = 5;
-  if (start + length > screen) {
-    if (screen <= length + 5) {
-      start = 5;
-      length = screen - 10;
-    } else {
-      start = screen - length - 5;
-    }
-  }
-}
-
-}  // namespace
 
 TfrmMsg::TfrmMsg(Desktop& desktop, TfrmOptions& options, TfrmMain& main)
     : desktop_(desktop), options_(options), main_(main) {}
 
+TIntegerKeys TfrmMsg::PlacementKeys() {
+  return {{"Position/Msg-Left", &Left},
+          {"Position/Msg-Top", &Top},
+          {"Position/Msg-Width", &Width},
+          {"Position/Msg-Height", &Height}};
+}
+
 void TfrmMsg::FormCreate() {
   int screenWidth = 0, screenHeight = 0;
   desktop_.ScreenSize(screenWidth, screenHeight);
-  int32_t* fields[4] = {&Left, &Top, &Width, &Height};
-  const int32_t defaults[4] = {screenWidth - kDesignWidth - 5, 5, kDesignWidth, screenHeight - 25};
-  for (int i = 0; i < 4; ++i) *fields[i] = defaults[i];
-  try {
-    TQDB config;
-    config.SetFileName(options_.ConfigFileName());
-    for (int i = 0; i < 4; ++i) {
-      try {
-        *fields[i] = config.AdminAsInteger(kPlacementKeys[i]);
-      } catch (const Exception&) {
-        // Missing or not an integer: the default stands.
-      }
-    }
-    config.SetFileName("");
-  } catch (const std::exception&) {
-    // An unreadable configuration leaves the default placement.
-  }
-  Fit(Left, Width, screenWidth);
-  Fit(Top, Height, screenHeight);
+  Left = screenWidth - kDesignWidth - 5;
+  Top = 5;
+  Width = kDesignWidth;
+  Height = screenHeight - 25;
+  ReadConfigIntegers(options_.ConfigFileName(), PlacementKeys());
+  FitToScreen(Left, Width, screenWidth);
+  FitToScreen(Top, Height, screenHeight);
   FillEdtMsgTo();
 }
 
 bool TfrmMsg::FormCloseQuery() {
-  try {
-    TQDB config;
-    config.SetFileName(options_.ConfigFileName());
-    const int32_t values[4] = {Left, Top, Width, Height};
-    for (int i = 0; i < 4; ++i) config.SetAdminInteger(kPlacementKeys[i], values[i]);
-    config.SetFileName("");
-  } catch (const std::exception&) {
-    // The placement is a convenience: failing to keep it must not keep the window open.
-  }
+  WriteConfigIntegers(options_.ConfigFileName(), PlacementKeys());
   if (MsgWindowMode != 2 && MsgWindowMode != 3) return true;
   return desktop_.MessageBox("Exit message ?", "Confirm exit", Desktop::mbOK | Desktop::mbCancel,
                              Desktop::iconQuestion) == Desktop::mrOK;

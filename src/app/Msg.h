@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/Desktop.h"
+#include "app/Placement.h"
 #include "config/Options.h"
 #include "mail/msmsgcls.h"
 
@@ -87,6 +88,7 @@ class TfrmMsg {
   void BuildMessage(TmsMessage& message) const;
 
  private:
+  TIntegerKeys PlacementKeys();
   bool CheckBox(const std::string& text, const char* control);
   int32_t SelectedAttachment() const;
   void ShowText(const TStringList& lines);
