@@ -1,0 +1,292 @@
+// The main window's logic end to end against real servers: a Dovecot mailbox of its own filled by
+// fill-mailbox.py (the app_pop3_server CTest fixture) and the aiosmtpd sink (smtp_sink). Checking
+// with rules, composing in the message window, and archiving, with the fake desktop.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+
+#include "app/Main.h"
+#include "app/Msg.h"
+#include "support/FakeDesktop.h"
+#include "support/FakePeer.h"
+#include "support/Helpers.h"
+#include "support/TempDir.h"
+
+namespace norva {
+namespace {
+namespace fs = std::filesystem;
+using testing::ReadFile;
+
+// The value of a string field of a JSON object on one line, as json.dumps writes it.
+std::string JsonString(const std::string& line, const std::string& key) {
+  size_t i = line.find("\"" + key + "\": \"");
+  if (i == std::string::npos) return "";
+  std::string value;
+  for (i += key.size() + 5; i < line.size() && line[i] != '"'; ++i) {
+    if (line[i] != '\\') {
+      value += line[i];
+      continue;
+    }
+    switch (char c = line[++i]) {
+      case 't': value += '\t'; break;
+      case 'n': value += '\n'; break;
+      case 'u': value += char(std::stoi(line.substr(i + 1, 4), nullptr, 16)); i += 4; break;
+      default: value += c;  // \" \\ \/
+    }
+  }
+  return value;
+}
+
+// The text between open and the next close after it ("" when absent).
+std::string Between(const std::string& text, const std::string& open, const std::string& close) {
+  const size_t start = text.find(open);
+  if (start == std::string::npos) return "";
+  const size_t end = text.find(close, start + open.size());
+  return end == std::string::npos ? "" : text.substr(start + open.size(), end - start - open.size());
+}
+
+// UTF-8 text of the first 256 code points as ISO-8859-1 bytes.
+std::string Latin1(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    out += c < 0x80 ? char(c) : char(((c & 0x03) << 6) | (utf8[++i] & 0x3F));
+  }
+  return out;
+}
+
+struct Generated {
+  std::string Subject, From;
+};
+
+// One message the sink stored: the decoded message, its raw bytes and its compacted envelope.
+struct Delivered {
+  std::unique_ptr<TmsMessage> Message;
+  std::string Raw, Envelope;
+};
+
+std::unique_ptr<TmsMessage> Decode(const std::string& bytes) {
+  TMemoryStream stream;
+  stream.Assign(bytes);
+  stream.SetPosition(0);
+  auto message = std::make_unique<TmsMessage>();
+  message->LoadFromStream(stream);
+  return message;
+}
+
+// An archive's items, decoded, in the store's order; none for a missing file.
+std::vector<std::unique_ptr<TmsMessage>> ReadArchive(const std::string& path) {
+  std::vector<std::unique_ptr<TmsMessage>> items;
+  if (!fs::exists(path)) return items;
+  TQDB db;
+  db.SetReadOnly(true);
+  db.WarnNoData = [](TQDB&) {};
+  db.SetFileName(path);
+  for (int32_t i = 0; i < db.Count(); ++i) {
+    db.GoToItem(i);
+    TMemoryStream stream;
+    db.GetItem(stream);
+    items.push_back(Decode(stream.Bytes()));
+  }
+  db.SetFileName("");
+  return items;
+}
+
+class AppInterop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* pop3 = std::getenv("NORVA_POP3_SETTINGS");  // to run the binary by hand
+    const char* smtp = std::getenv("NORVA_SMTP_SETTINGS");
+    auto settings = testing::ReadSettings(pop3 ? pop3 : NORVA_POP3_SETTINGS);
+    settings.merge(testing::ReadSettings(smtp ? smtp : NORVA_SMTP_SETTINGS));
+    for (const char* skip : {"POP3_SKIP", "SMTP_SKIP"})
+      if (settings.count(skip)) GTEST_SKIP() << settings[skip];
+    if (!settings.count("POP3_PORT") || !settings.count("SMTP_PORT"))
+      GTEST_SKIP() << "no servers: run through ctest";
+    settings_ = settings;
+    options.radDirectConnection = true;
+    options.edtUserName = "Test User";
+    auto account = std::make_unique<MailboxAccount>();
+    account->Address = "test@test.example";
+    account->Account = settings_["POP3_USER"];
+    account->Password = settings_["POP3_PASS"];
+    account->POP3Server = "127.0.0.1:" + settings_["POP3_PORT"];
+    account->SMTPServer = "127.0.0.1:" + settings_["SMTP_PORT"];
+    account->TimeOut = 10;
+    main.BindClient(*account->Client);
+    options.lsvAddress.push_back(std::move(account));
+    sinkBefore_ = SinkCount();
+  }
+
+  size_t SinkCount() const {
+    size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(settings_.at("SMTP_DIR")))
+      count += entry.path().extension() == ".eml";
+    return count;
+  }
+  // What the sink received since the test began, in arrival order.
+  std::vector<Delivered> SinkReceived() const {
+    std::vector<Delivered> out;
+    for (size_t n = sinkBefore_ + 1; n <= SinkCount(); ++n) {
+      char base[16];
+      std::snprintf(base, sizeof base, "%06zu", n);
+      const fs::path file = fs::path(settings_.at("SMTP_DIR")) / base;
+      std::string envelope = ReadFile(file.string() + ".json");
+      std::erase_if(envelope, [](char c) { return c == ' ' || c == '\n'; });
+      const std::string raw = ReadFile(file.string() + ".eml");
+      out.push_back({Decode(raw), raw, envelope});
+    }
+    return out;
+  }
+  // The generated messages in POP3 order.
+  std::vector<Generated> Manifest() const {
+    std::vector<Generated> out;
+    std::ifstream in(settings_.at("POP3_MANIFEST"));
+    for (std::string line; std::getline(in, line);)
+      out.push_back({JsonString(line, "subject"), JsonString(line, "from")});
+    return out;
+  }
+  void Select(std::initializer_list<size_t> rows) {
+    for (auto& row : main.lsvMail) row.Selected = false;
+    for (size_t i : rows) main.lsvMail.at(i).Selected = true;
+  }
+
+  std::map<std::string, std::string> settings_;
+  size_t sinkBefore_ = 0;
+  testing::TempDir dir;
+  testing::FakeDesktop desktop;
+  TfrmOptions options{dir.Path()};
+  TfrmMain main{desktop, options};
+};
+
+TEST_F(AppInterop, RulesReadArchiveAndReplyToEveryMessage) {
+  options.lstTemplate = {{"Thanks", 4}};
+  testing::WriteFile(dir.File("FN4.txt"), "Thank you for writing.\r\nI am away.\r\n");
+  options.lsvRule = {{19, "", 7, ""}, {19, "", 5, "Rules.TMA"}, {19, "", 6, "Thanks"}};
+  main.CheckMail(true, -1);
+  EXPECT_TRUE(desktop.Errors.empty()) << desktop.Errors.front();
+
+  const std::vector<Generated> generated = Manifest();
+  const size_t n = generated.size();
+  ASSERT_EQ(n, size_t(std::stoi(settings_["POP3_COUNT"])));
+  ASSERT_EQ(main.lsvMail.size(), n);
+  // Rows follow the server's order, which is the manifest's. Every reply goes to the sender with
+  // "re: " and the subject as read; the outbox sends in the store's order, so the replies are
+  // compared as sorted lists.
+  std::vector<std::string> expected, replied, archived, read;
+  for (size_t i = 0; i < n; ++i) {
+    const TListRow& row = main.lsvMail[i];
+    ASSERT_TRUE(row.Data->BodyRetrieved) << i;
+    EXPECT_EQ(row.StateIndex, 5);
+    const TmsMessage& message = *row.Data->Message;
+    std::string subject = generated[i].Subject;
+    // Decoded header text keeps the bytes of its charset.
+    const TmsRemoteInfoItem* listed = main.DirectoryEntry(*row.Data);
+    ASSERT_NE(listed, nullptr);
+    if (std::any_of(listed->Headers.begin(), listed->Headers.end(),
+                    [](const std::string& line) { return line.find("?iso-8859-1?") != line.npos; }))
+      subject = Latin1(subject);
+    EXPECT_EQ(message.Subject.str(), subject) << i;
+    EXPECT_EQ(message.Sender.Address.str(), generated[i].From) << i;
+    expected.push_back(generated[i].From + " | re: " + subject);
+    read.push_back(subject);
+  }
+  for (const Delivered& reply : SinkReceived()) {
+    EXPECT_NE(reply.Envelope.find(R"("mail_from":"test@test.example")"), std::string::npos);
+    EXPECT_EQ(reply.Message->Body, (TStringList{"Thank you for writing.", "I am away."}));
+    replied.push_back(Between(reply.Envelope, R"("rcpt_tos":[")", R"("])") + " | " +
+                      reply.Message->Subject.str());
+  }
+  for (const auto& item : ReadArchive(dir.File("Rules.TMA")))
+    archived.push_back(item->Subject.str());
+  for (auto* list : {&expected, &replied, &archived, &read}) std::sort(list->begin(), list->end());
+  EXPECT_EQ(replied, expected);
+  EXPECT_EQ(archived, read);
+  EXPECT_EQ(ReadArchive(dir.File("$Sent.TMA")).size(), n);
+  EXPECT_TRUE(ReadArchive(dir.File("$OutBox.TMA")).empty());
+}
+
+TEST_F(AppInterop, ComposeWithAttachmentAndHighPrioritySendsThroughTheSink) {
+  // A second mailbox marked default: the message goes out from its address.
+  auto other = std::make_unique<MailboxAccount>();
+  other->Address = "boss@test.example";
+  other->SMTPServer = options.lsvAddress[0]->SMTPServer;
+  other->IsDefault = true;
+  options.lsvAddress.push_back(std::move(other));
+
+  std::mt19937 random(7);
+  std::string bytes(20000, '\0');
+  for (char& c : bytes) c = char(random());
+  testing::WriteFile(dir.File("photo.bin"), bytes);
+
+  main.btnSendMsgClick();
+  TfrmMsg& window = *main.frmMsg;
+  ASSERT_TRUE(window.Visible);
+  window.edtMsgTo = "Bob <bob@example.org>";
+  window.edtMsgSubject = "Photos";
+  window.redMsg = {"Here they are.", ".", "Bye"};
+  desktop.FileAnswers = {dir.File("photo.bin")};
+  window.btnAttachClick();
+  window.N1LowestPriority1Click(24);
+  window.btnSendClick();
+  EXPECT_TRUE(desktop.Errors.empty()) << desktop.Errors.front();
+  EXPECT_FALSE(window.Visible);
+
+  const std::vector<Delivered> received = SinkReceived();
+  ASSERT_EQ(received.size(), 1u);
+  const Delivered& got = received[0];
+  EXPECT_NE(got.Envelope.find(R"("mail_from":"boss@test.example","rcpt_tos":["bob@example.org"])"),
+            std::string::npos)
+      << got.Envelope;
+  EXPECT_NE(got.Raw.find("\r\nX-Priority: 1"), std::string::npos);
+  EXPECT_EQ(got.Message->Subject.str(), "Photos");
+  EXPECT_EQ(got.Message->Priority, ptHigh);
+  EXPECT_EQ(got.Message->Body, (TStringList{"Here they are.", ".", "Bye"}));
+  ASSERT_EQ(got.Message->Attachments.Count(), 1);
+  EXPECT_EQ(got.Message->Attachments.Items(0).FileName().str(), "photo.bin");
+  EXPECT_TRUE(got.Message->Attachments.Items(0).Data.Bytes() == bytes);
+  EXPECT_EQ(ReadArchive(dir.File("$Sent.TMA")).size(), 1u);
+  EXPECT_TRUE(ReadArchive(dir.File("$OutBox.TMA")).empty());
+}
+
+TEST_F(AppInterop, ArchivedRowsReadBackWithoutTheServer) {
+  main.CheckMail(true, -1);
+  ASSERT_GE(main.lsvMail.size(), 3u);
+  Select({0, 2});  // a plain message and one with attachments
+  main.btnArchiveClick();
+  EXPECT_TRUE(desktop.Errors.empty()) << desktop.Errors.front();
+  EXPECT_EQ(main.lsvMail[0].StateIndex, 5);
+  EXPECT_EQ(main.lsvMail[1].StateIndex, -1);
+  const std::vector<std::string> archived = {main.lsvMail[0].SubItems[0],
+                                             main.lsvMail[2].SubItems[0]};
+  const TmsAttList& attached = main.lsvMail[2].Data->Message->Attachments;
+  const int32_t attachments = attached.Count();
+  ASSERT_GT(attachments, 0);
+  const std::string firstAttachment = attached.Items(0).Data.Bytes();
+
+  // With the server out of reach the archive still lists and shows its messages.
+  testing::ClosedPort closed;
+  options.lsvAddress[0]->POP3Server = "127.0.0.1:" + std::to_string(closed.Port());
+  options.lsvAddress[0]->ApplyToClient();
+  main.LoadArchive(dir.File("Archive.TMA"));
+  ASSERT_EQ(main.lsvMail.size(), 2u);
+  std::vector<std::string> listed = {main.lsvMail[0].SubItems[0], main.lsvMail[1].SubItems[0]};
+  // Running-number keys padded with blanks sort before the first item's key of zeros.
+  EXPECT_EQ(listed, (std::vector<std::string>{archived[1], archived[0]}));
+  Select({0});
+  main.lsvMailDblClick();
+  EXPECT_TRUE(desktop.Errors.empty()) << desktop.Errors.front();
+  EXPECT_EQ(main.frmMsg->edtMsgSubject, archived[1]);
+  const TmsAttList& stored = main.lsvMail[0].Data->Message->Attachments;
+  ASSERT_EQ(stored.Count(), attachments);
+  EXPECT_TRUE(stored.Items(0).Data.Bytes() == firstAttachment);
+}
+
+}  // namespace
+}  // namespace norva
