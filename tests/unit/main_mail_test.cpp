@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <tuple>
 
 #include "app/Main.h"
 #include "app/Msg.h"
@@ -314,6 +315,35 @@ TEST_F(MailTest, WindowPlacementIsKeptAndFittedToTheScreen) {
   window.FormCreate();
   EXPECT_EQ(window.Left, 5);
   EXPECT_EQ(window.Width, 390);
+}
+
+TEST_F(MailTest, MainWindowStartsFittedAndKeepsItsLayout) {
+  main.pnlMainHeight = 400;
+  {
+    std::ofstream(dir.File("a.tma")) << "";
+  }
+  main.FormCreate();  // first start: no Config.QDB
+  EXPECT_EQ(main.Caption, " N o r v a  -  beta2 (build 44)");
+  EXPECT_EQ(std::tie(main.Left, main.Top, main.Width, main.Height),
+            std::make_tuple(5, 5, TfrmMain::kDesignWidth, TfrmMain::kDesignHeight));
+  EXPECT_EQ(main.lsvMailHeight, 160);
+  EXPECT_EQ(main.lsvMailColumns[2], 7 * 14 + 15);  // "25.25.25 25:25"
+  EXPECT_EQ(main.trvFolder, (TStringList{"a.tma"}));
+  EXPECT_TRUE(main.Timer1Enabled);
+
+  main.Left = 100;
+  main.Width = 800;
+  main.SplitPercent = 55;
+  main.lsvMailColumns = {300, 200, 1, 1, 1};
+  EXPECT_TRUE(main.FormCloseQuery());
+  desktop.ScreenWidth = 640;
+  TfrmMain again{desktop, options};
+  again.FormCreate();
+  EXPECT_EQ(again.Left, 5);
+  EXPECT_EQ(again.Width, 630);
+  EXPECT_EQ(again.SplitPercent, 55);
+  EXPECT_EQ(again.lsvMailColumns[0], 300);
+  EXPECT_EQ(again.lsvMailColumns[4], 7 * 3 + 15);  // fitted again, not restored
 }
 
 // ---- the outbox ----
