@@ -146,7 +146,7 @@ class TfrmMain {
   std::string Caption = " N o r v a";
   int32_t Left = 5, Top = 5, Width = kDesignWidth, Height = kDesignHeight;
   // Widths of the list's columns "Sender", "Subject", "Date", "Size", "SP".
-  std::array<int32_t, 5> lsvMailColumns{150, 220, 95, 60, 35};
+  std::array<int32_t, 5> lsvMailColumns{180, 230, 100, 60, 40};
   std::string HelpFile;  // the user manual, opened by the desktop
   // Caption, placement and list layout from Config.QDB fitted to the screen, the archive
   // folders, and the scheduler started.
