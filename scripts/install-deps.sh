@@ -17,6 +17,10 @@ packages=(
   dovecot-pop3d python3 netbase strace
   # SMTP interop tests: the loopback SMTP sink
   python3-aiosmtpd
+  # the desktop application (Qt 6 Widgets, printing, WAV alarms) and its platform plugins; a
+  # virtual display for screenshots and for running it where there is no display; fonts
+  # (Liberation Mono stands in for Courier New when printing)
+  qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins xvfb xauth fonts-dejavu-core fonts-liberation
 )
 
 missing=()
