@@ -186,6 +186,7 @@ class TfrmMain {
   bool CheckForAddress();
   // Sends every queued message of "$OutBox.TMA" in one session, moving each into "$Sent.TMA".
   virtual void SendOutBox();
+  bool SendingOutbox = false;  // the stop command cancels the send, connected or not
   void msSMTPError(TObject& sender, std::string& msg);
 
   // ---- archives ----

@@ -70,24 +70,36 @@ void TfrmMain::ArchiveReplyMsg(const std::string& fileName, MessageListEntry& en
   const MailboxAccount* from = DefaultAccount();
   if (!entry.BodyRetrieved) LeggiMsg(entry, connect);
   if (!entry.BodyRetrieved || !entry.Message) return;
-  PutStatusMessage("Archiving...");
   const TmsMessage& answered = *entry.Message;
+  // A reply nobody can receive would stay at the head of the outbox and hold back every message
+  // queued after it.
+  const std::string& to = answered.Sender.Address;
+  if (to.empty() || to.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+    entry.AppliedRules.push_back("----> No reply: the sender has no usable address.");
+    return;
+  }
+  PutStatusMessage("Archiving...");
   msMsg.Clear();
   msMsg.Subject = "re: " + answered.Subject.str();
-  msMsg.Recipients.AddAddress(answered.Sender.Address, answered.Sender.Name);
+  msMsg.Recipients.AddAddress(to, answered.Sender.Name);
   msMsg.Sender.Address = from ? from->Address : std::string();
   msMsg.Headers.push_back("X-Mailer: N o r v a");
-  const auto& templates = frmOptions.lstTemplate;
-  auto named = std::find_if(templates.begin(), templates.end(),
-                            [&](const TNamedFile& t) { return t.Name == entry.ReplyTemplate; });
-  if (named != templates.end()) {
-    TMemoryStream text;
-    text.LoadFromFile(frmOptions.Folder() + "/FN" + std::to_string(named->FileNumber) + ".txt");
-    msMsg.Body = SplitLines(text.Bytes());
+  const TNamedFile* named = nullptr;
+  for (const TNamedFile& t : frmOptions.lstTemplate)
+    if (!named && t.Name == entry.ReplyTemplate) named = &t;
+  try {
+    if (named) {
+      TMemoryStream text;
+      text.LoadFromFile(frmOptions.Folder() + "/FN" + std::to_string(named->FileNumber) + ".txt");
+      msMsg.Body = SplitLines(text.Bytes());
+    }
+    TMemoryStream stream;
+    msMsg.SaveToStream(stream);
+    StoreMessage(QDB1, fileName, stream);
+  } catch (...) {
+    PutStatusMessage("");
+    throw;
   }
-  TMemoryStream stream;
-  msMsg.SaveToStream(stream);
-  StoreMessage(QDB1, fileName, stream);
   PutStatusMessage("");
 }
 
@@ -109,8 +121,9 @@ void TfrmMain::LoadFolders() {
   trvFolder.clear();
   trvFolderIndex = -1;
   std::error_code error;
-  for (const auto& item : std::filesystem::directory_iterator(frmOptions.Folder(), error)) {
-    const std::string name = item.path().filename().string();
+  std::filesystem::directory_iterator item(frmOptions.Folder(), error), end;
+  for (; !error && item != end; item.increment(error)) {
+    const std::string name = item->path().filename().string();
     if (IsArchiveName(name)) trvFolder.push_back(name);
   }
   std::sort(trvFolder.begin(), trvFolder.end());

@@ -211,7 +211,7 @@ void TfrmMain::StatusBarDblClick() {
   for (auto& account : frmOptions.lsvAddress)
     if (account->Client->IsOpen() || (Busy && account.get() == CurrentAccount))
       account->Client->Cancel();
-  if (msSMTP.IsOpen()) msSMTP.Cancel();
+  if (msSMTP.IsOpen() || SendingOutbox) msSMTP.Cancel();
   UnlockWindow();
 }
 
@@ -283,8 +283,7 @@ void TfrmMain::DeleteMsg(uint8_t selector) {
 }
 
 void TfrmMain::DeleteFromArchive(uint8_t selector) {
-  // Rows already taken out of the list stay in the file when it cannot be written.
-  RunLocked([&] {
+  const bool done = RunLocked([&] {
     QDB1.SetFileName(ArchiveViewFile);
     try {
       for (size_t i = 0; i < lsvMail.size();) {
@@ -301,6 +300,15 @@ void TfrmMain::DeleteFromArchive(uint8_t selector) {
     }
     CloseOrDiscard(QDB1);
   });
+  // Rows already taken out of the list are still in the file when it could not be written:
+  // the list shows the file again.
+  if (!done) {
+    try {
+      LoadArchive(ArchiveViewFile);
+    } catch (const std::exception&) {
+      // The error was shown; the list stays as it is.
+    }
+  }
 }
 
 void TfrmMain::lsvMailDelete(int32_t index) {

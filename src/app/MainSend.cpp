@@ -5,6 +5,7 @@
 #include "app/Main.h"
 #include "app/Msg.h"
 #include "mail/msCls.h"
+#include "mail/mspars.h"
 
 namespace norva {
 
@@ -70,9 +71,13 @@ void TfrmMain::msSMTPError(TObject&, std::string& msg) {
 void TfrmMain::SendOutBox() {
   const std::string outbox = frmOptions.Folder() + "/$OutBox.TMA";
   const std::string sent = frmOptions.Folder() + "/$Sent.TMA";
+  const std::string failed = frmOptions.Folder() + "/$Failed.TMA";
   // Each message is committed on its own: its copy is written to the sent archive before the
   // outbox, written next, forgets it. A crash between the two sends it again; none is lost.
   bool connected = false;
+  int32_t setAside = 0;
+  std::string why;
+  SendingOutbox = true;
   try {
     for (;;) {
       QDB1.SetFileName(outbox);
@@ -87,20 +92,36 @@ void TfrmMain::SendOutBox() {
       TMemoryStream stream;
       QDB1.FirstItem();
       QDB1.GetItem(stream);
-      msgOut.Clear();
-      stream.SetPosition(0);
-      msgOut.LoadFromStream(stream);
-      const MailboxAccount* from = DefaultAccount();
-      msgOut.Sender.Address = from ? from->Address : std::string();
-      msgOut.Sender.Name = frmOptions.edtUserName;
-      msSMTP.MailMessage = &msgOut;
-      msSMTP.SendMail();
-      StoreMessage(QDB2, sent, stream);
+      try {
+        msgOut.Clear();
+        stream.SetPosition(0);
+        msgOut.LoadFromStream(stream);
+        const MailboxAccount* from = DefaultAccount();
+        msgOut.Sender.Address = from ? from->Address : std::string();
+        msgOut.Sender.Name = frmOptions.edtUserName;
+        msSMTP.MailMessage = &msgOut;
+        msSMTP.SendMail();
+        StoreMessage(QDB2, sent, stream);
+      } catch (const EMessageError& e) {
+        // The message itself cannot be sent (no recipient, an address no server takes): it
+        // would hold back everything queued after it, so it moves to "$Failed.TMA". The
+        // session starts afresh for the next one, whatever the server was told so far.
+        StoreMessage(QDB2, failed, stream);
+        ++setAside;
+        why = e.what();
+        msSMTP.Disconnect();
+        connected = false;
+      } catch (const EMessageParserError& e) {
+        StoreMessage(QDB2, failed, stream);
+        ++setAside;
+        why = e.what();
+      }
       QDB1.KillItem();
       CloseOrDiscard(QDB1);
     }
     CloseOrDiscard(QDB1);
   } catch (...) {
+    SendingOutbox = false;
     CloseWithoutSaving(QDB1);
     msSMTP.MailMessage = nullptr;
     if (connected && msSMTP.IsOpen()) {
@@ -112,8 +133,14 @@ void TfrmMain::SendOutBox() {
     }
     throw;
   }
+  SendingOutbox = false;
   msSMTP.MailMessage = nullptr;
   if (connected) msSMTP.Disconnect();
+  if (setAside > 0)
+    throw Exception(std::to_string(setAside) +
+                    (setAside == 1 ? " queued message could not be sent and was"
+                                   : " queued messages could not be sent and were") +
+                    " moved to $Failed.TMA (" + why + ").");
 }
 
 }  // namespace norva

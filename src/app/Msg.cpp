@@ -66,7 +66,7 @@ void TfrmMsg::ShowText(const TStringList& lines) {
 
 void TfrmMsg::btnShowHeaderClick() {
   ShowingHeaders = !ShowingHeaders;
-  TmsMessage* message = main_.CurrentMessage;
+  TmsMessage* message = ShownMessage();
   if (!message) return;
   ShowText(ShowingHeaders ? message->Headers : message->Body);
 }
@@ -91,7 +91,16 @@ void TfrmMsg::btnPrevMessageClick() {
   main_.lsvMailDblClick();
 }
 
+TmsMessage* TfrmMsg::ShownMessage() const {
+  // The shown row's own message: later retrievals (a rule reading during a check) must not
+  // change what the window's commands act on.
+  MessageListEntry* entry = main_.CurrentEntry;
+  return entry && entry->BodyRetrieved ? entry->Message.get() : nullptr;
+}
+
 void TfrmMsg::btnReplyClick() {
+  // The window stays usable while the main window works; its commands wait for it.
+  if (main_.Busy) return;
   if (main_.CurrentEntry) main_.ReplyMsg(*main_.CurrentEntry);
 }
 
@@ -103,7 +112,7 @@ int32_t TfrmMsg::SelectedAttachment() const {
 
 void TfrmMsg::lsvMsgAttachDblClick() {
   const int32_t index = SelectedAttachment();
-  TmsMessage* message = main_.CurrentMessage;
+  TmsMessage* message = ShownMessage();
   if (index < 0 || !message || index >= message->Attachments.Count()) return;
   try {
     message->ExecuteAttachment(index);
@@ -114,7 +123,7 @@ void TfrmMsg::lsvMsgAttachDblClick() {
 
 void TfrmMsg::mnuAttachSaveAsClick() {
   const int32_t index = SelectedAttachment();
-  TmsMessage* message = main_.CurrentMessage;
+  TmsMessage* message = ShownMessage();
   if (index < 0 || !message || index >= message->Attachments.Count()) return;
   std::string path = ExtractFileName(message->Attachments.Items(index).FileName().str());
   if (!desktop_.SaveDialog("Save As", "All Files|*.*", path)) return;
@@ -181,6 +190,11 @@ void TfrmMsg::BuildMessage(TmsMessage& message) const {
 }
 
 void TfrmMsg::btnSendClick() {
+  if (main_.Busy) {
+    desktop_.MessageBox("Norva is busy checking or sending mail. Send the message when it is done.",
+                        "Message Editor", Desktop::mbOK, Desktop::iconInformation);
+    return;
+  }
   if (!CheckAddress() || !CheckAddress2()) return;
   // The message is built while the window still holds it: an attachment that cannot be read
   // leaves everything as the user wrote it.

@@ -89,6 +89,7 @@ class TfrmMsg {
 
  private:
   TIntegerKeys PlacementKeys();
+  TmsMessage* ShownMessage() const;
   bool CheckBox(const std::string& text, const char* control);
   int32_t SelectedAttachment() const;
   void ShowText(const TStringList& lines);

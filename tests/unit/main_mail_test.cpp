@@ -202,6 +202,39 @@ TEST_F(MailTest, ReadCommandUsesOneSessionPerMailboxAndFindsMovedMessages) {
   EXPECT_FALSE(main.Busy);
 }
 
+TEST_F(MailTest, TheMessageWindowWaitsWhileTheMainWindowWorks) {
+  FakePop3 pop({Message("a1", "first"), Message("a2", "second")});
+  AddMailbox(pop.Address());
+  main.CheckMail(true, -1);
+  Select({0});
+  main.lsvMailDblClick();
+  TfrmMsg& window = *main.frmMsg;
+
+  // Reading another row (as a rule does) leaves the window's commands on the shown message.
+  Select({1});
+  main.btnReadMsgClick();
+  window.btnShowHeaderClick();
+  EXPECT_NE(std::find(window.redMsg.begin(), window.redMsg.end(), "Subject: first"),
+            window.redMsg.end());
+
+  // During a check, Reply and Send neither run nor release the lock.
+  bool tried = false;
+  desktop.OnPump = [&] {
+    if (tried || !main.Busy) return;
+    tried = true;
+    window.btnReplyClick();
+    window.MsgWindowMode = 3;
+    window.edtMsgFrom = "me@example.org";
+    window.edtMsgTo = "bob@example.org";
+    window.btnSendClick();
+    EXPECT_TRUE(main.Busy);
+  };
+  main.CheckMail(true, -1);
+  EXPECT_TRUE(tried);
+  EXPECT_EQ(window.edtMsgSubject, "first");
+  EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
+}
+
 // ---- the message window ----
 
 TEST_F(MailTest, ComposeChecksAddressesAndSendsWithAttachmentAndPriority) {
@@ -319,9 +352,7 @@ TEST_F(MailTest, WindowPlacementIsKeptAndFittedToTheScreen) {
 
 TEST_F(MailTest, MainWindowStartsFittedAndKeepsItsLayout) {
   main.pnlMainHeight = 400;
-  {
-    std::ofstream(dir.File("a.tma")) << "";
-  }
+  { std::ofstream(dir.File("a.tma")) << ""; }
   main.FormCreate();  // first start: no Config.QDB
   EXPECT_EQ(main.Caption, " N o r v a  -  beta2 (build 44)");
   EXPECT_EQ(std::tie(main.Left, main.Top, main.Width, main.Height),
@@ -381,6 +412,34 @@ TEST_F(MailTest, OutboxSendsInStoreOrderAndKeepsWhatTheServerRefused) {
   EXPECT_EQ(sent.Max, 2);
   EXPECT_NE(sent.Items[kKey1].find("Subject: three"), std::string::npos);
   EXPECT_NE(sent.Items[kKey2].find("Subject: one"), std::string::npos);
+  EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
+}
+
+TEST_F(MailTest, UnsendableMessagesMoveAsideAndRepliesNeedASender) {
+  FakeSmtp smtp;
+  FakePop3 pop({"Message-ID: <x@test>\r\nSubject: no sender\r\n\r\nbody\r\n"});
+  AddMailbox(pop.Address(), smtp.Address());
+  options.lsvRule = {{19, "", 6, "none"}};
+  main.CheckMail(true, -1);
+  EXPECT_EQ(main.lsvMail[0].Data->AppliedRules.back(),
+            "----> No reply: the sender has no usable address.");
+  EXPECT_FALSE(std::filesystem::exists(Sent()));
+
+  // A queued message without a recipient goes to "$Failed.TMA"; the one after it is sent, with
+  // the default account as its sender whatever its From line said.
+  Queue("a@example.org", "first");
+  {
+    MessageListEntry entry;
+    entry.Message = std::make_unique<TmsMessage>();
+    entry.Message->Sender.Address = "someone@else.org";
+    entry.Message->Subject = "nobody to send to";
+    entry.BodyRetrieved = true;
+    main.ArchiveMsg(Outbox(), entry, false);  // keyed "              1": sent first
+  }
+  EXPECT_THROW(main.SendOutBox(), Exception);
+  EXPECT_EQ(ReadArchive(dir.File("$Failed.TMA")).Items.size(), 1u);
+  ASSERT_EQ(smtp.Data().size(), 1u);
+  EXPECT_NE(smtp.Data()[0].find("From:     Me Myself <me0@example.org>"), std::string::npos);
   EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
 }
 
