@@ -1,0 +1,214 @@
+// The Qt layer's desktop services, images, text conversion and address dialog, on the offscreen
+// platform.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QImage>
+#include <QLineEdit>
+#include <QTimer>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "mail/msCls.h"
+#include "support/TempDir.h"
+#include "ui/AddressDialog.h"
+#include "ui/Images.h"
+#include "ui/QtDesktop.h"
+#include "ui/Text.h"
+
+namespace norva::ui {
+namespace {
+
+using norva::testing::ReadFile;
+using norva::testing::TempDir;
+using norva::testing::WriteFile;
+
+// Runs action on the modal dialog the next exec() opens.
+template <typename Dialog>
+void OnNextDialog(std::function<void(Dialog&)> action) {
+  QTimer::singleShot(0, [action] {
+    auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    action(*dialog);
+  });
+}
+
+TEST(QtDesktopTest, FiltersBecomeQtNameFilters) {
+  EXPECT_EQ(QtDesktop::QtFilter("Tavrel Mail Archives|*.TMA|All Files|*.*"),
+            "Tavrel Mail Archives (*.TMA);;All Files (*.*)");
+  EXPECT_EQ(QtDesktop::QtFilter("Sounds|*.wav;*.WAV"), "Sounds (*.wav *.WAV)");
+  EXPECT_EQ(QtDesktop::QtFilter("All Files|*.*|"), "All Files (*.*)");
+  EXPECT_EQ(QtDesktop::QtFilter(""), "");
+}
+
+TEST(TextTest, BytesShowAsUtf8OrLatin1AndTypedTextIsUtf8) {
+  const std::string utf8 = "Caf\xC3\xA9 \xE2\x82\xAC";
+  EXPECT_EQ(ToQt(utf8), QString::fromUtf8("Caf\xC3\xA9 \xE2\x82\xAC"));
+  EXPECT_EQ(FromQt(ToQt(utf8)), utf8);
+  EXPECT_EQ(ToQt("Caf\xE9"), QString::fromUtf8("Caf\xC3\xA9"));
+  EXPECT_EQ(FromQt(ToQt("Caf\xE9")), "Caf\xC3\xA9");
+}
+
+QImage Image(const QIcon& icon) {
+  return icon.pixmap(16, 16).toImage();
+}
+
+TEST(ImagesTest, EveryRoleIsDrawnAndTheFramesDiffer) {
+  std::vector<int> toolbar = {22, 23, 24, 32, 33, 34, 35, 55};
+  for (int i = 36; i <= 53; ++i) toolbar.push_back(i);
+  for (int index : toolbar) {
+    EXPECT_FALSE(ToolbarImage(index).isNull()) << index;
+    EXPECT_EQ(ToolbarImage(index).availableSizes().size(), 2) << index;
+  }
+  for (int a = 36; a <= 53; ++a)
+    for (int b = a + 1; b <= 53; ++b)
+      EXPECT_NE(Image(ToolbarImage(a)), Image(ToolbarImage(b))) << a << " " << b;
+  EXPECT_NE(Image(ToolbarImage(32)), Image(ToolbarImage(33)));
+  EXPECT_NE(Image(ToolbarImage(34)), Image(ToolbarImage(35)));
+
+  for (int index = 0; index <= 5; ++index) EXPECT_FALSE(MailImage(index).isNull()) << index;
+  EXPECT_FALSE(StatusImage(0).isNull());
+  EXPECT_NE(StatusImage(0).toImage(), StatusImage(1).toImage());
+
+  // Each command has a drawing of its own.
+  std::vector<QImage> commands;
+  for (int c = int(Command::CheckMail); c <= int(Command::NextMessage); ++c)
+    commands.push_back(Image(CommandImage(Command(c))));
+  for (size_t a = 0; a < commands.size(); ++a)
+    for (size_t b = a + 1; b < commands.size(); ++b)
+      EXPECT_NE(commands[a], commands[b]) << a << " " << b;
+}
+
+TEST(ImagesTest, IndicesOutsideTheRolesAreHarmless) {
+  for (int index : {-1, 0, 21, 54, 56, 1000}) EXPECT_FALSE(ToolbarImage(index).isNull());
+  EXPECT_TRUE(MailImage(-1).isNull());
+  EXPECT_TRUE(MailImage(6).isNull());
+  EXPECT_FALSE(StatusImage(7).isNull());
+}
+
+// Pages of a PDF written by Qt: one "/Type /Page" object each.
+int PdfPages(const std::string& pdf) {
+  int pages = 0;
+  for (size_t at = pdf.find("/Type /Page"); at != std::string::npos;
+       at = pdf.find("/Type /Page", at + 1))
+    if (pdf.compare(at, 12, "/Type /Pages") != 0) ++pages;
+  return pages;
+}
+
+TEST(QtDesktopTest, PrintsLinesToPagesWithoutWrapping) {
+  TempDir dir;
+  QtDesktop desktop;
+  auto print = [&](const std::vector<std::string>& lines, int size) {
+    const std::string file = dir.File("out.pdf");
+    desktop.SetPrintToPdf(ToQt(file));
+    EXPECT_TRUE(desktop.PrintLines(lines, "Courier New", size));
+    const std::string pdf = ReadFile(file);
+    EXPECT_EQ(pdf.compare(0, 5, "%PDF-"), 0);
+    return PdfPages(pdf);
+  };
+  EXPECT_EQ(print(std::vector<std::string>(10, "Subject:\tshort line"), 8), 1);
+  const int pages = print(std::vector<std::string>(200, "a line"), 8);
+  EXPECT_GT(pages, 1);
+  EXPECT_EQ(print(std::vector<std::string>(200, std::string(500, 'x')), 8), pages);
+  EXPECT_GT(print(std::vector<std::string>(200, "a line"), 16), pages);
+
+  desktop.SetPrintToPdf(ToQt(dir.File("missing/out.pdf")));
+  EXPECT_FALSE(desktop.PrintLines({"a line"}, "Courier New", 8));
+}
+
+TEST(QtDesktopTest, OpenDialogStartsAtThePresetAndReturnsTheChoice) {
+  TempDir dir;
+  WriteFile(dir.File("mail.TMA"), "x");
+  QtDesktop desktop;
+  std::string fileName = dir.Path() + "/";
+  OnNextDialog<QFileDialog>([&](QFileDialog& dialog) {
+    EXPECT_EQ(dialog.directory().absolutePath(), ToQt(dir.Path()));
+    EXPECT_EQ(dialog.nameFilters(), QStringList({"Archives (*.TMA)", "All Files (*.*)"}));
+    dialog.selectFile("mail.TMA");
+    static_cast<QDialog&>(dialog).accept();  // QFileDialog's own accept() checks the choice
+  });
+  ASSERT_TRUE(desktop.OpenDialog("Open Archive", "Archives|*.TMA|All Files|*.*", fileName));
+  EXPECT_EQ(fileName, dir.File("mail.TMA"));
+
+  OnNextDialog<QFileDialog>([](QFileDialog& dialog) { dialog.reject(); });
+  EXPECT_FALSE(desktop.SaveDialog("Save As", "All Files|*.*", fileName));
+  EXPECT_EQ(fileName, dir.File("mail.TMA"));
+}
+
+TEST(QtDesktopTest, SoundsThatCannotPlayNeitherBlockNorCrash) {
+  TempDir dir;
+  WriteFile(dir.File("bad.wav"), "not a wave file");
+  // 0.1 s of 8-bit mono silence.
+  std::string wav = "RIFF" + std::string("\x2C\x03\0\0", 4) + "WAVEfmt " +
+                    std::string("\x10\0\0\0\x01\0\x01\0\x40\x1F\0\0\x40\x1F\0\0\x01\0\x08\0", 20) +
+                    "data" + std::string("\x20\x03\0\0", 4) + std::string(800, '\x80');
+  WriteFile(dir.File("quiet.wav"), wav);
+  QtDesktop desktop;
+  for (const char* name : {"none.wav", "bad.wav", "quiet.wav"}) {
+    desktop.PlaySound(dir.File(name), true);
+    desktop.ProcessMessages();
+    desktop.StopSound();
+  }
+  desktop.PlaySound(dir.File("quiet.wav"), false);
+  desktop.ProcessMessages();
+}
+
+TEST(QtDesktopTest, BusyCursorIsNeverStackedAndTrayFollows) {
+  QtDesktop desktop;
+  desktop.SetBusyCursor(true);
+  desktop.SetBusyCursor(true);
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  desktop.SetBusyCursor(false);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  desktop.SetBusyCursor(false);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  std::vector<int> shown;
+  desktop.SetTrayIcon(36);
+  desktop.OnTrayIcon = [&](int index) { shown.push_back(index); };
+  desktop.SetTrayIcon(55);
+  EXPECT_EQ(shown, std::vector<int>({55}));
+}
+
+TEST(AddressDialogTest, OkKeepsAtMost255BytesOfWholeCharactersAndCancelKeepsTheAddress) {
+  InstallAddressDialog();
+  TmsMailAddress address;
+  address.Name = "Old Name";
+  address.Address = "old@example.org";
+
+  OnNextDialog<AddressDialog>([](AddressDialog& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "Address");
+    EXPECT_EQ(dialog.NameEdit->text(), "Old Name");
+    EXPECT_EQ(dialog.AddressEdit->text(), "old@example.org");
+    dialog.NameEdit->setText(QString(300, 'n'));
+    dialog.AddressEdit->setText(QString(200, QChar(0xE9)));  // 400 bytes of UTF-8
+    dialog.accept();
+  });
+  ASSERT_TRUE(address.Edit());
+  EXPECT_EQ(address.Name.str(), std::string(255, 'n'));
+  std::string e;
+  for (int i = 0; i < 127; ++i) e += "\xC3\xA9";
+  EXPECT_EQ(address.Address.str(), e);
+
+  OnNextDialog<AddressDialog>([](AddressDialog& dialog) {
+    dialog.NameEdit->setText("Changed");
+    dialog.reject();
+  });
+  EXPECT_FALSE(address.Edit());
+  EXPECT_EQ(address.Name.str(), std::string(255, 'n'));
+  TmsMailAddress::EditHook = nullptr;
+}
+
+}  // namespace
+}  // namespace norva::ui
+
+int main(int argc, char** argv) {
+  // Listing the tests runs this too, without the test's environment: no display is needed.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
