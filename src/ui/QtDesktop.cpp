@@ -325,6 +325,7 @@ void QtDesktop::ShowError(const std::string& text) {
 
 void QtDesktop::ProcessMessages() {
   QCoreApplication::processEvents();
+  if (OnPump) OnPump();
 }
 
 }  // namespace norva::ui

@@ -24,6 +24,8 @@ class QtDesktop : public Desktop {
   // Printing goes to this PDF file without a print dialog (tests and scripts); "" restores the
   // dialog.
   void SetPrintToPdf(const QString& path) { printToPdf_ = path; }
+  // Runs after the pending events in ProcessMessages: the windows show what the logic changed.
+  std::function<void()> OnPump;
   // The tray icon and the window's icon follow SetTrayIcon through this.
   std::function<void(int imageIndex)> OnTrayIcon;
 
@@ -32,8 +34,7 @@ class QtDesktop : public Desktop {
 
   Result MessageBox(const std::string& text, const std::string& caption, int buttons, Icon icon,
                     bool foreground) override;
-  bool InputBox(const std::string& caption, const std::string& prompt,
-                std::string& value) override;
+  bool InputBox(const std::string& caption, const std::string& prompt, std::string& value) override;
   bool OpenDialog(const std::string& title, const std::string& filter,
                   std::string& fileName) override;
   bool SaveDialog(const std::string& title, const std::string& filter,

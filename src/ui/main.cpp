@@ -1,8 +1,30 @@
-// norva: the desktop application.
+// norva: the desktop application over the program folder (NORVA_FOLDER, when set, names
+// another one).
 #include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <cstdlib>
+
+#include "config/Options.h"
+#include "ui/Application.h"
+#include "ui/Text.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("N o r v a");
-  return 0;
+  QApplication::setQuitOnLastWindowClosed(false);
+  if (const char* folder = std::getenv("NORVA_FOLDER"); folder && *folder)
+    norva::SetProgramFolder(QDir(folder).absolutePath().toStdString());
+  norva::ui::Application norva(norva::ProgramFolder());
+  try {
+    norva.Start();
+  } catch (const std::exception& e) {
+    // Started on an unreadable configuration, Norva could later overwrite the user's settings:
+    // it stops and says why.
+    QMessageBox::critical(nullptr, "N o r v a",
+                          "The configuration " + norva::ui::ToQt(norva.Options().ConfigFileName()) +
+                              " cannot be read:\n" + norva::ui::ToQt(e.what()));
+    return 1;
+  }
+  return app.exec();
 }

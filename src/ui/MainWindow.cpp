@@ -1,0 +1,465 @@
+// MainWindow: the main window's widgets over TfrmMain.
+#include "ui/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+
+#include "app/Msg.h"
+#include "ui/Images.h"
+#include "ui/MessageListModel.h"
+#include "ui/MessageWindow.h"
+#include "ui/OptionsDialog.h"
+#include "ui/QtDesktop.h"
+#include "ui/Text.h"
+
+namespace norva::ui {
+
+namespace {
+
+// The mailbox selector refills itself from the mailboxes each time it opens.
+class SelectorCombo : public QComboBox {
+ public:
+  std::function<void()> OnDropDown;
+  void showPopup() override {
+    if (OnDropDown) OnDropDown();
+    QComboBox::showPopup();
+  }
+};
+
+constexpr int kDeleteKey = 46;
+
+}  // namespace
+
+MainWindow::MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop)
+    : main_(main), rule_(rule), desktop_(desktop) {
+  setObjectName("frmMain");
+  setWindowIcon(ToolbarImage(55));
+
+  model_ = new MessageListModel(main_, this);
+  lsvMail_ = new QTableView;
+  lsvMail_->setObjectName("lsvMail");
+  lsvMail_->setModel(model_);
+  lsvMail_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lsvMail_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lsvMail_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lsvMail_->setShowGrid(false);
+  lsvMail_->setWordWrap(false);
+  lsvMail_->setIconSize(QSize(32, 16));
+  lsvMail_->verticalHeader()->hide();
+  lsvMail_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  lsvMail_->horizontalHeader()->setSectionsClickable(true);
+  lsvMail_->horizontalHeader()->setHighlightSections(false);
+  lsvMail_->horizontalHeader()->setStretchLastSection(false);
+  lsvMail_->setContextMenuPolicy(Qt::CustomContextMenu);
+  lsvMail_->installEventFilter(this);
+  connect(lsvMail_->horizontalHeader(), &QHeaderView::sectionClicked, this,
+          [this](int column) { Run([&] { main_.lsvMailColumnClick(column); }); });
+  connect(lsvMail_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    if (syncing_) return;
+    PushSelection();
+    Run([&] { main_.lsvMailClick(); });
+  });
+  connect(lsvMail_, &QTableView::doubleClicked, this,
+          [this] { Run([&] { main_.lsvMailDblClick(); }); });
+  connect(lsvMail_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    if (main_.PopMailAttached) popMail_->popup(lsvMail_->viewport()->mapToGlobal(at));
+  });
+
+  trvFolder_ = new QListWidget;
+  trvFolder_->setObjectName("trvFolder");
+  connect(trvFolder_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+    main_.trvFolderIndex = trvFolder_->row(item);
+    Run([&] { main_.trvFolderDblClick(); });
+  });
+  redMsg_ = new QPlainTextEdit;
+  redMsg_->setObjectName("redMsg");
+  redMsg_->setReadOnly(true);
+  redMsg_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  QFont fixed("Courier New");
+  fixed.setStyleHint(QFont::Monospace);
+  if (!QFontInfo(fixed).fixedPitch()) fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  redMsg_->setFont(fixed);
+
+  auto* lower = new QSplitter(Qt::Horizontal);
+  lower->addWidget(trvFolder_);
+  lower->addWidget(redMsg_);
+  lower->setStretchFactor(1, 1);
+  lower->setSizes({140, 500});
+  splitter_ = new QSplitter(Qt::Vertical);
+  splitter_->setObjectName("pnlMain");
+  splitter_->addWidget(lsvMail_);
+  splitter_->addWidget(lower);
+  splitter_->setChildrenCollapsible(false);
+  splitter_->installEventFilter(this);  // the list keeps its share when the panel resizes
+  connect(splitter_, &QSplitter::splitterMoved, this, [this] {
+    const QList<int> sizes = splitter_->sizes();
+    main_.pnlMainHeight = sizes[0] + sizes[1];
+    main_.lsvMailHeight = sizes[0];
+    main_.Splitter1Moved();
+  });
+  setCentralWidget(splitter_);
+
+  BuildToolbar();
+  BuildMenu();
+  BuildStatusBar();
+
+  timer1_ = new QTimer(this);
+  timer1_->setInterval(10000);
+  connect(timer1_, &QTimer::timeout, this, [this] {
+    if (main_.Timer1Enabled) Run([&] { main_.Timer1Timer(); });
+  });
+  anim_ = new QTimer(this);
+  connect(anim_, &QTimer::timeout, this, [this] { Run([&] { main_.AnimTimer(); }); });
+
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    tray_ = new QSystemTrayIcon(ToolbarImage(55), this);
+    tray_->setToolTip(QApplication::applicationName());
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+      if (r != QSystemTrayIcon::Trigger && r != QSystemTrayIcon::DoubleClick) return;
+      Run([&] { main_.StopAnim(); });
+      showNormal();
+      raise();
+      activateWindow();
+    });
+    tray_->show();
+  }
+  desktop_.OnTrayIcon = [this](int index) {
+    const QIcon icon = ToolbarImage(index);
+    setWindowIcon(icon);
+    if (tray_) tray_->setIcon(icon);
+  };
+  desktop_.SetMainWindow(this);
+
+  msgWindow_ = new MessageWindow(main_, *main_.frmMsg, this);
+  main_.frmOptions.OnFillEdtMsgTo = [this] {
+    main_.frmMsg->FillEdtMsgTo();
+    msgWindow_->Sync();
+  };
+}
+
+MainWindow::~MainWindow() {
+  desktop_.OnTrayIcon = nullptr;
+  desktop_.SetMainWindow(nullptr);
+  main_.frmOptions.OnFillEdtMsgTo = nullptr;
+}
+
+void MainWindow::BuildToolbar() {
+  QToolBar* bar = addToolBar("ToolBar1");
+  bar->setObjectName("ToolBar1");
+  bar->setMovable(false);
+  bar->setIconSize(QSize(16, 16));
+  auto* selector = new SelectorCombo;
+  selector->setObjectName("cmbSelAddress");
+  selector->setMinimumContentsLength(18);
+  selector->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  selector->OnDropDown = [this] {
+    main_.cmbSelAddressDropDown();
+    SyncSelector();
+  };
+  connect(selector, QOverload<int>::of(&QComboBox::activated), this,
+          [this](int index) { main_.cmbSelAddressIndex = index; });
+  cmbSelAddress_ = selector;
+  bar->addWidget(selector);
+
+  struct Button {
+    const char* name;
+    Command image;
+    const char* hint;
+    std::function<void()> run;
+  };
+  const std::vector<Button> buttons = {
+      {"btnCheckMailbox", Command::CheckMail, "Check mail boxes now",
+       [this] { main_.btnCheckMailboxClick(); }},
+      {"btnReadMsg", Command::ReadMsg, "Read selected messages",
+       [this] { main_.btnReadMsgClick(); }},
+      {"btnSendMsg", Command::SendMsg, "New message", [this] { main_.btnSendMsgClick(); }},
+      {"btnReplyMsg", Command::ReplyMsg, "Reply", [this] { main_.btnReplyMsgClick(); }},
+      {nullptr, Command::CheckMail, nullptr, nullptr},
+      {"btnMarkSpam", Command::MarkSpam, "Mark selected messages as Spam",
+       [this] { main_.btnMarkSpamClick(); }},
+      {"btnMarkUnknow", Command::MarkUnknown, "Mark selected messages as Unknown ",
+       [this] { main_.btnMarkUnknowClick(); }},
+      {"btnMarkOK", Command::MarkSafe, "Mark selected messages as Safe",
+       [this] { main_.btnMarkOKClick(); }},
+      {"btnDelete", Command::Delete, "Delete Selected", [this] { main_.btnDeleteClick(); }},
+      {"btnDeleteAllSpam", Command::DeleteAllSpam, "Delete all \"spam marked\" messages",
+       [this] { main_.btnDeleteAllSpamClick(); }},
+      {nullptr, Command::CheckMail, nullptr, nullptr},
+      {"btnArchive", Command::Archive, "Archive selected messages",
+       [this] { main_.btnArchiveClick(); }},
+      {"btnOpenArchive", Command::OpenArchive, "Open an archive",
+       [this] { main_.btnOpenArchiveClick(); }},
+      {"btnPrint", Command::Print, "Print", [this] { main_.btnPrintClick(); }},
+      {nullptr, Command::CheckMail, nullptr, nullptr},
+      {"btnConfig", Command::Config, "Configure", [this] { ShowOptions(); }},
+      {"btnHelp", Command::Help, "Help", [this] { main_.btnHelpClick(); }},
+      {"btnLogs", Command::Logs, "View Logs", [this] { main_.btnLogsClick(); }},
+  };
+  for (const Button& b : buttons) {
+    if (!b.name) {
+      bar->addSeparator();
+      continue;
+    }
+    QAction* action = bar->addAction(CommandImage(b.image), QString::fromLatin1(b.hint));
+    action->setObjectName(b.name);
+    action->setToolTip(QString::fromLatin1(b.hint));
+    connect(action, &QAction::triggered, this, [this, run = b.run] { Run(run); });
+  }
+}
+
+void MainWindow::BuildMenu() {
+  popMail_ = new QMenu(this);
+  popMail_->setObjectName("popMail");
+  auto add = [this](QMenu* menu, const char* name, const char* caption, std::function<void()> run) {
+    QAction* action = menu->addAction(QString::fromLatin1(caption));
+    action->setObjectName(name);
+    connect(action, &QAction::triggered, this, [this, run] { Run(run); });
+  };
+  add(popMail_, "mnuReply", "&Reply", [this] { main_.btnReplyMsgClick(); });
+  add(popMail_, "mnuArchive", "Archi&ve", [this] { main_.btnArchiveClick(); });
+  QMenu* mark = popMail_->addMenu("&Mark");
+  add(mark, "mnuMarkSpam", "as Sp&am", [this] { main_.btnMarkSpamClick(); });
+  add(mark, "mnuMarkUnknow", "as &Unknow", [this] { main_.btnMarkUnknowClick(); });
+  add(mark, "mnuMarkSafe", "as &Safe", [this] { main_.btnMarkOKClick(); });
+  add(popMail_, "mnuDelete", "&Delete", [this] { main_.btnDeleteClick(); });
+  popMail_->addSeparator();
+  QMenu* view = popMail_->addMenu("View");
+  add(view, "mnuViewMessageHeaders", "Message &Headers",
+      [this] { main_.mnuViewMessageHeadersClick(); });
+  add(view, "mnuViewMessageText", "Message &Text", [this] { main_.mnuViewMessageTextClick(); });
+  add(view, "mnuViewAppliedRules", "&Applied Rules", [this] { main_.mnuViewAppliedRulesClick(); });
+  add(popMail_, "mnuPrint", "&Print", [this] { main_.btnPrintClick(); });
+  popMail_->addSeparator();
+  using Item = TfrmMain::TQuickRuleItem;
+  QMenu* safe = popMail_->addMenu("Add &Safe Rule");
+  add(safe, "mnuARSSender", "This \"Sender:\" is Safe !!",
+      [this] { main_.mnuARSSenderClick(Item::mnuARSSender); });
+  add(safe, "mnuARSSenderDomain", "This \"Sender:\" Domain is Safe !!",
+      [this] { main_.mnuARSSenderClick(Item::mnuARSSenderDomain); });
+  QMenu* spam = popMail_->addMenu("Add Sp&am Rule");
+  add(spam, "mnuARASender", "This \"Sender:\" is Spam !!!",
+      [this] { main_.mnuARSSenderClick(Item::mnuARASender); });
+  add(spam, "mnuARASenderDomain", "This \"Sender:\" Domain is Spam !!!",
+      [this] { main_.mnuARSSenderClick(Item::mnuARASenderDomain); });
+  add(popMail_, "mnuAddBook", "Add Sender to Address &Book", [this] { main_.mnuAddBookClick(); });
+}
+
+void MainWindow::BuildStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName("StatusBar");
+  bar->setSizeGripEnabled(true);
+  for (size_t i = 0; i < panels_.size(); ++i) {
+    panels_[i] = new QLabel;
+    panels_[i]->setObjectName(QString("StatusPanel%1").arg(i));
+    panels_[i]->setFrameShape(QFrame::StyledPanel);
+    panels_[i]->setFrameShadow(QFrame::Sunken);
+    bar->addWidget(panels_[i], i == 4 ? 1 : 0);
+  }
+  panels_[0]->setFixedWidth(22);
+  panels_[0]->setAlignment(Qt::AlignCenter);
+  bar->installEventFilter(this);
+  for (QLabel* panel : panels_) panel->installEventFilter(this);
+}
+
+void MainWindow::FormCreate() {
+  main_.FormCreate();
+  setGeometry(main_.Left, main_.Top, main_.Width, main_.Height);
+  for (int i = 0; i < 5; ++i) lsvMail_->setColumnWidth(i, main_.lsvMailColumns[size_t(i)]);
+  PanelResized();
+  Sync();
+}
+
+void MainWindow::PanelResized() {
+  const QList<int> sizes = splitter_->sizes();
+  const int total = sizes.value(0) + sizes.value(1);
+  if (total <= 0) return;
+  main_.pnlMainHeight = total;
+  main_.pnlMainResize();
+  splitter_->setSizes({main_.lsvMailHeight, total - main_.lsvMailHeight});
+}
+
+void MainWindow::Run(const std::function<void()>& command) {
+  PushSelection();
+  try {
+    command();
+  } catch (const std::exception& e) {
+    desktop_.ShowError(e.what());
+  }
+  Sync();
+}
+
+void MainWindow::PushSelection() {
+  if (syncing_) return;
+  QItemSelectionModel* selection = lsvMail_->selectionModel();
+  const int current = selection->currentIndex().row();
+  auto& rows = main_.lsvMail;
+  for (size_t i = 0; i < rows.size() && i < size_t(model_->rowCount()); ++i) {
+    rows[i].Selected = selection->isRowSelected(int(i), {});
+    rows[i].Focused = int(i) == current;
+  }
+}
+
+void MainWindow::PullSelection() {
+  QItemSelection chosen;
+  int focused = -1;
+  const auto& rows = main_.lsvMail;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].Selected) chosen.select(model_->index(int(i), 0), model_->index(int(i), 4));
+    if (rows[i].Focused) focused = int(i);
+  }
+  QItemSelectionModel* selection = lsvMail_->selectionModel();
+  selection->select(chosen, QItemSelectionModel::ClearAndSelect);
+  if (focused >= 0)
+    selection->setCurrentIndex(model_->index(focused, 0), QItemSelectionModel::NoUpdate);
+}
+
+void MainWindow::Sync(bool full) {
+  if (syncing_) return;
+  syncing_ = true;
+  if (model_->Sync() || full) PullSelection();
+  if (main_.redMsg != shownPreview_) {
+    shownPreview_ = main_.redMsg;
+    redMsg_->setPlainText(LinesToQt(shownPreview_));
+  }
+  if (main_.trvFolder != shownFolders_) {
+    shownFolders_ = main_.trvFolder;
+    trvFolder_->clear();
+    for (const std::string& name : shownFolders_) trvFolder_->addItem(ToQt(name));
+  }
+  trvFolder_->setVisible(!shownFolders_.empty());
+  setWindowTitle(
+      ToQt(main_.ArchiveView ? main_.Caption + "  -  " + main_.ArchiveViewFile : main_.Caption));
+  SyncStatusBar();
+  SyncTimers();
+  if (!cmbSelAddress_->view()->isVisible()) SyncSelector();
+  msgWindow_->Sync();
+  syncing_ = false;
+}
+
+void MainWindow::SyncStatusBar() {
+  if (shownStatusIcon_ != main_.StatusIcon) {
+    shownStatusIcon_ = main_.StatusIcon;
+    panels_[0]->setPixmap(StatusImage(main_.StatusIcon));
+  }
+  for (size_t i = 1; i < panels_.size(); ++i) {
+    const QString text = ToQt(main_.StatusBar[i].Text);
+    if (panels_[i]->text() != text) panels_[i]->setText(text);
+    if (i < 4) panels_[i]->setMinimumWidth(std::max(main_.StatusBar[i].Width, 10));
+  }
+}
+
+void MainWindow::SyncSelector() {
+  QStringList items;
+  for (const std::string& item : main_.cmbSelAddress) items << ToQt(item);
+  QStringList shown;
+  for (int i = 0; i < cmbSelAddress_->count(); ++i) shown << cmbSelAddress_->itemText(i);
+  if (items != shown) {
+    cmbSelAddress_->clear();
+    cmbSelAddress_->addItems(items);
+  }
+  if (cmbSelAddress_->currentIndex() != main_.cmbSelAddressIndex)
+    cmbSelAddress_->setCurrentIndex(main_.cmbSelAddressIndex);
+}
+
+void MainWindow::SyncTimers() {
+  if (main_.Timer1Enabled && !timer1_->isActive()) timer1_->start();
+  if (main_.AnimEnabled) {
+    if (anim_->interval() != main_.AnimInterval) anim_->setInterval(main_.AnimInterval);
+    if (!anim_->isActive()) anim_->start();
+  } else if (anim_->isActive()) {
+    anim_->stop();
+  }
+  if (!tray_ && !noTraySaid_ && isVisible()) {
+    noTraySaid_ = true;
+    main_.PutStatusMessage("This desktop has no system tray: Norva runs without a tray icon.");
+  }
+}
+
+OptionsDialog& MainWindow::Options() {
+  // One preferences window for the whole run: its pages remember what is still to be stored.
+  if (!options_) {
+    options_ = new OptionsDialog(this, main_.frmOptions, rule_, desktop_);
+    options_->OnAccountDeleting = [this](MailboxAccount& account) {
+      main_.ForgetAccount(account);
+      Sync();
+    };
+    options_->ComposeTo = [this](const std::string& recipient) { ComposeTo(recipient); };
+    options_->IsBusy = [this] { return main_.Busy; };
+  }
+  return *options_;
+}
+
+void MainWindow::ShowOptions() {
+  if (!main_.btnConfigClick()) return;
+  Options().exec();
+  main_.cmbSelAddressDropDown();
+  main_.NextCheckCalc();
+}
+
+void MainWindow::ComposeTo(const std::string& recipient) {
+  // The address book starts a new message to the chosen entry.
+  main_.frmMsg->MsgWindowMode = 3;
+  main_.PrepareMsg();
+  main_.frmMsg->edtMsgTo = recipient;
+  main_.frmMsg->Show();
+  Sync();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  const QRect frame = normalGeometry();
+  main_.Left = frame.x();
+  main_.Top = frame.y();
+  main_.Width = frame.width();
+  main_.Height = frame.height();
+  for (int i = 0; i < 5; ++i) main_.lsvMailColumns[size_t(i)] = lsvMail_->columnWidth(i);
+  main_.FormCloseQuery();
+  msgWindow_->hide();
+  if (tray_) tray_->hide();
+  event->accept();
+  QApplication::quit();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // Minimised, the window lives on as the tray icon only.
+  if (event->type() == QEvent::WindowStateChange && tray_ && isMinimized())
+    QTimer::singleShot(0, this, [this] { hide(); });
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == splitter_ && event->type() == QEvent::Resize) {
+    const bool handled = QMainWindow::eventFilter(watched, event);
+    QTimer::singleShot(0, this, [this] { PanelResized(); });
+    return handled;
+  }
+  if (event->type() == QEvent::MouseButtonDblClick &&
+      (watched == statusBar() || watched->parent() == statusBar())) {
+    // The stop command: the one command that works while Norva is busy.
+    Run([&] { main_.StatusBarDblClick(); });
+    return true;
+  }
+  if (watched == lsvMail_ && event->type() == QEvent::KeyRelease &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+    Run([&] { main_.lsvMailKeyUp(kDeleteKey); });
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace norva::ui

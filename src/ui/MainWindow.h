@@ -1,0 +1,97 @@
+// MainWindow: the main window's widgets over TfrmMain — the toolbar with the mailbox selector,
+// the message list, the folder tree and preview, the status bar, the timers and the tray icon.
+// Every user action goes to the logic's handler; Sync() then shows what the logic changed.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <functional>
+#include <vector>
+
+#include "app/Main.h"
+#include "app/Rules.h"
+
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QSplitter;
+class QSystemTrayIcon;
+class QTableView;
+class QTimer;
+
+namespace norva::ui {
+
+class MessageListModel;
+class MessageWindow;
+class OptionsDialog;
+class QtDesktop;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop);
+  ~MainWindow() override;
+
+  // The logic's FormCreate (caption, placement from Config.QDB, list layout), then the widgets
+  // take that placement.
+  void FormCreate();
+  // Shows what the logic changed: rows, preview, status bar, selector, timers, the message
+  // window. Runs after every command (full: the list's selection too) and while the logic pumps
+  // events.
+  void Sync(bool full = true);
+  // Runs a logic command, then Sync.
+  void Run(const std::function<void()>& command);
+
+  TfrmMain& Logic() { return main_; }
+  QTableView* List() { return lsvMail_; }
+  MessageWindow* Messages() { return msgWindow_; }
+  // The preferences window, created when first needed.
+  OptionsDialog& Options();
+  bool HasTray() const { return tray_ != nullptr; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildToolbar();
+  void BuildMenu();
+  void BuildStatusBar();
+  void ShowOptions();
+  void ComposeTo(const std::string& recipient);
+  void PushSelection();
+  void PullSelection();
+  void SyncStatusBar();
+  void SyncSelector();
+  void SyncTimers();
+  void PanelResized();
+
+  TfrmMain& main_;
+  TfrmRule& rule_;
+  QtDesktop& desktop_;
+  MessageListModel* model_ = nullptr;
+  QTableView* lsvMail_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  QListWidget* trvFolder_ = nullptr;
+  QPlainTextEdit* redMsg_ = nullptr;
+  QComboBox* cmbSelAddress_ = nullptr;
+  QMenu* popMail_ = nullptr;
+  std::array<QLabel*, 5> panels_{};
+  QTimer* timer1_ = nullptr;
+  QTimer* anim_ = nullptr;
+  QSystemTrayIcon* tray_ = nullptr;
+  MessageWindow* msgWindow_ = nullptr;
+  OptionsDialog* options_ = nullptr;
+  TStringList shownPreview_;
+  TStringList shownFolders_;
+  bool syncing_ = false;
+  bool noTraySaid_ = false;
+  int32_t shownStatusIcon_ = -1;
+};
+
+}  // namespace norva::ui

@@ -1,0 +1,58 @@
+// MessageWindow: the message window ("Message Editor") over TfrmMsg — reading a message, and
+// writing new messages and replies.
+#pragma once
+
+#include <QMainWindow>
+#include <map>
+#include <string>
+
+#include "app/Main.h"
+#include "app/Msg.h"
+
+class QAction;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QToolButton;
+class QTreeWidget;
+
+namespace norva::ui {
+
+class MainWindow;
+
+class MessageWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  MessageWindow(TfrmMain& main, TfrmMsg& model, MainWindow* mainWindow);
+
+  // Shows the model: fields, modes, attachments, priority, and whether the window is shown.
+  void Sync();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // The widgets' texts into the model, before any command reads them.
+  void PushFields();
+  void Command(const std::function<void()>& command);
+  QAction* AddButton(const char* name, const char* caption, int image,
+                     const std::function<void()>& run);
+
+  TfrmMain& main_;
+  TfrmMsg& model_;
+  MainWindow* mainWindow_;
+  QLineEdit* edtMsgFrom_ = nullptr;
+  QComboBox* edtMsgTo_ = nullptr;
+  QLineEdit* edtMsgSubject_ = nullptr;
+  QPlainTextEdit* redMsg_ = nullptr;
+  QTreeWidget* lsvMsgAttach_ = nullptr;
+  QToolButton* btnPriority_ = nullptr;
+  std::map<std::string, QAction*> actions_;
+  std::vector<std::string> shownBody_;
+  std::vector<std::string> shownToItems_;
+  bool syncing_ = false;
+  bool placed_ = false;
+};
+
+}  // namespace norva::ui
