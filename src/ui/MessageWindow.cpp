@@ -168,15 +168,23 @@ void MessageWindow::Sync() {
   };
   set(edtMsgFrom_, model_.edtMsgFrom);
   set(edtMsgSubject_, model_.edtMsgSubject);
-  if (model_.edtMsgToItems != shownToItems_) {
+  // Composing, the To box is an editable drop-down of the address book; reading, a plain
+  // drop-down showing the message's first recipient.
+  const bool editable = !model_.ReadOnly;
+  if (edtMsgTo_->isEditable() != editable || model_.edtMsgToItems != shownToItems_) {
     shownToItems_ = model_.edtMsgToItems;
-    const QString text = edtMsgTo_->currentText();
     edtMsgTo_->clear();
+    edtMsgTo_->setEditable(editable);
+    if (!editable) edtMsgTo_->addItem(QString());
     for (const std::string& item : shownToItems_) edtMsgTo_->addItem(ToQt(item));
-    edtMsgTo_->setEditText(text);
   }
-  if (edtMsgTo_->currentText() != ToQt(model_.edtMsgTo))
-    edtMsgTo_->setEditText(ToQt(model_.edtMsgTo));
+  if (editable) {
+    if (edtMsgTo_->currentText() != ToQt(model_.edtMsgTo))
+      edtMsgTo_->setEditText(ToQt(model_.edtMsgTo));
+  } else {
+    edtMsgTo_->setItemText(0, ToQt(model_.edtMsgTo));
+    edtMsgTo_->setCurrentIndex(0);
+  }
   if (model_.redMsg != shownBody_) {
     shownBody_ = model_.redMsg;
     redMsg_->setPlainText(LinesToQt(shownBody_));
@@ -199,7 +207,6 @@ void MessageWindow::Sync() {
   edtMsgFrom_->setReadOnly(model_.ReadOnly);
   edtMsgSubject_->setReadOnly(model_.ReadOnly);
   redMsg_->setReadOnly(model_.ReadOnly);
-  edtMsgTo_->setEditable(!model_.ReadOnly);
   const std::pair<const char*, bool> enabled[] = {
       {"btnSend", model_.btnSend},          {"btnCut", model_.btnCut},
       {"btnPaste", model_.btnPaste},        {"btnAttach", model_.btnAttach},
