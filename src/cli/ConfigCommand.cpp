@@ -17,6 +17,7 @@
 
 #include "app/Rules.h"
 #include "cli/CliText.h"
+#include "config/ListsPage.h"
 #include "config/Options.h"
 #include "mail/msutils.h"
 #include "store/FileIO.h"
@@ -36,7 +37,10 @@ const char kUsage[] =
     "       norva-cli config [--folder DIR] add-checklist NAME\n"
     "       norva-cli config [--folder DIR] remove-checklist NAME\n"
     "       norva-cli config [--folder DIR] add-checklist-line NAME LINE\n"
-    "       norva-cli config [--folder DIR] remove-checklist-line NAME LINE\n";
+    "       norva-cli config [--folder DIR] remove-checklist-line NAME LINE\n"
+    "       norva-cli config [--folder DIR] add-template NAME FILE\n"
+    "       norva-cli config [--folder DIR] remove-template NAME\n"
+    "       norva-cli config [--folder DIR] set-user-name NAME\n";
 
 // Bad arguments: reported with the usage and exit status 2.
 struct UsageError : std::runtime_error {
@@ -183,7 +187,8 @@ std::string RuleText(const MailRule& r) {
 }
 
 void Show(TfrmOptions& o, std::ostream& out) {
-  out << "folder " << Printable(o.Folder()) << "\nmailboxes: " << o.lsvAddress.size() << "\n";
+  out << "folder " << Printable(o.Folder()) << "\nuser name: " << Printable(o.edtUserName)
+      << "\nmailboxes: " << o.lsvAddress.size() << "\n";
   for (size_t i = 0; i < o.lsvAddress.size(); ++i) {
     const MailboxAccount& a = *o.lsvAddress[i];
     out << "  " << i << "  " << Printable(a.Address) << "  user " << Printable(a.Account)
@@ -200,6 +205,12 @@ void Show(TfrmOptions& o, std::ostream& out) {
   for (const TNamedFile& list : o.lstCList) {
     out << "  " << Printable(list.Name) << "  (CL" << list.FileNumber << ".txt)\n";
     for (const std::string& line : ReadLines(CheckListFile(o, list)))
+      out << "    " << Printable(line) << "\n";
+  }
+  out << "templates: " << o.lstTemplate.size() << "\n";
+  for (const TNamedFile& named : o.lstTemplate) {
+    out << "  " << Printable(named.Name) << "  (FN" << named.FileNumber << ".txt)\n";
+    for (const std::string& line : ReadLines(TemplateFileName(o.Folder(), named.FileNumber)))
       out << "    " << Printable(line) << "\n";
   }
 }
@@ -320,6 +331,56 @@ void ChangeCheckListLine(TfrmOptions& o, const std::vector<std::string>& args, b
   out << "check list '" << Printable(list.Name) << "': " << lines.size() << " line(s)\n";
 }
 
+// The templates page, its boxes answered from the command line: the name asked for is `name`,
+// every confirmation is yes, and the last error it shows lands in `error`.
+TListsPage TemplatesPage(TfrmOptions& o, const std::string& name, std::string& error) {
+  ListsPageUi ui;
+  ui.Confirm = [](const std::string&, const std::string&) { return true; };
+  ui.InputQuery = [name](const std::string&, const std::string&, std::string& answer) {
+    answer = name;
+    return true;
+  };
+  ui.ShowError = [&error](const std::string& text) { error = text; };
+  return TListsPage(o, std::move(ui));
+}
+
+void AddTemplate(TfrmOptions& o, const std::vector<std::string>& args, std::ostream& out) {
+  Positional(args, 2);
+  const std::string& name = args[1];
+  if (name.empty()) throw UsageError("a template needs a name");
+  TMemoryStream file;
+  try {
+    file.LoadFromFile(args[2]);
+  } catch (const EStreamError& e) {
+    throw std::runtime_error(std::string("cannot read the template text: ") + e.what());
+  }
+  std::string error;
+  TListsPage page = TemplatesPage(o, name, error);
+  if (!page.AddTemplate()) throw std::runtime_error(error);
+  page.TemplateIndex = int32_t(o.lstTemplate.size() - 1);
+  page.memTemplate = SplitLines(file.Bytes());
+  if (!page.UpdateTemplate()) throw std::runtime_error(error);
+  o.Save();
+  out << "template '" << Printable(name) << "' added: FN" << o.lstTemplate.back().FileNumber
+      << ".txt, " << page.memTemplate.size() << " line(s)\n";
+}
+
+void RemoveTemplate(TfrmOptions& o, const std::vector<std::string>& args, std::ostream& out,
+                    std::ostream& err) {
+  Positional(args, 1);
+  const auto named = std::find_if(o.lstTemplate.begin(), o.lstTemplate.end(),
+                                  [&](const TNamedFile& t) { return t.Name == args[1]; });
+  if (named == o.lstTemplate.end()) throw std::runtime_error("no template named '" + args[1] + "'");
+  std::string error;
+  TListsPage page = TemplatesPage(o, "", error);
+  page.TemplateIndex = int32_t(named - o.lstTemplate.begin());
+  // Refused while a rule names the template: that rule would reply with nothing.
+  if (!page.DeleteTemplate()) throw std::runtime_error(error);
+  o.Save();
+  if (!error.empty()) err << "norva-cli: " << Printable(error) << "\n";  // its file stayed
+  out << "template '" << Printable(args[1]) << "' removed\n";
+}
+
 // The folder as it is shown and stored: absolute, without a trailing "/".
 std::string AbsoluteFolder(const std::string& folder) {
   std::string path = std::filesystem::absolute(folder).lexically_normal().string();
@@ -342,9 +403,12 @@ std::string ConfigHelp() {
   text += kUsage;
   text +=
       "  show lists the mailboxes (passwords as ***), the rules and the check lists with\n"
-      "  their lines. Mailboxes and rules are numbered from 0 in check order. Check lists\n"
-      "  are named exactly; each keeps its lines in CL<n>.txt; lines are added and removed by\n"
-      "  their exact text (empty ones and lines starting with ';' take no part in tests).\n"
+      "  their lines, and the reply templates with their text. Mailboxes and rules are\n"
+      "  numbered from 0 in check order. Check lists are named exactly; each keeps its lines\n"
+      "  in CL<n>.txt; lines are added and removed by their exact text (empty ones and lines\n"
+      "  starting with ';' take no part in tests). add-template stores the text of FILE as a\n"
+      "  reply template in FN<n>.txt; a template that a rule names is not removed.\n"
+      "  set-user-name sets the name sent with the address in From (\"\" for none).\n"
       "  A rule is a filter code and an action code, each with its parameter: \"\" when it\n"
       "  takes none (-), a text (T, a number where it compares numbers) or the name of a\n"
       "  check list or template (L). Errors go to standard error with exit status 1, or 2\n"
@@ -409,6 +473,16 @@ int ConfigCommand(const std::vector<std::string>& args, std::istream& in, std::o
       RemoveCheckList(o, rest, out, err);
     } else if (verb == "add-checklist-line" || verb == "remove-checklist-line") {
       ChangeCheckListLine(o, rest, verb == "add-checklist-line", out, err);
+    } else if (verb == "add-template") {
+      AddTemplate(o, rest, out);
+    } else if (verb == "remove-template") {
+      RemoveTemplate(o, rest, out, err);
+    } else if (verb == "set-user-name") {
+      Positional(rest, 1);
+      RequireStorable("the user name", rest[1]);
+      o.edtUserName = rest[1];
+      o.Save();
+      out << "user name: " << Printable(o.edtUserName) << "\n";
     } else {
       throw UsageError("unknown verb '" + verb + "'");
     }
