@@ -12,34 +12,11 @@ build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja ${CMAKE_ARGS:-} >/dev/null
 cmake --build "$build"
 
-base=${XDG_RUNTIME_DIR:-/tmp}
-[ -d "$base" ] && [ -w "$base" ] || base=/tmp
-demo=$(mktemp -d "$base/norva-demo.XXXXXX")
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$demo"
-}
-trap cleanup EXIT
+# shellcheck source=tools/demo/demo-server.sh
+. tools/demo/demo-server.sh
+trap demo_stop EXIT
 trap 'exit 130' INT TERM
-
-python3 tools/demo/make-demo-mail.py "$demo/mail" >/dev/null
-"$build/tools/norva-testserver" --maildir "$demo/mail" --user demo --password demo \
-  --ready-file "$demo/ready" >/dev/null &
-server_pid=$!
-for _ in $(seq 100); do
-  [ -f "$demo/ready" ] && break
-  kill -0 "$server_pid" 2>/dev/null || { echo "run.sh: norva-testserver did not start" >&2; exit 1; }
-  sleep 0.1
-done
-[ -f "$demo/ready" ] || { echo "run.sh: norva-testserver did not become ready" >&2; exit 1; }
-pop3_port=$(sed -n 's/^POP3_PORT=//p' "$demo/ready")
-smtp_port=$(sed -n 's/^SMTP_PORT=//p' "$demo/ready")
-DEMO_USER=demo DEMO_PASSWORD=demo \
-  tools/demo/setup-demo.sh "$demo/norva" "$pop3_port" "$smtp_port" "$build/src/cli/norva-cli"
+demo_start "$build"
 echo "run.sh: demo mail server on 127.0.0.1, POP3 port $pop3_port, SMTP port $smtp_port" \
   "(user demo, password demo); mail to demo@norva.test arrives at the next check"
 

@@ -51,12 +51,19 @@ int main(int argc, char** argv) {
   norva::ui::MainWindow& window = norva.Window();
   window.setGeometry(40, 40, 980, 640);
   window.Run([&] { norva.Main().CheckMail(true, -1); });
+  norva::TfrmMain& main = norva.Main();
+  // The first row selected, its header lines in the preview.
+  if (!main.lsvMail.empty()) window.List()->selectRow(0);
   Save(window, out, "main-window");
 
-  // A message being read: the first row with an attachment, else the first row.
-  norva::TfrmMain& main = norva.Main();
+  // A message being read: the largest one, which is the one most likely to carry attachments.
   if (!main.lsvMail.empty()) {
-    window.List()->selectRow(0);
+    int largest = 0;
+    for (size_t i = 0; i < main.lsvMail.size(); ++i)
+      if (main.lsvMail[i].Data &&
+          main.lsvMail[i].Data->Size > main.lsvMail[size_t(largest)].Data->Size)
+        largest = int(i);
+    window.List()->selectRow(largest);
     window.Run([&] { main.lsvMailDblClick(); });
     window.Messages()->resize(760, 520);
     Save(*window.Messages(), out, "message");
