@@ -17,6 +17,8 @@ packages=(
   dovecot-pop3d python3 netbase strace
   # SMTP interop tests: the loopback SMTP sink
   python3-aiosmtpd
+  # TLS interop tests: the command line tool that makes their test CA and server certificates
+  openssl
   # the desktop application (Qt 6 Widgets, printing, WAV alarms) and its platform plugins; a
   # virtual display for screenshots and for running it where there is no display; fonts
   # (Liberation Mono stands in for Courier New when printing)
