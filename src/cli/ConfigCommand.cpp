@@ -30,7 +30,9 @@ const char kUsage[] =
     "usage: norva-cli config [--folder DIR] show\n"
     "       norva-cli config [--folder DIR] add-account --address A --user U\n"
     "           (--password P | --password-stdin) --pop3 HOST[:PORT] [--smtp HOST]\n"
-    "           [--timeout SECONDS] [--default]\n"
+    "           [--timeout SECONDS] [--default] [--security none|ssl|starttls]\n"
+    "           [--smtp-security none|ssl|starttls] [--smtp-auth] [--smtp-user U]\n"
+    "           [--smtp-password P | --smtp-password-stdin]\n"
     "       norva-cli config [--folder DIR] remove-account N\n"
     "       norva-cli config [--folder DIR] add-rule FILTER PARAM ACTION PARAM\n"
     "       norva-cli config [--folder DIR] remove-rule N\n"
@@ -186,6 +188,8 @@ std::string RuleText(const MailRule& r) {
          std::string(ActionCaption(r.ActionType)) + r.ActionParam;
 }
 
+const char* const kSecurityOptions[3] = {"none", "ssl", "starttls"};
+
 void Show(TfrmOptions& o, std::ostream& out) {
   out << "folder " << Printable(o.Folder()) << "\nuser name: " << Printable(o.edtUserName)
       << "\nmailboxes: " << o.lsvAddress.size() << "\n";
@@ -193,9 +197,13 @@ void Show(TfrmOptions& o, std::ostream& out) {
     const MailboxAccount& a = *o.lsvAddress[i];
     out << "  " << i << "  " << Printable(a.Address) << "  user " << Printable(a.Account)
         << "  password " << (a.Password.empty() ? "(none)" : "***") << "  pop3 "
-        << Printable(a.POP3Server) << "  smtp "
-        << (a.SMTPServer.empty() ? "(none)" : Printable(a.SMTPServer)) << "  timeout " << a.TimeOut
-        << (a.IsDefault ? "  default" : "") << "\n";
+        << Printable(a.POP3Server) << " " << kSecurityOptions[a.Security] << "  smtp "
+        << (a.SMTPServer.empty() ? "(none)" : Printable(a.SMTPServer)) << " "
+        << kSecurityOptions[a.SMTPSecurity];
+    if (a.SMTPAuth)
+      out << "  smtp login " << (a.SMTPUser.empty() ? "(the POP3 user)" : Printable(a.SMTPUser))
+          << " password " << (a.SMTPPassword.empty() ? "(the POP3 one)" : "***");
+    out << "  timeout " << a.TimeOut << (a.IsDefault ? "  default" : "") << "\n";
   }
   out << "rules: " << o.lsvRule.size() << "\n";
   for (size_t i = 0; i < o.lsvRule.size(); ++i)
@@ -215,10 +223,20 @@ void Show(TfrmOptions& o, std::ostream& out) {
   }
 }
 
+// "none", "ssl" or "starttls" as the account's security value.
+int32_t SecurityOf(const std::string& value, const std::string& option) {
+  if (value == "none") return 0;
+  if (value == "ssl") return 1;
+  if (value == "starttls") return 2;
+  throw UsageError(option + " takes none, ssl or starttls");
+}
+
 void AddAccount(TfrmOptions& o, const std::vector<std::string>& args, std::istream& in,
                 std::ostream& out) {
-  auto f = Flags(args, {"--address", "--user", "--password", "--pop3", "--smtp", "--timeout"},
-                 {"--password-stdin", "--default"});
+  auto f = Flags(args,
+                 {"--address", "--user", "--password", "--pop3", "--smtp", "--timeout",
+                  "--security", "--smtp-security", "--smtp-user", "--smtp-password"},
+                 {"--password-stdin", "--default", "--smtp-auth", "--smtp-password-stdin"});
   for (const char* required : {"--address", "--user", "--pop3"})
     if (!f.count(required)) throw UsageError(std::string(required) + " is required");
   if (f.count("--password") == f.count("--password-stdin"))
@@ -229,12 +247,21 @@ void AddAccount(TfrmOptions& o, const std::vector<std::string>& args, std::istre
     if (!line.empty() && line.back() == '\r') line.pop_back();
     f["--password"] = line;
   }
+  if (f.count("--smtp-password") && f.count("--smtp-password-stdin"))
+    throw UsageError("give --smtp-password or --smtp-password-stdin, not both");
+  if (f.count("--smtp-password-stdin")) {
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    f["--smtp-password"] = line;
+  }
   const std::string& pop3 = f["--pop3"];
   const size_t colon = pop3.find(':');
   if (pop3.empty() || colon == 0) throw UsageError("--pop3 needs a host name");
   if (colon != std::string::npos) ToInt(pop3.substr(colon + 1), "the POP3 port", 1, 65535);
   const int32_t timeout = f.count("--timeout") ? ToInt(f["--timeout"], "--timeout", 1, 86400) : 60;
-  for (const char* key : {"--address", "--user", "--password", "--pop3", "--smtp"})
+  for (const char* key :
+       {"--address", "--user", "--password", "--pop3", "--smtp", "--smtp-user", "--smtp-password"})
     RequireStorable(key, f[key]);
 
   auto a = std::make_unique<MailboxAccount>();
@@ -244,6 +271,12 @@ void AddAccount(TfrmOptions& o, const std::vector<std::string>& args, std::istre
   a->POP3Server = pop3;
   a->SMTPServer = f["--smtp"];
   a->TimeOut = timeout;
+  a->Security = f.count("--security") ? SecurityOf(f["--security"], "--security") : 0;
+  a->SMTPSecurity =
+      f.count("--smtp-security") ? SecurityOf(f["--smtp-security"], "--smtp-security") : 0;
+  a->SMTPAuth = f.count("--smtp-auth") > 0;
+  a->SMTPUser = f["--smtp-user"];
+  a->SMTPPassword = f["--smtp-password"];
   // A new mailbox takes the schedule the mailbox page shows.
   a->CheckOnStartup = o.chkCheckOnStartup;
   a->CheckManually = o.radCheckManual;

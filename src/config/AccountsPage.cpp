@@ -27,6 +27,11 @@ void TAccountsPage::lsvAddressChange(int32_t index) {
   edtMailPassword = a.Password;
   edtMailTimeOut = std::to_string(a.TimeOut);
   chkIsDefault = a.IsDefault;
+  cmbMailSecurity = a.Security;
+  cmbSMTPSecurity = a.SMTPSecurity;
+  chkSMTPAuth = a.SMTPAuth;
+  edtSMTPUser = a.SMTPUser;
+  edtSMTPPassword = a.SMTPPassword;
   // While checking together the widgets show the common schedule, not the mailbox's.
   if (!options_.chkCheckTogether) schedule_.ShowSchedule(a);
 }
@@ -87,6 +92,10 @@ void TAccountsPage::btnClearClick() {
   edtMailSMTP.clear();
   edtMailPassword.clear();
   edtMailTimeOut.clear();
+  cmbMailSecurity = cmbSMTPSecurity = 0;
+  chkSMTPAuth = false;
+  edtSMTPUser.clear();
+  edtSMTPPassword.clear();
 }
 
 void TAccountsPage::Save() {
@@ -115,6 +124,14 @@ int32_t TAccountsPage::TimeOutField() {
 }
 
 void TAccountsPage::Assign(MailboxAccount& a, int32_t timeOut) const {
+  // A certificate accepted for one server says nothing about another.
+  if (a.POP3Server != edtMailPOP3) a.POP3Certificate.clear();
+  if (a.SMTPServer != edtMailSMTP) a.SMTPCertificate.clear();
+  a.Security = std::clamp(cmbMailSecurity, 0, 2);
+  a.SMTPSecurity = std::clamp(cmbSMTPSecurity, 0, 2);
+  a.SMTPAuth = chkSMTPAuth;
+  a.SMTPUser = edtSMTPUser;
+  a.SMTPPassword = edtSMTPPassword;
   a.Address = edtMailAddress;
   a.Account = edtMailAccount;
   a.POP3Server = edtMailPOP3;

@@ -10,6 +10,9 @@
 
 namespace norva {
 
+// The choices of the security drop-downs, by value.
+inline constexpr const char* kSecurityNames[3] = {"None", "SSL/TLS", "STARTTLS"};
+
 // Edits TfrmOptions::lsvAddress in memory; TfrmOptions::Save (the OK button) writes it.
 class TAccountsPage {
  public:
@@ -25,6 +28,12 @@ class TAccountsPage {
   std::string edtMailSMTP;
   std::string edtMailTimeOut;
   bool chkIsDefault = false;
+  // Secured connections: 0 "None", 1 "SSL/TLS", 2 "STARTTLS" (kSecurityNames).
+  int32_t cmbMailSecurity = 0;
+  int32_t cmbSMTPSecurity = 0;
+  bool chkSMTPAuth = false;
+  std::string edtSMTPUser;  // "" means the POP3 account's
+  std::string edtSMTPPassword;
   // The selected row of lsvAddress, -1 for none.
   int32_t Selected = -1;
   // The field a failed check put the focus on ("" when none did).

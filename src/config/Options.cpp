@@ -191,6 +191,14 @@ void TfrmOptions::LoadAccounts() {
     a->CheckFreq = QReadInteger(Indexed("Address/Check Freq-", n), 10);
     a->IsDefault = QReadBoolean(Indexed("Address/Is Default-", n), false);
     a->TimeOut = QReadInteger(Indexed("Address/TimeOut-", n), 60);
+    // Secured connections: absent in older files, which then behave as before.
+    a->Security = std::clamp(QReadInteger(Indexed("Address/Security-", n), 0), 0, 2);
+    a->SMTPSecurity = std::clamp(QReadInteger(Indexed("Address/SMTP Security-", n), 0), 0, 2);
+    a->SMTPAuth = QReadBoolean(Indexed("Address/SMTP Auth-", n), false);
+    a->SMTPUser = QReadString(Indexed("Address/SMTP User-", n));
+    a->SMTPPassword = QReadString(Indexed("Address/SMTP Password-", n));
+    a->POP3Certificate = QReadString(Indexed("Address/Cert-", n));
+    a->SMTPCertificate = QReadString(Indexed("Address/SMTP Cert-", n));
     a->Client->Blocking = chkBlocking;
     a->ApplyToClient();
     const int32_t seen = ReadCount(Indexed("Address/UIDC-", n));
@@ -291,6 +299,13 @@ void TfrmOptions::SaveAccounts() {
     QDB1.SetAdminInteger(Indexed("Address/Check Freq-", n), a.CheckFreq);
     QDB1.SetAdminBoolean(Indexed("Address/Is Default-", n), a.IsDefault);
     QDB1.SetAdminInteger(Indexed("Address/TimeOut-", n), a.TimeOut);
+    QDB1.SetAdminInteger(Indexed("Address/Security-", n), a.Security);
+    QDB1.SetAdminInteger(Indexed("Address/SMTP Security-", n), a.SMTPSecurity);
+    QDB1.SetAdminBoolean(Indexed("Address/SMTP Auth-", n), a.SMTPAuth);
+    QDB1.SetAdminString(Indexed("Address/SMTP User-", n), a.SMTPUser);
+    QDB1.SetAdminString(Indexed("Address/SMTP Password-", n), a.SMTPPassword);
+    QDB1.SetAdminString(Indexed("Address/Cert-", n), a.POP3Certificate);
+    QDB1.SetAdminString(Indexed("Address/SMTP Cert-", n), a.SMTPCertificate);
     // Edits made on the mailbox page reach the client here.
     a.Client->Blocking = chkBlocking;
     a.ApplyToClient();

@@ -43,6 +43,17 @@ struct MailboxAccount : TCheckSchedule {
   std::string Password;
   bool IsDefault = false;
   int32_t TimeOut = 60;  // seconds
+  // How the connections are secured: 0 not at all, 1 TLS from the first byte, 2 upgraded after
+  // the greeting (STLS, STARTTLS). SMTP authentication uses SMTPUser and SMTPPassword, or the
+  // POP3 account's when they are empty.
+  int32_t Security = 0;
+  int32_t SMTPSecurity = 0;
+  bool SMTPAuth = false;
+  std::string SMTPUser;
+  std::string SMTPPassword;
+  // SHA-256 fingerprints of certificates the user accepted for the POP3 and the SMTP server.
+  std::string POP3Certificate;
+  std::string SMTPCertificate;
   // The mailbox's own POP3 client, created with the row.
   std::unique_ptr<TmsRemotePOP> Client = std::make_unique<TmsRemotePOP>();
   int32_t MessageCounter = 0;        // run time only

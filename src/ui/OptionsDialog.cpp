@@ -248,8 +248,46 @@ QWidget* OptionsDialog::BuildAccountsPage() {
     std::string* value = &f.value;
     connect(f.edit, &QLineEdit::textEdited, this,
             [value](const QString& text) { *value = FromQt(text); });
-    fields->addRow(f.label, f.edit);
+    // Each server's field carries its security drop-down.
+    QComboBox** security = f.edit == edtMailPOP3_   ? &cmbMailSecurity_
+                           : f.edit == edtMailSMTP_ ? &cmbSMTPSecurity_
+                                                    : nullptr;
+    if (!security) {
+      fields->addRow(f.label, f.edit);
+      continue;
+    }
+    *security = new QComboBox;
+    (*security)->setObjectName(security == &cmbMailSecurity_ ? "cmbMailSecurity"
+                                                             : "cmbSMTPSecurity");
+    (*security)->setToolTip("How the connection is secured");
+    for (const char* name : kSecurityNames) (*security)->addItem(name);
+    int32_t* chosen =
+        security == &cmbMailSecurity_ ? &accounts_.cmbMailSecurity : &accounts_.cmbSMTPSecurity;
+    connect(*security, QOverload<int>::of(&QComboBox::activated), this,
+            [chosen](int index) { *chosen = index; });
+    auto* row = new QHBoxLayout;
+    row->addWidget(f.edit, 1);
+    row->addWidget(*security);
+    fields->addRow(f.label, row);
   }
+  // SMTP authentication, with its own user and password or, left empty, the POP3 account's.
+  chkSMTPAuth_ = Check("chkSMTPAuth", "Log in");
+  connect(chkSMTPAuth_, &QCheckBox::clicked, this,
+          [this](bool checked) { accounts_.chkSMTPAuth = checked; });
+  edtSMTPUser_ = Edit("edtSMTPUser");
+  edtSMTPUser_->setPlaceholderText("user (the POP3 account)");
+  connect(edtSMTPUser_, &QLineEdit::textEdited, this,
+          [this](const QString& text) { accounts_.edtSMTPUser = FromQt(text); });
+  edtSMTPPassword_ = Edit("edtSMTPPassword");
+  edtSMTPPassword_->setPlaceholderText("password (the POP3 one)");
+  edtSMTPPassword_->setEchoMode(QLineEdit::Password);
+  connect(edtSMTPPassword_, &QLineEdit::textEdited, this,
+          [this](const QString& text) { accounts_.edtSMTPPassword = FromQt(text); });
+  auto* login = new QHBoxLayout;
+  login->addWidget(chkSMTPAuth_);
+  login->addWidget(edtSMTPUser_, 1);
+  login->addWidget(edtSMTPPassword_, 1);
+  fields->insertRow(fields->rowCount() - 1, "SMTP Login : ", login);
   edtMailPassword_->setEchoMode(QLineEdit::Password);
   chkIsDefault_ = Check("chkIsDefault", "Default address");
   connect(chkIsDefault_, &QCheckBox::clicked, this,
@@ -369,6 +407,11 @@ void OptionsDialog::RenderAccounts() {
   edtMailSMTP_->setText(ToQt(accounts_.edtMailSMTP));
   edtMailTimeOut_->setText(ToQt(accounts_.edtMailTimeOut));
   SetChecked(chkIsDefault_, accounts_.chkIsDefault);
+  cmbMailSecurity_->setCurrentIndex(accounts_.cmbMailSecurity);
+  cmbSMTPSecurity_->setCurrentIndex(accounts_.cmbSMTPSecurity);
+  SetChecked(chkSMTPAuth_, accounts_.chkSMTPAuth);
+  edtSMTPUser_->setText(ToQt(accounts_.edtSMTPUser));
+  edtSMTPPassword_->setText(ToQt(accounts_.edtSMTPPassword));
   SetChecked(chkCheckTogether_, options_.chkCheckTogether);
   edtUserName_->setText(ToQt(options_.edtUserName));
   RenderSchedule();

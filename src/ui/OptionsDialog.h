@@ -96,6 +96,9 @@ class OptionsDialog : public QDialog {
   QLineEdit *edtMailAddress_ = nullptr, *edtMailAccount_ = nullptr, *edtMailPassword_ = nullptr;
   QLineEdit *edtMailPOP3_ = nullptr, *edtMailSMTP_ = nullptr, *edtMailTimeOut_ = nullptr;
   QCheckBox *chkIsDefault_ = nullptr, *chkCheckOnStartup_ = nullptr;
+  QComboBox *cmbMailSecurity_ = nullptr, *cmbSMTPSecurity_ = nullptr;
+  QCheckBox* chkSMTPAuth_ = nullptr;
+  QLineEdit *edtSMTPUser_ = nullptr, *edtSMTPPassword_ = nullptr;
   QCheckBox* chkCheckTogether_ = nullptr;
   QRadioButton *radCheckManual_ = nullptr, *radCheckFreq_ = nullptr;
   QComboBox* cmbFreq_ = nullptr;

@@ -76,7 +76,9 @@ TEST_F(OptionsTest, MissingFileIsCreatedAndEverySettingTakesItsDefault) {
 // The stored fields of an account and the scalar settings, for whole comparisons.
 auto Fields(const MailboxAccount& a) {
   return std::tie(a.Address, a.Account, a.POP3Server, a.SMTPServer, a.Password, a.CheckOnStartup,
-                  a.CheckManually, a.CheckFreqUnit, a.CheckFreq, a.IsDefault, a.TimeOut);
+                  a.CheckManually, a.CheckFreqUnit, a.CheckFreq, a.IsDefault, a.TimeOut,
+                  a.Security, a.SMTPSecurity, a.SMTPAuth, a.SMTPUser, a.SMTPPassword,
+                  a.POP3Certificate, a.SMTPCertificate);
 }
 auto Settings(const TfrmOptions& o) {
   return std::tie(o.chkBlocking, o.edtUserName, o.chkCheckOnStartup, o.radCheckManual,
@@ -105,6 +107,13 @@ TEST_F(OptionsTest, EverySettingSurvivesSaveAndLoad) {
   a.CheckFreqUnit = 1;
   a.CheckFreq = 7;
   a.TimeOut = 30;
+  a.Security = 1;
+  a.SMTPSecurity = 2;
+  a.SMTPAuth = true;
+  a.SMTPUser = "ann.smtp";
+  a.SMTPPassword = "smtp-secret";
+  a.POP3Certificate = "AB:CD";
+  a.SMTPCertificate = "EF:01";
   AddAccount(o, "bob@example.net");
   o.radDirectConnection = true;
   o.chkAutoDial = o.chkNewPopUp = false;
@@ -163,6 +172,20 @@ TEST_F(OptionsTest, EverySettingSurvivesSaveAndLoad) {
   EXPECT_EQ(std::tie(client.Server, client.UserName, client.Password),
             std::tie(a.POP3Server, a.Account, a.Password));
   EXPECT_EQ(client.TimeOut(), 30);
+}
+
+TEST_F(OptionsTest, AnOlderFileMeansPlainConnectionsWithoutLogin) {
+  WithStore([](TQDB& db) {
+    db.SetAdminInteger("Address/Count", 1);
+    db.SetAdminString("Address/Address-0", "old@example.org");
+    db.SetAdminString("Address/POP3-0", "pop.example.org");
+  });
+  TfrmOptions o(dir.Path());
+  o.Load();
+  ASSERT_EQ(o.lsvAddress.size(), 1u);
+  const MailboxAccount& a = *o.lsvAddress[0];
+  EXPECT_EQ(std::tie(a.Security, a.SMTPSecurity, a.SMTPAuth), std::make_tuple(0, 0, false));
+  EXPECT_EQ(a.SMTPUser + a.SMTPPassword + a.POP3Certificate + a.SMTPCertificate, "");
 }
 
 TEST_F(OptionsTest, SeparateSchedulesLeaveTheAllKeysAlone) {
