@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "mail/agConst.h"
+#include "mail/agtls.h"
 #include "mail/agwsock.h"
 #include "store/Pump.h"
 
@@ -46,6 +47,7 @@ struct TagSocket::TLookup {
 TagSocket::TagSocket() = default;
 
 TagSocket::~TagSocket() {
+  tls_.reset();
   if (fd_ >= 0) TagWinsock::Instance().CloseSocket(fd_);
   for (; StartupCount > 0; --StartupCount) TagWinsock::Instance().Cleanup();
 }
@@ -98,6 +100,27 @@ void TagSocket::RaiseCanceled() {
   throw ECanceledError(MailMessageText(msgCanceled));
 }
 
+void TagSocket::RaiseTlsError(const std::string& message, bool untrusted) {
+  Counter.Stop();
+  std::string fingerprint = tls_ ? tls_->Fingerprint() : "";
+  std::string msg = message;
+  if (OnError) OnError(*this, msg);
+  Close();
+  throw ETlsError(msg, untrusted, std::move(fingerprint));
+}
+
+void TagSocket::RaiseTlsFailure() {
+  // A broken session cannot carry on, whatever broke it.
+  if (tls_ && tls_->SysError() != 0) {
+    const int code = SocketCodeFromErrno(tls_->SysError());
+    Close();
+    RaiseSocketError(code);
+  }
+  RaiseTlsError(
+      "The TLS connection with " + Host() + " failed: " + (tls_ ? tls_->Reason() : "closed"),
+      false);
+}
+
 void TagSocket::CheckCanceledOrExpired() {
   if (Counter.Expired()) RaiseTimeout();
   if (Canceled) RaiseCanceled();
@@ -135,6 +158,7 @@ void TagSocket::Open() {
   // Commands are small writes answered one by one: do not hold them back for coalescing.
   int on = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  tls_.reset();
   fd_ = fd;
   rx_.clear();
   rxPos_ = 0;
@@ -236,6 +260,51 @@ void TagSocket::ConnectSocket() {
     }
   }
   Counter.Stop();
+  if (Security == TSecurity::SslTls) StartTLS();
+}
+
+std::string TagSocket::Host() const {
+  return Server.substr(0, Server.find(':'));
+}
+
+// ---- TLS ----
+
+void TagSocket::StartTLS() {
+  if (Canceled) RaiseCanceled();
+  RequireOpen();
+  const std::string host = Host();
+  if (tls_) RaiseTlsError("TLS is already active with " + host, false);
+  // Anything that came in the clear after the reply that let TLS begin was not sent by the
+  // server: someone on the path put it there. It must never be read as a reply over TLS.
+  rx_.clear();
+  rxPos_ = 0;
+  tls_ = std::make_unique<TagTls>(fd_, host, AcceptedFingerprint);
+  Counter.Start();
+  for (;;) {
+    const TagTls::TStatus status = tls_->Handshake();
+    if (status == TagTls::TStatus::Done) break;
+    if (status == TagTls::TStatus::WantRead || status == TagTls::TStatus::WantWrite) {
+      // A cancel here closes the connection and frees the session: nothing of it is used after.
+      WaitFor(status == TagTls::TStatus::WantRead ? POLLIN : POLLOUT);
+      continue;
+    }
+    if (tls_->Untrusted()) {
+      const std::string fingerprint = tls_->Fingerprint();
+      RaiseTlsError("The certificate of " + host + " could not be verified: " + tls_->Reason() +
+                        (fingerprint.empty() ? "" : " (SHA-256 " + fingerprint + ")"),
+                    true);
+    }
+    RaiseTlsError("TLS handshake with " + host + " failed: " + tls_->Reason(), false);
+  }
+  Counter.Stop();
+}
+
+bool TagSocket::TlsActive() const {
+  return fd_ >= 0 && tls_ && tls_->Established();
+}
+
+std::string TagSocket::PeerFingerprint() const {
+  return TlsActive() ? tls_->Fingerprint() : "";
 }
 
 // ---- waiting ----
@@ -255,13 +324,41 @@ TagSocket::TWait TagSocket::Wait(short events) {
   }
 }
 
+void TagSocket::WaitFor(short events) {
+  TWait result = Wait(events);
+  if (result == TWait::Canceled) RaiseCanceled();
+  if (result == TWait::Expired) RaiseTimeout();
+}
+
 void TagSocket::Receive() {
+  short events = POLLIN;
   for (;;) {
-    TWait result = Wait(POLLIN);
-    if (result == TWait::Canceled) RaiseCanceled();
-    if (result == TWait::Expired) RaiseTimeout();
+    // Bytes already inside the TLS session never show on the socket: take them first.
+    if (!tls_ || !tls_->HasPending()) WaitFor(events);
     char buffer[kChunk];
-    ssize_t n = TagWinsock::Instance().Recv(fd_, buffer, sizeof buffer);
+    ssize_t n;
+    if (tls_) {
+      size_t got = 0;
+      switch (tls_->Read(buffer, sizeof buffer, got)) {
+        case TagTls::TStatus::Done:
+          n = ssize_t(got);
+          break;
+        case TagTls::TStatus::WantRead:
+          events = POLLIN;
+          continue;
+        case TagTls::TStatus::WantWrite:
+          events = POLLOUT;
+          continue;
+        case TagTls::TStatus::Closed:
+          RaiseSocketError(msgConnectionClosed);
+        default:
+          RaiseTlsFailure();
+      }
+    } else {
+      n = TagWinsock::Instance().Recv(fd_, buffer, sizeof buffer);
+      if (n == 0) RaiseSocketError(msgConnectionClosed);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) RaiseSocketError(SocketCodeFromErrno(errno));
+    }
     if (n > 0) {
       if (rxPos_ == rx_.size()) {
         rx_.clear();
@@ -270,8 +367,6 @@ void TagSocket::Receive() {
       rx_.append(buffer, size_t(n));
       return;
     }
-    if (n == 0) RaiseSocketError(msgConnectionClosed);
-    if (errno != EAGAIN && errno != EINTR) RaiseSocketError(SocketCodeFromErrno(errno));
   }
 }
 
@@ -283,16 +378,34 @@ void TagSocket::SendAll(const char* data, size_t length) {
     }
     if (Counter.Expired()) RaiseTimeout();
     RequireOpen();
-    ssize_t n = TagWinsock::Instance().Send(fd_, data, length);
+    ssize_t n = -1;
+    short events = POLLOUT;
+    if (tls_) {
+      size_t sent = 0;
+      switch (tls_->Write(data, length, sent)) {
+        case TagTls::TStatus::Done:
+          n = ssize_t(sent);
+          break;
+        case TagTls::TStatus::WantRead:
+          events = POLLIN;
+          break;
+        case TagTls::TStatus::WantWrite:
+          break;
+        case TagTls::TStatus::Closed:
+          RaiseSocketError(msgConnectionClosed);
+        default:
+          RaiseTlsFailure();
+      }
+    } else {
+      n = TagWinsock::Instance().Send(fd_, data, length);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) RaiseSocketError(SocketCodeFromErrno(errno));
+    }
     if (n > 0) {
       data += n;
       length -= size_t(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) RaiseSocketError(SocketCodeFromErrno(errno));
-    TWait result = Wait(POLLOUT);
-    if (result == TWait::Canceled) RaiseCanceled();
-    if (result == TWait::Expired) RaiseTimeout();
+    WaitFor(events);
   }
 }
 
@@ -406,6 +519,8 @@ void TagSocket::SendStream(TStream& stream) {
 void TagSocket::Close() {
   if (fd_ >= 0) {
     if (OnClosing) OnClosing(*this);
+    if (tls_) tls_->Shutdown();
+    tls_.reset();
     TagWinsock::Instance().CloseSocket(fd_);
     fd_ = -1;
     rx_.clear();

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "mail/msutils.h"
 #include "store/Exception.h"
@@ -15,6 +16,10 @@
 namespace norva {
 
 class TagSocket;
+class TagTls;
+
+// How a connection is secured.
+enum class TSecurity : uint8_t { None = 0, SslTls = 1, StartTls = 2 };
 
 using TNotifyEvent = std::function<void(TObject& sender)>;
 using TmsErrorEvent = std::function<void(TObject& sender, std::string& msg)>;
@@ -25,6 +30,16 @@ class ESocketError : public Exception {
  public:
   ESocketError(const std::string& message, int code) : Exception(message), Code(code) {}
   int Code;
+};
+// TLS could not be set up. Untrusted: the server's certificate failed verification (the user
+// may choose to accept that certificate); Fingerprint: its SHA-256, upper-case hex bytes joined
+// by ':' ("" when the server sent none).
+class ETlsError : public ESocketError {
+ public:
+  ETlsError(const std::string& message, bool untrusted, std::string fingerprint)
+      : ESocketError(message, 0), Untrusted(untrusted), Fingerprint(std::move(fingerprint)) {}
+  bool Untrusted;
+  std::string Fingerprint;
 };
 // The server refused a command; the message is its reply line.
 class EServerError : public Exception {
@@ -66,6 +81,12 @@ class TagSocket : public TObject {
   uint16_t DefaultPort = 0;
   std::string ServiceName;
   bool Blocking = false;
+  // SslTls: TLS from the first byte, set up as the connection is made. StartTls: the client
+  // asks for it with its protocol's command, then calls StartTLS.
+  TSecurity Security = TSecurity::None;
+  // The certificate with this SHA-256 fingerprint (the PeerFingerprint format; case and ':'
+  // aside) is taken even when it fails verification: the user has accepted it.
+  std::string AcceptedFingerprint;
   TagDialUp* RAS = nullptr;
   int32_t TimeOut() const { return Counter.TimeOut; }
   void SetTimeOut(int32_t seconds) { Counter.TimeOut = seconds; }
@@ -105,11 +126,22 @@ class TagSocket : public TObject {
   void SendStream(TStream& stream);
   bool IsOpen() const { return fd_ >= 0; }
 
+  // Secures the open connection: a TLS handshake (1.2 at least) with the host part of Server,
+  // its certificate verified against the system's trusted authorities and for that host.
+  // Raises ETlsError when TLS cannot be set up; the connection is closed then.
+  void StartTLS();
+  bool TlsActive() const;
+  // The server certificate's SHA-256 fingerprint; "" without TLS.
+  std::string PeerFingerprint() const;
+
  protected:
   void ConnectSocket();
   [[noreturn]] void RaiseSocketError(int code);
   [[noreturn]] void RaiseTimeout();
   [[noreturn]] void RaiseCanceled();
+  [[noreturn]] void RaiseTlsError(const std::string& message, bool untrusted);
+  // A TLS session that broke after its handshake.
+  [[noreturn]] void RaiseTlsFailure();
 
  private:
   struct TLookup;
@@ -124,12 +156,16 @@ class TagSocket : public TObject {
   void SendAll(const char* data, size_t length);
   void ResolveHost(const std::string& host);
   void ResolvePort();
+  std::string Host() const;
+  // Waits for what a TLS call needs; raises on cancellation or time-out.
+  void WaitFor(short events);
   void CheckCanceledOrExpired();
 
   int fd_ = -1;
   std::string rx_;  // received bytes not yet consumed
   size_t rxPos_ = 0;
   std::shared_ptr<TLookup> lookup_;  // a host lookup running off this thread
+  std::unique_ptr<TagTls> tls_;      // the TLS session, once StartTLS has begun one
 };
 
 }  // namespace norva

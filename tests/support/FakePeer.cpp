@@ -4,6 +4,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -84,6 +86,18 @@ bool PeerConnection::TakeLine(std::string& line) {
 }
 
 bool PeerConnection::Fill(int timeoutMs) {
+  while (ssl_) {
+    char buf[4096];
+    int n = SSL_read(ssl_, buf, sizeof buf);
+    if (n > 0) {
+      input_.append(buf, size_t(n));
+      return true;
+    }
+    int e = SSL_get_error(ssl_, n);
+    ERR_clear_error();
+    if (e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) return false;
+    if (!Wait(e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, timeoutMs)) return false;
+  }
   for (;;) {
     if (!Wait(POLLIN, timeoutMs)) return false;
     char buf[4096];
@@ -115,6 +129,17 @@ bool PeerConnection::ReadData(std::string& block) {
 }
 
 bool PeerConnection::SendRaw(std::string_view bytes) {
+  while (ssl_ && !bytes.empty()) {
+    int n = SSL_write(ssl_, bytes.data(), int(bytes.size()));
+    if (n > 0) {
+      bytes.remove_prefix(size_t(n));
+      continue;
+    }
+    int e = SSL_get_error(ssl_, n);
+    ERR_clear_error();
+    if (e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) return false;
+    if (!Wait(e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, -1)) return false;
+  }
   while (!bytes.empty()) {
     if (!Wait(POLLOUT, -1)) return false;
     ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -152,7 +177,35 @@ void PeerConnection::Stall(std::chrono::milliseconds limit) {
   Close();
 }
 
+bool PeerConnection::StartTls() {
+  ssl_ctx_st* context;
+  {
+    std::lock_guard lock(server_.mutex_);
+    context = server_.tls_;
+  }
+  if (!context || fd_ < 0 || ssl_) return false;
+  input_.clear();
+  ssl_ = SSL_new(context);
+  SSL_set_fd(ssl_, fd_);
+  for (;;) {
+    int r = SSL_accept(ssl_);
+    if (r == 1) return true;
+    int e = SSL_get_error(ssl_, r);
+    ERR_clear_error();
+    if (e == SSL_ERROR_WANT_READ && Wait(POLLIN, 30000)) continue;
+    if (e == SSL_ERROR_WANT_WRITE && Wait(POLLOUT, 30000)) continue;
+    Close();
+    return false;
+  }
+}
+
 void PeerConnection::Close() {
+  if (ssl_) {
+    if (SSL_is_init_finished(ssl_)) SSL_shutdown(ssl_);
+    SSL_free(ssl_);
+    ERR_clear_error();
+    ssl_ = nullptr;
+  }
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
@@ -161,6 +214,8 @@ void PeerConnection::Reset() {
   if (fd_ < 0) return;
   linger l{1, 0};
   ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  SSL_free(ssl_);
+  ssl_ = nullptr;
   Close();
 }
 
@@ -182,6 +237,7 @@ FakeServer::FakeServer() {
 
 FakeServer::~FakeServer() {
   Stop();
+  SSL_CTX_free(tls_);
   ::close(listenFd_);
   ::close(wake_[0]);
   ::close(wake_[1]);
@@ -219,6 +275,19 @@ void FakeServer::Trickle(bool on) {
   trickle_ = on;
 }
 
+void FakeServer::UseTls(const std::string& certFile, const std::string& keyFile, bool implicit) {
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (!context || SSL_CTX_use_certificate_chain_file(context, certFile.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    SSL_CTX_free(context);
+    throw std::runtime_error("cannot load " + certFile + " and " + keyFile);
+  }
+  std::lock_guard lock(mutex_);
+  SSL_CTX_free(tls_);
+  tls_ = context;
+  implicitTls_ = implicit;
+}
+
 void FakeServer::Serve() {
   for (;;) {
     pollfd p[2] = {{listenFd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
@@ -230,11 +299,14 @@ void FakeServer::Serve() {
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) continue;
     PeerConnection c(*this, fd);
+    bool implicitTls;
     {
       std::lock_guard lock(mutex_);
       ++connections_;
       c.trickle_ = trickle_;
+      implicitTls = implicitTls_;
     }
+    if (implicitTls && !c.StartTls()) continue;
     try {
       Answer(c, "GREETING", "");
       std::string line;

@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+struct ssl_st;
+struct ssl_ctx_st;
+
 namespace norva::testing {
 
 class FakeServer;
@@ -35,7 +38,10 @@ class PeerConnection {
   // Says nothing until the client goes away or limit has passed, then closes; lines the
   // client sends meanwhile are still recorded.
   void Stall(std::chrono::milliseconds limit = std::chrono::seconds(30));
-  void Close();  // FIN
+  // Takes the server's side of a TLS handshake (see FakeServer::UseTls); from then on every
+  // operation goes over TLS. False, with the connection closed, when the handshake fails.
+  bool StartTls();
+  void Close();  // close_notify under TLS, then FIN
   void Reset();  // RST: SO_LINGER 0, then close
   bool IsOpen() const { return fd_ >= 0; }
 
@@ -56,6 +62,7 @@ class PeerConnection {
   int fd_;
   std::string input_;
   bool trickle_ = false;
+  ssl_st* ssl_ = nullptr;
 };
 
 // A port on 127.0.0.1 with nothing listening: bound (so no one else gets it), so connecting is
@@ -83,6 +90,9 @@ class FakeServer {
   void Reply(const std::string& command, std::string bytes);
   // Later connections send every reply a byte at a time.
   void Trickle(bool on);
+  // Later connections can speak TLS with this certificate chain and key (PEM files): from the
+  // first byte when implicit, else once a handler calls PeerConnection::StartTls.
+  void UseTls(const std::string& certFile, const std::string& keyFile, bool implicit);
 
   uint16_t Port() const { return port_; }
   std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
@@ -107,6 +117,8 @@ class FakeServer {
 
   std::map<std::string, Override> overrides_;
   bool trickle_ = false;
+  ssl_ctx_st* tls_ = nullptr;
+  bool implicitTls_ = false;
   std::vector<std::string> commands_;
   int connections_ = 0;
   int listenFd_ = -1;

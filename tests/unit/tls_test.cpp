@@ -1,0 +1,324 @@
+// TLS on the line transport against the fake servers on loopback: implicit TLS and STARTTLS,
+// certificate verification and accepted certificates, and handshakes that stall or are canceled.
+// The certificates are made here, under a test authority that SSL_CERT_FILE points at.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mail/agConst.h"
+#include "mail/mspop3cl.h"
+#include "store/Pump.h"
+#include "support/FakePeer.h"
+#include "support/Helpers.h"
+#include "support/TempDir.h"
+
+namespace norva {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakePop3;
+using testing::PeerConnection;
+using testing::Raised;
+using Lines = std::vector<std::string>;
+
+// ---- certificates ----
+
+std::string FingerprintOf(X509* cert) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  X509_digest(cert, EVP_sha256(), digest, &length);
+  std::string text;
+  char hex[4];
+  for (unsigned int i = 0; i < length; ++i) {
+    std::snprintf(hex, sizeof hex, i ? ":%02X" : "%02X", digest[i]);
+    text += hex;
+  }
+  return text;
+}
+
+// A certificate for key, signed by issuer (itself when null); san: subjectAltName entries.
+X509* MakeCert(EVP_PKEY* key, const char* name, const char* san, X509* issuer, EVP_PKEY* issuerKey,
+               bool ca) {
+  static long serial = 1;
+  X509* cert = X509_new();
+  X509_set_version(cert, X509_VERSION_3);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), serial++);
+  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+  X509_set_pubkey(cert, key);
+  X509_NAME* subject = X509_get_subject_name(cert);
+  X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>(name), -1, -1, 0);
+  X509_set_issuer_name(cert, issuer ? X509_get_subject_name(issuer) : subject);
+  X509V3_CTX context;
+  X509V3_set_ctx_nodb(&context);
+  X509V3_set_ctx(&context, issuer ? issuer : cert, cert, nullptr, nullptr, 0);
+  auto add = [&](int nid, const char* value) {
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
+    X509_add_ext(cert, extension, -1);
+    X509_EXTENSION_free(extension);
+  };
+  add(NID_basic_constraints, ca ? "critical,CA:TRUE" : "CA:FALSE");
+  add(NID_subject_key_identifier, "hash");
+  if (ca) add(NID_key_usage, "critical,keyCertSign,cRLSign");
+  if (san) add(NID_subject_alt_name, san);
+  X509_sign(cert, issuerKey ? issuerKey : key, EVP_sha256());
+  return cert;
+}
+
+struct TServerCert {
+  std::string cert, key, fingerprint;  // the PEM files
+};
+
+// Made once per process: the client's TLS context reads SSL_CERT_FILE on its first handshake.
+struct TCerts {
+  testing::TempDir dir;
+  TServerCert localhost, selfSigned, otherHost;
+
+  TCerts() {
+    EVP_PKEY* caKey = EVP_EC_gen("P-256");
+    X509* ca = MakeCert(caKey, "Norva Test CA", nullptr, nullptr, nullptr, true);
+    Write(ca, nullptr, dir.File("ca.pem"));
+    localhost = Server("localhost", "DNS:localhost,IP:127.0.0.1", ca, caKey);
+    selfSigned = Server("localhost", "DNS:localhost,IP:127.0.0.1", nullptr, nullptr);
+    otherHost = Server("mail.other.test", "DNS:mail.other.test", ca, caKey);
+    X509_free(ca);
+    EVP_PKEY_free(caKey);
+    ::setenv("SSL_CERT_FILE", dir.File("ca.pem").c_str(), 1);
+    ::setenv("SSL_CERT_DIR", dir.Path().c_str(), 1);
+  }
+
+  TServerCert Server(const std::string& name, const char* san, X509* ca, EVP_PKEY* caKey) {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* cert = MakeCert(key, name.c_str(), san, ca, caKey, false);
+    TServerCert made{dir.File(name + std::to_string(++count) + ".pem"),
+                     dir.File(name + std::to_string(count) + ".key"), FingerprintOf(cert)};
+    Write(cert, nullptr, made.cert);
+    Write(nullptr, key, made.key);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return made;
+  }
+
+  void Write(X509* cert, EVP_PKEY* key, const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_TRUE(f);
+    if (cert) PEM_write_X509(f, cert);
+    if (key) PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
+    std::fclose(f);
+  }
+
+  int count = 0;
+};
+
+const TCerts& Certs() {
+  static TCerts certs;
+  return certs;
+}
+
+// ---- the transport ----
+
+// The transport alone: the mail clients make the connection in their own login step.
+class TestSocket : public TagSocket {
+ public:
+  using TagSocket::ConnectSocket;
+};
+
+class TlsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Certs();
+    sock.SetTimeOut(10);  // a fault makes a test fail, never hang
+    sock.SetWinsockLoaded(true);
+    sock.OnError = [this](TObject&, std::string& msg) { errors.push_back(msg); };
+    SetMessagePump([this] { ++pumps; });
+  }
+  void TearDown() override { SetMessagePump(nullptr); }
+
+  void Connect(const FakePop3& box, const std::string& host = "localhost") {
+    sock.Server = host + ":" + std::to_string(box.Port());
+    sock.Open();
+    sock.ConnectSocket();
+  }
+  std::string Line() {
+    std::string line;
+    sock.ReadLine(line);
+    return line;
+  }
+
+  TestSocket sock;
+  Lines errors;
+  int pumps = 0;
+};
+
+// Many small records arrive at once: those read ahead must be taken before polling again.
+TEST_F(TlsTest, LinesAndADataBlockOverImplicitTlsInBothModes) {
+  std::string block;
+  for (int i = 0; block.size() < 40000; ++i) block += "line " + std::to_string(i) + " of data\r\n";
+  for (bool blocking : {false, true}) {
+    SCOPED_TRACE(blocking ? "blocking" : "non-blocking");
+    FakePop3 box({});
+    box.UseTls(Certs().localhost.cert, Certs().localhost.key, true);
+    box.On("BLOCK", [&](PeerConnection& c, const std::string&) {
+      c.Send("+OK\r\n");
+      for (size_t at = 0; at < block.size(); at += 300) c.Send(block.substr(at, 300));
+      c.Send(".\r\n");
+    });
+    sock.Blocking = blocking;
+    sock.Security = TSecurity::SslTls;
+    EXPECT_EQ(sock.PeerFingerprint(), "");
+    Connect(box, blocking ? "localhost" : "127.0.0.1");  // a name, then an address to check
+    EXPECT_TRUE(sock.TlsActive());
+    EXPECT_EQ(sock.PeerFingerprint(), Certs().localhost.fingerprint);
+    EXPECT_EQ(Line(), "+OK fake POP3 server ready");
+    sock.SendLine("STAT");
+    EXPECT_EQ(Line(), "+OK 0 0");
+    sock.SendLine("BLOCK");
+    EXPECT_EQ(Line(), "+OK");
+    TMemoryStream data;
+    sock.ReceiveData(0, data);
+    EXPECT_EQ(data.Bytes(), block + ".\r\n");
+    // The server's close_notify ends the connection as a plain close does.
+    sock.SendLine("QUIT");
+    EXPECT_EQ(Line(), "+OK bye");
+    auto e = Raised<ESocketError>([&] { Line(); });
+    EXPECT_EQ(e ? e->Code : 0, msgConnectionClosed);
+    EXPECT_FALSE(sock.TlsActive());
+    EXPECT_EQ(box.Commands(), (Lines{"STAT", "BLOCK", "QUIT"}));
+  }
+  // The same socket on a plain server: a new connection starts without TLS.
+  FakePop3 plain({});
+  sock.Security = TSecurity::None;
+  Connect(plain);
+  EXPECT_FALSE(sock.TlsActive());
+  EXPECT_EQ(Line(), "+OK fake POP3 server ready");
+  EXPECT_EQ(errors, Lines(2, SocketErrorText(msgConnectionClosed)));
+}
+
+TEST_F(TlsTest, APop3SessionReadsItsGreetingOverTls) {
+  FakePop3 box({"Subject: x\r\n\r\nbody\r\n"});
+  box.UseTls(Certs().localhost.cert, Certs().localhost.key, true);
+  TmsRemotePOP pop;
+  pop.UserName = "user";
+  pop.Password = "secret";
+  pop.Security = TSecurity::SslTls;
+  pop.SetWinsockLoaded(true);
+  pop.Server = "localhost:" + std::to_string(box.Port());
+  pop.Connect();
+  EXPECT_TRUE(pop.TlsActive());
+  EXPECT_EQ(pop.MessageCount, 1);
+  EXPECT_EQ(box.Commands(), (Lines{"USER user", "PASS secret", "STAT"}));
+}
+
+TEST_F(TlsTest, AnUntrustedCertificateIsRefusedUnlessItIsTheAcceptedOne) {
+  const std::string fingerprint = Certs().selfSigned.fingerprint;
+  FakePop3 box({});
+  box.UseTls(Certs().selfSigned.cert, Certs().selfSigned.key, true);
+  sock.Security = TSecurity::SslTls;
+  // Accepting another certificate does not help this one.
+  for (std::string accepted : {std::string(), Certs().localhost.fingerprint}) {
+    sock.AcceptedFingerprint = accepted;
+    auto e = Raised<ETlsError>([&] { Connect(box); });
+    ASSERT_TRUE(e);
+    EXPECT_TRUE(e->Untrusted);
+    EXPECT_EQ(e->Fingerprint, fingerprint);
+    EXPECT_EQ(std::string(e->what()), "The certificate of localhost could not be verified: " +
+                                          std::string("self-signed certificate (SHA-256 ") +
+                                          fingerprint + ")");
+    EXPECT_FALSE(sock.IsOpen());
+  }
+  EXPECT_EQ(errors.size(), 2u);
+  // Accepted, in another spelling: lower case, no colons.
+  std::string spelled;
+  for (char c : fingerprint)
+    if (c != ':') spelled += char(std::tolower(c));
+  sock.AcceptedFingerprint = spelled;
+  Connect(box);
+  EXPECT_EQ(sock.PeerFingerprint(), fingerprint);
+  EXPECT_EQ(Line(), "+OK fake POP3 server ready");
+}
+
+TEST_F(TlsTest, ACertificateForAnotherHostIsUntrustedAndSaysSo) {
+  FakePop3 box({});
+  box.UseTls(Certs().otherHost.cert, Certs().otherHost.key, true);
+  sock.Security = TSecurity::SslTls;
+  for (std::string host : {"localhost", "127.0.0.1"}) {
+    auto e = Raised<ETlsError>([&] { Connect(box, host); });
+    ASSERT_TRUE(e);
+    EXPECT_TRUE(e->Untrusted);
+    EXPECT_EQ(e->Fingerprint, Certs().otherHost.fingerprint);
+    EXPECT_NE(std::string(e->what()).find(
+                  "mismatch: it was not issued for the " +
+                  std::string(host == "localhost" ? "host name " : "address ") + host),
+              std::string::npos)
+        << e->what();
+  }
+}
+
+// Implicit TLS against a server that talks in the clear.
+TEST_F(TlsTest, AFailedHandshakeIsNotATrustQuestion) {
+  FakePop3 plain({});
+  sock.Security = TSecurity::SslTls;
+  auto e = Raised<ETlsError>([&] { Connect(plain); });
+  ASSERT_TRUE(e);
+  EXPECT_FALSE(e->Untrusted);
+  EXPECT_EQ(e->Fingerprint, "");
+  EXPECT_EQ(std::string(e->what()).rfind("TLS handshake with localhost failed: ", 0), 0u)
+      << e->what();
+  EXPECT_FALSE(sock.IsOpen());
+}
+
+TEST_F(TlsTest, AStalledHandshakeTimesOutOrIsCanceled) {
+  for (bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel ? "cancel" : "time-out");
+    FakePop3 box({});  // takes the client's hello as a line, never answers it
+    box.On("GREETING", [](PeerConnection& c, const std::string&) { c.Stall(5s); });
+    sock.Security = TSecurity::SslTls;
+    sock.SetTimeOut(1);
+    auto start = std::chrono::steady_clock::now();
+    SetMessagePump([&] {
+      if (cancel && std::chrono::steady_clock::now() - start > 300ms) sock.Cancel();
+    });
+    if (cancel)
+      EXPECT_TRUE(Raised<ECanceledError>([&] { Connect(box, "127.0.0.1"); }));
+    else
+      EXPECT_TRUE(Raised<ETimedOutError>([&] { Connect(box, "127.0.0.1"); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_FALSE(sock.IsOpen());
+    EXPECT_FALSE(sock.TlsActive());
+    sock.ResetState();
+  }
+}
+
+// Whatever came in the clear after the reply that started TLS was injected on the way: it must
+// not be taken for the answer to the first command over TLS.
+TEST_F(TlsTest, StartTlsAfterPlainLinesDropsWhatCameInTheClear) {
+  FakePop3 box({});
+  box.UseTls(Certs().localhost.cert, Certs().localhost.key, false);
+  box.On("STLS", [](PeerConnection& c, const std::string&) {
+    c.Send("+OK begin TLS\r\n-ERR injected\r\n");
+    c.StartTls();
+  });
+  Connect(box);
+  EXPECT_FALSE(sock.TlsActive());
+  EXPECT_EQ(Line(), "+OK fake POP3 server ready");
+  sock.SendLine("STLS");
+  EXPECT_EQ(Line(), "+OK begin TLS");
+  sock.StartTLS();
+  EXPECT_TRUE(sock.TlsActive());
+  sock.SendLine("STAT");
+  EXPECT_EQ(Line(), "+OK 0 0");
+  EXPECT_EQ(box.Commands(), (Lines{"STLS", "STAT"}));
+}
+
+}  // namespace
+}  // namespace norva
