@@ -131,6 +131,8 @@ std::string Messages(int32_t count) {
 // ---- the list ----
 
 void TfrmMain::lsvMailColumnClick(int32_t column) {
+  // A running check or deletion works through the rows: their order stays until it ends.
+  if (Busy) return;
   SortColumn = column;
   std::stable_sort(lsvMail.begin(), lsvMail.end(), [this](const TListRow& a, const TListRow& b) {
     return lsvMailCompare(a, b) < 0;
@@ -175,6 +177,7 @@ void TfrmMain::lsvMailClick() {
 }
 
 void TfrmMain::lsvMailKeyUp(int32_t key) {
+  if (Busy) return;
   if (key == kDeleteKey) btnDeleteClick();
   // The focused row joins the selection and the preview follows it.
   for (TListRow& row : lsvMail)

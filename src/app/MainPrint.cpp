@@ -56,11 +56,14 @@ void TfrmMain::btnPrintClick() {
   int32_t index = SelectedIndex();
   if (index < 0 || !lsvMail[size_t(index)].Data) return;
   MessageListEntry& entry = *lsvMail[size_t(index)].Data;
+  // Archived rows, and rows read before, already hold the whole message; reading one locks the
+  // window like every other session.
+  if ((!entry.BodyRetrieved || !entry.Message) && !RunLocked([&] { LeggiMsg(entry, true); }))
+    return;
+  // A retrieval that produced no message leaves nothing to print.
+  if (!entry.BodyRetrieved || !entry.Message) return;
   try {
-    // Archived rows, and rows read before, already hold the whole message.
-    if (!entry.BodyRetrieved || !entry.Message) LeggiMsg(entry, true);
-    // A retrieval that produced no message leaves nothing to print.
-    if (entry.BodyRetrieved && entry.Message) PrintMsg(*entry.Message);
+    PrintMsg(*entry.Message);
   } catch (const std::exception& e) {
     desktop.ShowError(e.what());
   }

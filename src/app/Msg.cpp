@@ -72,6 +72,7 @@ void TfrmMsg::btnShowHeaderClick() {
 }
 
 void TfrmMsg::btnNextMessageClick() {
+  if (main_.Busy) return;
   const int32_t index = main_.SelectedIndex();
   if (index < 0) return;
   if (size_t(index) + 1 < main_.lsvMail.size()) {
@@ -82,6 +83,7 @@ void TfrmMsg::btnNextMessageClick() {
 }
 
 void TfrmMsg::btnPrevMessageClick() {
+  if (main_.Busy) return;
   const int32_t index = main_.SelectedIndex();
   if (index < 0) return;
   if (index > 0) {

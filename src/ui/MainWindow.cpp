@@ -71,8 +71,8 @@ MainWindow::MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop)
   connect(lsvMail_->horizontalHeader(), &QHeaderView::sectionClicked, this,
           [this](int column) { Run([&] { main_.lsvMailColumnClick(column); }); });
   connect(lsvMail_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-    if (syncing_) return;
-    PushSelection();
+    // While Norva works the rows it works on stay chosen: the list shows the logic's selection.
+    if (syncing_ || main_.Busy) return;
     Run([&] { main_.lsvMailClick(); });
   });
   connect(lsvMail_, &QTableView::doubleClicked, this,
@@ -122,17 +122,23 @@ MainWindow::MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop)
   timer1_ = new QTimer(this);
   timer1_->setInterval(10000);
   connect(timer1_, &QTimer::timeout, this, [this] {
-    if (main_.Timer1Enabled) Run([&] { main_.Timer1Timer(); });
+    // A scheduled check waits while another command or one of its dialogs is open.
+    if (!main_.Timer1Enabled || running_ > 0 || QApplication::activeModalWidget()) return;
+    Run([&] { main_.Timer1Timer(); });
   });
   anim_ = new QTimer(this);
-  connect(anim_, &QTimer::timeout, this, [this] { Run([&] { main_.AnimTimer(); }); });
+  // A frame only changes the icon, which reaches the window and tray through the desktop.
+  connect(anim_, &QTimer::timeout, this, [this] {
+    main_.AnimTimer();
+    SyncTimers();
+  });
 
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     tray_ = new QSystemTrayIcon(ToolbarImage(55), this);
     tray_->setToolTip(QApplication::applicationName());
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
       if (r != QSystemTrayIcon::Trigger && r != QSystemTrayIcon::DoubleClick) return;
-      Run([&] { main_.StopAnim(); });
+      if (!main_.Busy) Run([&] { main_.StopAnim(); });  // the checking animation stays
       showNormal();
       raise();
       activateWindow();
@@ -154,6 +160,7 @@ MainWindow::MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop)
 }
 
 MainWindow::~MainWindow() {
+  delete msgWindow_;  // a top-level window of its own, over logic that goes with this one
   desktop_.OnTrayIcon = nullptr;
   desktop_.SetMainWindow(nullptr);
   main_.frmOptions.OnFillEdtMsgTo = nullptr;
@@ -296,36 +303,48 @@ void MainWindow::PanelResized() {
 
 void MainWindow::Run(const std::function<void()>& command) {
   PushSelection();
+  ++running_;
   try {
     command();
   } catch (const std::exception& e) {
     desktop_.ShowError(e.what());
   }
+  --running_;
   Sync();
 }
 
 void MainWindow::PushSelection() {
-  if (syncing_) return;
-  QItemSelectionModel* selection = lsvMail_->selectionModel();
-  const int current = selection->currentIndex().row();
+  if (syncing_ || main_.Busy) return;
   auto& rows = main_.lsvMail;
-  for (size_t i = 0; i < rows.size() && i < size_t(model_->rowCount()); ++i) {
-    rows[i].Selected = selection->isRowSelected(int(i), {});
-    rows[i].Focused = int(i) == current;
-  }
+  for (TListRow& row : rows) row.Selected = row.Focused = false;
+  QItemSelectionModel* selection = lsvMail_->selectionModel();
+  for (const QItemSelectionRange& range : selection->selection())
+    for (int i = range.top(); i <= range.bottom() && size_t(i) < rows.size(); ++i)
+      rows[size_t(i)].Selected = true;
+  const int current = selection->currentIndex().row();
+  if (current >= 0 && size_t(current) < rows.size()) rows[size_t(current)].Focused = true;
 }
 
 void MainWindow::PullSelection() {
+  // Runs of selected rows become one range each, so that large selections stay cheap.
   QItemSelection chosen;
   int focused = -1;
   const auto& rows = main_.lsvMail;
   for (size_t i = 0; i < rows.size(); ++i) {
-    if (rows[i].Selected) chosen.select(model_->index(int(i), 0), model_->index(int(i), 4));
     if (rows[i].Focused) focused = int(i);
+    if (!rows[i].Selected) continue;
+    size_t last = i;
+    while (last + 1 < rows.size() && rows[last + 1].Selected) {
+      ++last;
+      if (rows[last].Focused) focused = int(last);
+    }
+    chosen.select(model_->index(int(i), 0), model_->index(int(last), 4));
+    i = last;
   }
   QItemSelectionModel* selection = lsvMail_->selectionModel();
-  selection->select(chosen, QItemSelectionModel::ClearAndSelect);
-  if (focused >= 0)
+  if (selection->selection() != chosen)
+    selection->select(chosen, QItemSelectionModel::ClearAndSelect);
+  if (focused >= 0 && selection->currentIndex().row() != focused)
     selection->setCurrentIndex(model_->index(focused, 0), QItemSelectionModel::NoUpdate);
 }
 
@@ -387,7 +406,8 @@ void MainWindow::SyncTimers() {
   }
   if (!tray_ && !noTraySaid_ && isVisible()) {
     noTraySaid_ = true;
-    main_.PutStatusMessage("This desktop has no system tray: Norva runs without a tray icon.");
+    main_.StatusBar[4].Text = "This desktop has no system tray: Norva runs without a tray icon.";
+    panels_[4]->setText(ToQt(main_.StatusBar[4].Text));
   }
 }
 
@@ -422,6 +442,18 @@ void MainWindow::ComposeTo(const std::string& recipient) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  // A message being written is not dropped without asking.
+  if (msgWindow_->isVisible() && !msgWindow_->close()) {
+    event->ignore();
+    return;
+  }
+  // A running check or send is stopped first; the window closes once it has ended.
+  if (main_.Busy || running_ > 0) {
+    Run([&] { main_.StatusBarDblClick(); });
+    event->ignore();
+    QTimer::singleShot(200, this, [this] { close(); });
+    return;
+  }
   const QRect frame = normalGeometry();
   main_.Left = frame.x();
   main_.Top = frame.y();
@@ -438,7 +470,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   // Minimised, the window lives on as the tray icon only.
-  if (event->type() == QEvent::WindowStateChange && tray_ && isMinimized())
+  if (event->type() == QEvent::WindowStateChange && tray_ && isMinimized() &&
+      QSystemTrayIcon::isSystemTrayAvailable())
     QTimer::singleShot(0, this, [this] { hide(); });
 }
 
@@ -455,7 +488,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   if (watched == lsvMail_ && event->type() == QEvent::KeyRelease &&
-      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete &&
+      !static_cast<QKeyEvent*>(event)->isAutoRepeat() && !main_.Busy) {
     Run([&] { main_.lsvMailKeyUp(kDeleteKey); });
     return true;
   }

@@ -90,6 +90,7 @@ class MainWindow : public QMainWindow {
   TStringList shownPreview_;
   TStringList shownFolders_;
   bool syncing_ = false;
+  int running_ = 0;  // commands under way (Run calls, nested through the pump)
   bool noTraySaid_ = false;
   int32_t shownStatusIcon_ = -1;
 };

@@ -17,7 +17,8 @@ const char* const kColumns[] = {"Sender", "Subject", "Date", "Size", "SP"};
 
 // The row's image with its state image (deleted, archived, retrieved) drawn in its corner.
 QIcon RowIcon(int image, int state) {
-  static QIcon cache[3][4];
+  // Kept for the whole run (never destroyed after the application object).
+  static auto* cache = new QIcon[3][4];
   if (image < 0 || image > 2) image = 1;
   const int slot = state >= 3 && state <= 5 ? state - 2 : 0;
   QIcon& icon = cache[image][slot];

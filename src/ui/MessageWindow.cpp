@@ -147,9 +147,9 @@ void MessageWindow::PushFields() {
        ++i)
     model_.lsvMsgAttach[size_t(i)].Selected = lsvMsgAttach_->topLevelItem(i)->isSelected();
   if (model_.ReadOnly) return;
-  model_.edtMsgFrom = FromQt(edtMsgFrom_->text());
-  model_.edtMsgTo = FromQt(edtMsgTo_->currentText());
-  model_.edtMsgSubject = FromQt(edtMsgSubject_->text());
+  model_.edtMsgFrom = shownFrom_ = FromQt(edtMsgFrom_->text());
+  model_.edtMsgTo = shownTo_ = FromQt(edtMsgTo_->currentText());
+  model_.edtMsgSubject = shownSubject_ = FromQt(edtMsgSubject_->text());
   model_.redMsg = LinesFromQt(redMsg_->toPlainText());
   shownBody_ = model_.redMsg;
 }
@@ -162,28 +162,32 @@ void MessageWindow::Command(const std::function<void()>& command) {
 void MessageWindow::Sync() {
   if (syncing_) return;
   syncing_ = true;
-  auto set = [](QLineEdit* edit, const std::string& text) {
-    const QString shown = ToQt(text);
-    if (edit->text() != shown) edit->setText(shown);
+  auto set = [](QLineEdit* edit, const std::string& text, std::string& shown) {
+    if (text == shown) return;
+    shown = text;
+    edit->setText(ToQt(text));
   };
-  set(edtMsgFrom_, model_.edtMsgFrom);
-  set(edtMsgSubject_, model_.edtMsgSubject);
+  set(edtMsgFrom_, model_.edtMsgFrom, shownFrom_);
+  set(edtMsgSubject_, model_.edtMsgSubject, shownSubject_);
   // Composing, the To box is an editable drop-down of the address book; reading, a plain
   // drop-down showing the message's first recipient.
   const bool editable = !model_.ReadOnly;
   if (edtMsgTo_->isEditable() != editable || model_.edtMsgToItems != shownToItems_) {
+    const QString typed = edtMsgTo_->currentText();  // a new address book keeps what is typed
     shownToItems_ = model_.edtMsgToItems;
     edtMsgTo_->clear();
     edtMsgTo_->setEditable(editable);
     if (!editable) edtMsgTo_->addItem(QString());
     for (const std::string& item : shownToItems_) edtMsgTo_->addItem(ToQt(item));
+    if (editable) edtMsgTo_->setEditText(typed);
   }
-  if (editable) {
-    if (edtMsgTo_->currentText() != ToQt(model_.edtMsgTo))
-      edtMsgTo_->setEditText(ToQt(model_.edtMsgTo));
-  } else {
-    edtMsgTo_->setItemText(0, ToQt(model_.edtMsgTo));
+  if (!editable) {
+    shownTo_ = model_.edtMsgTo;
+    edtMsgTo_->setItemText(0, ToQt(shownTo_));
     edtMsgTo_->setCurrentIndex(0);
+  } else if (model_.edtMsgTo != shownTo_) {
+    shownTo_ = model_.edtMsgTo;
+    edtMsgTo_->setEditText(ToQt(shownTo_));
   }
   if (model_.redMsg != shownBody_) {
     shownBody_ = model_.redMsg;

@@ -49,6 +49,9 @@ class MessageWindow : public QMainWindow {
   QTreeWidget* lsvMsgAttach_ = nullptr;
   QToolButton* btnPriority_ = nullptr;
   std::map<std::string, QAction*> actions_;
+  // What each field last showed of the model: a field is rewritten only when the model moved on,
+  // never over what the user is typing.
+  std::string shownFrom_, shownTo_, shownSubject_;
   std::vector<std::string> shownBody_;
   std::vector<std::string> shownToItems_;
   bool syncing_ = false;

@@ -101,6 +101,7 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, FirstStartCheckSortAndKeptGeometry) {
   EXPECT_EQ(window->windowTitle(), " N o r v a  -  beta2 (build 44)");
   EXPECT_EQ(window->geometry(), QRect(5, 5, TfrmMain::kDesignWidth, TfrmMain::kDesignHeight));
+  QCoreApplication::processEvents();  // the panel takes its share once laid out
   auto* splitter = window->findChild<QSplitter*>("pnlMain");
   const QList<int> sizes = splitter->sizes();
   EXPECT_NEAR(sizes[0] * 100.0 / (sizes[0] + sizes[1]), 40.0, 2.0);
@@ -167,6 +168,41 @@ TEST_F(MainWindowTest, ComposeAndSendReachTheServerAndClosingAsks) {
   EXPECT_NE(smtp.Data()[0].find("Subject: Hello"), std::string::npos);
   EXPECT_NE(smtp.Data()[0].find("First line\r\nSecond line"), std::string::npos);
   EXPECT_TRUE(desktop->Errors.empty());
+}
+
+TEST_F(MainWindowTest, TypingSurvivesTheWindowsSyncingAndClosingAsksFirst) {
+  AddMailbox("127.0.0.1:1");
+  FakePop3 pop({Message(1, "one"), Message(2, "two")});
+  options->lsvAddress[0]->POP3Server = pop.Address();
+  options->lsvAddress[0]->ApplyToClient();
+  Action(window, "btnCheckMailbox")->trigger();
+  ASSERT_EQ(main->lsvMail.size(), 2u);
+
+  // A click while Norva works does not change the rows it works on.
+  window->List()->selectRow(0);
+  window->Sync();
+  main->LockWindow();
+  window->List()->selectRow(1);
+  window->Sync();
+  EXPECT_TRUE(main->lsvMail[0].Selected);
+  EXPECT_FALSE(main->lsvMail[1].Selected);
+  main->UnlockWindow();
+
+  Action(window, "btnSendMsg")->trigger();
+  MessageWindow* messages = window->Messages();
+  messages->findChild<QLineEdit*>("edtMsgSubject")->setText("half written");
+  messages->findChild<QComboBox*>("edtMsgTo")->setEditText("bob@example.org");
+  window->Sync(false);
+  window->Sync();
+  EXPECT_EQ(messages->findChild<QLineEdit*>("edtMsgSubject")->text(), "half written");
+  EXPECT_EQ(messages->findChild<QComboBox*>("edtMsgTo")->currentText(), "bob@example.org");
+
+  // Closing the main window asks about the message first; Cancel keeps both open.
+  desktop->Answers = {Desktop::mrCancel};
+  window->close();
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(messages->isVisible());
+  EXPECT_EQ(desktop->Boxes.back(), "Exit message ?");
 }
 
 }  // namespace
