@@ -59,7 +59,7 @@ class TmsSMTP : public TmsMailBase {
   void ExpectReply(int hundreds);
   // Says "EHLO" and fills Extensions; false when the server did not know it and "HELO" was
   // taken instead.
-  bool Hello();
+  virtual bool Hello();
   bool HasExtension(const std::string& keyword) const;
   bool OffersAuth(const std::string& mechanism) const;
   void SendAuth();
