@@ -206,18 +206,53 @@ void TfrmMain::CheckMailBox(int32_t accountIndex) {
   client.Blocking = frmOptions.chkBlocking;
   account.ApplyToClient();
   client.SetWinsockLoaded(true);
-  try {
-    PutStatusMessage("Total Messages : " + std::to_string(client.MessageCount) +
-                     " Octects : " + std::to_string(client.MailboxSize));
-    CurrentAccount = &account;
-    client.UpdateInfo();
-  } catch (const std::exception& e) {
-    // A server's refusal or a bad rule parameter reaches no OnError: take its text here, so
-    // that the status never shows a stale reason or none.
-    LastErrorText = e.what();
+  const bool hadErrors = SessionHadErrors;
+  for (bool retried = false;; retried = true) {
+    try {
+      PutStatusMessage("Total Messages : " + std::to_string(client.MessageCount) +
+                       " Octects : " + std::to_string(client.MailboxSize));
+      CurrentAccount = &account;
+      client.UpdateInfo();
+      return;
+    } catch (const ETlsError& e) {
+      // A certificate the user now accepts gets one more attempt, which alone counts.
+      if (!retried && TrustCertificate(account, false, e)) {
+        account.ApplyToClient();
+        SessionHadErrors = hadErrors;
+        continue;
+      }
+      LastErrorText = e.what();
+    } catch (const std::exception& e) {
+      // A server's refusal or a bad rule parameter reaches no OnError: take its text here, so
+      // that the status never shows a stale reason or none.
+      LastErrorText = e.what();
+    }
     client.Cancel();
     PutStatusMessage("Last connection attempt unsuccessful. " + LastErrorText);
+    return;
   }
+}
+
+bool TfrmMain::TrustCertificate(const MailboxAccount& account, bool smtp, const ETlsError& e) {
+  if (!e.Untrusted || e.Fingerprint.empty()) return false;
+  MailboxAccount* stored = nullptr;
+  for (auto& row : frmOptions.lsvAddress)
+    if (row.get() == &account) stored = row.get();
+  if (!stored) return false;
+  const std::string server = smtp ? account.SMTPServer : account.POP3Server;
+  if (desktop.MessageBox(
+          std::string(e.what()) + "\n\nDo you want to trust exactly this certificate for " +
+              server + " from now on?",
+          "Certificate", Desktop::mbYes | Desktop::mbNo, Desktop::iconWarning) != Desktop::mrYes)
+    return false;
+  (smtp ? stored->SMTPCertificate : stored->POP3Certificate) = e.Fingerprint;
+  // Kept for this run even when the file cannot take it; the next run asks again then.
+  try {
+    frmOptions.SaveCertificate(*stored, smtp);
+  } catch (const std::exception& error) {
+    PutStatusMessage("The certificate could not be stored: " + std::string(error.what()));
+  }
+  return true;
 }
 
 void TfrmMain::PutStatusMessage(const std::string& text) {

@@ -111,6 +111,10 @@ class TfrmMain {
   void btnCheckMailboxClick();
   virtual void CheckMail(bool together, int32_t accountIndex);
   void CheckMailBox(int32_t accountIndex);
+  // When e is a certificate that failed verification, asks whether to trust exactly that
+  // certificate for the account's POP3 (or SMTP) server from now on; yes stores its fingerprint
+  // in the account and in Config.QDB and returns true.
+  bool TrustCertificate(const MailboxAccount& account, bool smtp, const ETlsError& e);
   void PutStatusMessage(const std::string& text);
   void SistemaContatori();
   // Binds the session handlers to a mailbox's client (when it is created).

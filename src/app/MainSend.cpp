@@ -85,9 +85,19 @@ void TfrmMain::SendOutBox() {
       if (!connected) {
         if (!msSMTP.WinsockLoaded()) msSMTP.SetWinsockLoaded(true);
         const MailboxAccount* from = DefaultAccount();
-        msSMTP.Server = from ? from->SMTPServer : std::string();
+        if (from)
+          from->ApplyToSMTP(msSMTP);
+        else
+          msSMTP.Server.clear();
         connected = true;
-        msSMTP.Connect();
+        try {
+          msSMTP.Connect();
+        } catch (const ETlsError& e) {
+          // A certificate the user now accepts gets one more attempt.
+          if (!from || !TrustCertificate(*from, true, e)) throw;
+          from->ApplyToSMTP(msSMTP);
+          msSMTP.Connect();
+        }
       }
       TMemoryStream stream;
       QDB1.FirstItem();

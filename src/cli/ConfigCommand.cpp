@@ -34,6 +34,7 @@ const char kUsage[] =
     "           [--smtp-security none|ssl|starttls] [--smtp-auth] [--smtp-user U]\n"
     "           [--smtp-password P | --smtp-password-stdin]\n"
     "       norva-cli config [--folder DIR] remove-account N\n"
+    "       norva-cli config [--folder DIR] trust-cert N (--pop3 | --smtp) FINGERPRINT\n"
     "       norva-cli config [--folder DIR] add-rule FILTER PARAM ACTION PARAM\n"
     "       norva-cli config [--folder DIR] remove-rule N\n"
     "       norva-cli config [--folder DIR] add-checklist NAME\n"
@@ -204,6 +205,8 @@ void Show(TfrmOptions& o, std::ostream& out) {
       out << "  smtp login " << (a.SMTPUser.empty() ? "(the POP3 user)" : Printable(a.SMTPUser))
           << " password " << (a.SMTPPassword.empty() ? "(the POP3 one)" : "***");
     out << "  timeout " << a.TimeOut << (a.IsDefault ? "  default" : "") << "\n";
+    if (!a.POP3Certificate.empty()) out << "     pop3 certificate " << a.POP3Certificate << "\n";
+    if (!a.SMTPCertificate.empty()) out << "     smtp certificate " << a.SMTPCertificate << "\n";
   }
   out << "rules: " << o.lsvRule.size() << "\n";
   for (size_t i = 0; i < o.lsvRule.size(); ++i)
@@ -290,6 +293,47 @@ void AddAccount(TfrmOptions& o, const std::vector<std::string>& args, std::istre
   o.Save();
   StoreSeenIds(o, o.lsvAddress.size() - 1);
   out << "mailbox " << o.lsvAddress.size() - 1 << " added\n";
+}
+
+// The folder as it is shown and stored: absolute, without a trailing "/".
+std::string AbsoluteFolder(const std::string& folder) {
+  std::string path = std::filesystem::absolute(folder).lexically_normal().string();
+  if (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+size_t Index(const std::vector<std::string>& args, size_t count, const char* what) {
+  Positional(args, 1);
+  if (count == 0) throw std::runtime_error(std::string("there is no ") + what);
+  return size_t(ToInt(args[1], what, 0, int64_t(count) - 1));
+}
+
+// A SHA-256 fingerprint as the transport prints it: 32 upper-case hex bytes joined by ':'. Case
+// and the colons are the user's choice; "" stands for none.
+std::string Fingerprint(const std::string& text) {
+  std::string hex;
+  for (char c : text)
+    if (c != ':') hex += char(std::toupper(static_cast<unsigned char>(c)));
+  if (text.empty()) return "";
+  if (hex.size() != 64 || hex.find_first_not_of("0123456789ABCDEF") != std::string::npos)
+    throw UsageError("FINGERPRINT must be a SHA-256 fingerprint (64 hex digits), not '" + text +
+                     "'");
+  std::string spelled;
+  for (size_t i = 0; i < hex.size(); i += 2) spelled += (i ? ":" : "") + hex.substr(i, 2);
+  return spelled;
+}
+
+void TrustCert(TfrmOptions& o, const std::vector<std::string>& args, std::ostream& out) {
+  if (args.size() != 4 || (args[2] != "--pop3" && args[2] != "--smtp"))
+    throw UsageError("trust-cert takes N, --pop3 or --smtp, and FINGERPRINT");
+  const size_t n = Index({args[0], args[1]}, o.lsvAddress.size(), "mailbox");
+  const bool smtp = args[2] == "--smtp";
+  MailboxAccount& a = *o.lsvAddress[n];
+  (smtp ? a.SMTPCertificate : a.POP3Certificate) = Fingerprint(args[3]);
+  o.SaveCertificate(a, smtp);
+  const std::string& stored = smtp ? a.SMTPCertificate : a.POP3Certificate;
+  out << "mailbox " << n << ": " << (smtp ? "smtp" : "pop3") << " certificate "
+      << (stored.empty() ? "(none: verified as usual)" : stored) << "\n";
 }
 
 void AddRule(TfrmOptions& o, const std::vector<std::string>& args, std::ostream& out) {
@@ -414,19 +458,6 @@ void RemoveTemplate(TfrmOptions& o, const std::vector<std::string>& args, std::o
   out << "template '" << Printable(args[1]) << "' removed\n";
 }
 
-// The folder as it is shown and stored: absolute, without a trailing "/".
-std::string AbsoluteFolder(const std::string& folder) {
-  std::string path = std::filesystem::absolute(folder).lexically_normal().string();
-  if (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
-size_t Index(const std::vector<std::string>& args, size_t count, const char* what) {
-  Positional(args, 1);
-  if (count == 0) throw std::runtime_error(std::string("there is no ") + what);
-  return size_t(ToInt(args[1], what, 0, int64_t(count) - 1));
-}
-
 }  // namespace
 
 std::string ConfigHelp() {
@@ -442,6 +473,9 @@ std::string ConfigHelp() {
       "  starting with ';' take no part in tests). add-template stores the text of FILE as a\n"
       "  reply template in FN<n>.txt; a template that a rule names is not removed.\n"
       "  set-user-name sets the name sent with the address in From (\"\" for none).\n"
+      "  trust-cert accepts the certificate with this SHA-256 fingerprint (as a failed check\n"
+      "  or send prints it) for mailbox N's POP3 or SMTP server even though it cannot be\n"
+      "  verified; \"\" goes back to verifying as usual.\n"
       "  A rule is a filter code and an action code, each with its parameter: \"\" when it\n"
       "  takes none (-), a text (T, a number where it compares numbers) or the name of a\n"
       "  check list or template (L). Errors go to standard error with exit status 1, or 2\n"
@@ -492,6 +526,8 @@ int ConfigCommand(const std::vector<std::string>& args, std::istream& in, std::o
       o.Save();
       StoreSeenIds(o, n);
       out << "mailbox " << n << " (" << Printable(address) << ") removed\n";
+    } else if (verb == "trust-cert") {
+      TrustCert(o, rest, out);
     } else if (verb == "add-rule") {
       AddRule(o, rest, out);
     } else if (verb == "remove-rule") {

@@ -24,7 +24,7 @@ const char kHelp[] =
     "  encode FILE.json     encode a message given as JSON and print the raw message\n"
     "  config [--folder DIR] show|add-account|remove-account|add-rule|remove-rule|\n"
     "         add-checklist|remove-checklist|add-checklist-line|remove-checklist-line|\n"
-    "         add-template|remove-template|set-user-name ...\n"
+    "         add-template|remove-template|set-user-name|trust-cert ...\n"
     "                       show or change the configuration (below)\n"
     "  check [--folder DIR] [--mailbox N] [--delete-spam] [--json]\n"
     "                       check the mailboxes and print the message list (below)\n"

@@ -85,6 +85,17 @@ void MailboxAccount::ApplyToClient() {
   Client->Server = POP3Server;
   Client->Password = Password;
   Client->SetTimeOut(TimeOut);
+  Client->Security = TSecurity(std::clamp(Security, 0, 2));
+  Client->AcceptedFingerprint = POP3Certificate;
+}
+
+void MailboxAccount::ApplyToSMTP(TmsSMTP& smtp) const {
+  smtp.Server = SMTPServer;
+  smtp.Security = TSecurity(std::clamp(SMTPSecurity, 0, 2));
+  smtp.AcceptedFingerprint = SMTPCertificate;
+  smtp.Authenticate = SMTPAuth;
+  smtp.AuthUser = SMTPUser.empty() ? Account : SMTPUser;
+  smtp.AuthPassword = SMTPPassword.empty() ? Password : SMTPPassword;
 }
 
 void TComboModel::Select(int32_t index) {
@@ -377,6 +388,18 @@ void TfrmOptions::SalvaUIDs(const std::vector<SeenIdRow>& rows) {
     if (m > 0) QDB1.SetAdminInteger(Indexed("Address/UIDC-", n), int32_t(m));
   }
   session.Close();
+}
+
+bool TfrmOptions::SaveCertificate(const MailboxAccount& account, bool smtp) {
+  for (size_t n = 0; n < lsvAddress.size(); ++n) {
+    if (lsvAddress[n].get() != &account) continue;
+    StoreSession session(QDB1, ConfigFileName());
+    QDB1.SetAdminString(Indexed(smtp ? "Address/SMTP Cert-" : "Address/Cert-", n),
+                        smtp ? account.SMTPCertificate : account.POP3Certificate);
+    session.Close();
+    return true;
+  }
+  return false;
 }
 
 bool SameText(std::string_view a, std::string_view b) {

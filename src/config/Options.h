@@ -10,6 +10,7 @@
 
 #include "mail/agsocket.h"
 #include "mail/mspop3cl.h"
+#include "mail/mssmtp.h"
 #include "store/DateTime.h"
 #include "store/QDB.h"
 
@@ -59,8 +60,11 @@ struct MailboxAccount : TCheckSchedule {
   int32_t MessageCounter = 0;        // run time only
   std::vector<std::string> SeenIds;  // Message-ID values already seen
 
-  // Copies Account, POP3Server, Password and TimeOut into the client.
+  // Copies Account, POP3Server, Password, TimeOut, Security and POP3Certificate into the client.
   void ApplyToClient();
+  // Sets smtp up for this mailbox's SMTP server: SMTPServer, SMTPSecurity, SMTPCertificate and
+  // the login (SMTPUser and SMTPPassword, each defaulting to the POP3 account's).
+  void ApplyToSMTP(TmsSMTP& smtp) const;
 };
 
 // One lsvRule row.
@@ -125,6 +129,9 @@ class TfrmOptions {
   void Save();
   // Stores the Message-IDs of every mailbox's current rows as its seen identifiers.
   void SalvaUIDs(const std::vector<SeenIdRow>& rows);
+  // Writes the mailbox's accepted POP3 (or SMTP) certificate, and only that key; false when
+  // account is not one of lsvAddress.
+  bool SaveCertificate(const MailboxAccount& account, bool smtp);
 
   // Reads from the open store; every failure gives the default (false / 0 for a wrong size).
   bool QReadBoolean(const std::string& key, bool defaultValue);

@@ -25,6 +25,12 @@ void TmsCustomPOP::CheckCredentials() {
 void TmsCustomPOP::Open() {
   CheckCredentials();
   ResetState();
+  // The well-known port follows Security; a service the caller named stays.
+  if (ServiceName == "pop3" || ServiceName == "pop3s") {
+    const bool implicit = Security == TSecurity::SslTls;
+    ServiceName = implicit ? "pop3s" : "pop3";
+    DefaultPort = implicit ? 995 : 110;
+  }
   TmsMailBase::Open();
 }
 
@@ -37,6 +43,14 @@ void TmsCustomPOP::Login() {
   try {
     ConnectSocket();
     ExpectPositive();  // the greeting
+    if (Security == TSecurity::StartTls) {
+      // Whatever stands in the way of TLS, the user name and password stay unsent.
+      SendLine("STLS");
+      if (ReadLine(LastReply) != 1)
+        RaiseTlsError(
+            "The server does not offer STLS: the password is not sent without encryption.", false);
+      StartTLS();
+    }
     SendLine("USER " + UserName);
     ExpectPositive();
     SendLine("PASS " + Password);

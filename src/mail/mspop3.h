@@ -1,4 +1,5 @@
-// TmsCustomPOP: the POP3 session: USER/PASS login, STAT, LIST and RETR, DELE, QUIT.
+// TmsCustomPOP: the POP3 session: USER/PASS login (over TLS from the first byte, or after STLS,
+// as Security says), STAT, LIST and RETR, DELE, QUIT.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,10 @@ class TmsCustomPOP : public TmsMailBase {
 
   // "+" gives 1, "-" gives -1, anything else (and an empty line) 0.
   int GetReplyCode(const std::string& line) override;
+  // Without a port in Server: 995 for SslTls, else 110.
   void Open() override;
+  // Reads the greeting; with StartTls sends "STLS" and secures the connection before USER and
+  // PASS, and raises ETlsError (closing the connection) when the server refuses.
   void Login() override;
   void Logout() override;
   virtual void CheckCredentials();

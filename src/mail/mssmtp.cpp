@@ -2,10 +2,12 @@
 #include "mail/mssmtp.h"
 
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "mail/agConst.h"
+#include "mail/msuucode.h"
 #include "store/Pump.h"
 
 namespace norva {
@@ -70,6 +72,14 @@ TmsSMTP::TmsSMTP() {
 void TmsSMTP::Open() {
   if (Server.empty()) RaiseSocketError(msgServerRequired);
   ResetState();
+  // The well-known port follows Security; a service the caller named stays.
+  static constexpr std::pair<const char*, uint16_t> kServices[] = {
+      {"smtp", 25}, {"submissions", 465}, {"submission", 587}};  // by TSecurity
+  for (const auto& service : kServices) {
+    if (ServiceName != service.first) continue;
+    std::tie(ServiceName, DefaultPort) = kServices[size_t(Security)];
+    break;
+  }
   TmsMailBase::Open();
 }
 
@@ -79,19 +89,107 @@ void TmsSMTP::ExpectReply(int hundreds) {
 }
 
 void TmsSMTP::Login() {
+  Extensions.clear();
   try {
     ConnectSocket();
     ExpectReply(2);  // the greeting
-    SendLine("HELO " + LocalHostName);
-    if (ReadReply() / 100 != 2) {
-      SendLine("HELO");
-      ExpectReply(2);
+    if (Security == TSecurity::None && !Authenticate) {
+      SendLine("HELO " + LocalHostName);
+      if (ReadReply() / 100 != 2) {
+        SendLine("HELO");
+        ExpectReply(2);
+      }
+      return;
     }
   } catch (const ESocketError&) {
     // A refused greeting or HELO leaves the connection to the caller; a broken one is closed,
     // so that the next Connect starts afresh.
     Close();
     throw;
+  }
+  // A session that was to be secured or authenticated is never left half done: whatever fails
+  // closes it, so that no later Connect takes it for a logged-in one.
+  try {
+    const bool extended = Hello();
+    if (Security == TSecurity::StartTls) {
+      if (!extended || !HasExtension("STARTTLS"))
+        RaiseTlsError(
+            "The server does not offer STARTTLS: Norva sends nothing more without encryption.",
+            false);
+      SendLine("STARTTLS");
+      if (ReadReply() / 100 != 2) RaiseTlsError("The server refused STARTTLS: " + LastReply, false);
+      StartTLS();
+      // What the server said before TLS may have been forged on the way: ask again.
+      if (!Hello()) throw EServerError("The server refused EHLO after STARTTLS: " + LastReply);
+    }
+    if (Authenticate) {
+      if (!extended)
+        throw EServerError("The server does not understand EHLO, so it offers no authentication.");
+      SendAuth();
+    }
+  } catch (...) {
+    if (IsOpen()) Close();
+    throw;
+  }
+}
+
+bool TmsSMTP::Hello() {
+  Extensions.clear();
+  SendLine("EHLO " + (LocalHostName.empty() ? std::string("localhost") : LocalHostName));
+  std::string line;
+  const int code = ReadLine(line);
+  LastReply = line;
+  // Every line after the first of a positive reply names an extension.
+  while (line.size() > 3 && line[3] == '-') {
+    ReadLine(line);
+    LastReply = line;
+    std::string keyword = line.size() > 4 ? line.substr(4) : std::string();
+    for (char& c : keyword)
+      if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    if (code / 100 == 2) Extensions.push_back(keyword);
+  }
+  if (code / 100 == 2) return true;
+  Extensions.clear();
+  // A server that does not know EHLO says so with 500 or 502: greet it the old way.
+  if (code != 500 && code != 502) throw EServerError(LastReply);
+  SendLine("HELO " + LocalHostName);
+  ExpectReply(2);
+  return false;
+}
+
+bool TmsSMTP::HasExtension(const std::string& keyword) const {
+  for (const std::string& line : Extensions)
+    if (line == keyword || line.rfind(keyword + " ", 0) == 0 || line.rfind(keyword + "=", 0) == 0)
+      return true;
+  return false;
+}
+
+bool TmsSMTP::OffersAuth(const std::string& mechanism) const {
+  for (const std::string& line : Extensions) {
+    // "AUTH PLAIN LOGIN", or the old "AUTH=PLAIN LOGIN".
+    if (line.rfind("AUTH", 0) != 0 || line.size() < 5 || (line[4] != ' ' && line[4] != '='))
+      continue;
+    std::string rest = " " + line.substr(5) + " ";
+    if (rest.find(" " + mechanism + " ") != std::string::npos) return true;
+  }
+  return false;
+}
+
+void TmsSMTP::SendAuth() {
+  // Neither the password nor its encoding ever goes into an error: only the server's reply.
+  const auto refused = [this] { throw EServerError("Authentication failed: " + LastReply); };
+  if (OffersAuth("PLAIN")) {
+    SendLine("AUTH PLAIN " + Base64Encode(std::string(1, '\0') + AuthUser + '\0' + AuthPassword));
+    if (ReadReply() != 235) refused();
+  } else if (OffersAuth("LOGIN")) {
+    SendLine("AUTH LOGIN");
+    if (ReadReply() != 334) refused();
+    SendLine(Base64Encode(AuthUser));
+    if (ReadReply() != 334) refused();
+    SendLine(Base64Encode(AuthPassword));
+    if (ReadReply() != 235) refused();
+  } else {
+    throw EServerError("The server offers no authentication method Norva knows (PLAIN, LOGIN).");
   }
 }
 

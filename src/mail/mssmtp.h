@@ -1,9 +1,11 @@
-// TmsSMTP: the SMTP session: HELO, MAIL FROM, RCPT TO, DATA and QUIT.
+// TmsSMTP: the SMTP session: HELO (or EHLO, STARTTLS and AUTH), MAIL FROM, RCPT TO, DATA and
+// QUIT.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mail/msmb.h"
 #include "mail/msmsgcls.h"
@@ -30,9 +32,20 @@ class TmsSMTP : public TmsMailBase {
   TmsAddressRejectedEvent OnAddressRejected;
   // The data block as it goes on the wire, "." line included; exists during SendMail only.
   std::unique_ptr<TTempFileStream> DataStream;
+  // Log in with AUTH PLAIN (preferred) or LOGIN. Over a connection that Security leaves
+  // unencrypted this sends the password in the clear: some local relays want just that.
+  bool Authenticate = false;
+  std::string AuthUser, AuthPassword;
+  // The extensions of the last EHLO reply, upper-cased, one per line ("AUTH PLAIN LOGIN").
+  std::vector<std::string> Extensions;
 
+  // Without a port in Server: 25, or 465 for SslTls, 587 for StartTls.
   void Open() override;
-  // Connects, reads the greeting and says "HELO" with the host name, or without it if refused.
+  // Connects and reads the greeting. With Security None and no Authenticate it says "HELO" with
+  // the host name, or without it if refused. Otherwise it says "EHLO" (falling back to "HELO"
+  // on 500 or 502), secures the connection with STARTTLS when Security asks for it (then says
+  // "EHLO" again and trusts only that reply) and authenticates; any failure of these closes
+  // the connection. STARTTLS missing or refused raises ETlsError.
   void Login() override;
   void Logout() override;
   // Sends MailMessage: the envelope of its sender and every Recipients, CC and BCC address,
@@ -44,6 +57,12 @@ class TmsSMTP : public TmsMailBase {
   // Reads a reply; raises EServerError with its last line unless its code is in the given
   // hundreds (2 for 2xx).
   void ExpectReply(int hundreds);
+  // Says "EHLO" and fills Extensions; false when the server did not know it and "HELO" was
+  // taken instead.
+  virtual bool Hello();
+  bool HasExtension(const std::string& keyword) const;
+  bool OffersAuth(const std::string& mechanism) const;
+  void SendAuth();
 };
 
 }  // namespace norva

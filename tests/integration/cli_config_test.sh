@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # norva-cli config: reply templates (their text kept, duplicate names and templates still named
-# by a rule refused) and the user name, all read back through show.
+# by a rule refused), the user name and accepted certificates, all read back through show.
 set -euo pipefail
 cli=$1
 dir=$(mktemp -d)
@@ -38,4 +38,17 @@ cfg remove-template Away >/dev/null
 [ ! -e "$folder/FN1.txt" ] || fail "the template's file stayed"
 refused "no template named 'Away'" remove-template Away
 grep -qx "templates: 0" <<<"$(cfg show)" || fail "template still listed"
+# An accepted certificate: spelled as the user pastes it, stored as the transport prints it.
+fp=$(printf '%02x' $(seq 1 32))
+cfg add-account --address me@example.org --user me --password pw --pop3 localhost \
+  --security ssl --smtp localhost --smtp-security starttls --smtp-auth >/dev/null
+cfg trust-cert 0 --smtp "$fp" | grep -q "smtp certificate 01:02:03:" || fail "trust-cert"
+show=$(cfg show)
+grep -qx "     smtp certificate $(sed 's/../&:/g; s/:$//' <<<"${fp^^}")" <<<"$show" || fail "show: $show"
+grep -q "pop3 certificate" <<<"$show" && fail "the POP3 server took the SMTP certificate"
+cfg trust-cert 0 --smtp "" >/dev/null
+grep -q "certificate" <<<"$(cfg show)" && fail "trust-cert \"\" kept the certificate"
+refused "64 hex digits" trust-cert 0 --pop3 "AB:CD"
+refused "trust-cert takes N" trust-cert 0 "$fp"
+refused "mailbox must be a whole number from 0 to 0" trust-cert 1 --pop3 "$fp"
 echo "cli config: ok"

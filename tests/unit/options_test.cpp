@@ -76,9 +76,9 @@ TEST_F(OptionsTest, MissingFileIsCreatedAndEverySettingTakesItsDefault) {
 // The stored fields of an account and the scalar settings, for whole comparisons.
 auto Fields(const MailboxAccount& a) {
   return std::tie(a.Address, a.Account, a.POP3Server, a.SMTPServer, a.Password, a.CheckOnStartup,
-                  a.CheckManually, a.CheckFreqUnit, a.CheckFreq, a.IsDefault, a.TimeOut,
-                  a.Security, a.SMTPSecurity, a.SMTPAuth, a.SMTPUser, a.SMTPPassword,
-                  a.POP3Certificate, a.SMTPCertificate);
+                  a.CheckManually, a.CheckFreqUnit, a.CheckFreq, a.IsDefault, a.TimeOut, a.Security,
+                  a.SMTPSecurity, a.SMTPAuth, a.SMTPUser, a.SMTPPassword, a.POP3Certificate,
+                  a.SMTPCertificate);
 }
 auto Settings(const TfrmOptions& o) {
   return std::tie(o.chkBlocking, o.edtUserName, o.chkCheckOnStartup, o.radCheckManual,
@@ -172,6 +172,8 @@ TEST_F(OptionsTest, EverySettingSurvivesSaveAndLoad) {
   EXPECT_EQ(std::tie(client.Server, client.UserName, client.Password),
             std::tie(a.POP3Server, a.Account, a.Password));
   EXPECT_EQ(client.TimeOut(), 30);
+  EXPECT_EQ(client.Security, TSecurity::SslTls);
+  EXPECT_EQ(client.AcceptedFingerprint, "AB:CD");
 }
 
 TEST_F(OptionsTest, AnOlderFileMeansPlainConnectionsWithoutLogin) {
@@ -186,6 +188,50 @@ TEST_F(OptionsTest, AnOlderFileMeansPlainConnectionsWithoutLogin) {
   const MailboxAccount& a = *o.lsvAddress[0];
   EXPECT_EQ(std::tie(a.Security, a.SMTPSecurity, a.SMTPAuth), std::make_tuple(0, 0, false));
   EXPECT_EQ(a.SMTPUser + a.SMTPPassword + a.POP3Certificate + a.SMTPCertificate, "");
+  EXPECT_EQ(a.Client->Security, TSecurity::None);
+  TmsSMTP smtp;
+  a.ApplyToSMTP(smtp);
+  EXPECT_EQ(std::tie(smtp.Security, smtp.Authenticate), std::make_tuple(TSecurity::None, false));
+}
+
+TEST_F(OptionsTest, TheSmtpLoginDefaultsToThePop3AccountsPartByPart) {
+  TfrmOptions o(dir.Path());
+  MailboxAccount& a = AddAccount(o, "a.test");
+  a.Password = "pop-secret";
+  a.SMTPServer = "smtp.a.test";
+  a.SMTPSecurity = 2;
+  a.SMTPAuth = true;
+  a.SMTPCertificate = "EF:01";
+  TmsSMTP smtp;
+  a.ApplyToSMTP(smtp);
+  EXPECT_EQ(std::tie(smtp.Server, smtp.Security, smtp.AcceptedFingerprint, smtp.Authenticate),
+            std::make_tuple("smtp.a.test", TSecurity::StartTls, "EF:01", true));
+  EXPECT_EQ(std::tie(smtp.AuthUser, smtp.AuthPassword),
+            std::make_tuple("user-a.test", "pop-secret"));
+  a.SMTPUser = "sender";
+  a.ApplyToSMTP(smtp);
+  EXPECT_EQ(std::tie(smtp.AuthUser, smtp.AuthPassword), std::make_tuple("sender", "pop-secret"));
+  a.SMTPPassword = "smtp-secret";
+  a.ApplyToSMTP(smtp);
+  EXPECT_EQ(smtp.AuthPassword, "smtp-secret");
+}
+
+TEST_F(OptionsTest, SavingACertificateWritesThatKeyOnly) {
+  TfrmOptions o(dir.Path());
+  AddAccount(o, "a.test");
+  MailboxAccount& b = AddAccount(o, "b.test");
+  o.Save();
+  b.Account = "changed, not saved";
+  b.SMTPCertificate = "12:34";
+  EXPECT_TRUE(o.SaveCertificate(b, true));
+  MailboxAccount stranger;
+  EXPECT_FALSE(o.SaveCertificate(stranger, true));
+  TfrmOptions r(dir.Path());
+  r.Load();
+  ASSERT_EQ(r.lsvAddress.size(), 2u);
+  EXPECT_EQ(r.lsvAddress[1]->SMTPCertificate, "12:34");
+  EXPECT_EQ(r.lsvAddress[1]->Account, "user-b.test");
+  EXPECT_EQ(r.lsvAddress[1]->POP3Certificate + r.lsvAddress[0]->SMTPCertificate, "");
 }
 
 TEST_F(OptionsTest, SeparateSchedulesLeaveTheAllKeysAlone) {

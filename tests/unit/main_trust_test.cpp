@@ -1,0 +1,139 @@
+// Certificates that fail verification, in the check cycle and the outbox: the question, the
+// answer kept in the mailbox and in Config.QDB, and the second attempt.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "app/Main.h"
+#include "app/Msg.h"
+#include "support/FakeDesktop.h"
+#include "support/FakePeer.h"
+#include "support/TestCerts.h"
+
+namespace norva {
+namespace {
+
+using testing::Certs;
+using testing::FakeDesktop;
+using testing::FakePop3;
+using testing::FakeSmtp;
+using testing::PeerConnection;
+using Lines = std::vector<std::string>;
+
+class TrustTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Certs(); }
+
+  MailboxAccount& AddMailbox(const std::string& pop3, const std::string& smtp) {
+    auto account = std::make_unique<MailboxAccount>();
+    account->Address = "me@example.org";
+    account->Account = "user";
+    account->Password = "secret";
+    account->POP3Server = pop3;
+    account->SMTPServer = smtp;
+    account->TimeOut = 5;
+    main.BindClient(*account->Client);
+    options.lsvAddress.push_back(std::move(account));
+    options.Save();
+    return *options.lsvAddress.back();
+  }
+  // What a restart would load for the first mailbox.
+  std::unique_ptr<MailboxAccount> Stored() {
+    TfrmOptions reloaded(dir.Path());
+    reloaded.Load();
+    return std::move(reloaded.lsvAddress.at(0));
+  }
+  static std::string Reason() {
+    return "The certificate of localhost could not be verified: self-signed certificate (SHA-256 " +
+           Certs().selfSigned.fingerprint + ")";
+  }
+  static std::string Question(const std::string& server) {
+    return Reason() + "\n\nDo you want to trust exactly this certificate for " + server +
+           " from now on?";
+  }
+
+  testing::TempDir dir;
+  FakeDesktop desktop;
+  TfrmOptions options{dir.Path()};
+  TfrmMain main{desktop, options};
+};
+
+TEST_F(TrustTest, ACheckAsksOnceAndAnAcceptedCertificateIsKept) {
+  const testing::TServerCert& cert = Certs().selfSigned;
+  FakePop3 box({"Message-ID: <1@test>\r\nSubject: hello\r\n\r\nbody\r\n"});
+  box.UseTls(cert.cert, cert.key, true);
+  const std::string server = "localhost:" + std::to_string(box.Port());
+  MailboxAccount& account = AddMailbox(server, "");
+  account.Security = 1;
+
+  desktop.BoxAnswers = {Desktop::mrNo};
+  main.CheckMail(true, -1);
+  ASSERT_EQ(desktop.Boxes.size(), 1u);
+  EXPECT_EQ(desktop.Boxes[0].text, Question(server));
+  EXPECT_EQ(desktop.Boxes[0].caption, "Certificate");
+  EXPECT_EQ(desktop.Boxes[0].buttons, Desktop::mbYes | Desktop::mbNo);
+  EXPECT_EQ(desktop.Boxes[0].icon, Desktop::iconWarning);
+  EXPECT_EQ(main.StatusBar[4].Text, "Last connection attempt unsuccessful. " + Reason());
+  EXPECT_TRUE(main.lsvMail.empty());
+  EXPECT_EQ(account.POP3Certificate, "");
+  EXPECT_EQ(Stored()->POP3Certificate, "");
+
+  // Yes: the same check goes on at once. Only the new key is written, not what else changed.
+  account.TimeOut = 7;  // not saved
+  desktop.BoxAnswers = {Desktop::mrYes};
+  main.CheckMail(true, -1);
+  ASSERT_EQ(desktop.Boxes.size(), 3u);  // the question, then "New Messages"
+  EXPECT_EQ(desktop.Boxes[1].caption, "Certificate");
+  EXPECT_EQ(main.lsvMail.size(), 1u);
+  EXPECT_EQ(account.POP3Certificate, cert.fingerprint);
+  EXPECT_EQ(Stored()->POP3Certificate, cert.fingerprint);
+  EXPECT_EQ(Stored()->TimeOut, 5);
+  EXPECT_EQ(Stored()->SMTPCertificate, "");
+
+  main.CheckMail(true, -1);
+  EXPECT_EQ(desktop.Boxes.size(), 3u) << "accepted: no more questions";
+  EXPECT_EQ(box.Connections(), 4);  // refused, refused then accepted, accepted
+}
+
+// The outbox over STARTTLS with a login that defaults to the POP3 account's.
+TEST_F(TrustTest, TheOutboxAsksForTheSmtpCertificateAndSendsAfterYes) {
+  const testing::TServerCert& cert = Certs().selfSigned;
+  FakeSmtp smtp;
+  smtp.UseTls(cert.cert, cert.key, false);
+  smtp.Reply("EHLO", "250-fake.test\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n");
+  smtp.On("STARTTLS", [](PeerConnection& c, const std::string&) {
+    c.Send("220 go ahead\r\n");
+    c.StartTls();
+  });
+  smtp.Reply("AUTH", "235 accepted\r\n");
+  const std::string server = "localhost:" + std::to_string(smtp.Port());
+  MailboxAccount& account = AddMailbox("127.0.0.1:1", server);
+  account.SMTPSecurity = 2;
+  account.SMTPAuth = true;
+
+  main.frmMsg->MsgWindowMode = 3;
+  main.PrepareMsg();
+  main.frmMsg->edtMsgTo = "rob@example.org";
+  main.frmMsg->edtMsgSubject = "over TLS";
+  MessageListEntry entry;
+  entry.Message = std::make_unique<TmsMessage>();
+  entry.BodyRetrieved = true;
+  main.frmMsg->BuildMessage(*entry.Message);
+  main.ArchiveMsg(dir.File("$OutBox.TMA"), entry, false);
+
+  desktop.BoxAnswers = {Desktop::mrYes};
+  main.SendOutBox();
+  ASSERT_EQ(desktop.Boxes.size(), 1u);
+  EXPECT_EQ(desktop.Boxes[0].text, Question(server));
+  EXPECT_EQ(account.SMTPCertificate, cert.fingerprint);
+  EXPECT_EQ(Stored()->SMTPCertificate, cert.fingerprint);
+  EXPECT_EQ(Stored()->POP3Certificate, "");
+  EXPECT_EQ(smtp.Connections(), 2);
+  EXPECT_EQ(smtp.Data().size(), 1u);
+  const Lines commands = smtp.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "AUTH PLAIN AHVzZXIAc2VjcmV0"), 1);
+}
+
+}  // namespace
+}  // namespace norva

@@ -1,0 +1,263 @@
+// The POP3 and SMTP logins over TLS against the fake servers on loopback: STLS, STARTTLS and
+// implicit TLS, EHLO and its fallback, AUTH PLAIN and LOGIN on the wire, and every way the login
+// refuses to go on without what it was told to require.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mail/mspop3cl.h"
+#include "mail/mssmtp.h"
+#include "store/Pump.h"
+#include "support/FakePeer.h"
+#include "support/Helpers.h"
+#include "support/TestCerts.h"
+
+namespace norva {
+namespace {
+
+using testing::Certs;
+using testing::FakePop3;
+using testing::FakeSmtp;
+using testing::PeerConnection;
+using testing::Raised;
+using Lines = std::vector<std::string>;
+
+// The commands that carry a secret: USER/PASS, or anything after an AUTH.
+bool SentCredentials(const Lines& commands) {
+  for (const std::string& line : commands)
+    if (line.rfind("USER", 0) == 0 || line.rfind("PASS", 0) == 0 || line.rfind("AUTH", 0) == 0)
+      return true;
+  return false;
+}
+
+class SecureSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Certs();
+    SetMessagePump({});
+    for (TagSocket* s : {static_cast<TagSocket*>(&pop), static_cast<TagSocket*>(&smtp)}) {
+      s->SetTimeOut(10);  // a fault makes a test fail, never hang
+      s->SetWinsockLoaded(true);
+      s->OnError = [this](TObject&, std::string& msg) { errors.push_back(msg); };
+    }
+    pop.UserName = "user";
+    pop.Password = "secret";
+    smtp.AuthUser = "user";
+    smtp.AuthPassword = "secret";
+    smtp.MailMessage = &message;
+    message.Sender.Address = "ann@from.test";
+    message.Recipients.AddAddress("rob@to.test", "Rob");
+  }
+  std::string Ehlo() const { return "EHLO " + smtp.LocalHostName; }
+  static std::string Local(const testing::FakeServer& s) {
+    return "localhost:" + std::to_string(s.Port());
+  }
+
+  TmsRemotePOP pop;
+  TmsSMTP smtp;
+  TmsMessage message;
+  Lines errors;  // what OnError saw
+};
+
+// ---- POP3 ----
+
+TEST_F(SecureSessionTest, Pop3StlsSecuresTheConnectionBeforeTheLogin) {
+  FakePop3 box({"Subject: x\r\n\r\nbody\r\n"});
+  box.UseTls(Certs().localhost.cert, Certs().localhost.key, false);
+  box.On("STLS", [](PeerConnection& c, const std::string&) {
+    c.Send("+OK begin TLS\r\n");
+    c.StartTls();
+  });
+  pop.Security = TSecurity::StartTls;
+  pop.Server = Local(box);
+  pop.Connect();
+  EXPECT_TRUE(pop.TlsActive());
+  EXPECT_EQ(pop.MessageCount, 1);
+  EXPECT_EQ(box.Commands(), (Lines{"STLS", "USER user", "PASS secret", "STAT"}));
+}
+
+TEST_F(SecureSessionTest, Pop3NeverSendsThePasswordWhenStlsFails) {
+  struct Case {
+    const char* name;
+    const testing::TServerCert* cert;  // none: the server cannot speak TLS
+    bool agrees;                       // "+OK" to STLS
+    bool untrusted;
+  };
+  for (const Case& c :
+       {Case{"refused", nullptr, false, false}, Case{"no TLS behind +OK", nullptr, true, false},
+        Case{"self-signed", &Certs().selfSigned, true, true}}) {
+    SCOPED_TRACE(c.name);
+    FakePop3 box({});
+    if (c.cert) box.UseTls(c.cert->cert, c.cert->key, false);
+    if (c.agrees)
+      box.On("STLS", [&](PeerConnection& peer, const std::string&) {
+        peer.Send("+OK\r\n");
+        if (c.cert) peer.StartTls();
+      });
+    pop.Security = TSecurity::StartTls;
+    pop.Server = Local(box);
+    auto e = Raised<ETlsError>([&] { pop.Connect(); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Untrusted, c.untrusted) << e->what();
+    if (!c.agrees) {
+      EXPECT_STREQ(e->what(),
+                   "The server does not offer STLS: the password is not sent without encryption.");
+    }
+    EXPECT_EQ(e->Fingerprint, c.untrusted ? Certs().selfSigned.fingerprint : "");
+    EXPECT_FALSE(pop.IsOpen());
+    EXPECT_EQ(box.Commands().at(0), "STLS");
+    EXPECT_FALSE(SentCredentials(box.Commands()));
+  }
+}
+
+TEST_F(SecureSessionTest, TheWellKnownPortFollowsSecurityUnlessAPortIsGiven) {
+  const auto port = [](TagSocket& s, TSecurity security, const std::string& server) {
+    s.Security = security;
+    s.Server = server;
+    s.Open();
+    s.Close();
+    return s.RemotePort;
+  };
+  EXPECT_EQ(port(pop, TSecurity::SslTls, "127.0.0.1"), 995);
+  EXPECT_EQ(port(pop, TSecurity::StartTls, "127.0.0.1"), 110);
+  EXPECT_EQ(port(pop, TSecurity::None, "127.0.0.1"), 110);
+  EXPECT_EQ(port(pop, TSecurity::SslTls, "127.0.0.1:1995"), 1995);
+  EXPECT_EQ(port(smtp, TSecurity::None, "127.0.0.1"), 25);
+  EXPECT_EQ(port(smtp, TSecurity::SslTls, "127.0.0.1"), 465);
+  EXPECT_EQ(port(smtp, TSecurity::StartTls, "127.0.0.1"), 587);
+  EXPECT_EQ(port(smtp, TSecurity::StartTls, "127.0.0.1:2525"), 2525);
+}
+
+// ---- SMTP ----
+
+// Before TLS the server offers LOGIN only, after it PLAIN too: only the second EHLO counts.
+TEST_F(SecureSessionTest, SmtpStartTlsThenEhloAgainThenAuthPlain) {
+  FakeSmtp server;
+  server.UseTls(Certs().localhost.cert, Certs().localhost.key, false);
+  int hellos = 0;
+  server.On("EHLO", [&](PeerConnection& c, const std::string&) {
+    c.Send(++hellos == 1 ? "250-fake.test\r\n250-STARTTLS\r\n250 AUTH LOGIN\r\n"
+                         : "250-fake.test\r\n250-auth login plain\r\n250 SIZE 1000\r\n");
+  });
+  server.On("STARTTLS", [](PeerConnection& c, const std::string&) {
+    c.Send("220 go ahead\r\n");
+    c.StartTls();
+  });
+  server.Reply("AUTH", "235 2.7.0 accepted\r\n");
+  smtp.Security = TSecurity::StartTls;
+  smtp.Authenticate = true;
+  smtp.Server = Local(server);
+  smtp.Connect();
+  EXPECT_TRUE(smtp.TlsActive());
+  EXPECT_EQ(smtp.Extensions, (Lines{"AUTH LOGIN PLAIN", "SIZE 1000"}));
+  smtp.SendMail();
+  smtp.Disconnect();
+  // "\0user\0secret"
+  EXPECT_EQ(server.Commands(),
+            (Lines{Ehlo(), "STARTTLS", Ehlo(), "AUTH PLAIN AHVzZXIAc2VjcmV0",
+                   "MAIL FROM:<ann@from.test>", "RCPT TO:<rob@to.test>", "DATA", "QUIT"}));
+  EXPECT_EQ(server.Data().size(), 1u);
+}
+
+TEST_F(SecureSessionTest, SmtpImplicitTlsWithAuthLogin) {
+  FakeSmtp server;
+  server.UseTls(Certs().localhost.cert, Certs().localhost.key, true);
+  server.Reply("EHLO", "250-fake.test\r\n250 AUTH=LOGIN CRAM-MD5\r\n");
+  server.Reply("AUTH", "334 VXNlcm5hbWU6\r\n");
+  server.Reply("dXNlcg==", "334 UGFzc3dvcmQ6\r\n");
+  server.Reply("c2VjcmV0", "235 accepted\r\n");
+  smtp.Security = TSecurity::SslTls;
+  smtp.Authenticate = true;
+  smtp.Server = Local(server);
+  smtp.Connect();
+  EXPECT_TRUE(smtp.TlsActive());
+  EXPECT_EQ(server.Commands(), (Lines{Ehlo(), "AUTH LOGIN", "dXNlcg==", "c2VjcmV0"}));
+}
+
+// With Security None and authentication asked for, the password goes in the clear: the user's
+// choice, for relays on a trusted network.
+TEST_F(SecureSessionTest, SmtpAuthWithoutTlsOnlyWhenSecurityIsNone) {
+  FakeSmtp server;
+  server.Reply("EHLO", "250-fake.test\r\n250 AUTH PLAIN\r\n");
+  server.Reply("AUTH", "235 accepted\r\n");
+  smtp.Authenticate = true;
+  smtp.Server = server.Address();
+  smtp.Connect();
+  EXPECT_FALSE(smtp.TlsActive());
+  EXPECT_EQ(server.Commands(), (Lines{Ehlo(), "AUTH PLAIN AHVzZXIAc2VjcmV0"}));
+}
+
+// A server that does not know EHLO: HELO, which is all an unsecured session without login
+// needs (and what one without either sends straight away); a secured one goes on over TLS.
+TEST_F(SecureSessionTest, SmtpFallsBackToHeloOnlyWhenNothingNeedsEhlo) {
+  FakeSmtp plain;  // answers EHLO with 500
+  smtp.Server = plain.Address();
+  smtp.Connect();
+  smtp.Disconnect();
+  EXPECT_EQ(plain.Commands(), (Lines{"HELO " + smtp.LocalHostName, "QUIT"}));
+
+  FakeSmtp implicit;
+  implicit.UseTls(Certs().localhost.cert, Certs().localhost.key, true);
+  implicit.Reply("EHLO", "502 not implemented\r\n");
+  smtp.Security = TSecurity::SslTls;
+  smtp.Server = Local(implicit);
+  smtp.Connect();
+  EXPECT_TRUE(smtp.TlsActive());
+  EXPECT_EQ(implicit.Commands(), (Lines{Ehlo(), "HELO " + smtp.LocalHostName}));
+}
+
+TEST_F(SecureSessionTest, SmtpRefusesToGoOnWithoutWhatWasRequired) {
+  struct Case {
+    const char* name;
+    TSecurity security;
+    std::string ehlo;  // the reply to EHLO
+    std::string auth;  // the reply to AUTH
+    std::string error;
+    bool tlsError;
+  };
+  const std::string noStartTls =
+      "The server does not offer STARTTLS: Norva sends nothing more without encryption.";
+  for (const Case& c : {
+           Case{"no STARTTLS", TSecurity::StartTls, "250-fake.test\r\n250 AUTH PLAIN\r\n", "",
+                noStartTls, true},
+           Case{"EHLO unknown, STARTTLS", TSecurity::StartTls, "500 what?\r\n", "", noStartTls,
+                true},
+           Case{"EHLO unknown, AUTH", TSecurity::None, "502 no\r\n", "",
+                "The server does not understand EHLO, so it offers no authentication.", false},
+           Case{"EHLO refused otherwise", TSecurity::None, "421 closing\r\n", "", "421 closing",
+                false},
+           Case{"unknown mechanisms", TSecurity::None, "250-fake.test\r\n250 AUTH CRAM-MD5\r\n", "",
+                "The server offers no authentication method Norva knows (PLAIN, LOGIN).", false},
+           Case{"bad password", TSecurity::None, "250-fake.test\r\n250 AUTH PLAIN\r\n",
+                "535 5.7.8 bad credentials\r\n", "Authentication failed: 535 5.7.8 bad credentials",
+                false},
+       }) {
+    SCOPED_TRACE(c.name);
+    FakeSmtp server;
+    server.Reply("EHLO", c.ehlo);
+    if (!c.auth.empty()) server.Reply("AUTH", c.auth);
+    smtp.Security = c.security;
+    smtp.Authenticate = true;
+    smtp.Server = server.Address();
+    errors.clear();
+    try {
+      smtp.Connect();
+      ADD_FAILURE() << "connected";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.what(), c.error);
+      EXPECT_EQ(dynamic_cast<const ETlsError*>(&e) != nullptr, c.tlsError);
+    }
+    // Closed: the next Connect starts afresh instead of taking this session for logged in.
+    EXPECT_FALSE(smtp.IsOpen());
+    for (const std::string& line : server.Commands())
+      EXPECT_TRUE(line.rfind("MAIL", 0) && line.rfind("STARTTLS", 0)) << line;
+    if (c.tlsError) {
+      EXPECT_FALSE(SentCredentials(server.Commands()));
+    }
+    for (const std::string& text : errors) EXPECT_EQ(text.find("secret"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace norva
