@@ -130,8 +130,9 @@ void TfrmMsg::mnuAttachSaveAsClick() {
   std::string path = ExtractFileName(message->Attachments.Items(index).FileName().str());
   if (!desktop_.SaveDialog("Save As", "All Files|*.*", path)) return;
   try {
-    // Only the chosen folder counts: the file keeps the attachment's own name.
-    message->SaveAttachment(index, std::filesystem::path(path).parent_path().string());
+    // The file goes exactly where the user said: the dialog offered the attachment's own name
+    // (its last component only) and asked before replacing the file chosen.
+    message->Attachments.Items(index).Data.SaveToFile(path);
   } catch (const std::exception& e) {
     desktop_.ShowError(e.what());
   }
