@@ -603,6 +603,132 @@ TEST_F(MailTest, RulesReadArchiveAndReplyWithATemplateThatIsSentAtTheEnd) {
   EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
 }
 
+// Auto-replies answer people only: mail sent by a program (auto-responders, lists, bounces) gets
+// no reply, and every reply says it is automatic, so two auto-responders cannot answer each
+// other for ever.
+TEST_F(MailTest, AutoRepliesAnswerPeopleOnlyAndSayTheyAreAutomatic) {
+  auto from = [](const std::string& id, const std::string& sender, const std::string& extra) {
+    return "Message-ID: <" + id + "@test>\r\nFrom: " + sender + "\r\nSubject: " + id + "\r\n" +
+           extra + "\r\nbody\r\n";
+  };
+  const std::vector<std::pair<std::string, std::string>> automatic = {
+      {from("r1", "ann@example.org", "Auto-Submitted: auto-replied\r\n"),
+       "Auto-Submitted: auto-replied"},
+      {from("r2", "ann@example.org", "auto-submitted:\r\n  Auto-Generated; x=1\r\n"),
+       "Auto-Submitted: Auto-Generated; x=1"},
+      {from("r3", "ann@example.org", "Precedence: bulk\r\n"), "Precedence: bulk"},
+      {from("r4", "ann@example.org", "PRECEDENCE: Junk\r\n"), "Precedence: Junk"},
+      {from("r5", "ann@example.org", "Precedence: list\r\n"), "Precedence: list"},
+      {from("r6", "ann@example.org", "List-Id: Friends <friends.example.org>\r\n"),
+       "List-Id: Friends <friends.example.org>"},
+      {from("r7", "ann@example.org", "Return-Path: < >\r\n"), "Return-Path: <>"},
+      {from("r8", "MAILER-DAEMON@mx.example.org", ""), "From: MAILER-DAEMON@mx.example.org"},
+      {from("r9", "Mail System <Mailer-Daemon@mx.example.org>", ""),
+       "From: Mailer-Daemon@mx.example.org"},
+  };
+  std::vector<std::string> messages = {
+      Message("p1", "Question", "Auto-Submitted: No (typed by hand)\r\nPrecedence: first-class\r\n"
+                                "Return-Path: <ann@example.org>\r\n")};
+  for (const auto& [message, why] : automatic) messages.push_back(message);
+  FakeSmtp smtp;
+  FakePop3 pop(messages);
+  AddMailbox(pop.Address(), smtp.Address());
+  options.lstTemplate = {{"Away", 3}};
+  { std::ofstream(dir.File("FN3.txt")) << "I am away.\r\n"; }
+  options.lsvRule = {{19, "", 6, "Away"}};
+  main.CheckMail(true, -1);
+
+  ASSERT_EQ(main.lsvMail.size(), messages.size());
+  for (const TListRow& row : main.lsvMail) {
+    const MessageListEntry& entry = *row.Data;
+    ASSERT_TRUE(entry.Message) << entry.MessageId;
+    const std::string subject = entry.Message->Subject.str();
+    if (subject == "Question") {
+      EXPECT_EQ(entry.AppliedRules.size(), 2u);
+      continue;
+    }
+    const size_t n = size_t(subject[1] - '1');
+    ASSERT_LT(n, automatic.size()) << subject;
+    EXPECT_EQ(entry.AppliedRules.back(),
+              "----> No reply: the message was sent automatically (" + automatic[n].second + ").")
+        << subject;
+  }
+  ASSERT_EQ(smtp.Data().size(), 1u);
+  EXPECT_NE(smtp.Data()[0].find("Subject: re: Question"), std::string::npos);
+  EXPECT_NE(smtp.Data()[0].find("\r\nAuto-Submitted: auto-replied\r\n"), std::string::npos)
+      << smtp.Data()[0];
+  const auto commands = smtp.Commands();
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                          [](const std::string& c) { return c.starts_with("RCPT"); }),
+            1);
+
+  // The reply itself, checked by another Norva, gets no reply.
+  FakePop3 back({smtp.Data()[0]});
+  main.ForgetAccount(*options.lsvAddress[0]);
+  options.lsvAddress.clear();
+  AddMailbox(back.Address(), smtp.Address());
+  main.CheckMail(true, -1);
+  ASSERT_EQ(main.lsvMail.size(), 1u);
+  EXPECT_EQ(main.lsvMail[0].Data->AppliedRules.back(),
+            "----> No reply: the message was sent automatically (Auto-Submitted: auto-replied).");
+  EXPECT_EQ(smtp.Data().size(), 1u);
+}
+
+// A sender whose decoded From carries line breaks or a NUL never puts a command of its own on
+// the SMTP session or a field of its own into the reply; an encoded word is only ever the name.
+TEST_F(MailTest, RepliesToForgedSendersSmuggleNothingIntoTheSession) {
+  const std::vector<std::string> senders = {
+      "=?us-ascii?Q?evil=0D=0ARCPT_TO:<x@y>?= <a@b>",
+      "=?us-ascii?Q?Ann=0D=0ABcc:_x@y=0D=0A?= <a@b>",
+      "=?us-ascii?Q?Ann=0D=0A=0D=0ARCPT_TO:<x@y>?= <a@b>",
+      "=?utf-8?B?IiBSQ1BUIFRPOjx4QHk+IA0K?= <a@b>",  // "\" RCPT TO:<x@y> \r\n"
+      "\"Ann <x@y>\" <a@b>",
+      // Malformed: whatever address is taken, it goes out on its own line, to one recipient.
+      "=?utf-8?B?YUBiDQpSQ1BUIFRPOjx4QHk+?=",  // "a@b\r\nRCPT TO:<x@y>"
+      "=?us-ascii?Q?a@b=0ARCPT_TO:<x@y>?=",
+      "=?us-ascii?Q?a@b=00RCPT_TO:<x@y>?=",
+  };
+  const size_t wellFormed = 5;
+  std::vector<std::string> messages;
+  for (size_t i = 0; i < senders.size(); ++i)
+    messages.push_back("Message-ID: <f" + std::to_string(i) + "@test>\r\nFrom: " + senders[i] +
+                       "\r\nSubject: forged\r\n\r\nbody\r\n");
+  FakeSmtp smtp;
+  FakePop3 pop(messages);
+  AddMailbox(pop.Address(), smtp.Address());
+  options.lsvRule = {{19, "", 6, ""}};
+  main.CheckMail(true, -1);
+  ASSERT_EQ(main.lsvMail.size(), senders.size());
+  for (size_t i = 0; i < wellFormed; ++i)
+    EXPECT_EQ(main.lsvMail[i].Data->Message->Sender.Address.str(), "a@b") << senders[i];
+
+  size_t recipients = 0, toForged = 0;
+  for (const std::string& command : smtp.Commands()) {
+    if (command.starts_with("RCPT TO:<")) {
+      ++recipients;
+      toForged += command == "RCPT TO:<x@y>";
+      continue;
+    }
+    EXPECT_TRUE(command.starts_with("HELO ") || command.starts_with("EHLO ") ||
+                command == "MAIL FROM:<me0@example.org>" || command == "DATA" ||
+                command == "QUIT" || command == "RSET")
+        << command;
+  }
+  EXPECT_GE(smtp.Data().size(), wellFormed);
+  EXPECT_EQ(recipients, smtp.Data().size());
+  // Only a From that holds "<x@y>" itself, outside any encoded word, is answered at x@y.
+  EXPECT_EQ(toForged, size_t(std::count_if(senders.begin() + wellFormed, senders.end(),
+                                           [](const std::string& sender) {
+                                             return sender.find("<x@y>") != std::string::npos;
+                                           })));
+  for (const std::string& data : smtp.Data()) {
+    const std::string head = data.substr(0, data.find("\r\n\r\n"));
+    for (const char* forged : {"\r\nBcc:", "\r\nRCPT"})
+      EXPECT_EQ(head.find(forged), std::string::npos) << data;
+    EXPECT_EQ(data.find('\0'), std::string::npos);
+  }
+}
+
 TEST_F(MailTest, AnUnsentOutboxDoesNotStopTheCheck) {
   FakePop3 pop({Message("a1", "Question")});
   testing::ClosedPort closed;
