@@ -36,7 +36,7 @@ void TfrmMsg::FormCreate() {
 }
 
 bool TfrmMsg::FormCloseQuery() {
-  WriteConfigIntegers(options_.ConfigFileName(), PlacementKeys());
+  WriteConfigIntegers(options_, PlacementKeys());
   if (MsgWindowMode != 2 && MsgWindowMode != 3) return true;
   return desktop_.MessageBox("Exit message ?", "Confirm exit", Desktop::mbOK | Desktop::mbCancel,
                              Desktop::iconQuestion) == Desktop::mrOK;
