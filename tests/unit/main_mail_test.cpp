@@ -1,6 +1,7 @@
 // Reading, the message window, the outbox and the archives end to end: mailboxes on loopback fake
 // POP3 servers, a fake SMTP server, real archive files and the fake desktop.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +11,7 @@
 
 #include "app/Main.h"
 #include "app/Msg.h"
+#include "config/ListsPage.h"
 #include "store/FileIO.h"
 #include "support/FakeDesktop.h"
 #include "support/FakePeer.h"
@@ -726,6 +728,86 @@ TEST_F(MailTest, RepliesToForgedSendersSmuggleNothingIntoTheSession) {
     for (const char* forged : {"\r\nBcc:", "\r\nRCPT"})
       EXPECT_EQ(head.find(forged), std::string::npos) << data;
     EXPECT_EQ(data.find('\0'), std::string::npos);
+  }
+}
+
+// Whatever the umask, the files that hold passwords and mail are the user's alone.
+TEST_F(MailTest, ConfigurationArchivesAndListsAreCreatedForTheOwnerOnly) {
+  const mode_t old = ::umask(0);
+  FakeSmtp smtp;
+  AddMailbox("127.0.0.1:1", smtp.Address());
+  options.Save();
+  std::string error;
+  ASSERT_TRUE(AddCheckList(options, "Friends", error)) << error;
+  Queue("a@example.org", "queued");
+  main.SendOutBox();
+  MessageListEntry entry;
+  entry.Message = std::make_unique<TmsMessage>();
+  entry.Message->Subject = "kept";
+  entry.BodyRetrieved = true;
+  main.ArchiveMsg(dir.File("Archive.TMA"), entry, false);
+  main.FormCloseQuery();
+  ::umask(old);
+  size_t files = 0;
+  for (const auto& file : std::filesystem::directory_iterator(dir.Path())) {
+    ++files;
+    EXPECT_EQ(file.status().permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << file.path();
+  }
+  // Config.QDB, CL1.txt, $OutBox.TMA, $Sent.TMA, Archive.TMA
+  EXPECT_EQ(files, 5u);
+}
+
+// A server that refuses the login, even one that repeats what it was sent, never brings a
+// password into a status text, an error or a message box.
+TEST_F(MailTest, RefusedLoginsShowNoPassword) {
+  const std::string password = "Pw-q7Zx!42", smtpPassword = "Sm-9kLp?77";
+  FakePop3 pop({Message("a1", "x")});
+  FakeSmtp smtp;
+  pop.On("PASS", [](PeerConnection& c, const std::string&) {
+    c.Send("-ERR [AUTH] Authentication failed.\r\n");
+  });
+  smtp.On("MAIL", [](PeerConnection& c, const std::string&) {
+    c.Send("530 5.7.0 Authentication required\r\n");
+  });
+  MailboxAccount& account = AddMailbox(pop.Address(), smtp.Address());
+  account.Password = password;
+  account.SMTPAuth = true;
+  account.SMTPPassword = smtpPassword;
+  account.ApplyToClient();
+  Queue("b@example.org", "held");
+
+  std::vector<std::string> texts;
+  main.CheckMail(true, -1);
+  try {
+    main.SendOutBox();
+  } catch (const std::exception& e) {
+    texts.push_back(e.what());
+  }
+  try {
+    main.frmMsg->MsgWindowMode = 3;
+    main.PrepareMsg();
+    main.frmMsg->edtMsgTo = "c@example.org";
+    main.frmMsg->btnSendClick();
+  } catch (const std::exception& e) {
+    texts.push_back(e.what());
+  }
+  const auto commands = pop.Commands();
+  EXPECT_TRUE(std::any_of(commands.begin(), commands.end(),
+                          [](const std::string& c) { return c.starts_with("PASS"); }));
+  EXPECT_GE(smtp.Connections(), 1);
+  texts.insert(texts.end(), statuses.begin(), statuses.end());
+  texts.insert(texts.end(), desktop.Errors.begin(), desktop.Errors.end());
+  for (const auto& box : desktop.Boxes) texts.push_back(box.text);
+  for (const auto& panel : main.StatusBar) texts.push_back(panel.Text);
+  texts.push_back(main.LastErrorText);
+  EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const std::string& t) {
+    return t.find("Authentication") != std::string::npos;
+  }));
+  for (const std::string& text : texts) {
+    EXPECT_EQ(text.find(password), std::string::npos) << text;
+    EXPECT_EQ(text.find(smtpPassword), std::string::npos) << text;
   }
 }
 
