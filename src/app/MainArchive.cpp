@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 
 #include "app/Main.h"
 #include "mail/msCls.h"
@@ -20,6 +22,76 @@ bool IsArchiveName(const std::string& name) {
   std::string extension = name.substr(name.size() - 4);
   for (char& c : extension) c = char(std::toupper(static_cast<unsigned char>(c)));
   return extension == ".TMA";
+}
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The raw value of the first field of that name (compared without regard to case), its
+// continuation lines joined; none when the field is absent.
+std::optional<std::string> FieldValue(const TStringList& headers, std::string_view name) {
+  for (size_t i = 0; i < headers.size(); ++i) {
+    const std::string& line = headers[i];
+    const size_t colon = line.find(':');
+    if (colon != name.size() || Lower(line.substr(0, colon)) != Lower(name)) continue;
+    std::string value = line.substr(colon + 1);
+    for (size_t k = i + 1; k < headers.size(); ++k) {
+      const std::string& next = headers[k];
+      if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;
+      value += next;
+    }
+    return value;
+  }
+  return std::nullopt;
+}
+
+// The first word of a field value, lower case: "Auto-Replied; x=y (comment)" gives "auto-replied".
+std::string FirstWord(std::string_view value) {
+  const size_t start = value.find_first_not_of(" \t\r\n");
+  if (start == std::string_view::npos) return "";
+  value.remove_prefix(start);
+  return Lower(value.substr(0, value.find_first_of(" \t\r\n;(")));
+}
+
+// A field value as the rule log shows it: on one line, and short.
+std::string ForLog(std::string_view value) {
+  std::string out;
+  for (char c : value) {
+    const bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+    if (control) c = ' ';
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+    out += c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  if (out.size() > 60) out = out.substr(0, 57) + "...";
+  return out;
+}
+
+// Why a message must not be answered automatically: it was itself sent by a program (an
+// auto-responder, a list, a bounce). Answering it could start two auto-responders answering
+// each other for ever. "" when a person sent it.
+std::string SentAutomatically(const TmsMessage& message) {
+  const TStringList& headers = message.Headers;
+  if (auto value = FieldValue(headers, "Auto-Submitted"); value && FirstWord(*value) != "no")
+    return "Auto-Submitted: " + ForLog(*value);
+  if (auto value = FieldValue(headers, "Precedence")) {
+    const std::string word = FirstWord(*value);
+    if (word == "bulk" || word == "junk" || word == "list") return "Precedence: " + ForLog(*value);
+  }
+  if (auto value = FieldValue(headers, "List-Id")) return "List-Id: " + ForLog(*value);
+  if (auto value = FieldValue(headers, "Return-Path")) {
+    std::string bare;
+    for (char c : *value)
+      if (c != ' ' && c != '\t' && c != '\r' && c != '\n') bare += c;
+    if (bare == "<>") return "Return-Path: <>";
+  }
+  const std::string& address = message.Sender.Address.str();
+  if (Lower(address.substr(0, address.find('@'))) == "mailer-daemon")
+    return "From: " + ForLog(address);
+  return "";
 }
 
 }  // namespace
@@ -71,19 +143,38 @@ void TfrmMain::ArchiveReplyMsg(const std::string& fileName, MessageListEntry& en
   if (!entry.BodyRetrieved) LeggiMsg(entry, connect);
   if (!entry.BodyRetrieved || !entry.Message) return;
   const TmsMessage& answered = *entry.Message;
+  if (const std::string why = SentAutomatically(answered); !why.empty()) {
+    entry.AppliedRules.push_back("----> No reply: the message was sent automatically (" + why +
+                                 ").");
+    return;
+  }
   // A reply nobody can receive would stay at the head of the outbox and hold back every message
-  // queued after it.
+  // queued after it. An address with blanks, quotes, brackets or commas would not read back as
+  // the same single address from the reply's To line when the outbox sends it.
   const std::string& to = answered.Sender.Address;
-  if (to.empty() || to.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+  const bool usable = !to.empty() && std::none_of(to.begin(), to.end(), [](char c) {
+    return static_cast<unsigned char>(c) <= ' ' || c == 0x7f || c == '<' || c == '>' ||
+           c == '"' || c == ',';
+  });
+  if (!usable) {
     entry.AppliedRules.push_back("----> No reply: the sender has no usable address.");
     return;
   }
   PutStatusMessage("Archiving...");
   msMsg.Clear();
   msMsg.Subject = "re: " + answered.Subject.str();
-  msMsg.Recipients.AddAddress(to, answered.Sender.Name);
+  // The name goes into the reply's To line, which the outbox reads back: on one line, and without
+  // quotes, backslashes or brackets that could make it read back as another address.
+  std::string name;
+  for (char c : answered.Sender.Name.str()) {
+    if (c == '"' || c == '\\' || c == '<' || c == '>') continue;
+    name += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c;
+  }
+  msMsg.Recipients.AddAddress(to, Trim(name));
   msMsg.Sender.Address = from ? from->Address : std::string();
   msMsg.Headers.push_back("X-Mailer: N o r v a");
+  // Marks the reply as automatic, so that an auto-responder at the other end leaves it alone.
+  msMsg.Headers.push_back("Auto-Submitted: auto-replied");
   const TNamedFile* named = nullptr;
   for (const TNamedFile& t : frmOptions.lstTemplate)
     if (!named && t.Name == entry.ReplyTemplate) named = &t;

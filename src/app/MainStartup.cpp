@@ -42,7 +42,7 @@ void TfrmMain::FormCreate() {
 }
 
 bool TfrmMain::FormCloseQuery() {
-  WriteConfigIntegers(frmOptions.ConfigFileName(), LayoutKeys(*this));
+  WriteConfigIntegers(frmOptions, LayoutKeys(*this));
   return true;
 }
 

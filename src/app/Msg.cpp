@@ -36,7 +36,7 @@ void TfrmMsg::FormCreate() {
 }
 
 bool TfrmMsg::FormCloseQuery() {
-  WriteConfigIntegers(options_.ConfigFileName(), PlacementKeys());
+  WriteConfigIntegers(options_, PlacementKeys());
   if (MsgWindowMode != 2 && MsgWindowMode != 3) return true;
   return desktop_.MessageBox("Exit message ?", "Confirm exit", Desktop::mbOK | Desktop::mbCancel,
                              Desktop::iconQuestion) == Desktop::mrOK;
@@ -130,8 +130,9 @@ void TfrmMsg::mnuAttachSaveAsClick() {
   std::string path = ExtractFileName(message->Attachments.Items(index).FileName().str());
   if (!desktop_.SaveDialog("Save As", "All Files|*.*", path)) return;
   try {
-    // Only the chosen folder counts: the file keeps the attachment's own name.
-    message->SaveAttachment(index, std::filesystem::path(path).parent_path().string());
+    // The file goes exactly where the user said: the dialog offered the attachment's own name
+    // (its last component only) and asked before replacing the file chosen.
+    message->Attachments.Items(index).Data.SaveToFile(path);
   } catch (const std::exception& e) {
     desktop_.ShowError(e.what());
   }

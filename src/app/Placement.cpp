@@ -23,10 +23,11 @@ void ReadConfigIntegers(const std::string& configFile, const TIntegerKeys& keys)
   }
 }
 
-void WriteConfigIntegers(const std::string& configFile, const TIntegerKeys& keys) {
+void WriteConfigIntegers(const TfrmOptions& options, const TIntegerKeys& keys) {
+  if (!options.LoadError().empty()) return;
   try {
     TQDB config;
-    config.SetFileName(configFile);
+    config.SetFileName(options.ConfigFileName());
     for (const auto& [key, target] : keys) config.SetAdminInteger(key, *target);
     CloseOrDiscard(config);
   } catch (const std::exception&) {

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "config/Options.h"
+
 namespace norva {
 
 using TIntegerKeys = std::vector<std::pair<std::string, int32_t*>>;
@@ -13,8 +15,10 @@ using TIntegerKeys = std::vector<std::pair<std::string, int32_t*>>;
 // Reads each key's integer into its target; a key that is missing or not an integer, or a file
 // that cannot be read, leaves the target as it is.
 void ReadConfigIntegers(const std::string& configFile, const TIntegerKeys& keys);
-// Writes each target under its key. Placement is a convenience: a failure is swallowed.
-void WriteConfigIntegers(const std::string& configFile, const TIntegerKeys& keys);
+// Writes each target under its key into the configuration's file, unless the configuration
+// could not be loaded (the file is then left alone). Placement is a convenience: a failure is
+// swallowed.
+void WriteConfigIntegers(const TfrmOptions& options, const TIntegerKeys& keys);
 
 // Keeps one dimension of a window on a screen of the given size: a start below 1 becomes 5; a
 // window reaching past the screen's end moves back to end 5 pixels inside it, or, when it is

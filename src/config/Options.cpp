@@ -139,6 +139,24 @@ int32_t TfrmOptions::ReadCount(const std::string& key) {
 // ---- loading ----
 
 void TfrmOptions::Load() {
+  loadError_ = "the load did not finish";
+  try {
+    LoadFromStore();
+  } catch (const std::exception& e) {
+    loadError_ = e.what();
+    if (loadError_.empty()) loadError_ = "unknown error";
+    throw;
+  }
+  loadError_.clear();
+}
+
+void TfrmOptions::RefuseUnreadFile() const {
+  if (!loadError_.empty())
+    throw Exception("The configuration " + ConfigFileName() + " could not be read (" +
+                    loadError_ + "); Norva leaves it as it is and saves nothing into it.");
+}
+
+void TfrmOptions::LoadFromStore() {
   LoadWarnings.clear();
   StoreSession session(QDB1, ConfigFileName());
 
@@ -271,6 +289,7 @@ void TfrmOptions::LoadLists() {
 // ---- saving ----
 
 void TfrmOptions::Save() {
+  RefuseUnreadFile();
   StoreSession session(QDB1, ConfigFileName());
 
   QDB1.SetAdminBoolean("Connection/Check Together", chkCheckTogether);
@@ -374,6 +393,7 @@ void TfrmOptions::SaveLists() {
 // ---- seen identifiers ----
 
 void TfrmOptions::SalvaUIDs(const std::vector<SeenIdRow>& rows) {
+  RefuseUnreadFile();
   StoreSession session(QDB1, ConfigFileName());
   for (size_t n = 0; n < lsvAddress.size(); ++n) {
     const TmsRemotePOP* client = lsvAddress[n]->Client.get();

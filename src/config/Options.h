@@ -125,6 +125,10 @@ class TfrmOptions {
   // Reads every key into the fields and lists below (a missing file is created empty). Raises
   // the store's error when the file cannot be opened; every single read falls back to its default.
   void Load();
+  // Why the last Load failed; "" when it succeeded or none ran. After a failed load the fields
+  // hold defaults, not the user's settings: Save and SalvaUIDs refuse to write them over the
+  // file, and the window placement is not stored either.
+  const std::string& LoadError() const { return loadError_; }
   // btnOKClick's store part: writes every field and list back.
   void Save();
   // Stores the Message-IDs of every mailbox's current rows as its seen identifiers.
@@ -201,12 +205,16 @@ class TfrmOptions {
  private:
   // The store's bound on a stored count: never negative, never above the number of entries.
   int32_t ReadCount(const std::string& key);
+  void LoadFromStore();
+  // Throws when the last Load failed (see LoadError).
+  void RefuseUnreadFile() const;
   void LoadAccounts();
   void LoadLists();
   void SaveAccounts();
   void SaveLists();
 
   std::string folder_;
+  std::string loadError_;
 };
 
 }  // namespace norva

@@ -444,10 +444,22 @@ bool TmsMailAddress::Edit() {
 }
 
 void ParseAddress(std::string_view text, TmsMailAddress& address) {
-  size_t l = text.find('<');
+  // The address is the last "<" outside quotes: a quoted name may hold "<" of its own.
+  size_t l = std::string_view::npos;
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (quoted && text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '"') {
+      quoted = !quoted;
+    } else if (!quoted && text[i] == '<') {
+      l = i;
+    }
+  }
+  if (l == std::string_view::npos) l = text.find('<');
   if (l != std::string_view::npos) {
-    size_t r = text.find('>');
-    if (r == std::string_view::npos || r < l) throw EAddressError("Unable to parse email address");
+    size_t r = text.find('>', l);
+    if (r == std::string_view::npos) throw EAddressError("Unable to parse email address");
     address.Address = StripQuotes(text.substr(l + 1, r - l - 1));
     std::string rest = std::string(text.substr(0, l)) + std::string(text.substr(r + 1));
     address.Name = StripQuotes(rest);

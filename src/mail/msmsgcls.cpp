@@ -1,9 +1,16 @@
 // The message classes: content type, assignment, clearing, header fields, checks, attachments.
 #include "mail/msmsgcls.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
 
 #include "mail/msmime.h"
 #include "mail/mspars.h"
@@ -23,12 +30,75 @@ std::string LowerFilePart(const TmsAttItem& item) {
   return Lower(ExtractFileName(item.FileName()));
 }
 
-// An attachment name that can be written into a folder: its last component, not "." or "..".
+// An attachment name that can be written into a folder: its last component, not "." or "..",
+// with control characters (a NUL would cut the name short) shown as "_".
 std::string SafeFileName(const TmsAttItem& item) {
   std::string name = ExtractFileName(item.FileName());
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '_';
   if (name.empty() || name == "." || name == "..")
     throw EMessageError("The attachment has no usable file name");
   return name;
+}
+
+// Attachments opened with the desktop's program go into a folder of their own, made for each and
+// readable by the user only: in the shared temporary folder another user could have put a link
+// under the attachment's name that would send the write elsewhere.
+constexpr const char kOpenedPrefix[] = "norva-open-";
+
+// The values of every field called name, unfolded, as they stand (encoded words not decoded).
+std::vector<std::string> RawFieldValues(const TStringList& lines, std::string_view name) {
+  std::vector<std::string> values;
+  const std::string field = Lower(name) + ":";
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (Lower(std::string_view(lines[i]).substr(0, field.size())) != field) continue;
+    std::string value = lines[i].substr(field.size());
+    for (size_t k = i + 1; k < lines.size(); ++k) {
+      const std::string& next = lines[k];
+      if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;
+      (value += ' ') += Trim(next);
+    }
+    values.push_back(Trim(value));
+  }
+  return values;
+}
+
+// An address as the field gives it: the address is taken before any encoded word is decoded, so
+// that decoded text (which may hold "<", line breaks, anything) is only ever the name.
+void ParseRawAddress(std::string_view raw, TmsMailAddress& address) {
+  ParseAddress(raw, address);
+  address.Name = DecodeHeaderText(address.Name.str());
+}
+
+// The items of an address list, split at the commas outside quotes and angle brackets.
+std::vector<std::string> SplitAddressList(std::string_view raw) {
+  std::vector<std::string> items;
+  std::string item;
+  bool quoted = false, angled = false;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    const char c = raw[i];
+    if (quoted && c == '\\' && i + 1 < raw.size()) {
+      (item += c) += raw[++i];
+      continue;
+    }
+    if (c == '"') quoted = !quoted;
+    if (!quoted && c == '<') angled = true;
+    if (!quoted && c == '>') angled = false;
+    if (c == ',' && !quoted && !angled) {
+      items.push_back(Trim(item));
+      item.clear();
+      continue;
+    }
+    item += c;
+  }
+  items.push_back(Trim(item));
+  std::erase_if(items, [](const std::string& text) { return text.empty(); });
+  return items;
+}
+
+void ParseSender(const TStringList& lines, TmsMailAddress& sender) {
+  const std::vector<std::string> from = RawFieldValues(lines, "From");
+  ParseRawAddress(from.empty() ? std::string() : from.front(), sender);
 }
 
 std::string Format(std::string text, const char* placeholder, long long value) {
@@ -42,7 +112,11 @@ std::string Format(std::string text, const char* placeholder, long long value) {
 std::function<int(const std::string& path)> TmsCustomMessage::OpenWithDesktop;
 
 TmsCustomMessage::~TmsCustomMessage() {
-  for (const auto& file : TempFiles) fileio::Unlink(file);  // errors ignored, file by file
+  for (const auto& file : TempFiles) {  // errors ignored, file by file
+    fileio::Unlink(file);
+    const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    if (folder.filename().string().starts_with(kOpenedPrefix)) ::rmdir(folder.c_str());
+  }
 }
 
 std::string TmsCustomMessage::ContentType() {
@@ -137,9 +211,19 @@ void TmsCustomMessage::ExecuteAttachment(int32_t index) {
   if (item.FileName().empty())
     throw EMessageError(
         Format("Unable to execute attachment #%d\nbecause file name is blank", "%d", index));
-  const std::string dir = fileio::TempDirectory();
-  SaveAttachment(index, dir);
-  const std::string path = IncludeTrailingBackslash(dir) + SafeFileName(item);
+  const std::string name = SafeFileName(item);
+  std::string dir = IncludeTrailingBackslash(fileio::TempDirectory()) + kOpenedPrefix + "XXXXXX";
+  if (::mkdtemp(dir.data()) == nullptr)
+    throw EMessageError("Unable to execute attachment #" + std::to_string(index) +
+                        "\nbecause no temporary folder could be made: " + std::strerror(errno));
+  const std::string path = IncludeTrailingBackslash(dir) + name;
+  try {
+    SaveAttachment(index, dir);
+  } catch (...) {
+    fileio::Unlink(path);
+    ::rmdir(dir.c_str());
+    throw;
+  }
   TempFiles.push_back(path);
   const int result = OpenWithDesktop ? OpenWithDesktop(path) : 0;
   if (result <= 31)
@@ -187,18 +271,16 @@ void TmsMessage::Clear() {
 }
 
 void TmsMessage::SetHeaderFields(const TStringList& lines) {
-  ParseAddress(GetFieldValue(lines, "FROM"), Sender);
+  ParseSender(lines, Sender);
   const std::pair<const char*, TmsAddressList*> lists[] = {
-      {"TO", &Recipients}, {"CC", &CC}, {"BCC", &BCC}};
-  for (const auto& [name, list] : lists) {
-    TStringList values;
-    GetFieldValues(lines, name, values);
-    for (const auto& value : values) {
-      auto address = std::make_unique<TmsMailAddress>();
-      ParseAddress(value, *address);
-      list->Add(std::move(address));
-    }
-  }
+      {"To", &Recipients}, {"CC", &CC}, {"BCC", &BCC}};
+  for (const auto& [name, list] : lists)
+    for (const std::string& value : RawFieldValues(lines, name))
+      for (const std::string& item : SplitAddressList(value)) {
+        auto address = std::make_unique<TmsMailAddress>();
+        ParseRawAddress(item, *address);
+        list->Add(std::move(address));
+      }
   if (std::string subject = GetFieldValue(lines, "Subject"); !subject.empty()) Subject = subject;
   const std::string priority = GetFieldValue(lines, "X-Priority");
   Priority = priority == "1" ? ptHigh : priority == "5" ? ptLow : ptNormal;
@@ -237,7 +319,7 @@ void TmsArticle::Clear() {
 }
 
 void TmsArticle::SetHeaderFields(const TStringList& lines) {
-  ParseAddress(GetFieldValue(lines, "FROM"), Sender);
+  ParseSender(lines, Sender);
   Path = GetFieldValue(lines, "PATH");
   NewsGroups = GetFieldValue(lines, "NEWSGROUPS");
   MessageID = GetFieldValue(lines, "MESSAGE-ID");

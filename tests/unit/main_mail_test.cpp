@@ -1,6 +1,7 @@
 // Reading, the message window, the outbox and the archives end to end: mailboxes on loopback fake
 // POP3 servers, a fake SMTP server, real archive files and the fake desktop.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +11,7 @@
 
 #include "app/Main.h"
 #include "app/Msg.h"
+#include "config/ListsPage.h"
 #include "store/FileIO.h"
 #include "support/FakeDesktop.h"
 #include "support/FakePeer.h"
@@ -601,6 +603,212 @@ TEST_F(MailTest, RulesReadArchiveAndReplyWithATemplateThatIsSentAtTheEnd) {
   EXPECT_NE(sent.Items.at(kZeroKey).find("To:       Ann <ann@example.org>"), std::string::npos)
       << sent.Items.at(kZeroKey);
   EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
+}
+
+// Auto-replies answer people only: mail sent by a program (auto-responders, lists, bounces) gets
+// no reply, and every reply says it is automatic, so two auto-responders cannot answer each
+// other for ever.
+TEST_F(MailTest, AutoRepliesAnswerPeopleOnlyAndSayTheyAreAutomatic) {
+  auto from = [](const std::string& id, const std::string& sender, const std::string& extra) {
+    return "Message-ID: <" + id + "@test>\r\nFrom: " + sender + "\r\nSubject: " + id + "\r\n" +
+           extra + "\r\nbody\r\n";
+  };
+  const std::vector<std::pair<std::string, std::string>> automatic = {
+      {from("r1", "ann@example.org", "Auto-Submitted: auto-replied\r\n"),
+       "Auto-Submitted: auto-replied"},
+      {from("r2", "ann@example.org", "auto-submitted:\r\n  Auto-Generated; x=1\r\n"),
+       "Auto-Submitted: Auto-Generated; x=1"},
+      {from("r3", "ann@example.org", "Precedence: bulk\r\n"), "Precedence: bulk"},
+      {from("r4", "ann@example.org", "PRECEDENCE: Junk\r\n"), "Precedence: Junk"},
+      {from("r5", "ann@example.org", "Precedence: list\r\n"), "Precedence: list"},
+      {from("r6", "ann@example.org", "List-Id: Friends <friends.example.org>\r\n"),
+       "List-Id: Friends <friends.example.org>"},
+      {from("r7", "ann@example.org", "Return-Path: < >\r\n"), "Return-Path: <>"},
+      {from("r8", "MAILER-DAEMON@mx.example.org", ""), "From: MAILER-DAEMON@mx.example.org"},
+      {from("r9", "Mail System <Mailer-Daemon@mx.example.org>", ""),
+       "From: Mailer-Daemon@mx.example.org"},
+  };
+  std::vector<std::string> messages = {
+      Message("p1", "Question", "Auto-Submitted: No (typed by hand)\r\nPrecedence: first-class\r\n"
+                                "Return-Path: <ann@example.org>\r\n")};
+  for (const auto& [message, why] : automatic) messages.push_back(message);
+  FakeSmtp smtp;
+  FakePop3 pop(messages);
+  AddMailbox(pop.Address(), smtp.Address());
+  options.lstTemplate = {{"Away", 3}};
+  { std::ofstream(dir.File("FN3.txt")) << "I am away.\r\n"; }
+  options.lsvRule = {{19, "", 6, "Away"}};
+  main.CheckMail(true, -1);
+
+  ASSERT_EQ(main.lsvMail.size(), messages.size());
+  for (const TListRow& row : main.lsvMail) {
+    const MessageListEntry& entry = *row.Data;
+    ASSERT_TRUE(entry.Message) << entry.MessageId;
+    const std::string subject = entry.Message->Subject.str();
+    if (subject == "Question") {
+      EXPECT_EQ(entry.AppliedRules.size(), 2u);
+      continue;
+    }
+    const size_t n = size_t(subject[1] - '1');
+    ASSERT_LT(n, automatic.size()) << subject;
+    EXPECT_EQ(entry.AppliedRules.back(),
+              "----> No reply: the message was sent automatically (" + automatic[n].second + ").")
+        << subject;
+  }
+  ASSERT_EQ(smtp.Data().size(), 1u);
+  EXPECT_NE(smtp.Data()[0].find("Subject: re: Question"), std::string::npos);
+  EXPECT_NE(smtp.Data()[0].find("\r\nAuto-Submitted: auto-replied\r\n"), std::string::npos)
+      << smtp.Data()[0];
+  const auto commands = smtp.Commands();
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                          [](const std::string& c) { return c.starts_with("RCPT"); }),
+            1);
+
+  // The reply itself, checked by another Norva, gets no reply.
+  FakePop3 back({smtp.Data()[0]});
+  main.ForgetAccount(*options.lsvAddress[0]);
+  options.lsvAddress.clear();
+  AddMailbox(back.Address(), smtp.Address());
+  main.CheckMail(true, -1);
+  ASSERT_EQ(main.lsvMail.size(), 1u);
+  EXPECT_EQ(main.lsvMail[0].Data->AppliedRules.back(),
+            "----> No reply: the message was sent automatically (Auto-Submitted: auto-replied).");
+  EXPECT_EQ(smtp.Data().size(), 1u);
+}
+
+// A sender whose decoded From carries line breaks or a NUL never puts a command of its own on
+// the SMTP session or a field of its own into the reply; an encoded word is only ever the name.
+TEST_F(MailTest, RepliesToForgedSendersSmuggleNothingIntoTheSession) {
+  const std::vector<std::string> senders = {
+      "=?us-ascii?Q?evil=0D=0ARCPT_TO:<x@y>?= <a@b>",
+      "=?us-ascii?Q?Ann=0D=0ABcc:_x@y=0D=0A?= <a@b>",
+      "=?us-ascii?Q?Ann=0D=0A=0D=0ARCPT_TO:<x@y>?= <a@b>",
+      "=?utf-8?B?IiBSQ1BUIFRPOjx4QHk+IA0K?= <a@b>",  // "\" RCPT TO:<x@y> \r\n"
+      "\"Ann <x@y>\" <a@b>",
+      // Malformed: whatever address is taken, it goes out on its own line, to one recipient.
+      "=?utf-8?B?YUBiDQpSQ1BUIFRPOjx4QHk+?=",  // "a@b\r\nRCPT TO:<x@y>"
+      "=?us-ascii?Q?a@b=0ARCPT_TO:<x@y>?=",
+      "=?us-ascii?Q?a@b=00RCPT_TO:<x@y>?=",
+  };
+  const size_t wellFormed = 5;
+  std::vector<std::string> messages;
+  for (size_t i = 0; i < senders.size(); ++i)
+    messages.push_back("Message-ID: <f" + std::to_string(i) + "@test>\r\nFrom: " + senders[i] +
+                       "\r\nSubject: forged\r\n\r\nbody\r\n");
+  FakeSmtp smtp;
+  FakePop3 pop(messages);
+  AddMailbox(pop.Address(), smtp.Address());
+  options.lsvRule = {{19, "", 6, ""}};
+  main.CheckMail(true, -1);
+  ASSERT_EQ(main.lsvMail.size(), senders.size());
+  for (size_t i = 0; i < wellFormed; ++i)
+    EXPECT_EQ(main.lsvMail[i].Data->Message->Sender.Address.str(), "a@b") << senders[i];
+
+  size_t recipients = 0, toForged = 0;
+  for (const std::string& command : smtp.Commands()) {
+    if (command.starts_with("RCPT TO:<")) {
+      ++recipients;
+      toForged += command == "RCPT TO:<x@y>";
+      continue;
+    }
+    EXPECT_TRUE(command.starts_with("HELO ") || command.starts_with("EHLO ") ||
+                command == "MAIL FROM:<me0@example.org>" || command == "DATA" ||
+                command == "QUIT" || command == "RSET")
+        << command;
+  }
+  EXPECT_GE(smtp.Data().size(), wellFormed);
+  EXPECT_EQ(recipients, smtp.Data().size());
+  // Only a From that holds "<x@y>" itself, outside any encoded word, is answered at x@y.
+  EXPECT_EQ(toForged, size_t(std::count_if(senders.begin() + wellFormed, senders.end(),
+                                           [](const std::string& sender) {
+                                             return sender.find("<x@y>") != std::string::npos;
+                                           })));
+  for (const std::string& data : smtp.Data()) {
+    const std::string head = data.substr(0, data.find("\r\n\r\n"));
+    for (const char* forged : {"\r\nBcc:", "\r\nRCPT"})
+      EXPECT_EQ(head.find(forged), std::string::npos) << data;
+    EXPECT_EQ(data.find('\0'), std::string::npos);
+  }
+}
+
+// Whatever the umask, the files that hold passwords and mail are the user's alone.
+TEST_F(MailTest, ConfigurationArchivesAndListsAreCreatedForTheOwnerOnly) {
+  const mode_t old = ::umask(0);
+  FakeSmtp smtp;
+  AddMailbox("127.0.0.1:1", smtp.Address());
+  options.Save();
+  std::string error;
+  ASSERT_TRUE(AddCheckList(options, "Friends", error)) << error;
+  Queue("a@example.org", "queued");
+  main.SendOutBox();
+  MessageListEntry entry;
+  entry.Message = std::make_unique<TmsMessage>();
+  entry.Message->Subject = "kept";
+  entry.BodyRetrieved = true;
+  main.ArchiveMsg(dir.File("Archive.TMA"), entry, false);
+  main.FormCloseQuery();
+  ::umask(old);
+  size_t files = 0;
+  for (const auto& file : std::filesystem::directory_iterator(dir.Path())) {
+    ++files;
+    EXPECT_EQ(file.status().permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << file.path();
+  }
+  // Config.QDB, CL1.txt, $OutBox.TMA, $Sent.TMA, Archive.TMA
+  EXPECT_EQ(files, 5u);
+}
+
+// A server that refuses the login, even one that repeats what it was sent, never brings a
+// password into a status text, an error or a message box.
+TEST_F(MailTest, RefusedLoginsShowNoPassword) {
+  const std::string password = "Pw-q7Zx!42", smtpPassword = "Sm-9kLp?77";
+  FakePop3 pop({Message("a1", "x")});
+  FakeSmtp smtp;
+  pop.On("PASS", [](PeerConnection& c, const std::string&) {
+    c.Send("-ERR [AUTH] Authentication failed.\r\n");
+  });
+  smtp.On("MAIL", [](PeerConnection& c, const std::string&) {
+    c.Send("530 5.7.0 Authentication required\r\n");
+  });
+  MailboxAccount& account = AddMailbox(pop.Address(), smtp.Address());
+  account.Password = password;
+  account.SMTPAuth = true;
+  account.SMTPPassword = smtpPassword;
+  account.ApplyToClient();
+  Queue("b@example.org", "held");
+
+  std::vector<std::string> texts;
+  main.CheckMail(true, -1);
+  try {
+    main.SendOutBox();
+  } catch (const std::exception& e) {
+    texts.push_back(e.what());
+  }
+  try {
+    main.frmMsg->MsgWindowMode = 3;
+    main.PrepareMsg();
+    main.frmMsg->edtMsgTo = "c@example.org";
+    main.frmMsg->btnSendClick();
+  } catch (const std::exception& e) {
+    texts.push_back(e.what());
+  }
+  const auto commands = pop.Commands();
+  EXPECT_TRUE(std::any_of(commands.begin(), commands.end(),
+                          [](const std::string& c) { return c.starts_with("PASS"); }));
+  EXPECT_GE(smtp.Connections(), 1);
+  texts.insert(texts.end(), statuses.begin(), statuses.end());
+  texts.insert(texts.end(), desktop.Errors.begin(), desktop.Errors.end());
+  for (const auto& box : desktop.Boxes) texts.push_back(box.text);
+  for (const auto& panel : main.StatusBar) texts.push_back(panel.Text);
+  texts.push_back(main.LastErrorText);
+  EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const std::string& t) {
+    return t.find("Authentication") != std::string::npos;
+  }));
+  for (const std::string& text : texts) {
+    EXPECT_EQ(text.find(password), std::string::npos) << text;
+    EXPECT_EQ(text.find(smtpPassword), std::string::npos) << text;
+  }
 }
 
 TEST_F(MailTest, AnUnsentOutboxDoesNotStopTheCheck) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "support/TempDir.h"
 
@@ -116,18 +117,59 @@ TEST(MessageClearAndAssign, ClearKeepsPriorityAndAssignCopiesEverything) {
   EXPECT_TRUE(m.ReturnReceipt);
 }
 
+// Addresses come from the fields as they stand; decoded encoded words are only ever names, and
+// quoted names may hold commas and brackets.
+TEST(MessageHeaderFields, EncodedWordsAreNamesNeverAddresses) {
+  TmsMessage m;
+  m.SetHeaderFields({"From: =?us-ascii?Q?Eve=0D=0ARCPT_TO:<x@y>?= <eve@example.org>",
+                     "To: \"Doe, <Jo>\" <jo@example.org>, =?utf-8?B?PHhAeT4=?= <al@example.org>,",
+                     " bare@example.org", "Token: not@an.address",
+                     "Cc: =?us-ascii?Q?x=40y?="});
+  EXPECT_EQ(m.Sender.Address.str(), "eve@example.org");
+  EXPECT_EQ(m.Sender.Name.str(), "Eve\r\nRCPT TO:<x@y>");
+  ASSERT_EQ(m.Recipients.Count(), 3);
+  EXPECT_EQ(m.Recipients.Items(0).Address.str(), "jo@example.org");
+  EXPECT_EQ(m.Recipients.Items(0).Name.str(), "Doe, <Jo>");
+  EXPECT_EQ(m.Recipients.Items(1).Address.str(), "al@example.org");
+  EXPECT_EQ(m.Recipients.Items(1).Name.str(), "<x@y>");
+  EXPECT_EQ(m.Recipients.Items(2).Address.str(), "bare@example.org");
+  ASSERT_EQ(m.CC.Count(), 1);
+  EXPECT_EQ(m.CC.Items(0).Address.str(), "=?us-ascii?Q?x=40y?=");
+}
+
 TEST(MessageAttachments, NamesNeverLeaveTheChosenFolder) {
-  testing::TempDir dir;
+  testing::TempDir top;
+  const std::string dir = top.File("a/b");
+  std::filesystem::create_directories(dir);
   TmsMessage m;
   Attach(m, "../../escape.txt", "one");
   Attach(m, "C:\\Windows\\evil.exe", "two");
-  Attach(m, "..", "three");
-  m.SaveAttachment(0, dir.Path());
-  m.SaveAttachment(1, dir.Path());
-  EXPECT_EQ(testing::ReadFile(dir.File("escape.txt")), "one");
-  EXPECT_EQ(testing::ReadFile(dir.File("evil.exe")), "two");
-  EXPECT_THROW(m.SaveAttachment(2, dir.Path()), EMessageError);
-  EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/../escape.txt"));
+  Attach(m, "/etc/passwd", "three");
+  Attach(m, "..\\..\\up.txt", "four");
+  Attach(m, std::string("cut\0/../x.txt\0.exe", 18), "five");
+  Attach(m, "line\r\nbreak.txt", "six");
+  Attach(m, std::string("..\0", 3), "seven");
+  for (int32_t i = 0; i < m.Attachments.Count(); ++i) m.SaveAttachment(i, dir);
+  EXPECT_EQ(testing::ReadFile(dir + "/escape.txt"), "one");
+  EXPECT_EQ(testing::ReadFile(dir + "/evil.exe"), "two");
+  EXPECT_EQ(testing::ReadFile(dir + "/passwd"), "three");
+  EXPECT_EQ(testing::ReadFile(dir + "/up.txt"), "four");
+  EXPECT_EQ(testing::ReadFile(dir + "/x.txt_.exe"), "five");
+  EXPECT_EQ(testing::ReadFile(dir + "/line__break.txt"), "six");
+  EXPECT_EQ(testing::ReadFile(dir + "/.._"), "seven");
+  size_t written = 0;
+  for (const auto& file : std::filesystem::recursive_directory_iterator(top.Path())) {
+    if (file.is_directory()) continue;
+    ++written;
+    EXPECT_EQ(file.path().parent_path(), dir);
+  }
+  EXPECT_EQ(written, 7u);
+
+  for (const char* unusable : {"", ".", "..", "dir/", "dir/.."}) {
+    TmsMessage n;
+    Attach(n, unusable, "x");
+    EXPECT_THROW(n.SaveAttachment(0, dir), EMessageError) << unusable;
+  }
 }
 
 TEST(MessageAttachments, ExecuteOpensATemporaryCopyRemovedWithTheMessage) {
@@ -149,9 +191,16 @@ TEST(MessageAttachments, ExecuteOpensATemporaryCopyRemovedWithTheMessage) {
     } catch (const std::exception& e) {
       EXPECT_STREQ(e.what(), "Unable to execute attachment #0\nbecause file name is blank");
     }
+    // A link planted under the attachment's name in the shared folder is never followed.
+    { std::ofstream(tmp.File("victim")) << "keep"; }
+    std::filesystem::create_symlink(tmp.File("victim"), tmp.File("doc.txt"));
     m.ExecuteAttachment(1);
-    EXPECT_EQ(opened, tmp.File("doc.txt"));
+    const std::filesystem::path folder = std::filesystem::path(opened).parent_path();
+    EXPECT_EQ(folder.parent_path(), tmp.Path());
+    EXPECT_EQ(std::filesystem::path(opened).filename(), "doc.txt");
+    EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
     EXPECT_EQ(testing::ReadFile(opened), "content");
+    EXPECT_EQ(testing::ReadFile(tmp.File("victim")), "keep");
     try {
       m.ExecuteAttachment(2);
       FAIL();
@@ -159,7 +208,8 @@ TEST(MessageAttachments, ExecuteOpensATemporaryCopyRemovedWithTheMessage) {
       EXPECT_STREQ(e.what(), "Error executing ShellExec.  Error code 2");
     }
   }
-  EXPECT_FALSE(std::filesystem::exists(tmp.File("doc.txt")));
+  EXPECT_FALSE(std::filesystem::exists(opened));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(opened).parent_path()));
   TmsCustomMessage::OpenWithDesktop = nullptr;
   ::unsetenv("TMPDIR");
 }
