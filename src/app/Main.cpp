@@ -187,7 +187,7 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
   else
     StopAnim();
   if (!outboxError.empty()) PutStatusMessage("The outbox could not be sent: " + outboxError);
-  if (!error.empty()) desktop.ShowError(error);
+  if (!error.empty()) ShowError(error);
 }
 
 void TfrmMain::CheckMailBox(int32_t accountIndex) {
@@ -255,8 +255,26 @@ bool TfrmMain::TrustCertificate(const MailboxAccount& account, bool smtp, const 
   return true;
 }
 
+std::string TfrmMain::WithoutSecrets(std::string text) const {
+  std::vector<std::string> secrets = {frmOptions.edtRASPassword};
+  for (const auto& account : frmOptions.lsvAddress) {
+    secrets.push_back(account->Password);
+    secrets.push_back(account->SMTPPassword);
+  }
+  for (const std::string& secret : secrets) {
+    if (secret.size() < 3) continue;  // shorter ones would mask ordinary words
+    for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3))
+      text.replace(at, secret.size(), "***");
+  }
+  return text;
+}
+
+void TfrmMain::ShowError(const std::string& text) {
+  desktop.ShowError(WithoutSecrets(text));
+}
+
 void TfrmMain::PutStatusMessage(const std::string& text) {
-  StatusBar[4].Text = text;
+  StatusBar[4].Text = WithoutSecrets(text);
   for (int panel : {2, 3}) StatusBar[panel].Width = desktop.TextWidth(StatusBar[panel].Text) + 10;
   desktop.ProcessMessages();
 }

@@ -116,6 +116,10 @@ class TfrmMain {
   // in the account and in Config.QDB and returns true.
   bool TrustCertificate(const MailboxAccount& account, bool smtp, const ETlsError& e);
   void PutStatusMessage(const std::string& text);
+  // The desktop's error display, and the status bar, never show a configured password: a
+  // server may echo what it was sent in its error line.
+  void ShowError(const std::string& text);
+  std::string WithoutSecrets(std::string text) const;
   void SistemaContatori();
   // Binds the session handlers to a mailbox's client (when it is created).
   void BindClient(TmsRemotePOP& client);

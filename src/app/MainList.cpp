@@ -282,7 +282,7 @@ void TfrmMain::DeleteMsg(uint8_t selector) {
     note += (note.empty() ? "" : " ") + std::string("The server refused to delete ") +
             Messages(outcome.Refused) + ".";
   if (!note.empty()) PutStatusMessage(note);
-  if (failed) desktop.ShowError(failure);
+  if (failed) ShowError(failure);
 }
 
 void TfrmMain::DeleteFromArchive(uint8_t selector) {

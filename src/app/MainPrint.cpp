@@ -65,7 +65,7 @@ void TfrmMain::btnPrintClick() {
   try {
     PrintMsg(*entry.Message);
   } catch (const std::exception& e) {
-    desktop.ShowError(e.what());
+    ShowError(e.what());
   }
 }
 

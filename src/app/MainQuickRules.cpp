@@ -67,7 +67,7 @@ void TfrmMain::mnuAddBookClick() {
   std::string address, name;
   if (Busy || !SelectedSender(address, name)) return;
   if (!OneLine(name) || !OneLine(address)) {
-    desktop.ShowError(
+    ShowError(
         "The sender cannot be added to the address book: its name or address "
         "holds a line break.");
     return;
@@ -80,14 +80,14 @@ void TfrmMain::mnuAddBookClick() {
 
 void TfrmMain::AddRule(const std::string& listName, const std::string& entry) {
   if (!OneLine(entry)) {
-    desktop.ShowError("'" + listName + "' was left unchanged: the sender holds a line break.");
+    ShowError("'" + listName + "' was left unchanged: the sender holds a line break.");
     return;
   }
   const TNamedFile* list = FindNamed(frmOptions.lstCList, listName);
   if (!list) {
     std::string error;
     if (!AddCheckList(frmOptions, listName, error)) {
-      desktop.ShowError(error.empty() ? "Cannot add the check list '" + listName + "'." : error);
+      ShowError(error.empty() ? "Cannot add the check list '" + listName + "'." : error);
       return;
     }
     if (frmRule) frmRule->reloadCmbFilter();
@@ -102,7 +102,7 @@ void TfrmMain::AddRule(const std::string& listName, const std::string& entry) {
     file.LoadFromFile(path);
   } catch (const EStreamError& e) {
     if (e.Errno != ENOENT) {
-      desktop.ShowError(e.what());
+      ShowError(e.what());
       return;
     }
   }
@@ -113,7 +113,7 @@ void TfrmMain::AddRule(const std::string& listName, const std::string& entry) {
   // The existing lines stay as they are; the new one follows them.
   if (!bytes.empty() && bytes.back() != '\n') bytes += "\r\n";
   (bytes += entry) += "\r\n";
-  if (const std::string error = ReplaceFile(path, bytes); !error.empty()) desktop.ShowError(error);
+  if (const std::string error = ReplaceFile(path, bytes); !error.empty()) ShowError(error);
 }
 
 }  // namespace norva

@@ -99,7 +99,7 @@ bool TfrmMain::RunLocked(const std::function<void()>& command) {
     command();
   } catch (const std::exception& e) {
     UnlockWindow();
-    desktop.ShowError(e.what());
+    ShowError(e.what());
     return false;
   }
   UnlockWindow();

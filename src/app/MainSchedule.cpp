@@ -88,7 +88,7 @@ void TfrmMain::Timer1Timer() {
   }
   NextCheckCalc();
   Timer1Enabled = true;
-  if (failed) desktop.ShowError(failure);
+  if (failed) ShowError(failure);
 }
 
 }  // namespace norva

@@ -119,7 +119,7 @@ void TfrmMsg::lsvMsgAttachDblClick() {
   try {
     message->ExecuteAttachment(index);
   } catch (const std::exception& e) {
-    desktop_.ShowError(e.what());
+    main_.ShowError(e.what());
   }
 }
 
@@ -134,7 +134,7 @@ void TfrmMsg::mnuAttachSaveAsClick() {
     // (its last component only) and asked before replacing the file chosen.
     message->Attachments.Items(index).Data.SaveToFile(path);
   } catch (const std::exception& e) {
-    desktop_.ShowError(e.what());
+    main_.ShowError(e.what());
   }
 }
 
@@ -146,7 +146,7 @@ void TfrmMsg::btnAttachClick() {
   std::error_code error;
   const auto size = std::filesystem::file_size(path, error);
   if (error || !std::filesystem::is_regular_file(path)) {
-    desktop_.ShowError("Cannot attach " + path + ": " +
+    main_.ShowError("Cannot attach " + path + ": " +
                        (error ? error.message() : std::string("not a file")));
     return;
   }
@@ -207,7 +207,7 @@ void TfrmMsg::btnSendClick() {
   try {
     BuildMessage(*queued.Message);
   } catch (const std::exception& e) {
-    desktop_.ShowError(e.what());
+    main_.ShowError(e.what());
     return;
   }
   const uint8_t mode = MsgWindowMode;
@@ -222,7 +222,7 @@ void TfrmMsg::btnSendClick() {
     MsgWindowMode = mode;
     Visible = true;
     main_.UnlockWindow();
-    desktop_.ShowError(e.what());
+    main_.ShowError(e.what());
     return;
   }
   try {
@@ -230,7 +230,7 @@ void TfrmMsg::btnSendClick() {
   } catch (const std::exception& e) {
     // The message stays queued and goes with the next run of the outbox.
     main_.UnlockWindow();
-    desktop_.ShowError(e.what());
+    main_.ShowError(e.what());
     return;
   }
   main_.UnlockWindow();

@@ -61,6 +61,18 @@ class CheckTest : public ::testing::Test {
   std::vector<std::string> statuses;
 };
 
+TEST_F(CheckTest, AServerEchoingThePasswordDoesNotShowIt) {
+  FakePop3 pop({});
+  pop.On("PASS", [](testing::PeerConnection& c, const std::string& arg) {
+    c.Send("-ERR wrong password " + arg + "\r\n");
+  });
+  AddMailbox(pop.Address());
+  main->CheckMail(true, -1);
+  EXPECT_EQ(main->StatusBar[4].Text.find("secret"), std::string::npos) << main->StatusBar[4].Text;
+  EXPECT_NE(main->StatusBar[4].Text.find("wrong password ***"), std::string::npos);
+  for (const std::string& status : statuses) EXPECT_EQ(status.find("secret"), std::string::npos);
+}
+
 TEST_F(CheckTest, NewMailIsListedOnceAndSeenMailRaisesNoAlarm) {
   FakePop3 a({Message("a1", "one"), Message("a2", "two")});
   FakePop3 b({Message("a1", "same id, other mailbox")});
