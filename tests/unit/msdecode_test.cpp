@@ -257,6 +257,12 @@ TEST_F(DecodeTest, WhatBecomesTheBody) {
        {},
        {"../../etc/x.pdf"},  // kept as sent: saving takes the last path step only
        pdf},
+      // Only the media type says multipart, not a word in the file name.
+      {header + Crlf({"Content-Type: application/pdf; name=\"multipart-notes.pdf\"",
+                      "Content-Transfer-Encoding: base64", "", Base64Encode(pdf)}),
+       {},
+       {"multipart-notes.pdf"},
+       pdf},
       {header + Crlf({"X-Mailer: V Mailsystem R #0001",
                       "Content-Type: multipart/mixed; boundary=XX", "", "just text"}),
        {"just text"},
@@ -320,7 +326,10 @@ TEST_F(DecodeTest, DamagedMessagesKeepTheOriginal) {
         {Multipart("multipart/mixed",
                    {"--XX", "", "body", "--XX", "Content-Type: image/png; name=a.png",
                     "Content-Transfer-Encoding: base64", "", "not base64!", "--XX--"}),
-         4, 2, "Error decoding the attachment"}}) {
+         4, 2, "Error decoding the attachment"},
+        {header + Crlf({"Content-Type: text/plain", "Content-Transfer-Encoding: base64", "",
+                        "not base64!"}),
+         3, 1, "Error decoding the message text"}}) {
     TmsMessage m;
     Load(m, raw);
     EXPECT_EQ(m.Body.size(), size_t(lines));
