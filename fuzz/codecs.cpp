@@ -10,13 +10,14 @@ using namespace norva;
 namespace {
 
 // The bytes with every line end (CR LF, lone CR, lone LF) written as CR LF: what
-// quoted-printable text reads back as.
+// quoted-printable text reads back as. A line that ends in the DOS end-of-file byte (0x1A) is
+// read as continuing on the next line, so its line end is lost.
 std::string CrLfLines(std::string_view bytes) {
   std::string out;
   for (size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] == '\r' || bytes[i] == '\n') {
       if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
-      out += "\r\n";
+      if (out.empty() || out.back() != '\x1A') out += "\r\n";
     } else {
       out += bytes[i];
     }
