@@ -12,10 +12,11 @@
 # inputs that fail in FUZZ_BUILD_DIR/artifacts/<target>/ (copy them into fuzz/regressions/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 jobs=${FUZZ_JOBS:-$(nproc)}
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DNORVA_FUZZ=ON >/dev/null
+CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DNORVA_FUZZ=ON >/dev/null
 cmake --build "$build"
 
 if [ "${1:-}" = --corpus ]; then
