@@ -438,7 +438,9 @@ void TmsCustomDecoder::DecodeSingleText() {
 
   if (!base64) {
     while (s.Next()) {
-      if (!s.restarted && IsBeginLine(s.line)) {
+      // Quoted-printable lines are encoded text: one may start with "begin" where the encoder
+      // broke a long line, which says nothing about uuencoded files.
+      if (!s.restarted && !quotedPrintable && IsBeginLine(s.line)) {
         RestartAsPlain();
         return;
       }

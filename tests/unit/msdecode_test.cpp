@@ -283,8 +283,10 @@ TEST_F(DecodeTest, WhatBecomesTheBody) {
 TEST_F(DecodeTest, QuotedPrintableBodies) {
   Load(message, header + Crlf({"Content-Type: text/plain; charset=iso-8859-1",
                                "Content-Transfer-Encoding: quoted-printable", "",
-                               "joined=", " here", "a=3D", "b", "caf=E9"}));
-  EXPECT_EQ(message.Body, (TStringList{"joined here", "a=", "b", "caf\xe9"}));
+                               "joined=", " here", "a=3D", "b", "caf=E9", "long=",
+                               "begin 644 is no file here"}));
+  EXPECT_EQ(message.Body,
+            (TStringList{"joined here", "a=", "b", "caf\xe9", "longbegin 644 is no file here"}));
   EXPECT_EQ(message.CharSet, csISO8859);
 
   TmsMessage m;
