@@ -14,10 +14,11 @@ namespace {
 // read as continuing on the next line, so its line end is lost.
 std::string CrLfLines(std::string_view bytes) {
   std::string out;
-  for (size_t i = 0; i < bytes.size(); ++i) {
+  for (size_t i = 0, lineStart = 0; i < bytes.size(); ++i) {
     if (bytes[i] == '\r' || bytes[i] == '\n') {
+      if (i == lineStart || bytes[i - 1] != '\x1A') out += "\r\n";
       if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
-      if (out.empty() || out.back() != '\x1A') out += "\r\n";
+      lineStart = i + 1;
     } else {
       out += bytes[i];
     }
