@@ -8,8 +8,8 @@ packages=(
   g++ cmake ninja-build pkg-config git
   # core libraries; JSON for norva-cli's message formats
   libssl-dev nlohmann-json3-dev
-  # tests and benchmarks
-  googletest libgtest-dev libgmock-dev libsqlite3-dev
+  # tests and benchmarks; clang and its sanitizer and libFuzzer runtimes for fuzz/
+  googletest libgtest-dev libgmock-dev libsqlite3-dev clang-14 libclang-rt-14-dev
   # content types of attachment extensions (/etc/mime.types)
   media-types
   # POP3 interop tests and benchmark: a loopback Dovecot server, the mailbox generator and the

@@ -21,6 +21,7 @@ const char kMissingContentType[] = "Missing required field: Content-Type";
 const char kNoClosingBoundary[] = "Cannot find closing boundary";
 const char kNoBoundary[] = "Cannot find boundary";
 const char kAttachmentError[] = "Error decoding the attachment";
+const char kBodyError[] = "Error decoding the message text";
 
 std::string Lower(std::string_view text) {
   std::string out(text);
@@ -213,7 +214,8 @@ void TmsCustomDecoder::DecodeMime() {
   if (GetFieldValue(HeaderList, "X-Mailer") == "V Mailsystem R #0001")
     RemoveField(HeaderList, "Content-Type");
   std::string contentType = GetFieldValue(HeaderList, "Content-type");
-  std::string lower = Lower(contentType);
+  // Only the media type decides: a parameter such as the file name may hold any word.
+  std::string lower = Lower(GetMediaType(contentType));
   if (Contains(lower, "multipart/alternative")) {
     state_->topAlternative = true;
     DecodeMultipart();
@@ -249,7 +251,7 @@ void TmsCustomDecoder::DecodeFirstPart() {
   std::string contentType = GetFieldValue(s.partHeaders, "Content-Type");
   if (Lower(Cut255(GetParameter("CharSet", contentType))) == "iso-2022-jp") m.CharSet = csISO2022jp;
 
-  if (Contains(Lower(contentType), "multipart/alternative")) {
+  if (Contains(Lower(GetMediaType(contentType)), "multipart/alternative")) {
     // The body and its alternatives sit in a multipart of their own.
     s.nestedAlternative = true;
     s.outerBoundary = s.boundary;
@@ -282,9 +284,13 @@ void TmsCustomDecoder::DecodeFirstPart() {
   } else {
     TBase64Lines decoder;
     std::string bytes;
-    while (s.Next() && !s.line.starts_with(s.boundary))
-      if (!s.line.empty()) decoder.Add(s.line, bytes);
-    decoder.Finish(bytes);
+    try {
+      while (s.Next() && !s.line.starts_with(s.boundary))
+        if (!s.line.empty()) decoder.Add(s.line, bytes);
+      decoder.Finish(bytes);
+    } catch (const Exception&) {
+      throw EMessageParserError(kBodyError);  // a byte outside the alphabet
+    }
     m.Body = SplitLines(bytes);
   }
 
@@ -432,7 +438,9 @@ void TmsCustomDecoder::DecodeSingleText() {
 
   if (!base64) {
     while (s.Next()) {
-      if (!s.restarted && IsBeginLine(s.line)) {
+      // Quoted-printable lines are encoded text: one may start with "begin" where the encoder
+      // broke a long line, which says nothing about uuencoded files.
+      if (!s.restarted && !quotedPrintable && IsBeginLine(s.line)) {
         RestartAsPlain();
         return;
       }
@@ -442,9 +450,13 @@ void TmsCustomDecoder::DecodeSingleText() {
   } else {
     TBase64Lines decoder;
     std::string bytes;
-    while (s.Next())
-      if (!s.line.empty() && s.line != ".") decoder.Add(s.line, bytes);
-    decoder.Finish(bytes);
+    try {
+      while (s.Next())
+        if (!s.line.empty() && s.line != ".") decoder.Add(s.line, bytes);
+      decoder.Finish(bytes);
+    } catch (const Exception&) {
+      throw EMessageParserError(kBodyError);  // a byte outside the alphabet
+    }
     m.Body = SplitLines(bytes);
   }
 }

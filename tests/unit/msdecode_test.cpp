@@ -257,6 +257,12 @@ TEST_F(DecodeTest, WhatBecomesTheBody) {
        {},
        {"../../etc/x.pdf"},  // kept as sent: saving takes the last path step only
        pdf},
+      // Only the media type says multipart, not a word in the file name.
+      {header + Crlf({"Content-Type: application/pdf; name=\"multipart-notes.pdf\"",
+                      "Content-Transfer-Encoding: base64", "", Base64Encode(pdf)}),
+       {},
+       {"multipart-notes.pdf"},
+       pdf},
       {header + Crlf({"X-Mailer: V Mailsystem R #0001",
                       "Content-Type: multipart/mixed; boundary=XX", "", "just text"}),
        {"just text"},
@@ -277,8 +283,10 @@ TEST_F(DecodeTest, WhatBecomesTheBody) {
 TEST_F(DecodeTest, QuotedPrintableBodies) {
   Load(message, header + Crlf({"Content-Type: text/plain; charset=iso-8859-1",
                                "Content-Transfer-Encoding: quoted-printable", "",
-                               "joined=", " here", "a=3D", "b", "caf=E9"}));
-  EXPECT_EQ(message.Body, (TStringList{"joined here", "a=", "b", "caf\xe9"}));
+                               "joined=", " here", "a=3D", "b", "caf=E9", "long=",
+                               "begin 644 is no file here"}));
+  EXPECT_EQ(message.Body,
+            (TStringList{"joined here", "a=", "b", "caf\xe9", "longbegin 644 is no file here"}));
   EXPECT_EQ(message.CharSet, csISO8859);
 
   TmsMessage m;
@@ -320,7 +328,10 @@ TEST_F(DecodeTest, DamagedMessagesKeepTheOriginal) {
         {Multipart("multipart/mixed",
                    {"--XX", "", "body", "--XX", "Content-Type: image/png; name=a.png",
                     "Content-Transfer-Encoding: base64", "", "not base64!", "--XX--"}),
-         4, 2, "Error decoding the attachment"}}) {
+         4, 2, "Error decoding the attachment"},
+        {header + Crlf({"Content-Type: text/plain", "Content-Transfer-Encoding: base64", "",
+                        "not base64!"}),
+         3, 1, "Error decoding the message text"}}) {
     TmsMessage m;
     Load(m, raw);
     EXPECT_EQ(m.Body.size(), size_t(lines));

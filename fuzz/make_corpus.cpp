@@ -1,0 +1,187 @@
+// Writes the seed corpora: fuzz-corpus-maker FOLDER writes FOLDER/<target>/<seed> for every
+// target, from messages, stores and server conversations the program itself produces or meets.
+// Run it again after changing a format; the files are small and kept in the repository.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "mail/msmsgcls.h"
+#include "mail/msuucode.h"
+#include "store/QDB.h"
+
+using namespace norva;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path root;
+
+void Write(const std::string& target, const std::string& name, const std::string& bytes) {
+  fs::create_directories(root / target);
+  std::ofstream(root / target / name, std::ios::binary) << bytes;
+}
+
+std::string Encoded(TmsMessage& m) {
+  TMemoryStream s;
+  m.SaveToStream(s);
+  return s.Bytes();
+}
+
+void Attach(TmsMessage& m, const std::string& name, const std::string& bytes) {
+  auto item = std::make_unique<TmsAttItem>();
+  item->SetFileName(name);
+  item->Data.Assign(bytes);
+  m.Attachments.Add(std::move(item));
+}
+
+std::string Binary(size_t n) {
+  std::string b;
+  for (size_t i = 0; i < n; ++i) b += char(i * 37 + 11);
+  return b;
+}
+
+void Messages() {
+  TmsMessage m;
+  m.Sender = TmsMailAddress();
+  m.Sender.Name = "Ann Example";
+  m.Sender.Address = "ann@example.org";
+  m.Recipients.AddAddress("bob@example.org", "Bob B. Bobson");
+  m.CC.AddAddress("carl@example.org", "");
+  m.Subject = "Seed";
+  m.Body = {"Hello,", "", ".leading dot", "the end"};
+  Write("message_load", "plain", std::string("\0", 1) + Encoded(m));
+  m.CharSet = csISO8859;
+  m.Body.push_back("caf\xe9 " + std::string(300, 'w'));
+  Write("message_load", "latin1-long", std::string("\0", 1) + Encoded(m));
+  Attach(m, "notes.txt", "line one\r\nline two\r\n");
+  Attach(m, "data.bin", Binary(200));
+  Write("message_load", "mixed", std::string("\0", 1) + Encoded(m));
+  m.Encoding = meUU;
+  Write("message_load", "uuencoded", std::string("\0", 1) + Encoded(m));
+  TmsMessage alt;
+  alt.Sender.Address = "ann@example.org";
+  alt.Body = {"text"};
+  Attach(alt, "_alt.0", "<p>text</p>");
+  Attach(alt, "report.pdf", Binary(90));
+  Write("message_load", "nested-alternative", std::string("\0", 1) + Encoded(alt));
+  Write("message_load", "received",
+        std::string("\0", 1) +
+            "Return-Path: <x@y.test>\r\nFrom: =?iso-8859-1?Q?Andr=E9?= <andre@y.test>\r\n"
+            "To: a@b.test, \"Last, First\" <c@d.test>, e@f.test (Eve)\r\n"
+            "Subject: =?utf-8?B?w6l0w6k=?= and more\r\nDate: Tue, 4 Mar 2003 10:11:12 +0100\r\n"
+            "MIME-Version: 1.0\r\nContent-Type: multipart/mixed;\r\n boundary=\"b1\"\r\n\r\n"
+            "--b1\r\nContent-Type: text/plain; charset=iso-2022-jp\r\n"
+            "Content-Transfer-Encoding: quoted-printable\r\n\r\nsoft=\r\nbreak =E9\r\n"
+            "--b1\r\nContent-Type: application/octet-stream\r\n"
+            "Content-Disposition: attachment; filename=\"x.bin\"\r\n"
+            "Content-Transfer-Encoding: x-uuencode\r\n\r\nbegin 644 x.bin\r\n#86)C\r\n`\r\nend\r\n"
+            "--b1--\r\n");
+  Write("message_load", "article",
+        std::string("\1", 1) +
+            "From: a@b.test\r\nNewsgroups: comp.test\r\nPath: x!y\r\nMessage-ID: <1@b>\r\n"
+            "Subject: hi\r\n\r\nbody\r\nbegin 600 f.txt\r\n#86)C\r\n`\r\nend\r\n");
+
+  // The round trip's input: flags, then the fields in the order the target reads them.
+  auto b = [](std::string s) { return std::string(1, char(s.size())) + s; };
+  Write("message_roundtrip", "simple",
+        std::string("\0", 1) + b("ann") + b("example") + b("Ann Example") + b("Hello there") +
+            "\2" + b("bob") + b("example") + b("Bob") + b("carl") + b("example") + b("") +
+            "\1" + b("dee") + b("example") + b("Dee") + "\3" + b("first line") + "\0" + b("") +
+            "\0" + b(".") + "\0" + "\2" + b("data") + "\0" + b(Binary(100)) + "\0" + b("notes") +
+            "\1" + b("text\r\nlines\r\n") + "\0");
+  Write("message_roundtrip", "uu-latin1",
+        std::string("\3", 1) + b("ann") + b("example") + b("") + b("uu") + "\1" + b("bob") +
+            b("example") + b("") + "\0" + "\1" + b("caf\xe9") + "\xff" + "\1" + b("blob") +
+            "\0" + b(Binary(120)) + "\0");
+
+  Write("header_ops", "fields",
+        std::string("To\0boundary\0", 12) +
+            "From: \"Ann\" <ann@example.org>\r\nTo: a@b.test,\r\n \"Last, First\" <c@d.test>\r\n"
+            "Subject: =?iso-8859-1?q?caf=E9?= =?utf-8?b?w6k=?=\r\n"
+            "Date: Tue, 04 Mar 2003 10:11:12 -0230 (NST)\r\n"
+            "Content-Type: multipart/mixed; boundary=\"=_b\"; name*=x\r\nX-UIDL: abc\r\n\r\n");
+  Write("header_ops", "dates",
+        std::string("Date\0charset\0", 13) +
+            "Date: 1 Jan 70 00:00 GMT\r\nDate: Sun, 31 Dec 2023 23:59:60 EST\r\n"
+            "Date: Mon Feb 29 12:00:00 2016\r\nReceived: from x; 5 May 2005 05:05:05 +9999\r\n");
+}
+
+void Codecs() {
+  Write("codecs", "text", "Hello, world = 1 + 1\r\n\ttab\r\nlong " + std::string(100, 'z') + "\n");
+  Write("codecs", "binary", Binary(300));
+  Write("codecs", "encoded", "Zm9vYmFy\n=3D=E9=\n#86)C\nM86)C86)C86)C\n");
+}
+
+void Stores() {
+  const std::string dir = fs::temp_directory_path() / ("norva-corpus-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  auto make = [&](const std::string& name, const std::string& password, bool compression,
+                  bool caseSensitive, int flags) {
+    const std::string path = dir + "/" + name + ".QDB";
+    {
+      TQDB db;
+      db.SetPassword(password);
+      db.SetCompression(compression);
+      db.SetFileName(path);
+      if (caseSensitive) db.SetAdminBoolean("QDBCaseSensitive", true);
+      db.SetAdminString("Version", "1");
+      db.SetAdminInteger("Count", 42);
+      for (int i = 0; i < 4; ++i) {
+        TMemoryStream s;
+        s.Assign(i == 3 ? Binary(400) : "item " + std::to_string(i) + std::string(50, 'a' + i));
+        db.AddItem(s, (i % 2 ? "Key" : "key") + std::to_string(i));
+      }
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Write("store_open", name, std::string(1, char(flags)) + bytes);
+  };
+  make("plain", "", false, false, 0);
+  make("compressed", "", true, true, 2 | 8);
+  make("protected", "secret", true, false, 1 | 8 | 16);
+  fs::remove_all(dir);
+
+  // flags, a password, then operations: op, key and its zero, and a length and the bytes.
+  Write("store_roundtrip", "ops",
+        std::string("\3\6secret", 8) + std::string("\0k1\0\5hello", 10) +
+            std::string("\x81K2\0\3abc", 8) + std::string("\2admin\0\2xy", 10) +
+            std::string("\2ADMIN\0\1z", 9) + std::string("\3k1\0", 4) + std::string("\4p\0", 3));
+}
+
+void Sessions() {
+  Write("pop3_session", "mailbox",
+        std::string("\2", 1) +
+            "+OK ready\r\n+OK\r\n+OK\r\n+OK 2 320\r\n+OK message follows\r\n"
+            "Subject: one\r\n\r\n..dot\r\nbody\r\n.\r\n+OK\r\n+OK 120 octets\r\n"
+            "From: a@b.test\r\n\r\n.\r\n+OK\r\n+OK bye\r\n");
+  Write("pop3_session", "directory",
+        std::string("\1", 1) +
+            "+OK ready\r\n+OK\r\n+OK\r\n+OK 2 320\r\n+OK 1 100\r\n+OK\r\nSubject: one\r\n"
+            "\r\nbody\r\n.\r\n+OK 2 220\r\n+OK\r\nSubject: two\r\n.\r\n+OK bye\r\n");
+  Write("pop3_session", "refusal", std::string("\0", 1) + "+OK\r\n-ERR who?\r\n");
+  Write("smtp_session", "accepted",
+        std::string("\3", 1) +
+            "220-fake greets\r\n220 ready\r\n250 hi\r\n250 ok\r\n250 ok\r\n550 no\r\n250 ok\r\n"
+            "354 go\r\n250 queued\r\n250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n"
+            "250 queued\r\n221 bye\r\n");
+  Write("smtp_session", "helo-refused",
+        std::string("\0", 1) + "220 ready\r\n501 name\r\n250-x\r\n250 HELP\r\n554 no\r\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+    return 2;
+  }
+  root = argv[1];
+  Messages();
+  Codecs();
+  Stores();
+  Sessions();
+  return 0;
+}
