@@ -91,6 +91,7 @@ void MailboxAccount::ApplyToClient() {
 
 void MailboxAccount::ApplyToSMTP(TmsSMTP& smtp) const {
   smtp.Server = SMTPServer;
+  smtp.SetTimeOut(TimeOut);
   smtp.Security = TSecurity(std::clamp(SMTPSecurity, 0, 2));
   smtp.AcceptedFingerprint = SMTPCertificate;
   smtp.Authenticate = SMTPAuth;

@@ -62,8 +62,9 @@ struct MailboxAccount : TCheckSchedule {
 
   // Copies Account, POP3Server, Password, TimeOut, Security and POP3Certificate into the client.
   void ApplyToClient();
-  // Sets smtp up for this mailbox's SMTP server: SMTPServer, SMTPSecurity, SMTPCertificate and
-  // the login (SMTPUser and SMTPPassword, each defaulting to the POP3 account's).
+  // Sets smtp up for this mailbox's SMTP server: SMTPServer, TimeOut, SMTPSecurity,
+  // SMTPCertificate and the login (SMTPUser and SMTPPassword, each defaulting to the POP3
+  // account's).
   void ApplyToSMTP(TmsSMTP& smtp) const;
 };
 

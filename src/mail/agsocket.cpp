@@ -423,8 +423,14 @@ void TagSocket::SendLine(const std::string& text) {
 }
 
 int TagSocket::ReadLine(std::string& line) {
-  RequireOpen();
   Counter.Start();
+  const int code = ReadNextLine(line);
+  Counter.Stop();
+  return code;
+}
+
+int TagSocket::ReadNextLine(std::string& line) {
+  RequireOpen();
   size_t lf;
   for (;;) {
     lf = rx_.find('\n', rxPos_);
@@ -433,7 +439,6 @@ int TagSocket::ReadLine(std::string& line) {
       RaiseSocketError(msgLineTooLong);
     Receive();
   }
-  Counter.Stop();
   size_t end = lf + 1;
   size_t stop = end;
   while (stop > rxPos_ && (rx_[stop - 1] == '\r' || rx_[stop - 1] == '\n')) --stop;
@@ -443,16 +448,19 @@ int TagSocket::ReadLine(std::string& line) {
 }
 
 int TagSocket::ReadReply() {
-  const int code = ReadLine(LastReply);
+  // The whole reply, however many lines, within one time-out.
+  Counter.Start();
+  const int code = ReadNextLine(LastReply);
   if (code > 0 && LastReply.find('-') == 3) {
     std::string line;
     for (;;) {
-      int next = ReadLine(line);
+      int next = ReadNextLine(line);
       LastReply = line;
       // The last line has the code and a space, or the code alone.
       if (next == code && (line.find(' ') == 3 || line.size() == 3)) break;
     }
   }
+  Counter.Stop();
   return code;
 }
 
@@ -486,7 +494,6 @@ void TagSocket::ReceiveData(int32_t expectedSize, TStream& stream) {
         OnProgress(*this, perc, int32_t(std::min<int64_t>(size, INT32_MAX)));
       }
       if (through != std::string_view::npos) break;
-      Counter.Start();  // bytes arrived: the time-out counts from here
     }
     Receive();
   }

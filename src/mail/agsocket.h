@@ -118,8 +118,11 @@ class TagSocket : public TObject {
   // Cancels the running operation: a wait in progress ends with ECanceledError.
   virtual void Cancel();
 
+  // Each reply and each data block has TimeOut seconds in all, however its bytes trickle in: a
+  // peer that sends slowly but never finishes still ends the wait.
   void SendLine(const std::string& text);
   int ReadLine(std::string& line);
+  // A reply of one line or several ("250-" lines up to the "250 " one).
   int ReadReply();
   // Appends the data block, up to and including its CR LF "." CR LF, to stream.
   void ReceiveData(int32_t expectedSize, TStream& stream);
@@ -136,6 +139,8 @@ class TagSocket : public TObject {
 
  protected:
   void ConnectSocket();
+  // ReadLine within the time the caller started Counter for: one line of a longer reply.
+  int ReadNextLine(std::string& line);
   [[noreturn]] void RaiseSocketError(int code);
   [[noreturn]] void RaiseTimeout();
   [[noreturn]] void RaiseCanceled();

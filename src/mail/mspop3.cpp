@@ -1,9 +1,25 @@
 // TmsCustomPOP: the POP3 commands and their replies.
 #include "mail/mspop3.h"
 
+#include <climits>
+
 #include "mail/agConst.h"
 
 namespace norva {
+namespace {
+
+// A mailbox's size in octets. A mailbox may well hold more than 32 bits count: such a size
+// stays at the largest that fits. Text that is not a number raises EConvertError.
+int32_t MailboxOctets(const std::string& text) {
+  try {
+    return StrToInt(text);
+  } catch (const EConvertError&) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) throw;
+    return INT32_MAX;
+  }
+}
+
+}  // namespace
 
 TmsCustomPOP::TmsCustomPOP() {
   ServiceName = "pop3";
@@ -77,14 +93,15 @@ void TmsCustomPOP::Stat() {
   if (blank == std::string::npos) return;  // no figures: both keep their values
   int32_t count = StrToInt(rest.substr(0, blank));
   rest.erase(0, blank + 1);
-  MailboxSize = StrToInt(rest.substr(0, rest.find(' ')));
+  MailboxSize = MailboxOctets(rest.substr(0, rest.find(' ')));
   MessageCount = count;
 }
 
 int32_t TmsCustomPOP::ListedSize() const {
   std::string rest = LastReply.size() > 4 ? LastReply.substr(4) : std::string();
   size_t blank = rest.find(' ');
-  return StrToIntDef(blank == std::string::npos ? rest : rest.substr(blank + 1), 0);
+  const int32_t size = StrToIntDef(blank == std::string::npos ? rest : rest.substr(blank + 1), 0);
+  return size < 0 ? 0 : size;
 }
 
 void TmsCustomPOP::Retrieve(int32_t num) {

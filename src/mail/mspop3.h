@@ -43,7 +43,8 @@ class TmsCustomPOP : public TmsMailBase {
  protected:
   // Reads one reply line; raises EServerError with it unless it is positive.
   void ExpectPositive();
-  // The size in a "LIST" reply: the number after the first blank of the text, 0 if none.
+  // The size in a "LIST" reply: the number after the first blank of the text; 0 (unknown) when
+  // it is not a number, does not fit 32 bits or is negative.
   int32_t ListedSize() const;
 };
 

@@ -137,17 +137,19 @@ bool TmsSMTP::Hello() {
   Extensions.clear();
   SendLine("EHLO " + (LocalHostName.empty() ? std::string("localhost") : LocalHostName));
   std::string line;
-  const int code = ReadLine(line);
+  Counter.Start();  // for the whole reply
+  const int code = ReadNextLine(line);
   LastReply = line;
   // Every line after the first of a positive reply names an extension.
   while (line.size() > 3 && line[3] == '-') {
-    ReadLine(line);
+    ReadNextLine(line);
     LastReply = line;
     std::string keyword = line.size() > 4 ? line.substr(4) : std::string();
     for (char& c : keyword)
       if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
     if (code / 100 == 2) Extensions.push_back(keyword);
   }
+  Counter.Stop();
   if (code / 100 == 2) return true;
   Extensions.clear();
   // A server that does not know EHLO says so with 500 or 502: greet it the old way.

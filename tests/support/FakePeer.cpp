@@ -164,6 +164,11 @@ void PeerConnection::SendForever(std::string_view pattern) {
   }
 }
 
+void PeerConnection::Drip(std::string_view pattern, std::chrono::milliseconds gap) {
+  for (size_t i = 0; !pattern.empty() && SendRaw(pattern.substr(i, 1)) && Pause(gap);)
+    i = (i + 1) % pattern.size();
+}
+
 void PeerConnection::Stall(std::chrono::milliseconds limit) {
   auto deadline = std::chrono::steady_clock::now() + limit;
   std::string line;

@@ -35,6 +35,8 @@ class PeerConnection {
   bool Send(std::string_view bytes);
   // Writes the pattern over and over until the client goes away.
   void SendForever(std::string_view pattern);
+  // Writes the pattern over and over, one byte every gap, until the client goes away.
+  void Drip(std::string_view pattern, std::chrono::milliseconds gap);
   // Says nothing until the client goes away or limit has passed, then closes; lines the
   // client sends meanwhile are still recorded.
   void Stall(std::chrono::milliseconds limit = std::chrono::seconds(30));
