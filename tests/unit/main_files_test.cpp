@@ -42,6 +42,33 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, std::size_t) noexcept {
   std::free(p);
 }
+// Every other form goes through the same pair, so that nothing allocated here is freed by the
+// runtime's own operator (or the other way round).
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size) {
+  return ::operator new(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return ::operator new(size, tag);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
 
 namespace norva {
 namespace {
