@@ -204,11 +204,3 @@ TEST(AddressDialogTest, OkKeepsAtMost255BytesOfWholeCharactersAndCancelKeepsTheA
 
 }  // namespace
 }  // namespace norva::ui
-
-int main(int argc, char** argv) {
-  // Listing the tests runs this too, without the test's environment: no display is needed.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

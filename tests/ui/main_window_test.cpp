@@ -207,10 +207,3 @@ TEST_F(MainWindowTest, TypingSurvivesTheWindowsSyncingAndClosingAsksFirst) {
 
 }  // namespace
 }  // namespace norva::ui
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
