@@ -45,7 +45,7 @@ cfg add-account --address me@example.org --user me --password pw --pop3 localhos
 cfg trust-cert 0 --smtp "$fp" | grep -q "smtp certificate 01:02:03:" || fail "trust-cert"
 cfg add-account --address off@example.org --user off --password pw --pop3 localhost \
   --pipelining off >/dev/null
-refused "--pipelining takes on or off" add-account --address x@example.org --user x \
+refused "pipelining takes on or off" add-account --address x@example.org --user x \
   --password pw --pop3 localhost --pipelining maybe
 show=$(cfg show)
 grep -q "off@example.org.* no pipelining" <<<"$show" || fail "show: $show"
