@@ -148,18 +148,18 @@ def scan_section():
 
     ruleset = ("the rule set of `bench/setup-ruleset.sh` (20 rules, two check lists of 5,000 "
                "lines each)" if a.ruleset == "yes" else
-               "**no rules** (`bench/setup-ruleset.sh` is not in this tree yet)")
+               "**no rules** (`bench/setup-ruleset.sh` is not in this tree yet),")
     method = [
         "A Dovecot %s on 127.0.0.1 (started by `tests/interop/start-pop3.sh`, its own "
         "configuration and no TLS) serves %d messages from `tests/interop/fill-mailbox.py` "
         "(seed 1): %.1f MB of header blocks (`TOP n 1`), %.1f MB received in all for LIST and "
         "TOP." % (VERSIONS.get("Dovecot", ""), n, header_bytes / 1e6, rx_bytes / 1e6),
-        "**Norva**: `norva-cli check` of a fresh program folder every run (an empty list: every "
-        "message is new), holding %s and one mailbox; the rules classify every message and "
-        "each Message-ID is stored as seen. Lock-step: `config add-account ... --pipelining "
-        "off`; pipelined: `--pipelining on`, the default, which sends `LIST n` and `TOP n 1` "
-        "in batches once CAPA announces PIPELINING. Its list goes to a file, its status "
-        "messages to another." % ruleset,
+        "**Norva**: `norva-cli check` of a fresh program folder every run, so the list starts "
+        "empty and every message is new: a copy of a folder prepared once with %s and one "
+        "mailbox (`config add-account`). The rules classify every message and each Message-ID "
+        "is stored as seen. Lock-step: `--pipelining off`; pipelined: `--pipelining on`, the "
+        "default, which sends `LIST n` and `TOP n 1` in batches once CAPA announces "
+        "PIPELINING. Its list goes to a file, its status messages to another." % ruleset,
         "**Python poplib** (`bench/pop3_poplib.py`): USER, PASS, STAT, then `LIST n` and "
         "`TOP n 1` for every n, one command at a time, QUIT.",
         "**Pipelined reference** (`bench/pop3_pipelined.py`): the same commands in the same "
