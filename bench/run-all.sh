@@ -107,13 +107,15 @@ date_run=$(date -u '+%Y-%m-%d %H:%M UTC')
 # --- helpers for the header scans -------------------------------------------------------------
 free_port() { "$py" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
-# Dovecot with N generated messages in $work/dovecot-NAME; sets $pop3_port.
+# Dovecot with N generated messages in $work/dovecot-NAME; sets $pop3_port and $server_pid.
 start_dovecot() {  # NAME N
   local dir=$work/dovecot-$1
   pop3_port=$(free_port)
   POP3_AUTH_FAILURE_DELAY="0 secs" tests/interop/start-pop3.sh "$dir" "$pop3_port" >/dev/null
   # shellcheck disable=SC1091
-  (source "$dir/pop3.env" && "$py" tests/interop/fill-mailbox.py "$POP3_MAILDIR" -n "$2" --seed 1 >/dev/null)
+  (source "$dir/pop3.env" && "$py" tests/interop/fill-mailbox.py "$POP3_MAILDIR" -n "$2" --seed 1 2>&1 >/dev/null) \
+    | grep -v '^wrote ' >&2 || true
+  server_pid=$(cat "$dir/run/master.pid")  # its children's CPU time is Dovecot's share
 }
 
 # A relay adding MS/2 each way in front of PORT; sets $relay_port.
@@ -169,7 +171,7 @@ run_norva() {  # LABEL PORT MODE EXPECTED OUT.jsonl
   folder=$(make_folder "$2" "$3")
   rm -rf "$work/run-folder"
   cp -a "$folder" "$work/run-folder"
-  "$py" bench/measure.py --label "$1" --stdout "$work/check.out" --stderr "$work/check.err" -- \
+  "$py" bench/measure.py --label "$1" --server-pid "$server_pid" --stdout "$work/check.out" --stderr "$work/check.err" -- \
     "$cli" check --folder "$work/run-folder" >>"$5" \
     || { tail -n 5 "$work/check.err" >&2; die "norva-cli check failed ($1)"; }
   local rows=$(( $(wc -l <"$work/check.out") - 1 ))
@@ -204,7 +206,7 @@ run_mpop() {  # LABEL PORT EXPECTED OUT.jsonl
   local rc
   rc=$(mpop_rc "$2")
   rm -f "$work/mpop-uidls"  # nothing seen before: every message is new
-  "$py" bench/measure.py --label "$1" --stdout "$work/mpop.out" --stderr "$work/mpop.err" -- \
+  "$py" bench/measure.py --label "$1" --server-pid "$server_pid" --stdout "$work/mpop.out" --stderr "$work/mpop.err" -- \
     mpop -C "$rc" -a >>"$4" || { tail -n 5 "$work/mpop.err" >&2; die "mpop failed ($1)"; }
   local skipped
   skipped=$(grep -c '^skipping message' "$work/mpop.out" || true)
@@ -213,7 +215,7 @@ run_mpop() {  # LABEL PORT EXPECTED OUT.jsonl
 }
 
 run_poplib() {  # LABEL SCRIPT PORT EXPECTED OUT.jsonl
-  "$py" bench/measure.py --label "$1" --stdout "$work/poplib.out" --stderr "$work/poplib.err" -- \
+  "$py" bench/measure.py --label "$1" --server-pid "$server_pid" --stdout "$work/poplib.out" --stderr "$work/poplib.err" -- \
     "$py" "$2" "$3" >>"$5" || { tail -n 5 "$work/poplib.err" >&2; die "$2 failed"; }
   local n
   n=$("$py" -c 'import json, sys; print(json.loads(open(sys.argv[1]).read())["messages"])' "$work/poplib.out")
