@@ -6,6 +6,8 @@
 #include <ctime>
 #include <deque>
 
+#include <sys/statfs.h>
+
 #include "mail/msutils.h"
 #include "store/FileIO.h"
 #include "store/Streams.h"
@@ -23,19 +25,32 @@ std::string Folded(std::string_view text) {
   return folded;
 }
 
-// The list as reading its file now gives it.
-std::shared_ptr<const TCheckList> ReadList(const std::string& path) {
+// The file's bytes as reading it now gives them; false when it does not exist.
+bool ReadBytes(const std::string& path, std::string& bytes) {
   TMemoryStream file;
   try {
     file.LoadFromFile(path);
   } catch (const EStreamError& e) {
-    if (e.Errno == ENOENT) return std::make_shared<TCheckList>(TStringList{});
+    if (e.Errno == ENOENT) return false;
     throw;
   }
+  bytes = file.Bytes();
+  return true;
+}
+
+// The list its bytes give, which keeps them when asked to.
+std::shared_ptr<const TCheckList> ListOf(std::string bytes, bool keepBytes) {
   TStringList lines;
-  for (std::string& line : SplitLines(file.Bytes()))
+  for (std::string& line : SplitLines(bytes))
     if (!line.empty() && line[0] != ';') lines.push_back(std::move(line));
-  return std::make_shared<TCheckList>(std::move(lines));
+  if (!keepBytes) bytes.clear();
+  return std::make_shared<TCheckList>(std::move(lines), std::move(bytes));
+}
+
+std::shared_ptr<const TCheckList> ReadList(const std::string& path) {
+  std::string bytes;
+  if (!ReadBytes(path, bytes)) return std::make_shared<TCheckList>(TStringList{});
+  return ListOf(std::move(bytes), false);
 }
 
 bool SameStamp(const struct stat& a, const struct stat& b) {
@@ -44,11 +59,36 @@ bool SameStamp(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
+// Local file systems that stamp files to the nanosecond from the kernel's coarse clock.
+bool FineStamps(const std::string& path, const struct stat& status) {
+  if (status.st_mtim.tv_nsec == 0 || status.st_ctim.tv_nsec == 0) return false;  // whole seconds
+  struct statfs fs {};
+  if (statfs(path.c_str(), &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x01021994:  // tmpfs
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0xF2F52010:  // f2fs
+    case 0x794C7630:  // overlay
+      return true;
+    default:
+      return false;  // network and foreign file systems: other clocks, coarser stamps
+  }
+}
+
 // File times advance in clock ticks: a file changed shortly before it was read may change
-// again, at the same size, without its times moving.
-bool Settled(const struct stat& status, const timespec& readAt, int settleSeconds) {
+// again, at the same size, without its times moving. On a file system with fine stamps taken
+// from the coarse clock, a change after a read stamps the file with a time at least that of the
+// read; a margin of some clock ticks leaves room for a write still copying when it was stamped.
+bool Settled(const std::string& path, const struct stat& status, const timespec& readAt,
+             const timespec& coarseReadAt, int settleSeconds) {
   const time_t changed = std::max(status.st_ctim.tv_sec, status.st_mtim.tv_sec);
-  return readAt.tv_sec - changed >= settleSeconds;
+  if (readAt.tv_sec - changed >= settleSeconds) return true;
+  const auto nanoseconds = [](const timespec& t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; };
+  constexpr int64_t kMargin = 20'000'000;
+  const int64_t latest = std::max(nanoseconds(status.st_ctim), nanoseconds(status.st_mtim));
+  return nanoseconds(coarseReadAt) - latest >= kMargin && FineStamps(path, status);
 }
 
 }  // namespace
@@ -151,15 +191,27 @@ std::shared_ptr<const TCheckList> TCheckListFiles::Get(const std::string& path) 
     files_.erase(path);
     return ReadList(path);
   }
-  if (auto found = files_.find(path); found != files_.end()) {
-    if (SameStamp(found->second.status, status)) return found->second.list;
-    files_.erase(found);
-  }
-  timespec readAt{};
+  auto found = files_.find(path);
+  if (found != files_.end() && SameStamp(found->second.status, status) && found->second.settled)
+    return found->second.list;
+  timespec readAt{}, coarseReadAt{};
   clock_gettime(CLOCK_REALTIME, &readAt);
+  clock_gettime(CLOCK_REALTIME_COARSE, &coarseReadAt);
   // Changed after the stat, the file shows other times at the next test and is read again.
-  std::shared_ptr<const TCheckList> list = ReadList(path);
-  if (Settled(status, readAt, SettleSeconds)) files_[path] = {status, list};
+  std::string bytes;
+  if (!ReadBytes(path, bytes)) {
+    files_.erase(path);
+    return std::make_shared<TCheckList>(TStringList{});
+  }
+  const bool settled = Settled(path, status, readAt, coarseReadAt, SettleSeconds);
+  if (found != files_.end() && SameStamp(found->second.status, status) &&
+      found->second.list->Bytes() == bytes) {
+    // The same bytes as last time: the prepared list stands.
+    found->second.settled = settled;
+    return found->second.list;
+  }
+  std::shared_ptr<const TCheckList> list = ListOf(std::move(bytes), !settled);
+  files_[path] = {status, list, settled};
   return list;
 }
 

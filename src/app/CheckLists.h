@@ -39,7 +39,9 @@ class TTextMatcher {
 // stand, and the tests over them. The lookup structures are built on first use.
 class TCheckList {
  public:
-  explicit TCheckList(TStringList lines) : lines_(std::move(lines)) {}
+  explicit TCheckList(TStringList lines, std::string bytes = {})
+      : lines_(std::move(lines)), bytes_(std::move(bytes)) {}
+  const std::string& Bytes() const { return bytes_; }  // the file as read, when kept
   const TStringList& Lines() const { return lines_; }
   // A line with "@" equals the address, or a line without one equals the address's domain (what
   // follows its first "@", all of it without one); case does not matter.
@@ -49,6 +51,7 @@ class TCheckList {
 
  private:
   TStringList lines_;
+  std::string bytes_;
   mutable bool addressesBuilt_ = false;
   mutable std::unordered_set<std::string> addresses_, domains_;  // in lower case
   mutable std::unique_ptr<TTextMatcher> matcher_;
@@ -57,8 +60,9 @@ class TCheckList {
 // Check-list files by path. A list is read again whenever its file's identity, size, change time
 // or modification time (to the nanosecond) differs from when it was read, and while its file is
 // so new that a change within the file system's clock tick could leave no trace; so every test
-// sees what reading the file then would give. A file that does not exist gives an empty list,
-// one that cannot be read raises EStreamError, as reading it does.
+// sees what reading the file then would give. Such a new file is compared byte for byte with what
+// was read before, and the prepared list is kept when nothing differs. A file that does not
+// exist gives an empty list, one that cannot be read raises EStreamError, as reading it does.
 class TCheckListFiles {
  public:
   std::shared_ptr<const TCheckList> Get(const std::string& path);
@@ -69,6 +73,7 @@ class TCheckListFiles {
   struct Cached {
     struct stat status {};
     std::shared_ptr<const TCheckList> list;
+    bool settled = false;  // the file's times would show any later change
   };
   std::unordered_map<std::string, Cached> files_;
 };

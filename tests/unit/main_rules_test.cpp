@@ -321,6 +321,25 @@ TEST_F(RulesTest, AKeptCheckListIsReadAgainWhenItsFileChanges) {
   EXPECT_FALSE(spam("a@three.com")) << "a removed file holds no lines";
 }
 
+// A file changed moments ago is read at every test, but its prepared list is kept while the
+// bytes stay the same.
+TEST(CheckListFilesTest, ANewFileIsReadAtEveryTestAndItsListKeptWhileItsBytesStay) {
+  testing::TempDir dir;
+  const std::string path = dir.File("CL1.txt");
+  TCheckListFiles files;
+  files.SettleSeconds = 1000;
+  WriteFile(path, "one.com\n");
+  const auto first = files.Get(path);
+  EXPECT_EQ(files.Get(path), first);
+  WriteFile(path, "two.com\n");
+  const auto second = files.Get(path);
+  ASSERT_NE(second, first);
+  EXPECT_TRUE(second->HasAddress("a@two.com"));
+  EXPECT_FALSE(second->HasAddress("a@one.com"));
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+  EXPECT_TRUE(files.Get(path)->Lines().empty());
+}
+
 TEST(TextMatcherTest, FindsEveryTextWhereverItStandsAndNothingElse) {
   const TTextMatcher matcher({"he", "She", "his", "hers", "ushers!", "a@b"});
   for (const char* text : {"he", "xSHEx", "this", "ushers", "ah@b", "a@b", "USHERS!", "sh\xe9"})
