@@ -3,54 +3,50 @@
 # bench/mime_corpus.py into a temporary folder, checks once (untimed) what Norva and Python's
 # email package make of it, then times Norva's TmsMessage LoadFromStream / SaveToStream
 # against email.message_from_bytes / as_bytes (compat32), runs taking turns.
-# Rewrites the "MIME decode and encode" section of bench/README.md.
-# Usage: bench/mime_bench.sh [--runs R (5)]
+# Writes its section of bench/README.md, the method and the results, to FILE (--out FILE) or to
+# standard output, and the speed-ups of all messages to FILE.json ({"decode": x, "encode": y});
+# bench/run-all.sh puts the section in the README.
+# Usage: bench/mime_bench.sh [--runs R (5)] [--out FILE]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-runs=5
+runs=5 out=/dev/stdout
 while [[ $# -gt 0 ]]; do
   case $1 in
     --runs) runs=$2; shift 2 ;;
-    *) echo "usage: $0 [--runs R]" >&2; exit 2 ;;
+    --out) out=$2; shift 2 ;;
+    *) echo "usage: $0 [--runs R] [--out FILE]" >&2; exit 2 ;;
   esac
 done
 
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVA_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench --target mime_bench
+cmake --build build-bench --target mime_bench >&2
 norva=build-bench/bench/mime_bench
 baseline=bench/mime_bench.py
 py=$(python3 -c 'import sys; print(sys.executable)')  # the interpreter itself, not a wrapper
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/norva-mime.XXXXXX")
-section=$(mktemp)
-trap 'rm -rf "$work" "$section"' EXIT
+trap 'rm -rf "$work"' EXIT
 corpus=$work/corpus
-"$py" bench/mime_corpus.py "$corpus" --messages 1000 --seed 1
+"$py" bench/mime_corpus.py "$corpus" --messages 1000 --seed 1 >&2
 
 # What each side decodes, against the manifest, and what Python reads in Norva's output.
-echo "checking"
+echo "checking" >&2
 "$norva" "$corpus" --verify --write "$work/norva-out" >"$work/verify-norva.json"
 "$py" "$baseline" "$corpus" --verify >"$work/verify-python.json"
 "$py" "$baseline" "$work/norva-out" --manifest "$corpus/manifest.tsv" --verify \
   >"$work/verify-python-reads-norva.json"
 rm -rf "$work/norva-out"
 
-echo "warming up"
+echo "warming up" >&2
 "$norva" "$corpus" >/dev/null
 "$py" "$baseline" "$corpus" >/dev/null
 
-load=$(cut -d' ' -f1-3 /proc/loadavg)
 for r in $(seq 1 "$runs"); do  # interleaved, so drift on the machine hits both alike
-  echo "run $r of $runs"
-  "$norva" "$corpus" | tee -a "$work/norva.jsonl"
-  "$py" "$baseline" "$corpus" | tee -a "$work/python.jsonl"
+  echo "run $r of $runs" >&2
+  "$norva" "$corpus" >>"$work/norva.jsonl"
+  "$py" "$baseline" "$corpus" >>"$work/python.jsonl"
 done
-
-cpu=$(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
-ram=$(awk '/^MemTotal:/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
-compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' build-bench/CMakeCache.txt)
-compiler="$("$compiler" --version | head -n1)"
 
 report=$("$py" - "$work" <<'PY'
 import collections, json, statistics, sys, textwrap
@@ -92,6 +88,7 @@ out.append("| workload | MB | Norva MB/s | Norva s (CPU s) | Python MB/s | Pytho
            "| Norva/Python speed |")
 out.append("|---|--:|--:|--:|--:|--:|--:|")
 spreads = []
+speedups = {}
 for op in ("decode", "encode"):
     for label, groups in (("%s messages of text and small attachments", ["small"]),
                           ("%s messages with a 1 MB attachment", ["large"]),
@@ -103,6 +100,7 @@ for op in ("decode", "encode"):
                    % (op, label % n[3], n[2] / 1e6, rate_n, n[0], n[1], rate_p, p[0], p[1],
                       rate_n / rate_p))
         if len(groups) == 2:
+            speedups[op] = round(rate_n / rate_p, 3)
             spreads.append("%s all: Norva %.3f–%.3f s, Python %.3f–%.3f s"
                            % (op, n[4], n[5], p[4], p[5]))
 out.append("")
@@ -150,13 +148,14 @@ out.append("|---|--:|--:|--:|--:|--:|--:|--:|--:|")
 out += checks("norva", "Norva")
 out += checks("python", "Python")
 out += checks("python-reads-norva", "Python, reading what Norva encoded")
+with open(work + "/speedups.json", "w") as f:
+    json.dump(speedups, f)
 print("\n".join(out))
 PY
 )
 
-cat >"$section" <<EOF
-# MIME decode and encode
-
+[[ $out == /dev/stdout ]] || cp "$work/speedups.json" "$out.json"
+cat >"$out" <<EOF
 \`mime_bench\` times Norva's message decoder and encoder, \`TmsMessage::LoadFromStream\` and
 \`SaveToStream\`, against Python's \`email\` package with the \`compat32\` policy
 (\`bench/mime_bench.py\`), on the same messages in the same run. The corpus comes from
@@ -164,7 +163,7 @@ cat >"$section" <<EOF
 
 $(cat "$work/corpus.md")
 
-## Method
+### Method
 
 - Each side first reads every file into memory; reading files is not timed.
 - **decode**: Norva copies each message into a \`TMemoryStream\`, decodes it into a
@@ -185,24 +184,17 @@ $(cat "$work/corpus.md")
   generator put in (sender, To and Cc addresses, decoded subject bytes, text body, attachment
   names and bytes), then the message is encoded, decoded again and compared again.
 
-## Running
+### Running
 
-    bench/mime_bench.sh              # 5 runs; rewrites this section
+    bench/mime_bench.sh              # 5 runs; prints this section
     bench/mime_bench.sh --runs 3     # fewer runs
 
 It builds \`mime_bench\` in Release in \`build-bench/\` and writes the corpus (about 180 MB) into
 a temporary folder under \`\$TMPDIR\`, removed at the end.
 
-## Results
+### Results
 
-Run on $(date -u '+%Y-%m-%d %H:%M UTC'), median of ${runs} runs.
-
-- CPU: ${cpu:-unknown}, $(nproc) cores
-- RAM: ${ram}
-- System: $(uname -sr), ${compiler}, $("$py" --version)
-- Load average before the runs: ${load}
+Median of ${runs} runs.
 
 ${report}
 EOF
-bench/readme-section.sh mime-bench "$section"
-echo "bench/README.md: MIME decode and encode section rewritten."

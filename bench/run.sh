@@ -1,28 +1,28 @@
 #!/usr/bin/env bash
-# Builds qdb_bench in Release, runs it (arguments go to the benchmark, e.g. --items 1000 --runs 3)
-# and rewrites the record store section of bench/README.md with the results and the machine.
+# Record store vs SQLite: builds qdb_bench in Release, runs it (arguments go to the benchmark,
+# e.g. --items 1000 --runs 3) and writes its section of bench/README.md, the method and the
+# results, to FILE (--out FILE) or to standard output. bench/run-all.sh puts it in the README.
+# Usage: bench/run.sh [--out FILE] [qdb_bench arguments]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+out=/dev/stdout
+if [[ ${1:-} == --out ]]; then
+  out=$2
+  shift 2
+fi
+
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVA_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench --target qdb_bench
+cmake --build build-bench --target qdb_bench >&2
 
-load=$(cut -d' ' -f1-3 /proc/loadavg)  # other work on the machine makes the figures noisy
 results=$(mktemp)
-section=$(mktemp)
-trap 'rm -f "$results" "$section"' EXIT
-build-bench/bench/qdb_bench "$@" | tee "$results"
+trap 'rm -f "$results"' EXIT
+build-bench/bench/qdb_bench "$@" | tee "$results" >&2
 
-cpu=$(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
-ram=$(awk '/^MemTotal:/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
 tmp=${TMPDIR:-/tmp}
 fstype=$(df -T "$tmp" | awk 'NR == 2 { print $2 }')
-compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' build-bench/CMakeCache.txt)
-compiler="$("$compiler" --version | head -n1)"
 
-cat >"$section" <<EOF
-# Record store benchmark
-
+cat >"$out" <<EOF
 \`qdb_bench\` times the record store (\`norva::TQDB\`) against SQLite on a mail archive: items of
 about 5 KB of mail-like text (the same pseudo-random text every run) under 15-digit keys such as
 \`000000000000001\`. Both sides get the same items and the same operations:
@@ -38,7 +38,7 @@ about 5 KB of mail-like text (the same pseudo-random text every run) under 15-di
    \`ExactMatch\` + \`KillItem\`, \`Pack\`; SQLite: \`DELETE\` by key in one transaction, then
    \`VACUUM\`. The file sizes before and after are printed below the table.
 
-## Method
+### Method
 
 - Each figure is the median of the runs (5 by default): wall time in milliseconds, user + system
   CPU time in brackets (\`getrusage\`). The ratio is Norva wall time / SQLite wall time, so below
@@ -54,23 +54,17 @@ about 5 KB of mail-like text (the same pseudo-random text every run) under 15-di
   which is removed at the end. The page cache is warm: the archive is built just before.
 - Each run adds one more item in step 2, so later runs see a few more items.
 
-## Running
+### Running
 
-    bench/run.sh                         # 10,000 items, 5 runs; rewrites this section
+    bench/run.sh                         # 10,000 items, 5 runs; prints this section
     bench/run.sh --items 1000 --runs 3   # a quick run
 
-\`run.sh\` builds \`qdb_bench\` in Release in \`build-bench/\`, runs it and rewrites this section.
+\`run.sh\` builds \`qdb_bench\` in Release in \`build-bench/\` and runs it; \`bench/run-all.sh\`
+puts the section it writes into this README.
 
-## Results
+### Results
 
-Run on $(date -u '+%Y-%m-%d %H:%M UTC') with \`qdb_bench${*:+ $*}\`.
-
-- CPU: ${cpu:-unknown}, $(nproc) cores
-- RAM: ${ram}
-- System: $(uname -sr), ${compiler}, temporary files on ${fstype} (\`${tmp}\`)
-- Load average before the run: ${load}
+Run with \`qdb_bench${*:+ $*}\`, temporary files on ${fstype} (\`${tmp}\`).
 
 $(cat "$results")
 EOF
-bench/readme-section.sh qdb-bench "$section"
-echo "bench/README.md: record store section rewritten."

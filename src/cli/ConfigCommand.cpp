@@ -32,7 +32,7 @@ const char kUsage[] =
     "           (--password P | --password-stdin) --pop3 HOST[:PORT] [--smtp HOST]\n"
     "           [--timeout SECONDS] [--default] [--security none|ssl|starttls]\n"
     "           [--smtp-security none|ssl|starttls] [--smtp-auth] [--smtp-user U]\n"
-    "           [--smtp-password P | --smtp-password-stdin]\n"
+    "           [--smtp-password P | --smtp-password-stdin] [--pipelining on|off]\n"
     "       norva-cli config [--folder DIR] remove-account N\n"
     "       norva-cli config [--folder DIR] trust-cert N (--pop3 | --smtp) FINGERPRINT\n"
     "       norva-cli config [--folder DIR] add-rule FILTER PARAM ACTION PARAM\n"
@@ -204,7 +204,8 @@ void Show(TfrmOptions& o, std::ostream& out) {
     if (a.SMTPAuth)
       out << "  smtp login " << (a.SMTPUser.empty() ? "(the POP3 user)" : Printable(a.SMTPUser))
           << " password " << (a.SMTPPassword.empty() ? "(the POP3 one)" : "***");
-    out << "  timeout " << a.TimeOut << (a.IsDefault ? "  default" : "") << "\n";
+    out << "  timeout " << a.TimeOut << (a.Pipelining ? "" : "  no pipelining")
+        << (a.IsDefault ? "  default" : "") << "\n";
     if (!a.POP3Certificate.empty()) out << "     pop3 certificate " << a.POP3Certificate << "\n";
     if (!a.SMTPCertificate.empty()) out << "     smtp certificate " << a.SMTPCertificate << "\n";
   }
@@ -238,7 +239,7 @@ void AddAccount(TfrmOptions& o, const std::vector<std::string>& args, std::istre
                 std::ostream& out) {
   auto f = Flags(args,
                  {"--address", "--user", "--password", "--pop3", "--smtp", "--timeout",
-                  "--security", "--smtp-security", "--smtp-user", "--smtp-password"},
+                  "--security", "--smtp-security", "--smtp-user", "--smtp-password", "--pipelining"},
                  {"--password-stdin", "--default", "--smtp-auth", "--smtp-password-stdin"});
   for (const char* required : {"--address", "--user", "--pop3"})
     if (!f.count(required)) throw UsageError(std::string(required) + " is required");
@@ -263,6 +264,8 @@ void AddAccount(TfrmOptions& o, const std::vector<std::string>& args, std::istre
   if (pop3.empty() || colon == 0) throw UsageError("--pop3 needs a host name");
   if (colon != std::string::npos) ToInt(pop3.substr(colon + 1), "the POP3 port", 1, 65535);
   const int32_t timeout = f.count("--timeout") ? ToInt(f["--timeout"], "--timeout", 1, 86400) : 60;
+  if (f.count("--pipelining") && f["--pipelining"] != "on" && f["--pipelining"] != "off")
+    throw UsageError("--pipelining takes on or off");
   for (const char* key :
        {"--address", "--user", "--password", "--pop3", "--smtp", "--smtp-user", "--smtp-password"})
     RequireStorable(key, f[key]);
@@ -280,6 +283,7 @@ void AddAccount(TfrmOptions& o, const std::vector<std::string>& args, std::istre
   a->SMTPAuth = f.count("--smtp-auth") > 0;
   a->SMTPUser = f["--smtp-user"];
   a->SMTPPassword = f["--smtp-password"];
+  a->Pipelining = !f.count("--pipelining") || f["--pipelining"] == "on";
   // A new mailbox takes the schedule the mailbox page shows.
   a->CheckOnStartup = o.chkCheckOnStartup;
   a->CheckManually = o.radCheckManual;

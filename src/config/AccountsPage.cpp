@@ -32,6 +32,7 @@ void TAccountsPage::lsvAddressChange(int32_t index) {
   chkSMTPAuth = a.SMTPAuth;
   edtSMTPUser = a.SMTPUser;
   edtSMTPPassword = a.SMTPPassword;
+  chkPipelining = a.Pipelining;
   // While checking together the widgets show the common schedule, not the mailbox's.
   if (!options_.chkCheckTogether) schedule_.ShowSchedule(a);
 }
@@ -96,6 +97,7 @@ void TAccountsPage::btnClearClick() {
   chkSMTPAuth = false;
   edtSMTPUser.clear();
   edtSMTPPassword.clear();
+  chkPipelining = true;
 }
 
 void TAccountsPage::Save() {
@@ -132,6 +134,7 @@ void TAccountsPage::Assign(MailboxAccount& a, int32_t timeOut) const {
   a.SMTPAuth = chkSMTPAuth;
   a.SMTPUser = edtSMTPUser;
   a.SMTPPassword = edtSMTPPassword;
+  a.Pipelining = chkPipelining;
   a.Address = edtMailAddress;
   a.Account = edtMailAccount;
   a.POP3Server = edtMailPOP3;

@@ -34,6 +34,8 @@ class TAccountsPage {
   bool chkSMTPAuth = false;
   std::string edtSMTPUser;  // "" means the POP3 account's
   std::string edtSMTPPassword;
+  // Pipeline commands when the server allows it.
+  bool chkPipelining = true;
   // The selected row of lsvAddress, -1 for none.
   int32_t Selected = -1;
   // The field a failed check put the focus on ("" when none did).

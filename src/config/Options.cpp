@@ -87,6 +87,7 @@ void MailboxAccount::ApplyToClient() {
   Client->SetTimeOut(TimeOut);
   Client->Security = TSecurity(std::clamp(Security, 0, 2));
   Client->AcceptedFingerprint = POP3Certificate;
+  Client->Pipelining = Pipelining;
 }
 
 void MailboxAccount::ApplyToSMTP(TmsSMTP& smtp) const {
@@ -229,6 +230,7 @@ void TfrmOptions::LoadAccounts() {
     a->SMTPPassword = QReadString(Indexed("Address/SMTP Password-", n));
     a->POP3Certificate = QReadString(Indexed("Address/Cert-", n));
     a->SMTPCertificate = QReadString(Indexed("Address/SMTP Cert-", n));
+    a->Pipelining = QReadBoolean(Indexed("Address/Pipelining-", n), true);
     a->Client->Blocking = chkBlocking;
     a->ApplyToClient();
     const int32_t seen = ReadCount(Indexed("Address/UIDC-", n));
@@ -337,6 +339,7 @@ void TfrmOptions::SaveAccounts() {
     QDB1.SetAdminString(Indexed("Address/SMTP Password-", n), a.SMTPPassword);
     QDB1.SetAdminString(Indexed("Address/Cert-", n), a.POP3Certificate);
     QDB1.SetAdminString(Indexed("Address/SMTP Cert-", n), a.SMTPCertificate);
+    QDB1.SetAdminBoolean(Indexed("Address/Pipelining-", n), a.Pipelining);
     // Edits made on the mailbox page reach the client here.
     a.Client->Blocking = chkBlocking;
     a.ApplyToClient();

@@ -55,12 +55,15 @@ struct MailboxAccount : TCheckSchedule {
   // SHA-256 fingerprints of certificates the user accepted for the POP3 and the SMTP server.
   std::string POP3Certificate;
   std::string SMTPCertificate;
+  // The header scan may send commands ahead of the replies when the server allows it.
+  bool Pipelining = true;
   // The mailbox's own POP3 client, created with the row.
   std::unique_ptr<TmsRemotePOP> Client = std::make_unique<TmsRemotePOP>();
   int32_t MessageCounter = 0;        // run time only
   std::vector<std::string> SeenIds;  // Message-ID values already seen
 
-  // Copies Account, POP3Server, Password, TimeOut, Security and POP3Certificate into the client.
+  // Copies Account, POP3Server, Password, TimeOut, Security, POP3Certificate and Pipelining into
+  // the client.
   void ApplyToClient();
   // Sets smtp up for this mailbox's SMTP server: SMTPServer, TimeOut, SMTPSecurity,
   // SMTPCertificate and the login (SMTPUser and SMTPPassword, each defaulting to the POP3

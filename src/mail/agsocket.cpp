@@ -360,8 +360,13 @@ void TagSocket::Receive() {
       if (n < 0 && errno != EAGAIN && errno != EINTR) RaiseSocketError(SocketCodeFromErrno(errno));
     }
     if (n > 0) {
+      // Consumed bytes go before the buffer grows: with replies queued behind each other it is
+      // rarely empty, and would otherwise hold the whole session.
       if (rxPos_ == rx_.size()) {
         rx_.clear();
+        rxPos_ = 0;
+      } else if (rxPos_ >= kChunk) {
+        rx_.erase(0, rxPos_);
         rxPos_ = 0;
       }
       rx_.append(buffer, size_t(n));
@@ -418,6 +423,19 @@ void TagSocket::SendLine(const std::string& text) {
   const std::string line = text + "\r\n";
   Counter.Start();
   SendAll(line.data(), line.size());
+  Counter.Stop();
+  if (!Blocking) CheckCanceledOrExpired();
+}
+
+void TagSocket::SendLines(const std::vector<std::string>& lines) {
+  RequireOpen();
+  std::string text;
+  for (const std::string& line : lines) {
+    if (line.find_first_of("\r\n") != std::string::npos) RaiseSocketError(msgLineBreakInCommand);
+    (text += line) += "\r\n";
+  }
+  Counter.Start();
+  SendAll(text.data(), text.size());
   Counter.Stop();
   if (!Blocking) CheckCanceledOrExpired();
 }

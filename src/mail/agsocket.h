@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "mail/msutils.h"
 #include "store/Exception.h"
@@ -121,6 +122,9 @@ class TagSocket : public TObject {
   // Each reply and each data block has TimeOut seconds in all, however its bytes trickle in: a
   // peer that sends slowly but never finishes still ends the wait.
   void SendLine(const std::string& text);
+  // Sends the lines, each followed by CR LF, in one write (commands sent ahead of their
+  // replies); a line holding CR or LF is refused before anything is sent.
+  void SendLines(const std::vector<std::string>& lines);
   int ReadLine(std::string& line);
   // A reply of one line or several ("250-" lines up to the "250 " one).
   int ReadReply();

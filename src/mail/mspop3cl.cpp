@@ -1,7 +1,48 @@
 // TmsRemotePOP: the remote message directory and the saving of retrieved messages.
 #include "mail/mspop3cl.h"
 
+#include <algorithm>
+#include <exception>
+#include <string_view>
+#include <utility>
+
 namespace norva {
+namespace {
+
+// Messages whose "LIST" and "TOP" go out in one write. The write stays within a few KB, far
+// below any socket's send buffer: it never waits for the server to read while the server waits
+// for us to read its replies.
+constexpr int64_t kPipelineDepth = 64;
+
+bool IsCapability(std::string_view line, std::string_view name) {
+  line = line.substr(0, line.find(' '));
+  return std::equal(line.begin(), line.end(), name.begin(), name.end(), [](char a, char b) {
+    return (a >= 'a' && a <= 'z' ? char(a - 32) : a) == b;
+  });
+}
+
+// The header lines of a "TOP" data block as received: the dot-stuffing undone, each line
+// without its LF and one CR before it, ending before the first empty line or the final "."
+// line. One pass over the block, each line copied once.
+void ReadHeaderLines(std::string_view block, TStringList& lines) {
+  lines.clear();
+  for (size_t pos = 0; pos < block.size();) {
+    const size_t lf = block.find('\n', pos);
+    const size_t end = lf == std::string_view::npos ? block.size() : lf + 1;
+    std::string_view line = block.substr(pos, end - pos);
+    if (line == ".\r\n" || line == ".\n" || line == ".") break;  // the terminating line
+    if (line.front() == '.') line.remove_prefix(1);
+    if (lf != std::string_view::npos) {
+      line.remove_suffix(1);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    }
+    if (line.empty()) break;  // the header block ends here
+    lines.emplace_back(line);
+    pos = end;
+  }
+}
+
+}  // namespace
 
 void TmsRemoteInfo::Clear() {
   while (!items_.empty()) items_.pop_back();  // last first
@@ -16,28 +57,124 @@ void TmsRemotePOP::UpdateInfo() {
   Connect();
   if (OnUpdatingInfo) OnUpdatingInfo(*this);
   MessageInfo.Clear();
-  for (int32_t num = 0; num < MessageCount; ++num) {
-    auto item = std::make_unique<TmsRemoteInfoItem>();
-    FetchItemInfo(num, *item);
-    MessageInfo.Add(std::move(item));
-    if (OnNextInfoUpdated) OnNextInfoUpdated(*this, MessageInfo.Count() - 1);
+  walkedPipelined_ = Pipelining && MessageCount > 0 && ServerPipelines();
+  if (walkedPipelined_) {
+    UpdateInfoPipelined();
+  } else {
+    for (int32_t num = 0; num < MessageCount; ++num) {
+      auto item = std::make_unique<TmsRemoteInfoItem>();
+      FetchItemInfo(num, *item);
+      MessageInfo.Add(std::move(item));
+      if (OnNextInfoUpdated) OnNextInfoUpdated(*this, MessageInfo.Count() - 1);
+    }
   }
   Disconnect();
   if (OnInfoUpdated) OnInfoUpdated(*this);
 }
 
+bool TmsRemotePOP::ServerPipelines() {
+  SendLine("CAPA");
+  bool pipelining = false;
+  Counter.Start();  // the whole list is one reply
+  if (ReadNextLine(LastReply) == 1) {
+    std::string line;
+    for (;;) {
+      ReadNextLine(line);
+      if (line == ".") break;
+      std::string_view capability(line);
+      if (!capability.empty() && capability.front() == '.') capability.remove_prefix(1);
+      if (IsCapability(capability, "PIPELINING")) pipelining = true;
+    }
+  }
+  Counter.Stop();
+  return pipelining;
+}
+
+// Entries and events come as the lock-step walk gives them, a batch at a time: every reply of
+// a batch is read before its first event, so that a handler's own commands (a rule's "DELE" or
+// "RETR") never meet replies still owed to the walk.
+void TmsRemotePOP::UpdateInfoPipelined() {
+  TStringList commands;
+  std::vector<std::unique_ptr<TmsRemoteInfoItem>> read;
+  for (int64_t first = 0; first < MessageCount; first += kPipelineDepth) {
+    const int64_t end = std::min<int64_t>(MessageCount, first + kPipelineDepth);
+    commands.clear();
+    for (int64_t num = first; num < end; ++num) {
+      const std::string number = std::to_string(num + 1);
+      commands.push_back("LIST " + number);
+      commands.push_back("TOP " + number + " 1");
+    }
+    SendLines(commands);
+
+    read.clear();
+    std::exception_ptr failure;
+    bool topOwed = false;
+    try {
+      for (int64_t num = first; num < end; ++num) {
+        auto item = std::make_unique<TmsRemoteInfoItem>();
+        topOwed = true;
+        ReadListReply(*item);
+        topOwed = false;
+        ReadTopReply(*item);
+        read.push_back(std::move(item));
+      }
+    } catch (const EServerError&) {
+      // Refused: the session stays usable, as after a refusal in the lock-step walk, once the
+      // replies to the commands behind the refused one are out of the way.
+      failure = std::current_exception();
+      const std::string refusal = LastReply;
+      SkipReplies(topOwed, first + int64_t(read.size()) + 1, end);
+      LastReply = refusal;
+    } catch (...) {
+      // Replies still owed could be taken for those of later commands: the session ends.
+      failure = std::current_exception();
+      if (IsOpen()) Close();
+    }
+    for (auto& item : read) {
+      MessageInfo.Add(std::move(item));
+      if (OnNextInfoUpdated) OnNextInfoUpdated(*this, MessageInfo.Count() - 1);
+    }
+    if (failure) std::rethrow_exception(failure);
+  }
+}
+
+void TmsRemotePOP::SkipReplies(bool topOwed, int64_t from, int64_t end) {
+  // The dropped blocks belong to no entry: no progress for them.
+  TmsProgressEvent progress = std::exchange(OnProgress, nullptr);
+  try {
+    std::string line;
+    TMemoryStream dropped;
+    for (int64_t num = topOwed ? from - 1 : from; num < end; ++num) {
+      if (num >= from) ReadLine(line);  // "LIST"
+      if (ReadLine(line) == 1) {        // "TOP" and, when positive, its block
+        dropped.Clear();
+        ReceiveData(-1, dropped);
+      }
+    }
+  } catch (...) {
+    if (IsOpen()) Close();
+  }
+  OnProgress = std::move(progress);
+}
+
 void TmsRemotePOP::FetchItemInfo(int32_t num, TmsRemoteInfoItem& item) {
   const std::string number = std::to_string(int64_t(num) + 1);
   SendLine("LIST " + number);
+  ReadListReply(item);
+  SendLine("TOP " + number + " 1");
+  ReadTopReply(item);
+}
+
+void TmsRemotePOP::ReadListReply(TmsRemoteInfoItem& item) {
   ExpectPositive();
   item.Size = ListedSize();
-  SendLine("TOP " + number + " 1");
+}
+
+void TmsRemotePOP::ReadTopReply(TmsRemoteInfoItem& item) {
   ExpectPositive();
-  TMemoryStream block;
-  ReceiveData(-1, block);
-  TStringList lines = SplitLines(RemoveDotStuffing(block.Bytes()));
-  TruncateAtBlankLine(lines);
-  item.Headers.assign(lines.begin(), lines.end());
+  topBlock_.Clear();
+  ReceiveData(-1, topBlock_);
+  ReadHeaderLines(topBlock_.Bytes(), item.Headers);
 }
 
 void TmsRemotePOP::SaveMessage(int32_t num, TMemoryStream& stream) {

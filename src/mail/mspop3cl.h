@@ -38,6 +38,10 @@ class TmsRemotePOP : public TmsCustomPOP {
   // A non-empty folder gets a trailing "/".
   void SetMessageDirectory(const std::string& folder);
 
+  // Lets UpdateInfo ask for the server's capabilities ("CAPA") and, when it announces
+  // PIPELINING, send the commands for many messages at a time. Off: no CAPA, one command at a
+  // time.
+  bool Pipelining = false;
   TmsRemoteInfo MessageInfo;
   TNotifyEvent OnUpdatingInfo, OnInfoUpdated, OnTransferringData, OnDataTransfered;
   TmsNumNotifyEvent OnNextInfoUpdated;
@@ -45,11 +49,27 @@ class TmsRemotePOP : public TmsCustomPOP {
 
   // Walks the whole mailbox: size and header block of every message, one event per message.
   void UpdateInfo();
+  // The last UpdateInfo found PIPELINING and sent the commands of many messages at a time.
+  bool WalkedPipelined() const { return walkedPipelined_; }
   void FetchItemInfo(int32_t num, TmsRemoteInfoItem& item);
   void SaveMessage(int32_t num, TMemoryStream& stream) override;
 
  private:
+  // Sends "CAPA"; true when the answer lists PIPELINING. A refusal means no capabilities.
+  bool ServerPipelines();
+  // The walk with the commands for up to kPipelineDepth messages on the wire at a time.
+  void UpdateInfoPipelined();
+  // The replies to "LIST n" and "TOP n 1", read into item.
+  void ReadListReply(TmsRemoteInfoItem& item);
+  void ReadTopReply(TmsRemoteInfoItem& item);
+  // Reads and drops the replies still owed after a refusal in the middle of a batch: the one
+  // to "TOP" of the refused message when topOwed, then both replies of messages from..end-1.
+  // A failure here closes the connection.
+  void SkipReplies(bool topOwed, int64_t from, int64_t end);
+
   std::string messageDirectory_;
+  bool walkedPipelined_ = false;
+  TMemoryStream topBlock_;  // the data block of the last "TOP", kept for its capacity
 };
 
 }  // namespace norva

@@ -293,6 +293,12 @@ QWidget* OptionsDialog::BuildAccountsPage() {
   connect(chkIsDefault_, &QCheckBox::clicked, this,
           [this](bool checked) { accounts_.chkIsDefault = checked; });
   fields->addRow("", chkIsDefault_);
+  chkPipelining_ = Check("chkPipelining", "Pipeline commands when the server allows it");
+  chkPipelining_->setToolTip("Ask for the headers of many messages at once when the POP3 server "
+                             "announces PIPELINING");
+  connect(chkPipelining_, &QCheckBox::clicked, this,
+          [this](bool checked) { accounts_.chkPipelining = checked; });
+  fields->addRow("", chkPipelining_);
 
   auto* btnAddAddress = Button("btnAddAddress", "Add");
   auto* btnUpdateAddress = Button("btnUpdateAddress", "Update");
@@ -410,6 +416,7 @@ void OptionsDialog::RenderAccounts() {
   cmbMailSecurity_->setCurrentIndex(accounts_.cmbMailSecurity);
   cmbSMTPSecurity_->setCurrentIndex(accounts_.cmbSMTPSecurity);
   SetChecked(chkSMTPAuth_, accounts_.chkSMTPAuth);
+  SetChecked(chkPipelining_, accounts_.chkPipelining);
   edtSMTPUser_->setText(ToQt(accounts_.edtSMTPUser));
   edtSMTPPassword_->setText(ToQt(accounts_.edtSMTPPassword));
   SetChecked(chkCheckTogether_, options_.chkCheckTogether);

@@ -98,6 +98,7 @@ class OptionsDialog : public QDialog {
   QCheckBox *chkIsDefault_ = nullptr, *chkCheckOnStartup_ = nullptr;
   QComboBox *cmbMailSecurity_ = nullptr, *cmbSMTPSecurity_ = nullptr;
   QCheckBox* chkSMTPAuth_ = nullptr;
+  QCheckBox* chkPipelining_ = nullptr;
   QLineEdit *edtSMTPUser_ = nullptr, *edtSMTPPassword_ = nullptr;
   QCheckBox* chkCheckTogether_ = nullptr;
   QRadioButton *radCheckManual_ = nullptr, *radCheckFreq_ = nullptr;

@@ -43,7 +43,14 @@ fp=$(printf '%02x' $(seq 1 32))
 cfg add-account --address me@example.org --user me --password pw --pop3 localhost \
   --security ssl --smtp localhost --smtp-security starttls --smtp-auth >/dev/null
 cfg trust-cert 0 --smtp "$fp" | grep -q "smtp certificate 01:02:03:" || fail "trust-cert"
+cfg add-account --address off@example.org --user off --password pw --pop3 localhost \
+  --pipelining off >/dev/null
+refused "pipelining takes on or off" add-account --address x@example.org --user x \
+  --password pw --pop3 localhost --pipelining maybe
 show=$(cfg show)
+grep -q "off@example.org.* no pipelining" <<<"$show" || fail "show: $show"
+grep -q "me@example.org.* no pipelining" <<<"$show" && fail "pipelining is on unless turned off"
+cfg remove-account 1 >/dev/null
 grep -qx "     smtp certificate $(sed 's/../&:/g; s/:$//' <<<"${fp^^}")" <<<"$show" || fail "show: $show"
 grep -q "pop3 certificate" <<<"$show" && fail "the POP3 server took the SMTP certificate"
 cfg trust-cert 0 --smtp "" >/dev/null

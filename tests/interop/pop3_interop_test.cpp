@@ -92,6 +92,29 @@ TEST_P(Pop3Walk, UpdateInfoListsEverySizeAndHeaderBlock) {
   }
 }
 
+// Dovecot announces PIPELINING: the walk that sends the commands of 64 messages at a time gives
+// the same directory as the one that waits for each reply.
+TEST_P(Pop3Walk, PipelinedDirectoryEqualsTheLockStepOne) {
+  pop_.Blocking = GetParam();
+  int32_t events = 0;
+  pop_.OnNextInfoUpdated = [&](TObject&, int32_t) { ++events; };
+  std::vector<TmsRemoteInfoItem> walks[2];
+  for (bool pipelined : {false, true}) {
+    pop_.Pipelining = pipelined;
+    events = 0;
+    const int32_t count = Walk();
+    ASSERT_GT(count, 128) << "three batches, the last one short";
+    EXPECT_EQ(events, count);
+    EXPECT_EQ(pop_.WalkedPipelined(), pipelined);
+    for (int32_t i = 0; i < count; ++i) walks[pipelined].push_back(pop_.MessageInfo.Items(i));
+  }
+  ASSERT_EQ(walks[1].size(), walks[0].size());
+  for (size_t i = 0; i < walks[0].size(); ++i) {
+    EXPECT_EQ(walks[1][i].Size, walks[0][i].Size) << "message " << i;
+    EXPECT_EQ(walks[1][i].Headers, walks[0][i].Headers) << "message " << i;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, Pop3Walk, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Blocking" : "NonBlocking"; });
 

@@ -78,7 +78,7 @@ auto Fields(const MailboxAccount& a) {
   return std::tie(a.Address, a.Account, a.POP3Server, a.SMTPServer, a.Password, a.CheckOnStartup,
                   a.CheckManually, a.CheckFreqUnit, a.CheckFreq, a.IsDefault, a.TimeOut, a.Security,
                   a.SMTPSecurity, a.SMTPAuth, a.SMTPUser, a.SMTPPassword, a.POP3Certificate,
-                  a.SMTPCertificate);
+                  a.SMTPCertificate, a.Pipelining);
 }
 auto Settings(const TfrmOptions& o) {
   return std::tie(o.chkBlocking, o.edtUserName, o.chkCheckOnStartup, o.radCheckManual,
@@ -114,6 +114,7 @@ TEST_F(OptionsTest, EverySettingSurvivesSaveAndLoad) {
   a.SMTPPassword = "smtp-secret";
   a.POP3Certificate = "AB:CD";
   a.SMTPCertificate = "EF:01";
+  a.Pipelining = false;
   AddAccount(o, "bob@example.net");
   o.radDirectConnection = true;
   o.chkAutoDial = o.chkNewPopUp = false;
@@ -174,6 +175,8 @@ TEST_F(OptionsTest, EverySettingSurvivesSaveAndLoad) {
   EXPECT_EQ(client.TimeOut(), 30);
   EXPECT_EQ(client.Security, TSecurity::SslTls);
   EXPECT_EQ(client.AcceptedFingerprint, "AB:CD");
+  EXPECT_FALSE(client.Pipelining);
+  EXPECT_TRUE(r.lsvAddress[1]->Client->Pipelining);
 }
 
 TEST_F(OptionsTest, AnOlderFileMeansPlainConnectionsWithoutLogin) {
@@ -189,6 +192,7 @@ TEST_F(OptionsTest, AnOlderFileMeansPlainConnectionsWithoutLogin) {
   EXPECT_EQ(std::tie(a.Security, a.SMTPSecurity, a.SMTPAuth), std::make_tuple(0, 0, false));
   EXPECT_EQ(a.SMTPUser + a.SMTPPassword + a.POP3Certificate + a.SMTPCertificate, "");
   EXPECT_EQ(a.Client->Security, TSecurity::None);
+  EXPECT_TRUE(a.Pipelining && a.Client->Pipelining);  // a missing key means on
   TmsSMTP smtp;
   a.ApplyToSMTP(smtp);
   EXPECT_EQ(std::tie(smtp.Security, smtp.Authenticate), std::make_tuple(TSecurity::None, false));

@@ -73,6 +73,7 @@ TEST_F(AccountsPageTest, AddTakesFieldsAndScheduleThenClearsTheEditFields) {
   page.edtMailSMTP = "smtp.example.org";
   page.edtMailPassword = "secret";
   page.edtMailTimeOut = " 45 ";
+  page.chkPipelining = false;
   ASSERT_TRUE(page.btnAddAddressClick());
 
   ASSERT_EQ(o.lsvAddress.size(), 1u);
@@ -84,6 +85,8 @@ TEST_F(AccountsPageTest, AddTakesFieldsAndScheduleThenClearsTheEditFields) {
             std::make_tuple(false, true, 2, 7));
   EXPECT_TRUE(a.SeenIds.empty());
   EXPECT_TRUE(a.Client->Blocking);
+  EXPECT_FALSE(a.Pipelining || a.Client->Pipelining);
+  EXPECT_TRUE(page.chkPipelining);  // cleared to its default
   EXPECT_EQ(created, 1);
   EXPECT_EQ(page.edtMailAddress + page.edtMailAccount + page.edtMailPOP3 + page.edtMailSMTP +
                 page.edtMailPassword + page.edtMailTimeOut,
@@ -137,9 +140,13 @@ TEST_F(AccountsPageTest, SelectingShowsTheMailboxAndUpdateKeepsClientAndSeenList
   EXPECT_FALSE(page.btnUpdateAddressClick());
   EXPECT_EQ(o.lsvAddress[0]->POP3Server, "pop.x");
   page.edtMailTimeOut = "90";
+  page.chkPipelining = false;
   ASSERT_TRUE(page.btnUpdateAddressClick());
   const MailboxAccount& a = *o.lsvAddress[0];
-  EXPECT_EQ(std::tie(a.POP3Server, a.TimeOut), std::make_tuple("pop2.x", 90));
+  EXPECT_EQ(std::tie(a.POP3Server, a.TimeOut, a.Pipelining), std::make_tuple("pop2.x", 90, false));
+  page.btnClearClick();
+  page.lsvAddressChange(0);
+  EXPECT_FALSE(page.chkPipelining);
   EXPECT_EQ(a.Client.get(), client);
   EXPECT_EQ(a.SeenIds, std::vector<std::string>{"<1@x>"});
 

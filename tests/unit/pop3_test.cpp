@@ -254,6 +254,147 @@ TEST_P(Pop3Test, UpdateInfoFailingAtTheSecondMessageKeepsTheFirstAndTheSession) 
   EXPECT_EQ(box.Commands(), Concat({kLogin, {"LIST 1", "TOP 1 1", "LIST 2"}}));
 }
 
+// Odd blocks read the same as undoing the dot-stuffing, splitting and cutting at the blank line.
+TEST_P(Pop3Test, TopBlocksReadLineByLine) {
+  FakePop3 box({"x\r\n"});
+  pop.Server = box.Address();
+  pop.Connect();
+  for (std::string block : {"..\r\n.\r\n", "A: 1\r\r\n\r\n\r\n.\r\n", "A: 1\nB: 2\n\r\n.\r\n",
+                            "..B: 2\r\n.. \r\n\r\nbody\r\n.\r\n", "\r\r\n.\r\n"}) {
+    SCOPED_TRACE(block);
+    box.Reply("TOP", "+OK\r\n" + block);
+    TmsRemoteInfoItem item;
+    pop.FetchItemInfo(0, item);
+    Lines expected = SplitLines(RemoveDotStuffing(block));
+    TruncateAtBlankLine(expected);
+    EXPECT_EQ(item.Headers, expected);
+  }
+}
+
+// ---- the pipelined walk ----
+
+// n messages "From: k" / "Subject: s k" with a body line.
+Lines Numbered(int n) {
+  Lines texts;
+  for (int k = 1; k <= n; ++k)
+    texts.push_back("From: " + std::to_string(k) + "\r\nSubject: s " + std::to_string(k) +
+                    "\r\n\r\nbody\r\n");
+  return texts;
+}
+
+const std::string kPipelining = "+OK\r\nTOP\r\npipelining\r\n..dotted\r\n.\r\n";
+
+// Over two batches: the directory and the events are the lock-step walk's, and the commands of
+// a whole batch reach the server before the first event.
+TEST_P(Pop3Test, PipelinedWalkGivesTheLockStepDirectory) {
+  FakePop3 box(Numbered(70));
+  box.Reply("CAPA", kPipelining);
+  pop.Server = box.Address();
+  Lines events, seenByFirstEvent;
+  pop.OnNextInfoUpdated = [&](TObject&, int32_t n) {
+    events.push_back(std::to_string(n) + " of " + std::to_string(pop.MessageInfo.Count()));
+    if (n == 0) seenByFirstEvent = box.Commands();
+  };
+  pop.OnInfoUpdated = [&](TObject&) { events.push_back(pop.IsOpen() ? "open" : "updated"); };
+  std::vector<TmsRemoteInfoItem> entries[2];
+  Lines walks[2];
+  for (bool pipelined : {false, true}) {
+    SCOPED_TRACE(pipelined);
+    pop.Pipelining = pipelined;
+    events.clear();
+    pop.UpdateInfo();
+    ASSERT_EQ(pop.MessageInfo.Count(), 70);
+    for (int i = 0; i < 70; ++i) entries[pipelined].push_back(pop.MessageInfo.Items(i));
+    walks[pipelined] = events;
+    EXPECT_EQ(seenByFirstEvent.back(), pipelined ? "TOP 64 1" : "TOP 1 1");
+  }
+  EXPECT_EQ(walks[0], walks[1]);
+  EXPECT_EQ(walks[1].back(), "updated");
+  for (int i = 0; i < 70; ++i) {
+    EXPECT_EQ(entries[1][size_t(i)].Size, entries[0][size_t(i)].Size);
+    EXPECT_EQ(entries[1][size_t(i)].Headers,
+              (Lines{"From: " + std::to_string(i + 1), "Subject: s " + std::to_string(i + 1)}));
+    EXPECT_EQ(entries[1][size_t(i)].Headers, entries[0][size_t(i)].Headers);
+  }
+  const Lines commands = box.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "CAPA"), 1);
+  EXPECT_EQ(commands.back(), "QUIT");
+}
+
+// A failure in the middle of a batch: the entries before it, its error, and a session that is
+// either in step again (a refusal) or closed.
+TEST_P(Pop3Test, AFailureInTheMiddleOfABatch) {
+  enum Fault { kRefused, kRefusedThenClosed, kClosed };
+  struct {
+    std::string command;
+    Fault fault;
+  } rows[] = {{"LIST", kRefused}, {"TOP", kRefused}, {"LIST", kRefusedThenClosed}, {"TOP", kClosed}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.command + " " + std::to_string(row.fault));
+    FakePop3 box(Numbered(10));
+    box.Reply("CAPA", kPipelining);
+    box.On(row.command, [row](PeerConnection& c, const std::string& arg) {
+      const std::string n = arg.substr(0, arg.find(' '));
+      if (n != "5")
+        c.Send(row.command == "LIST" ? "+OK " + n + " 40\r\n"
+                                     : "+OK\r\nFrom: " + n + "\r\n\r\nbody\r\n.\r\n");
+      else if (row.fault == kClosed)
+        c.Close();
+      else if (c.Send("-ERR gone\r\n") && row.fault == kRefusedThenClosed)
+        c.Close();
+    });
+    pop.Server = box.Address();
+    pop.Pipelining = true;
+    Lines events;
+    pop.OnNextInfoUpdated = [&](TObject&, int32_t n) { events.push_back(std::to_string(n)); };
+    pop.OnInfoUpdated = [&](TObject&) { events.push_back("updated"); };
+    if (row.fault == kClosed) {
+      EXPECT_EQ(SocketFailure([&] { pop.UpdateInfo(); }), "57009: Connection closed by the server");
+    } else {
+      auto e = Raised<EServerError>([&] { pop.UpdateInfo(); });
+      EXPECT_STREQ(e ? e->what() : "", "-ERR gone");
+    }
+    EXPECT_EQ(events, (Lines{"0", "1", "2", "3"}));
+    EXPECT_EQ(pop.MessageInfo.Count(), 4);
+    EXPECT_EQ(pop.IsOpen(), row.fault == kRefused);
+    if (row.fault == kRefused) {
+      // The next command reads its own reply, not one owed to the walk.
+      pop.Delete(0);
+      EXPECT_EQ(pop.LastReply, "+OK marked");
+      pop.Disconnect();
+      EXPECT_EQ(box.Commands().end()[-3], "TOP 10 1");
+    }
+  }
+}
+
+// Lock-step for a server without CAPA, one whose CAPA lacks PIPELINING, and, whatever the
+// server says, with pipelining off: then no CAPA either.
+TEST_P(Pop3Test, LockStepWithoutPipelining) {
+  const Lines walk = {"LIST 1", "TOP 1 1", "LIST 2", "TOP 2 1", "QUIT"};
+  struct {
+    std::string capa;  // "" for the fake's "-ERR unknown command"
+    bool pipelining;
+    Lines commands;
+  } rows[] = {{"", true, Concat({kLogin, {"CAPA"}, walk})},
+              {"+OK\r\nTOP\r\nPIPELINING-LIKE\r\n.\r\n", true, Concat({kLogin, {"CAPA"}, walk})},
+              {kPipelining, false, Concat({kLogin, walk})}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.capa);
+    FakePop3 box(Numbered(2));
+    if (!row.capa.empty()) box.Reply("CAPA", row.capa);
+    pop.Server = box.Address();
+    pop.Pipelining = row.pipelining;
+    Lines seenByFirstEvent;
+    pop.OnNextInfoUpdated = [&](TObject&, int32_t n) {
+      if (n == 0) seenByFirstEvent = box.Commands();
+    };
+    pop.UpdateInfo();
+    EXPECT_EQ(pop.MessageInfo.Count(), 2);
+    EXPECT_EQ(seenByFirstEvent.back(), "TOP 1 1");
+    EXPECT_EQ(box.Commands(), row.commands);
+  }
+}
+
 // ---- credentials and commands ----
 
 // Empty credentials are refused before connecting; a line break never reaches the wire.
