@@ -1,6 +1,6 @@
 // list_bench: the main window's message list with 10,000 rows, timed in-process on the offscreen
 // platform: loading the rows the way a check adds them, sorting by every column, and scrolling
-// through them page by page. Prints a markdown fragment for bench/README.md.
+// through them page by page. Prints a markdown fragment for bench/README.md (bench/run-all.sh).
 //
 // Usage: list_bench [--runs N] [--rows N]
 #include <sys/resource.h>
@@ -131,6 +131,17 @@ void FillDirectory(norva::TmsRemotePOP& client, int n) {
   client.MessageCount = n;
 }
 
+// 10000 as "10,000".
+std::string Thousands(int n) {
+  const std::string digits = std::to_string(n);
+  std::string text;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
+    text += digits[i];
+  }
+  return text;
+}
+
 struct Figures {
   std::vector<double> wall, cpu, worst;  // worst: longest stall or longest single page
 };
@@ -258,10 +269,26 @@ int main(int argc, char** argv) {
   for (const Figures& f : sorts) slowestSort = std::max(slowestSort, Median(f.wall));
   const double stall = Median(load.worst);
 
-  std::printf("%d rows, median of %d runs; offscreen platform, window 900 x 700.\n\n", rows, runs);
+  std::printf(
+      "`list_bench` runs the real main window (`MainWindow` over `TfrmMain`'s `lsvMail` and the\n"
+      "`MessageListModel`) on the offscreen platform, window 900 x 700, with %s rows of generated\n"
+      "mail: senders with and without names (UTF-8, encoded words, now and then a Latin-1\n"
+      "address), subjects in several scripts, dates over three years in seven zones, sizes from\n"
+      "800 bytes to 10 MB, four rules that mark rows spam or safe and give spam scores, and state\n"
+      "images on every eleventh row. Medians of %d runs; CPU is the process's user + system time.\n"
+      "\n"
+      "- **load**: the rows arrive as a check adds them, `msRPOPNextInfoUpdated` once per header\n"
+      "  with the window locked, the handler pumping the desktop as in a check (the event loop's\n"
+      "  turn, then the windows' sync). The longest stall is the longest time between the starts\n"
+      "  of two turns: the longest the window could not answer; over 50 ms counts as visible.\n"
+      "- **sort**: a click on each column's header through the app's handler, with a row\n"
+      "  selected, timed until the list has repainted; once over the order the previous sort\n"
+      "  left, once over the rows reversed (the list always sorts ascending).\n"
+      "- **scroll**: from the top to the bottom one page at a time, each page painted.\n\n",
+      Thousands(rows).c_str(), runs);
   std::printf("| operation | median ms | CPU ms | longest stall ms |\n|---|--:|--:|--:|\n");
-  std::printf("| load %d rows as a check adds them | %.1f | %.1f | %.1f |\n", rows,
-              Median(load.wall), Median(load.cpu), stall);
+  std::printf("| load %s rows as a check adds them | %.1f | %.1f | %.1f |\n",
+              Thousands(rows).c_str(), Median(load.wall), Median(load.cpu), stall);
   for (int column = 0; column < 5; ++column)
     for (int reversed = 0; reversed < 2; ++reversed) {
       const Figures& f = sorts[size_t(column * 2 + reversed)];
@@ -272,10 +299,16 @@ int main(int argc, char** argv) {
   std::printf("| scroll top to bottom, %d pages, each painted | %.1f | %.1f | %.1f (one page) |\n",
               pages, Median(scroll.wall), Median(scroll.cpu), Median(scroll.worst));
   std::printf("\n| goal | figure | met |\n|---|--:|---|\n");
-  std::printf("| sorting %d rows under 100 ms (slowest column) | %.1f ms | %s |\n", rows,
+  std::printf("| sorting %s rows (the slowest column) under 100 ms | %.1f ms | %s |\n",
+              Thousands(rows).c_str(),
               slowestSort, slowestSort < 100 ? "yes" : "no");
   std::printf("| no visible stall (over 50 ms) while a check adds rows | %.1f ms | %s |\n", stall,
               stall <= 50 ? "yes" : "no");
   std::printf("\nPeak RSS: %.1f MB.\n", usage.ru_maxrss / 1024.0);
+  std::printf(
+      "\nWhat the load spends is mostly the check's own work per header (matching it against\n"
+      "the rows already listed and the seen list, both linear in the rows, and the rules): the\n"
+      "windows catch up with the new rows at most every 40 ms. Scrolling is Qt's text layout of\n"
+      "the painted cells.\n");
   return 0;
 }
