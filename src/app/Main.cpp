@@ -133,6 +133,7 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
     NewMailFound = UrgentMailFound = SessionHadErrors = false;
     for (auto& row : lsvMail)
       if (row.Data) row.Data->Presence = 0;
+    ++rowsGeneration_;
     if (together) {
       StopRequested = false;
       for (int32_t i = 0; i < int32_t(frmOptions.lsvAddress.size()); ++i) {
@@ -206,6 +207,7 @@ void TfrmMain::CheckMailBox(int32_t accountIndex) {
   client.Blocking = frmOptions.chkBlocking;
   account.ApplyToClient();
   client.SetWinsockLoaded(true);
+  seen_.account = nullptr;  // the seen list is read afresh for every session
   const bool hadErrors = SessionHadErrors;
   for (bool retried = false;; retried = true) {
     try {
@@ -256,15 +258,15 @@ bool TfrmMain::TrustCertificate(const MailboxAccount& account, bool smtp, const 
 }
 
 std::string TfrmMain::WithoutSecrets(std::string text) const {
-  std::vector<std::string> secrets = {frmOptions.edtRASPassword};
-  for (const auto& account : frmOptions.lsvAddress) {
-    secrets.push_back(account->Password);
-    secrets.push_back(account->SMTPPassword);
-  }
-  for (const std::string& secret : secrets) {
-    if (secret.size() < 3) continue;  // shorter ones would mask ordinary words
+  const auto mask = [&text](const std::string& secret) {
+    if (secret.size() < 3) return;  // shorter ones would mask ordinary words
     for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3))
       text.replace(at, secret.size(), "***");
+  };
+  mask(frmOptions.edtRASPassword);
+  for (const auto& account : frmOptions.lsvAddress) {
+    mask(account->Password);
+    mask(account->SMTPPassword);
   }
   return text;
 }
@@ -275,7 +277,14 @@ void TfrmMain::ShowError(const std::string& text) {
 
 void TfrmMain::PutStatusMessage(const std::string& text) {
   StatusBar[4].Text = WithoutSecrets(text);
-  for (int panel : {2, 3}) StatusBar[panel].Width = desktop.TextWidth(StatusBar[panel].Text) + 10;
+  // A panel's width is measured again only when its text changed.
+  for (size_t panel : {2, 3}) {
+    TStatusPanel& shown = StatusBar[panel];
+    if (shown.Text == measuredPanels_[panel].Text && shown.Width == measuredPanels_[panel].Width)
+      continue;
+    shown.Width = desktop.TextWidth(shown.Text) + 10;
+    measuredPanels_[panel] = shown;
+  }
   desktop.ProcessMessages();
 }
 
@@ -351,11 +360,7 @@ void TfrmMain::msRPOPNextInfoUpdated(TObject& sender, int32_t num) {
   const TmsRemoteInfoItem& item = client.MessageInfo.Items(num);
   const std::string id = GetFieldValue(item.Headers, "Message-ID");
 
-  auto known = std::find_if(lsvMail.begin(), lsvMail.end(), [&](const TListRow& row) {
-    return row.Data && row.Data->Client == &client && row.Data->MessageId == id &&
-           row.Data->Presence == 0;
-  });
-  if (known != lsvMail.end()) {
+  if (TListRow* known = KnownRow(client, id)) {
     MessageListEntry& entry = *known->Data;
     if (!entry.DeletedOnServer) {
       entry.Presence = 1;
@@ -382,21 +387,57 @@ void TfrmMain::msRPOPNextInfoUpdated(TObject& sender, int32_t num) {
     lsvMail.push_back(std::move(row));
     // The list may grow while rules run (nothing re-enters here), so keep the entry pointer.
     MessageListEntry* added = lsvMail.back().Data.get();
-    if (CurrentAccount) {
-      auto& seen = CurrentAccount->SeenIds;
-      if (std::find(seen.begin(), seen.end(), id) != seen.end()) {
-        added->Presence = 1;
-      } else {
-        seen.push_back(id);
-        NewMailFound = true;
-      }
-    }
+    if (CurrentAccount && SeenBefore(*CurrentAccount, id))
+      added->Presence = 1;
+    else if (CurrentAccount)
+      NewMailFound = true;
     SpamCheckMsg(*added);
     if (added->Urgent) UrgentMailFound = true;
-    for (auto& r : lsvMail)
-      if (r.Data.get() == added) r.SubItems.push_back(std::to_string(added->SpamPound));
+    if (TListRow* r = RowOf(added)) r->SubItems.push_back(std::to_string(added->SpamPound));
   }
   desktop.ProcessMessages();
+}
+
+TListRow* TfrmMain::KnownRow(const TmsRemotePOP& client, const std::string& id) {
+  KnownRows& known = knownRows_;
+  if (known.client != &client || known.generation != rowsGeneration_ ||
+      known.rows > lsvMail.size()) {
+    known.client = &client;
+    known.generation = rowsGeneration_;
+    known.rows = 0;
+    known.byId.clear();
+  }
+  // Rows added since the last look come after all the others.
+  for (; known.rows < lsvMail.size(); ++known.rows) {
+    const MessageListEntry* entry = lsvMail[known.rows].Data.get();
+    if (entry && entry->Client == &client && entry->Presence == 0)
+      known.byId[entry->MessageId].at.push_back(known.rows);
+  }
+  const auto found = known.byId.find(id);
+  if (found == known.byId.end()) return nullptr;
+  KnownRows::Positions& positions = found->second;
+  for (; positions.next < positions.at.size(); ++positions.next) {
+    TListRow& row = lsvMail[positions.at[positions.next]];
+    if (row.Data && row.Data->Client == &client && row.Data->MessageId == id &&
+        row.Data->Presence == 0)
+      return &row;
+  }
+  return nullptr;
+}
+
+bool TfrmMain::SeenBefore(MailboxAccount& account, const std::string& id) {
+  std::vector<std::string>& list = account.SeenIds;
+  if (seen_.account != &account || seen_.count > list.size()) {
+    seen_.account = &account;
+    seen_.count = 0;
+    seen_.ids.clear();
+  }
+  for (; seen_.count < list.size(); ++seen_.count) seen_.ids.insert(list[seen_.count]);
+  if (seen_.ids.count(id)) return true;
+  list.push_back(id);
+  seen_.ids.insert(id);
+  ++seen_.count;
+  return false;
 }
 
 void TfrmMain::ForgetAccount(const MailboxAccount& account) {

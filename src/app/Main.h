@@ -8,8 +8,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "app/CheckLists.h"
 #include "app/Desktop.h"
 #include "config/Options.h"
 #include "mail/agRasCmp.h"
@@ -148,6 +151,10 @@ class TfrmMain {
   bool IsInList(const std::string& listName, const std::string& address);
   bool IsStringInList(const std::string& listName, const std::string& text);
   bool IsHeaderInList(const std::string& listName, const MessageListEntry& entry);
+  // The named check list (found without regard to case) as its file holds it now; none when no
+  // check list has that name.
+  std::shared_ptr<const TCheckList> CheckList(const std::string& listName);
+  TCheckListFiles CheckListFiles;
 
   // ---- start-up and shut-down ----
   static constexpr int32_t kDesignWidth = 635, kDesignHeight = 484;
@@ -280,6 +287,36 @@ class TfrmMain {
   // The selected row's sender: from the retrieved message, else from the "From" header of its
   // directory entry ("" when that is gone). False when no row is selected.
   bool SelectedSender(std::string& address, std::string& name) const;
+
+ private:
+  size_t rowHint_ = 0;  // where RowOf last found a row
+  // Bumped whenever rows may have moved or been removed, or a check starts matching them anew.
+  uint64_t rowsGeneration_ = 0;
+  // The rows one mailbox's session may still match, by Message-ID, as positions in list order;
+  // each candidate is checked again before it is used.
+  struct KnownRows {
+    const TmsRemotePOP* client = nullptr;
+    uint64_t generation = 0;
+    size_t rows = 0;  // the rows looked at so far
+    struct Positions {
+      std::vector<size_t> at;
+      size_t next = 0;  // those before it no longer qualify
+    };
+    std::unordered_map<std::string, Positions> byId;
+  } knownRows_;
+  // The first row, from the top, of this client with this Message-ID not yet matched in this
+  // check; none when there is none.
+  TListRow* KnownRow(const TmsRemotePOP& client, const std::string& id);
+  // A copy of one mailbox's SeenIds for lookups, kept up with the list as it grows.
+  struct SeenSet {
+    const MailboxAccount* account = nullptr;
+    size_t count = 0;
+    std::unordered_set<std::string> ids;
+  } seen_;
+  // Whether the mailbox has seen the Message-ID; if not, it is recorded as seen now.
+  bool SeenBefore(MailboxAccount& account, const std::string& id);
+  // Panels as last measured (a width of -1: never).
+  std::array<TStatusPanel, 5> measuredPanels_{{{"", -1}, {"", -1}, {"", -1}, {"", -1}, {"", -1}}};
 };
 
 }  // namespace norva

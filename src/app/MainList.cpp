@@ -134,6 +134,7 @@ void TfrmMain::lsvMailColumnClick(int32_t column) {
   // A running check or deletion works through the rows: their order stays until it ends.
   if (Busy) return;
   SortColumn = column;
+  ++rowsGeneration_;
   // Each row's key is read once (a date means parsing its header), then the keys are sorted
   // with the same comparison and the rows moved into that order.
   std::vector<SortKey> keys;
@@ -357,6 +358,7 @@ void TfrmMain::lsvMailDelete(int32_t index) {
     if (entry->Message && CurrentMessage == entry->Message.get()) CurrentMessage = nullptr;
   }
   lsvMail.erase(lsvMail.begin() + index);
+  ++rowsGeneration_;
 }
 
 void TfrmMain::lsvMailClear() {
@@ -364,8 +366,12 @@ void TfrmMain::lsvMailClear() {
 }
 
 TListRow* TfrmMain::RowOf(const MessageListEntry* entry) {
-  for (TListRow& row : lsvMail)
-    if (row.Data.get() == entry) return &row;
+  // Mostly the row found last or the newest one. The entry itself is never read: its row, and
+  // with it the entry, may be gone.
+  for (size_t at : {rowHint_, lsvMail.size() - 1})
+    if (at < lsvMail.size() && lsvMail[at].Data.get() == entry) return &lsvMail[rowHint_ = at];
+  for (size_t at = 0; at < lsvMail.size(); ++at)
+    if (lsvMail[at].Data.get() == entry) return &lsvMail[rowHint_ = at];
   return nullptr;
 }
 

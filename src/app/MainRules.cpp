@@ -1,18 +1,18 @@
 // TfrmMain's rule evaluation: the user's rules run over each new message's header block and
 // size, the check-list tests they use, and the requests (read, archive, reply, delete) that follow.
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/CheckLists.h"
 #include "app/Main.h"
 #include "app/Rules.h"
 #include "mail/msCls.h"
 #include "mail/msutils.h"
-#include "store/Streams.h"
 
 namespace norva {
 
@@ -34,83 +34,150 @@ bool ContainsText(std::string_view text, std::string_view needle) {
          text.end();
 }
 
-// The address without everything up to and including its first "@" (all of it without one).
-std::string DomainOf(const std::string& address) {
-  const size_t at = address.find('@');
-  return at == std::string::npos ? address : address.substr(at + 1);
-}
-
 std::string BareAddress(const std::string& value) {
   std::string address, name;
   SplitAddress(value, address, name);
   return address;
 }
 
-// What the filters read of one message, taken once per evaluation.
-struct MessageFacts {
-  std::string from, fromDomain, to, mailFor, replyTo;
-  std::string subject, mailer, distribution;
-  std::string header;  // every header line followed by CR LF
-  TmsHeaders headers;
-  int32_t size = 0;
+// What the filters read of one message: taken before the first rule runs (actions may let the
+// user interface run), and only the facts that some rule reads.
+class MessageFacts {
+ public:
+  MessageFacts(const TmsRemoteInfoItem& item, const std::vector<MailRule>& rules)
+      : size(item.Size), headers_(item.Headers) {
+    for (const MailRule& rule : rules) {
+      switch (rule.FilterType) {
+        case 0:
+        case 1:
+        case 14:
+          From();
+          break;
+        case 2:
+        case 16:
+          Subject();
+          break;
+        case 3:
+        case 15:
+        case 17:
+        case 22:
+          To();
+          break;
+        case 4:
+          MailFor(), To();
+          break;
+        case 5:
+          ReplyTo(), To();
+          break;
+        case 6:
+          ReplyTo(), From();
+          break;
+        case 7:
+          To(), From();
+          break;
+        case 8:
+          if (!rule.FilterParam.empty() && !GetFieldValue(headers_, rule.FilterParam).empty())
+            present_.push_back(rule.FilterParam);
+          break;
+        case 9:
+        case 21:
+          Header();
+          break;
+        case 10:
+          Mailer();
+          break;
+        case 11:
+          Distribution();
+          break;
+        default:
+          break;
+      }
+    }
+  }
+
+  const int32_t size;
+  const std::string& From() { return Address(from_, "From"); }
+  const std::string& To() { return Address(to_, "To"); }
+  const std::string& MailFor() { return Address(mailFor_, "Mail-For"); }
+  const std::string& ReplyTo() { return Address(replyTo_, "Reply-To"); }
+  // The From address without everything up to and including its first "@" (all of it without).
+  std::string_view FromDomain() {
+    const std::string& from = From();
+    const size_t at = from.find('@');
+    return at == std::string::npos ? std::string_view(from) : std::string_view(from).substr(at + 1);
+  }
+  const std::string& Subject() { return Value(subject_, "Subject"); }
+  const std::string& Mailer() { return Value(mailer_, "X-Mailer"); }
+  const std::string& Distribution() { return Value(distribution_, "X-Distribution"); }
+  // Every header line followed by CR LF.
+  const std::string& Header() {
+    if (!header_) {
+      header_.emplace();
+      size_t bytes = 0;
+      for (const std::string& line : headers_) bytes += line.size() + 2;
+      header_->reserve(bytes);
+      for (const std::string& line : headers_) (*header_ += line) += "\r\n";
+    }
+    return *header_;
+  }
+  // Whether the block has a field of this name (a rule's parameter) with a non-empty value.
+  bool HasField(const std::string& name) const {
+    return std::find(present_.begin(), present_.end(), name) != present_.end();
+  }
+
+ private:
+  const std::string& Value(std::optional<std::string>& fact, std::string_view field) {
+    if (!fact) fact = GetFieldValue(headers_, field);
+    return *fact;
+  }
+  const std::string& Address(std::optional<std::string>& fact, std::string_view field) {
+    if (!fact) fact = BareAddress(GetFieldValue(headers_, field));
+    return *fact;
+  }
+  const TmsHeaders& headers_;  // read by the constructor only
+  std::optional<std::string> from_, to_, mailFor_, replyTo_, subject_, mailer_, distribution_,
+      header_;
+  std::vector<std::string> present_;
 };
 
-MessageFacts ReadFacts(const TmsRemoteInfoItem& item) {
-  const TmsHeaders& h = item.Headers;
-  MessageFacts f;
-  f.from = BareAddress(GetFieldValue(h, "From"));
-  f.fromDomain = DomainOf(f.from);
-  f.to = BareAddress(GetFieldValue(h, "To"));
-  f.mailFor = BareAddress(GetFieldValue(h, "Mail-For"));
-  f.replyTo = BareAddress(GetFieldValue(h, "Reply-To"));
-  f.subject = GetFieldValue(h, "Subject");
-  f.mailer = GetFieldValue(h, "X-Mailer");
-  f.distribution = GetFieldValue(h, "X-Distribution");
-  for (const std::string& line : h) (f.header += line) += "\r\n";
-  f.headers = h;
-  f.size = item.Size;
-  return f;
-}
-
 // Whether a rule's filter fires for the message (filter 13 is tested apart, after the others).
-bool Fires(TfrmMain& main, const MailRule& rule, const MessageFacts& f,
-           const MessageListEntry& entry) {
+bool Fires(TfrmMain& main, const MailRule& rule, MessageFacts& f, const MessageListEntry& entry) {
   const std::string& p = rule.FilterParam;
   switch (rule.FilterType) {
     case 0:
-      return SameText(f.from, p);
+      return SameText(f.From(), p);
     case 1:
-      return SameText(f.fromDomain, p);
+      return SameText(f.FromDomain(), p);
     case 2:
-      return ContainsText(f.subject, p);
+      return ContainsText(f.Subject(), p);
     case 3:
-      return ContainsText(f.to, p);
+      return ContainsText(f.To(), p);
     case 4:
-      return !f.mailFor.empty() && !SameText(f.mailFor, f.to);
+      return !f.MailFor().empty() && !SameText(f.MailFor(), f.To());
     case 5:
-      return !f.replyTo.empty() && SameText(f.replyTo, f.to);
+      return !f.ReplyTo().empty() && SameText(f.ReplyTo(), f.To());
     case 6:
-      return !f.replyTo.empty() && !SameText(f.replyTo, f.from);
+      return !f.ReplyTo().empty() && !SameText(f.ReplyTo(), f.From());
     case 7:
-      return SameText(f.to, f.from);
+      return SameText(f.To(), f.From());
     case 8:
-      return !p.empty() && !GetFieldValue(f.headers, p).empty();
+      return f.HasField(p);
     case 9:
-      return ContainsText(f.header, p);
+      return ContainsText(f.Header(), p);
     case 10:
-      return ContainsText(f.mailer, p);
+      return ContainsText(f.Mailer(), p);
     case 11:
-      return ContainsText(f.distribution, p);
+      return ContainsText(f.Distribution(), p);
     case 12:
       return f.size > StrToInt(p);
     case 14:
-      return main.IsInList(p, f.from);
+      return main.IsInList(p, f.From());
     case 15:
-      return main.IsInList(p, f.to);
+      return main.IsInList(p, f.To());
     case 16:
-      return main.IsStringInList(p, f.subject);
+      return main.IsStringInList(p, f.Subject());
     case 17:
-      return f.to.empty();
+      return f.To().empty();
     case 18:
       return f.size < StrToInt(p);
     case 19:
@@ -118,31 +185,12 @@ bool Fires(TfrmMain& main, const MailRule& rule, const MessageFacts& f,
     case 20:
       return main.IsHeaderInList(p, entry);
     case 21:
-      return main.IsStringInList(p, f.header);
+      return main.IsStringInList(p, f.Header());
     case 22:
-      return !f.to.empty() && !main.IsInList(p, f.to);
+      return !f.To().empty() && !main.IsInList(p, f.To());
     default:
       return false;
   }
-}
-
-// The lines of the named check list that take part in its tests: read afresh from its file,
-// without the empty lines and the ";" comments, otherwise as they stand. No list of that name,
-// or a list whose file was never written, gives none; a file that cannot be read raises.
-TStringList CheckListLines(const TfrmOptions& options, const std::string& listName) {
-  const TNamedFile* list = FindNamed(options.lstCList, listName);
-  if (!list) return {};
-  TMemoryStream file;
-  try {
-    file.LoadFromFile(options.Folder() + "/CL" + std::to_string(list->FileNumber) + ".txt");
-  } catch (const EStreamError& e) {
-    if (e.Errno == ENOENT) return {};
-    throw;
-  }
-  TStringList lines;
-  for (std::string& line : SplitLines(file.Bytes()))
-    if (!line.empty() && line[0] != ';') lines.push_back(std::move(line));
-  return lines;
 }
 
 }  // namespace
@@ -179,9 +227,9 @@ void TfrmMain::SpamCheckMsg(MessageListEntry& entry) {
   // Without the row's own directory entry there is nothing to judge; a rule must never act on
   // whatever message now stands at that position.
   if (const TmsRemoteInfoItem* item = DirectoryEntry(entry)) {
-    const MessageFacts facts = ReadFacts(*item);
     // A copy: actions may let the user interface run while they talk to the server.
     const std::vector<MailRule> rules = frmOptions.lsvRule;
+    MessageFacts facts(*item, rules);
     for (const MailRule& rule : rules) {
       if (rule.FilterType == 13)
         entry.HasPoundRule = true;
@@ -209,12 +257,10 @@ void TfrmMain::SpamCheckMsg(MessageListEntry& entry) {
     if (entry.DeleteRequested && !entry.DeletedOnServer && entry.Client) {
       entry.Client->Delete(entry.InfoIndex);
       entry.DeletedOnServer = true;
-      for (TListRow& row : lsvMail)
-        if (row.Data.get() == &entry) row.StateIndex = 3;
+      if (TListRow* row = RowOf(&entry)) row->StateIndex = 3;
     }
   }
-  for (TListRow& row : lsvMail)
-    if (row.Data.get() == &entry) row.ImageIndex = entry.Status;
+  if (TListRow* row = RowOf(&entry)) row->ImageIndex = entry.Status;
 }
 
 void TfrmMain::DoAction(const MailRule& rule, MessageListEntry& entry) {
@@ -258,23 +304,29 @@ void TfrmMain::DoAction(const MailRule& rule, MessageListEntry& entry) {
   }
 }
 
+std::shared_ptr<const TCheckList> TfrmMain::CheckList(const std::string& listName) {
+  const TNamedFile* list = FindNamed(frmOptions.lstCList, listName);
+  if (!list) return nullptr;
+  return CheckListFiles.Get(frmOptions.Folder() + "/CL" + std::to_string(list->FileNumber) +
+                            ".txt");
+}
+
 bool TfrmMain::IsInList(const std::string& listName, const std::string& address) {
-  const std::string domain = DomainOf(address);
-  for (const std::string& line : CheckListLines(frmOptions, listName))
-    if (SameText(line, line.find('@') == std::string::npos ? domain : address)) return true;
-  return false;
+  const auto list = CheckList(listName);
+  return list && list->HasAddress(address);
 }
 
 bool TfrmMain::IsStringInList(const std::string& listName, const std::string& text) {
-  for (const std::string& line : CheckListLines(frmOptions, listName))
-    if (ContainsText(text, line)) return true;
-  return false;
+  const auto list = CheckList(listName);
+  return list && list->OccursIn(text);
 }
 
 bool TfrmMain::IsHeaderInList(const std::string& listName, const MessageListEntry& entry) {
   const TmsRemoteInfoItem* item = DirectoryEntry(entry);
   if (!item) return false;
-  for (const std::string& line : CheckListLines(frmOptions, listName))
+  const auto list = CheckList(listName);
+  if (!list) return false;
+  for (const std::string& line : list->Lines())
     if (!GetFieldValue(item->Headers, line).empty()) return true;
   return false;
 }

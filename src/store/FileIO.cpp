@@ -32,6 +32,11 @@ void SetFaultHook(FaultHook hook) {
   Hook() = std::move(hook);
 }
 
+int Stat(const std::string& path, struct stat& status) {
+  if (Injected(Op::Stat, path)) return -1;
+  return ::stat(path.c_str(), &status);
+}
+
 int Open(const std::string& path, int flags, mode_t mode) {
   if (Injected(Op::Open, path)) return -1;
   int fd;

@@ -1,6 +1,7 @@
 // Thin POSIX file calls used by the store and the streams, with a fault hook for tests.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 namespace norva::fileio {
 
 // The operations a fault can be injected into.
-enum class Op { Open, Read, Write, Fsync, Rename, Unlink };
+enum class Op { Open, Read, Write, Fsync, Rename, Unlink, Stat };
 
 // Called before every operation; a non-zero result makes the operation fail with that errno.
 using FaultHook = std::function<int(Op op, const std::string& path)>;
@@ -23,6 +24,7 @@ ssize_t Write(int fd, const void* buf, size_t count, const std::string& path);
 int Fsync(int fd, const std::string& path);
 int Rename(const std::string& from, const std::string& to);
 int Unlink(const std::string& path);
+int Stat(const std::string& path, struct stat& status);
 
 // Writes all bytes, retrying short writes and interruptions; false with errno set on failure
 // (errno 0 when the device accepted no more bytes).

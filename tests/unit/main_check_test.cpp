@@ -108,6 +108,33 @@ TEST_F(CheckTest, NewMailIsListedOnceAndSeenMailRaisesNoAlarm) {
   EXPECT_EQ(desktop.Boxes.size(), 1u);
 }
 
+// Known rows are matched from the top of the list as it stands, also after it was sorted and
+// while rows go during the check.
+TEST_F(CheckTest, RowsAreMatchedInTheirCurrentOrderWhenTheyMoveOrGo) {
+  FakePop3 box({Message("d", "z"), Message("e", "m"), Message("d", "a")});
+  AddMailbox(box.Address());
+  main->CheckMail(true, -1);
+  main->lsvMailColumnClick(1);  // by subject: a, m, z
+  main->CheckMail(true, -1);
+  ASSERT_EQ(main->lsvMail.size(), 3u);
+  EXPECT_EQ(main->lsvMail[0].SubItems[0], "a");
+  EXPECT_EQ(main->lsvMail[0].Data->InfoIndex, 0) << "the first row with the id takes message 1";
+  EXPECT_EQ(main->lsvMail[2].Data->InfoIndex, 2);
+
+  bool removed = false;
+  desktop.OnPump = [&] {
+    if (!removed && main->StatusBar[3].Text == "2 of 3") {
+      removed = true;
+      main->lsvMailDelete(0);
+    }
+  };
+  main->CheckMail(true, -1);
+  ASSERT_EQ(main->lsvMail.size(), 2u) << "no row made twice";
+  EXPECT_EQ(main->lsvMail[1].SubItems[0], "z");
+  EXPECT_EQ(main->lsvMail[1].Data->InfoIndex, 2);
+  EXPECT_EQ(main->lsvMail[1].Data->Presence, 1);
+}
+
 TEST_F(CheckTest, UrgentRulePlaysTheUrgentSoundUntilThePopUpIsClosed) {
   FakePop3 box({Message("u1", "urgent")});
   AddMailbox(box.Address());

@@ -3,11 +3,16 @@
 // check-list files.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
 
+#include "app/CheckLists.h"
 #include "app/Main.h"
 #include "app/Rules.h"
 #include "store/FileIO.h"
@@ -275,10 +280,60 @@ TEST_F(RulesTest, CheckListsAreReadAfreshAndAnUnreadableOneRaises) {
   EXPECT_EQ(Check({"From: a@other.org"}).Status, 0);
 
   fileio::SetFaultHook([](fileio::Op op, const std::string& path) {
-    return op == fileio::Op::Open && path.ends_with("/CL3.txt") ? EACCES : 0;
+    const bool reading = op == fileio::Op::Open || op == fileio::Op::Stat;
+    return reading && path.ends_with("/CL3.txt") ? EACCES : 0;
   });
   MessageListEntry& entry = Add({"From: a@other.org"});
   EXPECT_THROW(main.SpamCheckMsg(entry), EStreamError);
+}
+
+// A kept list is used only while its file has the size and modification time it was read with.
+TEST_F(RulesTest, AKeptCheckListIsReadAgainWhenItsFileChanges) {
+  main.CheckListFiles.SettleSeconds = 0;
+  const std::string path = dir.File("CL3.txt");
+  int opened = 0;
+  fileio::SetFaultHook([&](fileio::Op op, const std::string& file) {
+    if (op == fileio::Op::Open && file == path) ++opened;
+    return 0;
+  });
+  const auto write = [&](const std::string& text, long nanoseconds) {
+    WriteFile(path, text);
+    const timespec times[2] = {{1600000000, 0}, {1600000000, nanoseconds}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  };
+  const auto spam = [&](const std::string& from) { return Check({"From: " + from}).Status == 0; };
+  options.lsvRule = {{14, "Black List", 1, ""}, {21, "Black List", 4, "1"}};
+
+  write("one.com\r\n", 1);
+  EXPECT_TRUE(spam("a@one.com"));
+  EXPECT_FALSE(spam("a@two.com"));
+  EXPECT_EQ(opened, 1) << "an unchanged file is read once";
+
+  write("two.com\r\n", 2);  // same size, one nanosecond later
+  EXPECT_TRUE(spam("a@two.com"));
+  EXPECT_FALSE(spam("a@one.com"));
+  write("three.com\r\n", 2);  // same time, other size
+  EXPECT_TRUE(spam("a@three.com"));
+  EXPECT_EQ(Check({"From: a@x.org", "Subject: three.com"}).SpamPound, 1);
+  EXPECT_EQ(opened, 3);
+
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+  EXPECT_FALSE(spam("a@three.com")) << "a removed file holds no lines";
+}
+
+TEST(TextMatcherTest, FindsEveryTextWhereverItStandsAndNothingElse) {
+  const TTextMatcher matcher({"he", "She", "his", "hers", "ushers!", "a@b"});
+  for (const char* text : {"he", "xSHEx", "this", "ushers", "ah@b", "a@b", "USHERS!", "sh\xe9"})
+    EXPECT_EQ(matcher.OccursIn(text),
+              std::string_view(text) != "ah@b" && std::string_view(text) != "sh\xe9")
+        << text;
+  EXPECT_FALSE(matcher.OccursIn("hi s h e a@ b"));
+  // A partial match that fails goes on from the longest text it still ends with.
+  const TTextMatcher overlapping({"abcd", "bce", "cf"});
+  EXPECT_TRUE(overlapping.OccursIn("xABCE"));
+  EXPECT_TRUE(overlapping.OccursIn("abcf"));
+  EXPECT_FALSE(overlapping.OccursIn("abcbcd-bc"));
+  EXPECT_FALSE(TTextMatcher({""}).OccursIn("anything"));
 }
 
 TEST(SplitAddressTest, SeparatesTheBareAddressFromTheRest) {

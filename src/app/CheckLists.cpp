@@ -1,0 +1,166 @@
+// Check lists as the rules test them: reading, the lookup structures, and the file cache.
+#include "app/CheckLists.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <deque>
+
+#include "mail/msutils.h"
+#include "store/FileIO.h"
+#include "store/Streams.h"
+
+namespace norva {
+namespace {
+
+unsigned char Fold(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+}
+
+std::string Folded(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded) c = char(Fold(static_cast<unsigned char>(c)));
+  return folded;
+}
+
+// The list as reading its file now gives it.
+std::shared_ptr<const TCheckList> ReadList(const std::string& path) {
+  TMemoryStream file;
+  try {
+    file.LoadFromFile(path);
+  } catch (const EStreamError& e) {
+    if (e.Errno == ENOENT) return std::make_shared<TCheckList>(TStringList{});
+    throw;
+  }
+  TStringList lines;
+  for (std::string& line : SplitLines(file.Bytes()))
+    if (!line.empty() && line[0] != ';') lines.push_back(std::move(line));
+  return std::make_shared<TCheckList>(std::move(lines));
+}
+
+bool SameStamp(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// File times advance in clock ticks: a file changed shortly before it was read may change
+// again, at the same size, without its times moving.
+bool Settled(const struct stat& status, const timespec& readAt, int settleSeconds) {
+  const time_t changed = std::max(status.st_ctim.tv_sec, status.st_mtim.tv_sec);
+  return readAt.tv_sec - changed >= settleSeconds;
+}
+
+}  // namespace
+
+// ---- TTextMatcher: an Aho-Corasick automaton over the lower-cased texts ----
+
+TTextMatcher::TTextMatcher(const TStringList& needles) : rootChild_(256, 0) {
+  nodes_.emplace_back();
+  for (const std::string& needle : needles) {
+    if (needle.empty()) continue;  // an empty text occurs nowhere
+    int32_t node = 0;
+    for (char c : needle) {
+      const unsigned char b = Fold(static_cast<unsigned char>(c));
+      int32_t next = Child(node, b);
+      if (next < 0) {
+        next = int32_t(nodes_.size());
+        Node added;
+        added.byte = b;
+        added.nextSibling = nodes_[size_t(node)].firstChild;
+        nodes_.push_back(added);
+        nodes_[size_t(node)].firstChild = next;
+        if (node == 0) rootChild_[b] = next;
+      }
+      node = next;
+    }
+    nodes_[size_t(node)].matches = true;
+  }
+  // Failure links breadth first: the longest proper suffix of a node's text that is a node.
+  std::deque<int32_t> queue;
+  for (int32_t c = nodes_[0].firstChild; c >= 0; c = nodes_[size_t(c)].nextSibling)
+    queue.push_back(c);
+  while (!queue.empty()) {
+    const int32_t node = queue.front();
+    queue.pop_front();
+    for (int32_t c = nodes_[size_t(node)].firstChild; c >= 0; c = nodes_[size_t(c)].nextSibling) {
+      const unsigned char b = nodes_[size_t(c)].byte;
+      int32_t f = nodes_[size_t(node)].fail;
+      int32_t target;
+      while ((target = Child(f, b)) < 0 && f != 0) f = nodes_[size_t(f)].fail;
+      nodes_[size_t(c)].fail = target < 0 ? 0 : target;
+      if (nodes_[size_t(nodes_[size_t(c)].fail)].matches) nodes_[size_t(c)].matches = true;
+      queue.push_back(c);
+    }
+  }
+}
+
+int32_t TTextMatcher::Child(int32_t node, unsigned char byte) const {
+  if (node == 0) return rootChild_.empty() || !rootChild_[byte] ? -1 : rootChild_[byte];
+  for (int32_t c = nodes_[size_t(node)].firstChild; c >= 0; c = nodes_[size_t(c)].nextSibling)
+    if (nodes_[size_t(c)].byte == byte) return c;
+  return -1;
+}
+
+bool TTextMatcher::OccursIn(std::string_view text) const {
+  int32_t node = 0;
+  for (char c : text) {
+    const unsigned char b = Fold(static_cast<unsigned char>(c));
+    for (;;) {
+      if (node == 0) {
+        node = rootChild_[b];
+        break;
+      }
+      const int32_t next = Child(node, b);
+      if (next >= 0) {
+        node = next;
+        break;
+      }
+      node = nodes_[size_t(node)].fail;
+    }
+    if (nodes_[size_t(node)].matches) return true;
+  }
+  return false;
+}
+
+// ---- TCheckList ----
+
+bool TCheckList::HasAddress(std::string_view address) const {
+  if (!addressesBuilt_) {
+    for (const std::string& line : lines_)
+      (line.find('@') == std::string::npos ? domains_ : addresses_).insert(Folded(line));
+    addressesBuilt_ = true;
+  }
+  const size_t at = address.find('@');
+  const std::string_view domain = at == std::string_view::npos ? address : address.substr(at + 1);
+  return (!addresses_.empty() && addresses_.count(Folded(address))) ||
+         (!domains_.empty() && domains_.count(Folded(domain)));
+}
+
+bool TCheckList::OccursIn(std::string_view text) const {
+  if (!matcher_) matcher_ = std::make_unique<TTextMatcher>(lines_);
+  return matcher_->OccursIn(text);
+}
+
+// ---- TCheckListFiles ----
+
+std::shared_ptr<const TCheckList> TCheckListFiles::Get(const std::string& path) {
+  struct stat status {};
+  if (fileio::Stat(path, status) != 0 || !S_ISREG(status.st_mode)) {
+    // Gone, unreachable or no plain file: whatever reading it gives, nothing kept.
+    files_.erase(path);
+    return ReadList(path);
+  }
+  if (auto found = files_.find(path); found != files_.end()) {
+    if (SameStamp(found->second.status, status)) return found->second.list;
+    files_.erase(found);
+  }
+  timespec readAt{};
+  clock_gettime(CLOCK_REALTIME, &readAt);
+  // Changed after the stat, the file shows other times at the next test and is read again.
+  std::shared_ptr<const TCheckList> list = ReadList(path);
+  if (Settled(status, readAt, SettleSeconds)) files_[path] = {status, list};
+  return list;
+}
+
+}  // namespace norva

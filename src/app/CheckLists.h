@@ -1,0 +1,76 @@
+// Check lists as the rules test them: the usable lines of a "CL" + n + ".txt" file, prepared for
+// the address and string tests, and kept in memory for as long as the file stays the same.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "mail/msCls.h"
+
+namespace norva {
+
+// Whether any of a set of texts occurs in a text, without regard to ASCII case: one pass over
+// the text, however many texts the set holds.
+class TTextMatcher {
+ public:
+  explicit TTextMatcher(const TStringList& needles);
+  bool OccursIn(std::string_view text) const;
+
+ private:
+  struct Node {
+    int32_t firstChild = -1, nextSibling = -1;
+    int32_t fail = 0;
+    unsigned char byte = 0;
+    bool matches = false;  // a needle ends here or at a node its failure chain reaches
+  };
+  int32_t Child(int32_t node, unsigned char byte) const;
+  std::vector<Node> nodes_;         // node 0 is the root
+  std::vector<int32_t> rootChild_;  // the root's children by byte, 0 for none
+};
+
+// One check list: its lines without the empty ones and the ";" comments, otherwise as they
+// stand, and the tests over them. The lookup structures are built on first use.
+class TCheckList {
+ public:
+  explicit TCheckList(TStringList lines) : lines_(std::move(lines)) {}
+  const TStringList& Lines() const { return lines_; }
+  // A line with "@" equals the address, or a line without one equals the address's domain (what
+  // follows its first "@", all of it without one); case does not matter.
+  bool HasAddress(std::string_view address) const;
+  // Some line occurs in text; case does not matter.
+  bool OccursIn(std::string_view text) const;
+
+ private:
+  TStringList lines_;
+  mutable bool addressesBuilt_ = false;
+  mutable std::unordered_set<std::string> addresses_, domains_;  // in lower case
+  mutable std::unique_ptr<TTextMatcher> matcher_;
+};
+
+// Check-list files by path. A list is read again whenever its file's identity, size, change time
+// or modification time (to the nanosecond) differs from when it was read, and while its file is
+// so new that a change within the file system's clock tick could leave no trace; so every test
+// sees what reading the file then would give. A file that does not exist gives an empty list,
+// one that cannot be read raises EStreamError, as reading it does.
+class TCheckListFiles {
+ public:
+  std::shared_ptr<const TCheckList> Get(const std::string& path);
+  // How long after its last change a file is first trusted to the cache.
+  int SettleSeconds = 2;
+
+ private:
+  struct Cached {
+    struct stat status {};
+    std::shared_ptr<const TCheckList> list;
+  };
+  std::unordered_map<std::string, Cached> files_;
+};
+
+}  // namespace norva
