@@ -306,9 +306,8 @@ int main(int argc, char** argv) {
               stall <= 50 ? "yes" : "no");
   std::printf("\nPeak RSS: %.1f MB.\n", usage.ru_maxrss / 1024.0);
   std::printf(
-      "\nWhat the load spends is mostly the check's own work per header (matching it against\n"
-      "the rows already listed and the seen list, both linear in the rows, and the rules): the\n"
-      "windows catch up with the new rows at most every 40 ms. Scrolling is Qt's text layout of\n"
-      "the painted cells.\n");
+      "\nThe load is the check's own work per header (finding its row, the seen list, the rules)\n"
+      "plus the windows catching up with the new rows, at most every 40 ms while the check\n"
+      "pumps. Scrolling is Qt's text layout of the painted cells.\n");
   return 0;
 }
