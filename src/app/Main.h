@@ -244,6 +244,14 @@ class TfrmMain {
   int32_t pnlMainHeight = 0, lsvMailHeight = 0;
   void lsvMailColumnClick(int32_t column);
   int lsvMailCompare(const TListRow& item1, const TListRow& item2) const;
+  // What a row is sorted by under SortColumn: its text, date or number.
+  struct SortKey {
+    const std::string* Text = nullptr;
+    TDateTime Date = 0;
+    int64_t Number = 0;
+  };
+  SortKey RowSortKey(const TListRow& row) const;
+  static int CompareSortKeys(int32_t column, const SortKey& key1, const SortKey& key2);
   void lsvMailClick();
   void lsvMailKeyUp(int32_t key);
   void mnuViewAppliedRulesClick();

@@ -135,29 +135,64 @@ void TfrmMain::lsvMailColumnClick(int32_t column) {
   if (Busy) return;
   SortColumn = column;
   ++rowsGeneration_;
-  std::stable_sort(lsvMail.begin(), lsvMail.end(), [this](const TListRow& a, const TListRow& b) {
-    return lsvMailCompare(a, b) < 0;
+  // Each row's key is read once (a date means parsing its header), then the keys are sorted
+  // with the same comparison and the rows moved into that order.
+  std::vector<SortKey> keys;
+  keys.reserve(lsvMail.size());
+  for (const TListRow& row : lsvMail) keys.push_back(RowSortKey(row));
+  std::vector<uint32_t> order(lsvMail.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = uint32_t(i);
+  std::stable_sort(order.begin(), order.end(), [&keys, column](uint32_t a, uint32_t b) {
+    return CompareSortKeys(column, keys[a], keys[b]) < 0;
   });
+  std::vector<TListRow> sorted;
+  sorted.reserve(lsvMail.size());
+  for (uint32_t i : order) sorted.push_back(std::move(lsvMail[i]));
+  lsvMail = std::move(sorted);
 }
 
-int TfrmMain::lsvMailCompare(const TListRow& item1, const TListRow& item2) const {
+TfrmMain::SortKey TfrmMain::RowSortKey(const TListRow& row) const {
+  SortKey key;
   switch (SortColumn) {
     case 0:
-      return Order(item1.Caption, item2.Caption);  // byte-wise: upper case first
+      key.Text = &row.Caption;
+      break;
     case 1:
-      return Order(SubItem(item1, 0), SubItem(item2, 0));
+      key.Text = &SubItem(row, 0);
+      break;
+    case 2:
+      key.Date = RowDate(*this, row);
+      break;
+    case 3:
+    case 4:
+      key.Number = ColumnNumber(SubItem(row, size_t(SortColumn - 1)));
+      break;
+    default:
+      break;
+  }
+  return key;
+}
+
+int TfrmMain::CompareSortKeys(int32_t column, const SortKey& key1, const SortKey& key2) {
+  switch (column) {
+    case 0:
+    case 1:
+      return Order(*key1.Text, *key2.Text);  // byte-wise: upper case first
     case 2: {
       // Dates less than 1/1000 day (86.4 seconds) apart compare equal.
-      const double difference = (RowDate(*this, item1) - RowDate(*this, item2)) * 1000;
+      const double difference = (key1.Date - key2.Date) * 1000;
       return difference >= 1 ? 1 : difference <= -1 ? -1 : 0;
     }
     case 3:
-      return Order(ColumnNumber(SubItem(item1, 2)), ColumnNumber(SubItem(item2, 2)));
     case 4:
-      return Order(ColumnNumber(SubItem(item1, 3)), ColumnNumber(SubItem(item2, 3)));
+      return Order(key1.Number, key2.Number);
     default:
       return 0;
   }
+}
+
+int TfrmMain::lsvMailCompare(const TListRow& item1, const TListRow& item2) const {
+  return CompareSortKeys(SortColumn, RowSortKey(item1), RowSortKey(item2));
 }
 
 void TfrmMain::lsvMailClick() {

@@ -119,6 +119,13 @@ MainWindow::MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop)
   BuildMenu();
   BuildStatusBar();
 
+  catchUp_ = new QTimer(this);
+  catchUp_->setSingleShot(true);
+  catchUp_->setInterval(int(kPumpInterval));
+  connect(catchUp_, &QTimer::timeout, this, [this] {
+    synced_.invalidate();
+    Sync(false);
+  });
   timer1_ = new QTimer(this);
   timer1_->setInterval(10000);
   connect(timer1_, &QTimer::timeout, this, [this] {
@@ -350,6 +357,15 @@ void MainWindow::PullSelection() {
 
 void MainWindow::Sync(bool full) {
   if (syncing_) return;
+  // Each change repaints (a new row the whole list, a count the status bar): while the logic
+  // pumps, a check adding a row per header, the windows catch up at most every kPumpInterval.
+  // The timer brings the last changes when no turn follows soon, as under a modal box.
+  if (!full && synced_.isValid() && !synced_.hasExpired(kPumpInterval)) {
+    if (!catchUp_->isActive()) catchUp_->start();
+    return;
+  }
+  catchUp_->stop();
+  synced_.start();
   syncing_ = true;
   if (model_->Sync() || full) PullSelection();
   if (main_.redMsg != shownPreview_) {

@@ -3,6 +3,7 @@
 // Every user action goes to the logic's handler; Sync() then shows what the logic changed.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <array>
@@ -90,6 +91,9 @@ class MainWindow : public QMainWindow {
   TStringList shownPreview_;
   TStringList shownFolders_;
   bool syncing_ = false;
+  static constexpr qint64 kPumpInterval = 40;  // milliseconds between syncs while pumping
+  QElapsedTimer synced_;                       // since the last sync
+  QTimer* catchUp_ = nullptr;                  // a sync skipped while pumping, made up later
   int running_ = 0;  // commands under way (Run calls, nested through the pump)
   bool noTraySaid_ = false;
   int32_t shownStatusIcon_ = -1;

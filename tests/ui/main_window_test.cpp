@@ -14,6 +14,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTest>
 #include <deque>
 
 #include "app/Msg.h"
@@ -168,6 +169,28 @@ TEST_F(MainWindowTest, ComposeAndSendReachTheServerAndClosingAsks) {
   EXPECT_NE(smtp.Data()[0].find("Subject: Hello"), std::string::npos);
   EXPECT_NE(smtp.Data()[0].find("First line\r\nSecond line"), std::string::npos);
   EXPECT_TRUE(desktop->Errors.empty());
+}
+
+// While the logic pumps, the list catches up at intervals; a row added after the last turn still
+// shows without any further turn or command.
+TEST_F(MainWindowTest, RowsAddedWhilePumpingShowWithoutAnotherTurn) {
+  auto add = [&](const char* sender) {
+    TListRow row;
+    row.Caption = sender;
+    row.SubItems = {"subject", "01.03.24 08:00", "100", "0"};
+    row.Data = std::make_unique<MessageListEntry>();
+    main->lsvMail.push_back(std::move(row));
+  };
+  main->LockWindow();
+  add("first");
+  desktop->ProcessMessages();
+  add("second");
+  desktop->ProcessMessages();
+  QAbstractItemModel* model = window->List()->model();
+  for (int i = 0; i < 500 && model->rowCount() < 2; ++i) QTest::qWait(10);
+  ASSERT_EQ(model->rowCount(), 2);
+  EXPECT_EQ(Cell(1, 0), "second");
+  main->UnlockWindow();
 }
 
 TEST_F(MainWindowTest, TypingSurvivesTheWindowsSyncingAndClosingAsksFirst) {

@@ -2,6 +2,8 @@
 // fake clock, a fake desktop and fake POP3 mailboxes on loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -262,6 +264,43 @@ TEST_F(MainListTest, SortsByDateFromRetrievedDirectoryAndGoneRowsAlike) {
   // Zones are not applied, and 30 seconds apart is equal: "later" stays before "earlier".
   main.lsvMailColumnClick(2);
   EXPECT_EQ(Captions(), (Lines{"gone", "retrieved", "later", "earlier"}));
+}
+
+// Dates 50 seconds apart: neighbours compare equal, rows further apart do not. Each column's
+// order is that of a stable sort by the row comparison, and rows move whole.
+TEST_F(MainListTest, SortingMovesWholeRowsAsAStableSortByTheRowComparison) {
+  MailboxAccount& account = AddAccount("alice");
+  Lines messages;
+  for (int i = 0; i < 40; ++i) {
+    const int n = (i * 17) % 40, seconds = n * 50;
+    char date[64];
+    std::snprintf(date, sizeof date, "Fri, 01 Mar 2024 08:%02d:%02d +0000", seconds / 60,
+                  seconds % 60);
+    messages.push_back(Message(n % 7 + 1, std::string(n % 3 ? "b" : "B") + "@x.test", date));
+  }
+  List(account, messages);
+  for (size_t i = 0; i < main.lsvMail.size(); i += 5) main.lsvMail[i].SubItems.pop_back();
+  main.lsvMail[3].Selected = true;
+  const MessageListEntry* selected = main.lsvMail[3].Data.get();
+
+  for (int32_t column : {2, 0, 1, 3, 4, 2}) {
+    main.SortColumn = column;
+    std::vector<const TListRow*> rows;
+    for (const TListRow& row : main.lsvMail) rows.push_back(&row);
+    std::stable_sort(rows.begin(), rows.end(), [&](const TListRow* a, const TListRow* b) {
+      return main.lsvMailCompare(*a, *b) < 0;
+    });
+    std::vector<const MessageListEntry*> expected;
+    for (const TListRow* row : rows) expected.push_back(row->Data.get());
+
+    main.lsvMailColumnClick(column);
+    std::vector<const MessageListEntry*> sorted;
+    for (const TListRow& row : main.lsvMail) {
+      sorted.push_back(row.Data.get());
+      EXPECT_EQ(row.Selected, row.Data.get() == selected);
+    }
+    EXPECT_EQ(sorted, expected) << "column " << column;
+  }
 }
 
 TEST_F(MainListTest, PreviewShowsHeadersBodyOrWhatAGoneRowStillKnows) {
