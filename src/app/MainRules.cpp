@@ -2,6 +2,7 @@
 // size, the check-list tests they use, and the requests (read, archive, reply, delete) that follow.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -29,9 +30,29 @@ bool SameLetters(char a, char b) {
 // Whether needle occurs in text, without regard to case. An empty needle never does: a rule whose
 // text was left empty must match nothing rather than every message.
 bool ContainsText(std::string_view text, std::string_view needle) {
-  if (needle.empty()) return false;
-  return std::search(text.begin(), text.end(), needle.begin(), needle.end(), SameLetters) !=
-         text.end();
+  if (needle.empty() || needle.size() > text.size()) return false;
+  // Candidates are where the needle's first letter stands in either case; memchr finds them
+  // far faster than comparing byte by byte, and each case's next place is kept until passed.
+  const char lower = LowerAscii(needle[0]);
+  const char upper = lower >= 'a' && lower <= 'z' ? char(lower - 'a' + 'A') : lower;
+  const char* const begin = text.data();
+  const char* const last = begin + (text.size() - needle.size());  // the last possible start
+  const auto next = [&](const char* from, char c) {
+    const void* found = std::memchr(from, c, size_t(last - from) + 1);
+    return found ? static_cast<const char*>(found) : last + 1;
+  };
+  const char* nextLower = next(begin, lower);
+  const char* nextUpper = upper == lower ? last + 1 : next(begin, upper);
+  while (nextLower <= last || nextUpper <= last) {
+    const bool lowerFirst = nextLower < nextUpper;
+    const char* at = lowerFirst ? nextLower : nextUpper;
+    if (std::equal(needle.begin() + 1, needle.end(), at + 1, SameLetters)) return true;
+    if (lowerFirst)
+      nextLower = next(at + 1, lower);
+    else
+      nextUpper = next(at + 1, upper);
+  }
+  return false;
 }
 
 std::string BareAddress(const std::string& value) {
