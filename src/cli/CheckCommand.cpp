@@ -2,6 +2,7 @@
 // standard error and the resulting message list on standard output.
 #include "cli/CheckCommand.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <iostream>
@@ -75,13 +76,21 @@ void PrintJson(const TfrmMain& main, std::ostream& out) {
 // Text cut or padded to width (at least 1) characters; a UTF-8 sequence counts as one and is
 // never split. A cut text ends in "~".
 std::string Column(const std::string& text, size_t width, bool right = false) {
-  std::vector<size_t> starts;  // where each character begins
-  for (size_t i = 0; i < text.size(); ++i)
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
-  std::string cell = text;
-  if (starts.size() > width) cell = text.substr(0, starts[width - 1]) + "~";
-  const std::string pad(width - std::min(width, starts.size()), ' ');
-  return right ? pad + cell : cell + pad;
+  size_t characters = 0, cut = text.size();  // cut: where the width-th character begins
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (++characters == width) cut = i;
+  }
+  std::string cell;
+  cell.reserve(std::max(width, text.size()) + 1);
+  const size_t pad = width - std::min(width, characters);
+  if (right) cell.append(pad, ' ');
+  if (characters > width)
+    cell.append(text, 0, cut).push_back('~');
+  else
+    cell += text;
+  if (!right) cell.append(pad, ' ');
+  return cell;
 }
 
 void PrintTable(const TfrmMain& main, std::ostream& out) {
