@@ -133,12 +133,28 @@ TTextMatcher::TTextMatcher(const TStringList& needles) : rootChild_(256, 0) {
       queue.push_back(c);
     }
   }
+  firstEdge_.reserve(nodes_.size() + 1);
+  edges_.reserve(nodes_.empty() ? 0 : nodes_.size() - 1);
+  for (const Node& node : nodes_) {
+    firstEdge_.push_back(int32_t(edges_.size()));
+    for (int32_t c = node.firstChild; c >= 0; c = nodes_[size_t(c)].nextSibling)
+      edges_.push_back({nodes_[size_t(c)].byte, c});
+  }
+  firstEdge_.push_back(int32_t(edges_.size()));
 }
 
 int32_t TTextMatcher::Child(int32_t node, unsigned char byte) const {
   if (node == 0) return rootChild_.empty() || !rootChild_[byte] ? -1 : rootChild_[byte];
   for (int32_t c = nodes_[size_t(node)].firstChild; c >= 0; c = nodes_[size_t(c)].nextSibling)
     if (nodes_[size_t(c)].byte == byte) return c;
+  return -1;
+}
+
+int32_t TTextMatcher::Next(int32_t node, unsigned char byte) const {
+  const Edge* edge = edges_.data() + firstEdge_[size_t(node)];
+  const Edge* const end = edges_.data() + firstEdge_[size_t(node) + 1];
+  for (; edge != end; ++edge)
+    if (edge->byte == byte) return edge->to;
   return -1;
 }
 
@@ -151,7 +167,7 @@ bool TTextMatcher::OccursIn(std::string_view text) const {
         node = rootChild_[b];
         break;
       }
-      const int32_t next = Child(node, b);
+      const int32_t next = Next(node, b);
       if (next >= 0) {
         node = next;
         break;

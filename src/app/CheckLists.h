@@ -30,9 +30,18 @@ class TTextMatcher {
     unsigned char byte = 0;
     bool matches = false;  // a needle ends here or at a node its failure chain reaches
   };
-  int32_t Child(int32_t node, unsigned char byte) const;
+  struct Edge {
+    unsigned char byte;
+    int32_t to;
+  };
+  int32_t Child(int32_t node, unsigned char byte) const;  // while building
+  int32_t Next(int32_t node, unsigned char byte) const;   // once built
   std::vector<Node> nodes_;         // node 0 is the root
   std::vector<int32_t> rootChild_;  // the root's children by byte, 0 for none
+  // Once built, each node's children side by side: those of node n in edges_ from
+  // firstEdge_[n] to firstEdge_[n + 1], so that a step reads one short run of memory.
+  std::vector<int32_t> firstEdge_;
+  std::vector<Edge> edges_;
 };
 
 // One check list: its lines without the empty ones and the ";" comments, otherwise as they
