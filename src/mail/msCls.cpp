@@ -404,12 +404,11 @@ std::string LocalTimeZone() {
 }
 
 std::string FormatZoneOffset(int minutes) {
-  int64_t magnitude = minutes < 0 ? -int64_t(minutes) : int64_t(minutes);
-  char mm[8];
-  std::snprintf(mm, sizeof mm, "%02d", int(magnitude % 60));
-  std::string digits = std::to_string(magnitude / 60) + mm;
-  if (digits.size() == 3) digits.insert(0, "0");
-  return (minutes < 0 ? "-" : "+") + digits;
+  const long long magnitude = minutes < 0 ? -(long long)(minutes) : (long long)(minutes);
+  char text[32];
+  std::snprintf(text, sizeof text, "%c%02lld%02lld", minutes < 0 ? '-' : '+', magnitude / 60,
+                magnitude % 60);
+  return text;
 }
 
 std::string ContentTypeOfFile(std::string_view fileName) {

@@ -81,11 +81,13 @@ void TmsCustomPOP::Login() {
 
 void TmsCustomPOP::Logout() {
   if (!IsOpen()) return;
+  BeforeCommand();
   SendLine("QUIT");
   ExpectPositive();
 }
 
 void TmsCustomPOP::Stat() {
+  BeforeCommand();
   SendLine("STAT");
   ExpectPositive();
   std::string rest = LastReply.size() > 4 ? LastReply.substr(4) : std::string();
@@ -105,6 +107,7 @@ int32_t TmsCustomPOP::ListedSize() const {
 }
 
 void TmsCustomPOP::Retrieve(int32_t num) {
+  BeforeCommand();
   const std::string number = std::to_string(int64_t(num) + 1);
   SendLine("LIST " + number);
   ExpectPositive();
@@ -122,6 +125,7 @@ void TmsCustomPOP::Retrieve(int32_t num) {
 }
 
 void TmsCustomPOP::Delete(int32_t num) {
+  BeforeCommand();
   if (OnDeleting) OnDeleting(*this, num);
   SendLine("DELE " + std::to_string(int64_t(num) + 1));
   std::string reply;

@@ -90,13 +90,13 @@ bool TmsRemotePOP::ServerPipelines() {
   return pipelining;
 }
 
-// Entries and events come as the lock-step walk gives them, a batch at a time: every reply of
-// a batch is read before its first event, so that a handler's own commands (a rule's "DELE" or
-// "RETR") never meet replies still owed to the walk.
+// Entries and events come as the lock-step walk gives them, a batch at a time. Each batch's
+// replies are all read before its first event, and the next batch's commands go out before
+// those events, so the server works on them while the events run. A handler's own command (a
+// rule's "DELE" or "RETR") first collects the replies of the batch on its way (BeforeCommand).
 void TmsRemotePOP::UpdateInfoPipelined() {
-  TStringList commands;
-  std::vector<std::unique_ptr<TmsRemoteInfoItem>> read;
-  for (int64_t first = 0; first < MessageCount; first += kPipelineDepth) {
+  std::vector<std::string> commands;
+  auto send = [&](int64_t first) {
     const int64_t end = std::min<int64_t>(MessageCount, first + kPipelineDepth);
     commands.clear();
     for (int64_t num = first; num < end; ++num) {
@@ -105,37 +105,75 @@ void TmsRemotePOP::UpdateInfoPipelined() {
       commands.push_back("TOP " + number + " 1");
     }
     SendLines(commands);
+    inFlight_ = Batch{};
+    inFlight_.first = first;
+    inFlight_.end = end;
+    inFlight_.active = true;
+  };
 
-    read.clear();
-    std::exception_ptr failure;
-    bool topOwed = false;
-    try {
-      for (int64_t num = first; num < end; ++num) {
-        auto item = std::make_unique<TmsRemoteInfoItem>();
-        topOwed = true;
-        ReadListReply(*item);
-        topOwed = false;
-        ReadTopReply(*item);
-        read.push_back(std::move(item));
+  send(0);
+  while (inFlight_.active) {
+    if (!inFlight_.collected) CollectInFlight();
+    Batch batch = std::move(inFlight_);
+    inFlight_ = Batch{};
+    std::exception_ptr sendFailure;  // raised after this batch's events, as lock-step would
+    if (!batch.failure && batch.end < MessageCount) {
+      try {
+        send(batch.end);
+      } catch (...) {
+        sendFailure = std::current_exception();
+        if (IsOpen()) Close();
       }
-    } catch (const EServerError&) {
-      // Refused: the session stays usable, as after a refusal in the lock-step walk, once the
-      // replies to the commands behind the refused one are out of the way.
-      failure = std::current_exception();
-      const std::string refusal = LastReply;
-      SkipReplies(topOwed, first + int64_t(read.size()) + 1, end);
-      LastReply = refusal;
+    }
+    try {
+      for (auto& item : batch.read) {
+        MessageInfo.Add(std::move(item));
+        if (OnNextInfoUpdated) OnNextInfoUpdated(*this, MessageInfo.Count() - 1);
+      }
     } catch (...) {
-      // Replies still owed could be taken for those of later commands: the session ends.
-      failure = std::current_exception();
-      if (IsOpen()) Close();
+      // The walk ends here: the replies still on their way must not meet a later command.
+      if (inFlight_.active && !inFlight_.collected) CollectInFlight();
+      inFlight_ = Batch{};
+      throw;
     }
-    for (auto& item : read) {
-      MessageInfo.Add(std::move(item));
-      if (OnNextInfoUpdated) OnNextInfoUpdated(*this, MessageInfo.Count() - 1);
+    if (batch.failure) {
+      LastReply = batch.refusal;
+      std::rethrow_exception(batch.failure);
     }
-    if (failure) std::rethrow_exception(failure);
+    if (sendFailure) std::rethrow_exception(sendFailure);
   }
+}
+
+void TmsRemotePOP::CollectInFlight() {
+  Batch& batch = inFlight_;
+  batch.collected = true;
+  bool topOwed = false;
+  try {
+    for (int64_t num = batch.first; num < batch.end; ++num) {
+      auto item = std::make_unique<TmsRemoteInfoItem>();
+      topOwed = true;
+      ReadListReply(*item);
+      topOwed = false;
+      ReadTopReply(*item);
+      batch.read.push_back(std::move(item));
+    }
+  } catch (const EServerError&) {
+    // Refused: the session stays usable, as after a refusal in the lock-step walk, once the
+    // replies to the commands behind the refused one are out of the way.
+    batch.failure = std::current_exception();
+    batch.refusal = LastReply;
+    SkipReplies(topOwed, batch.first + int64_t(batch.read.size()) + 1, batch.end);
+    LastReply = batch.refusal;
+  } catch (...) {
+    // Replies still owed could be taken for those of later commands: the session ends.
+    batch.failure = std::current_exception();
+    batch.refusal = LastReply;
+    if (IsOpen()) Close();
+  }
+}
+
+void TmsRemotePOP::BeforeCommand() {
+  if (inFlight_.active && !inFlight_.collected) CollectInFlight();
 }
 
 void TmsRemotePOP::SkipReplies(bool topOwed, int64_t from, int64_t end) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -66,9 +67,23 @@ class TmsRemotePOP : public TmsCustomPOP {
   // to "TOP" of the refused message when topOwed, then both replies of messages from..end-1.
   // A failure here closes the connection.
   void SkipReplies(bool topOwed, int64_t from, int64_t end);
+  // Reads the replies of the batch on its way into inFlight_; a failure is kept there, to be
+  // raised once the entries before it have had their events.
+  void CollectInFlight();
+  void BeforeCommand() override;
+
+  // The commands of messages first..end-1 sent, and what their replies gave once collected.
+  struct Batch {
+    int64_t first = 0, end = 0;
+    bool active = false, collected = false;
+    std::vector<std::unique_ptr<TmsRemoteInfoItem>> read;
+    std::exception_ptr failure;
+    std::string refusal;  // the reply line of the failure
+  };
 
   std::string messageDirectory_;
   bool walkedPipelined_ = false;
+  Batch inFlight_;
   TMemoryStream topBlock_;  // the data block of the last "TOP", kept for its capacity
 };
 

@@ -284,8 +284,9 @@ Lines Numbered(int n) {
 
 const std::string kPipelining = "+OK\r\nTOP\r\npipelining\r\n..dotted\r\n.\r\n";
 
-// Over two batches: the directory and the events are the lock-step walk's, and the commands of
-// a whole batch reach the server before the first event.
+// Over two batches: the directory and the events are the lock-step walk's, the commands of a
+// whole batch reach the server before the first event, and a handler's own command, sent while
+// the next batch is on its way, reads its own reply.
 TEST_P(Pop3Test, PipelinedWalkGivesTheLockStepDirectory) {
   FakePop3 box(Numbered(70));
   box.Reply("CAPA", kPipelining);
@@ -294,6 +295,10 @@ TEST_P(Pop3Test, PipelinedWalkGivesTheLockStepDirectory) {
   pop.OnNextInfoUpdated = [&](TObject&, int32_t n) {
     events.push_back(std::to_string(n) + " of " + std::to_string(pop.MessageInfo.Count()));
     if (n == 0) seenByFirstEvent = box.Commands();
+    if (n == 1) {
+      pop.Delete(n);
+      events.push_back(pop.LastReply);
+    }
   };
   pop.OnInfoUpdated = [&](TObject&) { events.push_back(pop.IsOpen() ? "open" : "updated"); };
   std::vector<TmsRemoteInfoItem> entries[2];
@@ -302,11 +307,14 @@ TEST_P(Pop3Test, PipelinedWalkGivesTheLockStepDirectory) {
     SCOPED_TRACE(pipelined);
     pop.Pipelining = pipelined;
     events.clear();
+    const size_t before = box.Commands().size();
     pop.UpdateInfo();
     ASSERT_EQ(pop.MessageInfo.Count(), 70);
     for (int i = 0; i < 70; ++i) entries[pipelined].push_back(pop.MessageInfo.Items(i));
     walks[pipelined] = events;
-    EXPECT_EQ(seenByFirstEvent.back(), pipelined ? "TOP 64 1" : "TOP 1 1");
+    const bool batchSent = std::count(seenByFirstEvent.begin() + ptrdiff_t(before),
+                                      seenByFirstEvent.end(), "TOP 64 1") == 1;
+    EXPECT_EQ(batchSent, pipelined);
   }
   EXPECT_EQ(walks[0], walks[1]);
   EXPECT_EQ(walks[1].back(), "updated");
