@@ -63,7 +63,9 @@ TEST(CodecBase64, KnownValuesRoundTripAndInvalidBytes) {
   Base64DecodeLine(Base64Encode(all), decoded = "");
   EXPECT_EQ(decoded, all);
   // An unpadded last group gives the whole bytes it carries.
-  for (auto [line, bytes] : {std::pair{"Zm8", "fo"}, {"Zg", "f"}, {"Z", ""}, {"Zm9vYg", "foob"}}) {
+  // So does a padded group in the middle of a line, and the groups after it.
+  for (auto [line, bytes] : {std::pair{"Zm8", "fo"}, {"Zg", "f"}, {"Z", ""}, {"Zm9vYg", "foob"},
+                             {"Zm9vZg==Zm8=Zm9v", "fooffofoo"}}) {
     Base64DecodeLine(line, decoded = "");
     EXPECT_EQ(decoded, bytes) << line;
   }
