@@ -23,19 +23,14 @@
 #include <thread>
 #include <vector>
 
+#include "bench_net.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void Fail(const char* what) {
-  std::perror(what);
-  std::exit(1);
-}
-
-void NoDelay(int fd) {
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
+using bench::Fail;
+using bench::NoDelay;
 
 // One direction of a connection: a reader thread stamps each chunk with the time it may leave,
 // a writer thread sends the chunks in order when their time comes. An empty chunk is the end.

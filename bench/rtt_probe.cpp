@@ -18,19 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "bench_net.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void Fail(const char* what) {
-  std::perror(what);
-  std::exit(1);
-}
-
-void NoDelay(int fd) {
-  int one = 1;
-  if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) Fail("TCP_NODELAY");
-}
+using bench::Fail;
+using bench::NoDelay;
 
 // A connected pair of TCP sockets over loopback.
 std::pair<int, int> ConnectedPair() {

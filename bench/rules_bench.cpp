@@ -11,41 +11,18 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/Main.h"
+#include "cli/HeadlessDesktop.h"
 #include "config/Options.h"
 #include "store/Pump.h"
 
 namespace {
 
 using norva::TmsRemoteInfoItem;
-
-// Answers every box with its first button and draws nothing.
-class QuietDesktop : public norva::Desktop {
- public:
-  Result MessageBox(const std::string&, const std::string&, int, Icon, bool) override {
-    return mrOK;
-  }
-  bool InputBox(const std::string&, const std::string&, std::string&) override { return false; }
-  bool OpenDialog(const std::string&, const std::string&, std::string&) override { return false; }
-  bool SaveDialog(const std::string&, const std::string&, std::string&) override { return false; }
-  bool PrintLines(const std::vector<std::string>&, const std::string&, int) override {
-    return false;
-  }
-  void PlaySound(const std::string&, bool) override {}
-  void StopSound() override {}
-  void Beep() override {}
-  int OpenWithDesktop(const std::string&) override { return 0; }
-  void SetTrayIcon(int) override {}
-  int TextWidth(const std::string& text) override { return 7 * int(text.size()); }
-  void ScreenSize(int& width, int& height) override { width = 1024, height = 768; }
-  void BringToFront() override {}
-  void SetBusyCursor(bool) override {}
-  void ShowError(const std::string&) override {}
-  void ProcessMessages() override {}
-};
 
 // The senders, subjects and header mix of fill-mailbox.py, with its own deterministic generator.
 const char* const kWords[] = {"meeting", "report",  "budget",   "project",  "schedule", "review",
@@ -202,7 +179,8 @@ struct Outcome {
 // list, classified in list order.
 Outcome Run(const std::string& folder, const std::vector<const TmsRemoteInfoItem*>& blocks,
             Usage& usage) {
-  QuietDesktop desktop;
+  std::ostringstream boxes;  // message boxes are answered at once; nothing here shows any
+  norva::cli::HeadlessDesktop desktop(boxes);
   norva::TfrmOptions options(folder);
   options.Load();
   norva::TfrmMain main(desktop, options);
