@@ -71,6 +71,7 @@ std::string MailMessageText(int code) {
       {57007, "Command contains a line break"},
       {57008, "You have to connect to the server first"},
       {57009, "Connection closed by the server"},
+      {57013, "The server sent more than the message's size"},
       {57010, "Function %s not found"},
       {57011, "Winsock is not loaded"},
       {57012, "Winsock not found"},

@@ -20,6 +20,7 @@ enum TagMessage {
   msgFunctionNotFound = 57010,    // "Function %s not found"
   msgNotLoaded = 57011,           // "Winsock is not loaded"
   msgNotFound = 57012,            // "Winsock not found"
+  msgDataTooLong = 57013,         // "The server sent more than the message's size"
   msgMessageRequired = 57102,     // "MailMessage property must be assigned"
   msgUserNameRequired = 57103,    // "UserName property is required"
   msgPasswordRequired = 57104,    // "Password property is required"

@@ -80,7 +80,9 @@ void TagSocket::RaiseSocketError(int code) {
   std::string msg = SocketErrorText(code);
   if (OnError) OnError(*this, msg);
   // After a reset, an over-long line or a closed connection the session cannot go on.
-  if (code == 10054 || code == msgLineTooLong || code == msgConnectionClosed) Close();
+  if (code == 10054 || code == msgLineTooLong || code == msgConnectionClosed ||
+      code == msgDataTooLong)
+    Close();
   throw ESocketError(msg, code);
 }
 
@@ -417,6 +419,7 @@ void TagSocket::SendAll(const char* data, size_t length) {
 // ---- lines and data ----
 
 void TagSocket::SendLine(const std::string& text) {
+  BeforeSend();
   RequireOpen();
   // A line break would let the text smuggle in commands of its own.
   if (text.find_first_of("\r\n") != std::string::npos) RaiseSocketError(msgLineBreakInCommand);
@@ -428,6 +431,11 @@ void TagSocket::SendLine(const std::string& text) {
 }
 
 void TagSocket::SendLines(const std::vector<std::string>& lines) {
+  BeforeSend();
+  SendLinesAhead(lines);
+}
+
+void TagSocket::SendLinesAhead(const std::vector<std::string>& lines) {
   RequireOpen();
   std::string text;
   for (const std::string& line : lines) {
@@ -482,7 +490,7 @@ int TagSocket::ReadReply() {
   return code;
 }
 
-void TagSocket::ReceiveData(int32_t expectedSize, TStream& stream) {
+void TagSocket::ReceiveData(int32_t expectedSize, TStream& stream, int64_t limit) {
   RequireOpen();
   const int64_t initial = stream.Size();
   int64_t received = 0;
@@ -512,6 +520,8 @@ void TagSocket::ReceiveData(int32_t expectedSize, TStream& stream) {
         OnProgress(*this, perc, int32_t(std::min<int64_t>(size, INT32_MAX)));
       }
       if (through != std::string_view::npos) break;
+      if (limit >= 0 && received > limit) RaiseSocketError(msgDataTooLong);
+      Counter.Start();  // bytes arrived: the wait for the next ones starts now
     }
     Receive();
   }
@@ -520,6 +530,7 @@ void TagSocket::ReceiveData(int32_t expectedSize, TStream& stream) {
 }
 
 void TagSocket::SendStream(TStream& stream) {
+  BeforeSend();
   RequireOpen();
   stream.SetPosition(0);
   const int64_t size = stream.Size();

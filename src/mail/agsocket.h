@@ -119,8 +119,9 @@ class TagSocket : public TObject {
   // Cancels the running operation: a wait in progress ends with ECanceledError.
   virtual void Cancel();
 
-  // Each reply and each data block has TimeOut seconds in all, however its bytes trickle in: a
-  // peer that sends slowly but never finishes still ends the wait.
+  // A reply (one line or several) has TimeOut seconds in all; a data block and a send wait at
+  // most TimeOut seconds for each next bytes, so a large message on a slow link arrives while a
+  // silent peer still ends the wait. Every send first runs BeforeSend.
   void SendLine(const std::string& text);
   // Sends the lines, each followed by CR LF, in one write (commands sent ahead of their
   // replies); a line holding CR or LF is refused before anything is sent.
@@ -128,8 +129,10 @@ class TagSocket : public TObject {
   int ReadLine(std::string& line);
   // A reply of one line or several ("250-" lines up to the "250 " one).
   int ReadReply();
-  // Appends the data block, up to and including its CR LF "." CR LF, to stream.
-  void ReceiveData(int32_t expectedSize, TStream& stream);
+  // Appends the data block, up to and including its CR LF "." CR LF, to stream. A block that
+  // grows past limit bytes (when limit >= 0) ends the session: bytes that keep coming never end
+  // the wait by themselves.
+  void ReceiveData(int32_t expectedSize, TStream& stream, int64_t limit = -1);
   void SendStream(TStream& stream);
   bool IsOpen() const { return fd_ >= 0; }
 
@@ -143,6 +146,11 @@ class TagSocket : public TObject {
 
  protected:
   void ConnectSocket();
+  // Runs before SendLine, SendLines and SendStream send anything: a client with replies still
+  // owed to commands sent ahead reads them here, so that the next command reads its own.
+  virtual void BeforeSend() {}
+  // SendLines without BeforeSend: commands sent ahead, whose replies the caller reads later.
+  void SendLinesAhead(const std::vector<std::string>& lines);
   // ReadLine within the time the caller started Counter for: one line of a longer reply.
   int ReadNextLine(std::string& line);
   [[noreturn]] void RaiseSocketError(int code);

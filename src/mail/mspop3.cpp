@@ -81,13 +81,11 @@ void TmsCustomPOP::Login() {
 
 void TmsCustomPOP::Logout() {
   if (!IsOpen()) return;
-  BeforeCommand();
   SendLine("QUIT");
   ExpectPositive();
 }
 
 void TmsCustomPOP::Stat() {
-  BeforeCommand();
   SendLine("STAT");
   ExpectPositive();
   std::string rest = LastReply.size() > 4 ? LastReply.substr(4) : std::string();
@@ -107,7 +105,6 @@ int32_t TmsCustomPOP::ListedSize() const {
 }
 
 void TmsCustomPOP::Retrieve(int32_t num) {
-  BeforeCommand();
   const std::string number = std::to_string(int64_t(num) + 1);
   SendLine("LIST " + number);
   ExpectPositive();
@@ -116,7 +113,7 @@ void TmsCustomPOP::Retrieve(int32_t num) {
   SendLine("RETR " + number);
   ExpectPositive();
   TMemoryStream block;
-  ReceiveData(expected, block);
+  ReceiveData(expected, block, DataLimit(expected));
   // The message as it was written: the server's dot-stuffing and the final "." line go here.
   TMemoryStream stream;
   stream.Assign(RemoveDotStuffing(block.Bytes()));
@@ -125,7 +122,6 @@ void TmsCustomPOP::Retrieve(int32_t num) {
 }
 
 void TmsCustomPOP::Delete(int32_t num) {
-  BeforeCommand();
   if (OnDeleting) OnDeleting(*this, num);
   SendLine("DELE " + std::to_string(int64_t(num) + 1));
   std::string reply;

@@ -46,9 +46,9 @@ class TmsCustomPOP : public TmsMailBase {
   // The size in a "LIST" reply: the number after the first blank of the text; 0 (unknown) when
   // it is not a number, does not fit 32 bits or is negative.
   int32_t ListedSize() const;
-  // Runs before each command a caller sends (STAT, LIST/RETR, DELE, QUIT): a client with
-  // replies still on their way reads them first, so that the command reads its own.
-  virtual void BeforeCommand() {}
+  // The most a data block of a message of the listed size may hold: every line end doubled
+  // (LF sent as CR LF, dot-stuffing) and some slack; no limit when the size is unknown (0).
+  static int64_t DataLimit(int32_t listed) { return listed > 0 ? 2 * int64_t(listed) + 65536 : -1; }
 };
 
 }  // namespace norva

@@ -93,7 +93,8 @@ bool TmsRemotePOP::ServerPipelines() {
 // Entries and events come as the lock-step walk gives them, a batch at a time. Each batch's
 // replies are all read before its first event, and the next batch's commands go out before
 // those events, so the server works on them while the events run. A handler's own command (a
-// rule's "DELE" or "RETR") first collects the replies of the batch on its way (BeforeCommand).
+// rule's "LIST", "TOP", "DELE" or "RETR") first collects the replies of the batch on its way:
+// the socket's every send runs BeforeSend, and only the batch itself goes out around it.
 void TmsRemotePOP::UpdateInfoPipelined() {
   std::vector<std::string> commands;
   auto send = [&](int64_t first) {
@@ -104,7 +105,7 @@ void TmsRemotePOP::UpdateInfoPipelined() {
       commands.push_back("LIST " + number);
       commands.push_back("TOP " + number + " 1");
     }
-    SendLines(commands);
+    SendLinesAhead(commands);
     inFlight_ = Batch{};
     inFlight_.first = first;
     inFlight_.end = end;
@@ -172,7 +173,7 @@ void TmsRemotePOP::CollectInFlight() {
   }
 }
 
-void TmsRemotePOP::BeforeCommand() {
+void TmsRemotePOP::BeforeSend() {
   if (inFlight_.active && !inFlight_.collected) CollectInFlight();
 }
 
@@ -211,7 +212,7 @@ void TmsRemotePOP::ReadListReply(TmsRemoteInfoItem& item) {
 void TmsRemotePOP::ReadTopReply(TmsRemoteInfoItem& item) {
   ExpectPositive();
   topBlock_.Clear();
-  ReceiveData(-1, topBlock_);
+  ReceiveData(-1, topBlock_, DataLimit(item.Size));
   ReadHeaderLines(topBlock_.Bytes(), item.Headers);
 }
 

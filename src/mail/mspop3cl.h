@@ -70,7 +70,8 @@ class TmsRemotePOP : public TmsCustomPOP {
   // Reads the replies of the batch on its way into inFlight_; a failure is kept there, to be
   // raised once the entries before it have had their events.
   void CollectInFlight();
-  void BeforeCommand() override;
+  // Every command but the batch's own goes out after the batch's replies are collected.
+  void BeforeSend() override;
 
   // The commands of messages first..end-1 sent, and what their replies gave once collected.
   struct Batch {

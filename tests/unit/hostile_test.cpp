@@ -86,11 +86,12 @@ std::vector<Scenario> Scenarios() {
            if (c.Send("+OK\r\n")) c.SendForever("X-Filler: 0123456789abcdef0123456789\r\n");
          });
        },
-       {kTimedOut}},
-      {"Pop3HeaderBlockOneBytePerSecond", Protocol::Pop3,
+       {"The server sent more than the message's size"}},
+      // A block waits the time-out for each next bytes, not for the whole block.
+      {"Pop3HeaderBlockPausingLongerThanTheTimeOut", Protocol::Pop3,
        [](FakeServer& s) {
          s.On("TOP", [](P& c, S&) {
-           if (c.Send("+OK\r\n")) c.Drip("X: y\r\n", 1s);
+           if (c.Send("+OK\r\nX: y\r\n")) c.Drip("X: y\r\n", 3s);
          });
        },
        {kTimedOut}},
