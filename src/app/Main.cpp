@@ -131,6 +131,7 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
   std::string error, outboxError;
   try {
     NewMailFound = UrgentMailFound = SessionHadErrors = false;
+    unfinished_.clear();
     for (auto& row : lsvMail)
       if (row.Data) row.Data->Presence = 0;
     ++rowsGeneration_;
@@ -156,7 +157,7 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
       if (row.Data)
         seen.push_back(
             {row.Data->Client, row.Data->DeletedOnServer, row.Data->Presence, row.Data->MessageId});
-    frmOptions.SalvaUIDs(seen);
+    frmOptions.SalvaUIDs(seen, unfinished_);
     if (NewMailFound) {
       // The alarm: a sound (or a beep), then the pop-up that silences it.
       const bool urgent = UrgentMailFound;
@@ -214,7 +215,16 @@ void TfrmMain::CheckMailBox(int32_t accountIndex) {
       PutStatusMessage("Total Messages : " + std::to_string(client.MessageCount) +
                        " Octects : " + std::to_string(client.MailboxSize));
       CurrentAccount = &account;
+      ruleDeletions_.clear();
       client.UpdateInfo();
+      if (client.LoggedOut()) {
+        for (MessageListEntry* entry : ruleDeletions_)
+          if (TListRow* row = RowOf(entry)) {
+            entry->DeletedOnServer = true;
+            row->StateIndex = 3;
+          }
+      }
+      ruleDeletions_.clear();
       return;
     } catch (const ETlsError& e) {
       // A certificate the user now accepts gets one more attempt, which alone counts.
@@ -229,6 +239,8 @@ void TfrmMain::CheckMailBox(int32_t accountIndex) {
       // that the status never shows a stale reason or none.
       LastErrorText = e.what();
     }
+    ruleDeletions_.clear();  // not carried out: each stays requested for the next session
+    unfinished_.push_back(&client);
     client.Cancel();
     PutStatusMessage("Last connection attempt unsuccessful. " + LastErrorText);
     return;
@@ -358,14 +370,17 @@ void TfrmMain::msRPOPNextInfoUpdated(TObject& sender, int32_t num) {
   StatusBar[3].Text = std::to_string(num + 1) + " of " + std::to_string(client.MessageCount);
   PutStatusMessage("Received header...");
   const TmsRemoteInfoItem& item = client.MessageInfo.Items(num);
-  const std::string id = GetFieldValue(item.Headers, "Message-ID");
+  const std::string id = MessageKey(item.Headers);
 
   if (TListRow* known = KnownRow(client, id)) {
     MessageListEntry& entry = *known->Data;
     if (!entry.DeletedOnServer) {
+      const bool same = entry.Size == item.Size;
       entry.Presence = 1;
       entry.MessageNumber = entry.InfoIndex = num;
       entry.Size = item.Size;
+      // A rule's deletion that an earlier session did not commit goes out again.
+      if (same && entry.DeleteRequested) RequestDeletion(entry);
     }
   } else {
     TDateTime date = 0;
@@ -454,7 +469,7 @@ const TmsRemoteInfoItem* TfrmMain::DirectoryEntry(const MessageListEntry& entry)
     return nullptr;
   const TmsRemoteInfoItem& item = entry.Client->MessageInfo.Items(entry.InfoIndex);
   // The entry is only the row's when it still describes the row's message.
-  if (GetFieldValue(item.Headers, "Message-ID") != entry.MessageId) return nullptr;
+  if (MessageKey(item.Headers) != entry.MessageId) return nullptr;
   return &item;
 }
 

@@ -148,6 +148,10 @@ class TfrmMain {
   // ---- rule evaluation ----
   void SpamCheckMsg(MessageListEntry& entry);
   void DoAction(const MailRule& rule, MessageListEntry& entry);
+  // Sends "DELE" for the row's message in the open session. The row counts as deleted only
+  // when the session ends with an acknowledged "QUIT"; until then the deletion stays requested
+  // and the next session that finds the same message (Message-ID and size) sends it again.
+  void RequestDeletion(MessageListEntry& entry);
   bool IsInList(const std::string& listName, const std::string& address);
   bool IsStringInList(const std::string& listName, const std::string& text);
   bool IsHeaderInList(const std::string& listName, const MessageListEntry& entry);
@@ -315,6 +319,10 @@ class TfrmMain {
   } seen_;
   // Whether the mailbox has seen the Message-ID; if not, it is recorded as seen now.
   bool SeenBefore(MailboxAccount& account, const std::string& id);
+  // Rows whose "DELE" the server accepted in the session under way.
+  std::vector<MessageListEntry*> ruleDeletions_;
+  // The mailboxes whose session in this check did not finish.
+  std::vector<const TmsRemotePOP*> unfinished_;
   // Panels as last measured (a width of -1: never).
   std::array<TStatusPanel, 5> measuredPanels_{{{"", -1}, {"", -1}, {"", -1}, {"", -1}, {"", -1}}};
 };

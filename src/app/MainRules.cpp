@@ -275,13 +275,16 @@ void TfrmMain::SpamCheckMsg(MessageListEntry& entry) {
       if (!file.empty() && file[0] != '/') file = frmOptions.Folder() + "/" + file;
       ArchiveMsg(file, entry, false);
     }
-    if (entry.DeleteRequested && !entry.DeletedOnServer && entry.Client) {
-      entry.Client->Delete(entry.InfoIndex);
-      entry.DeletedOnServer = true;
-      if (TListRow* row = RowOf(&entry)) row->StateIndex = 3;
-    }
+    if (entry.DeleteRequested && !entry.DeletedOnServer) RequestDeletion(entry);
   }
   if (TListRow* row = RowOf(&entry)) row->ImageIndex = entry.Status;
+}
+
+void TfrmMain::RequestDeletion(MessageListEntry& entry) {
+  if (!entry.Client || !entry.Client->IsOpen()) return;
+  entry.Client->Delete(entry.InfoIndex);
+  // Counted as deleted only once the session's "QUIT" is acknowledged (CheckMailBox).
+  if (entry.Client->GetReplyCode(entry.Client->LastReply) == 1) ruleDeletions_.push_back(&entry);
 }
 
 void TfrmMain::DoAction(const MailRule& rule, MessageListEntry& entry) {

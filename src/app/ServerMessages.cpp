@@ -24,7 +24,7 @@ bool ServerMessages::Holds(int32_t num, const MessageIdentity& message) {
     try {
       client_.FetchItemInfo(num, item);
       known.Present = true;
-      known.MessageId = GetFieldValue(item.Headers, "Message-ID");
+      known.MessageId = MessageKey(item.Headers);
       known.Size = item.Size;
     } catch (const EServerError&) {
       // No such message: the position holds nothing to match.

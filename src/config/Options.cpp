@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <utility>
 
 namespace norva {
@@ -396,17 +397,31 @@ void TfrmOptions::SaveLists() {
 
 // ---- seen identifiers ----
 
-void TfrmOptions::SalvaUIDs(const std::vector<SeenIdRow>& rows) {
+void TfrmOptions::SalvaUIDs(const std::vector<SeenIdRow>& rows,
+                            const std::vector<const TmsRemotePOP*>& unfinished) {
   RefuseUnreadFile();
   StoreSession session(QDB1, ConfigFileName());
   for (size_t n = 0; n < lsvAddress.size(); ++n) {
     const TmsRemotePOP* client = lsvAddress[n]->Client.get();
     const std::string prefix = "Address/UIDL-" + std::to_string(n) + "-";
     size_t m = 0;
+    std::map<std::string, int32_t> stored, deleted;  // how often each id is stored / went
     for (const SeenIdRow& row : rows) {
-      if (row.Client != client || row.DeletedOnServer || row.Presence == 0) continue;
+      if (row.Client != client) continue;
+      if (row.DeletedOnServer) ++deleted[row.MessageId];
+      if (row.DeletedOnServer || row.Presence == 0) continue;
       QDB1.SetAdminString(Indexed(prefix, m), row.MessageId);
+      ++stored[row.MessageId];
       ++m;
+    }
+    if (std::find(unfinished.begin(), unfinished.end(), client) != unfinished.end()) {
+      // Each identifier as often as the mailbox had it, less the rows stored or deleted.
+      std::map<std::string, int32_t> had;
+      for (const std::string& id : lsvAddress[n]->SeenIds) {
+        if (++had[id] <= stored[id] + deleted[id]) continue;
+        QDB1.SetAdminString(Indexed(prefix, m), id);
+        ++m;
+      }
     }
     // With no row left (all deleted, or the session failed) the old list stays.
     if (m > 0) QDB1.SetAdminInteger(Indexed("Address/UIDC-", n), int32_t(m));

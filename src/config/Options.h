@@ -135,8 +135,11 @@ class TfrmOptions {
   const std::string& LoadError() const { return loadError_; }
   // btnOKClick's store part: writes every field and list back.
   void Save();
-  // Stores the Message-IDs of every mailbox's current rows as its seen identifiers.
-  void SalvaUIDs(const std::vector<SeenIdRow>& rows);
+  // Stores the Message-IDs of every mailbox's current rows as its seen identifiers. A mailbox
+  // whose session did not finish (its client in unfinished) also keeps the identifiers it had,
+  // but for those of rows deleted on the server: its session never reached the other messages.
+  void SalvaUIDs(const std::vector<SeenIdRow>& rows,
+                 const std::vector<const TmsRemotePOP*>& unfinished = {});
   // Writes the mailbox's accepted POP3 (or SMTP) certificate, and only that key; false when
   // account is not one of lsvAddress.
   bool SaveCertificate(const MailboxAccount& account, bool smtp);

@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <unordered_map>
+
+#include <openssl/evp.h>
 
 namespace norva {
 
@@ -235,6 +238,35 @@ std::string GetFieldValue(const TStringList& lines, std::string_view name) {
     return DecodeHeaderText(value);
   }
   return std::string();
+}
+
+std::string MessageKey(const TStringList& headers) {
+  std::string id = GetFieldValue(headers, "Message-ID");
+  if (!id.empty()) return id;
+  static const char* const kRewritten[] = {"status:", "x-status:", "x-uid:", "x-keywords:",
+                                           "x-imap:", "x-imapbase:", "content-length:"};
+  std::string block;
+  bool skipping = false;  // within a rewritten field, its continuation lines included
+  for (const std::string& line : headers) {
+    const bool continued = !line.empty() && (line[0] == ' ' || line[0] == '\t');
+    if (!continued) {
+      skipping = false;
+      for (const char* name : kRewritten)
+        if (line.size() >= std::strlen(name) &&
+            std::equal(name, name + std::strlen(name), line.begin(),
+                       [](char a, char b) { return a == (b >= 'A' && b <= 'Z' ? b + 32 : b); }))
+          skipping = true;
+    }
+    if (skipping) continue;
+    (block += line) += "\r\n";
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(block.data(), block.size(), digest, &length, EVP_sha1(), nullptr);
+  static const char kHex[] = "0123456789abcdef";
+  id = "<sha1-";
+  for (unsigned int i = 0; i < length; ++i) (id += kHex[digest[i] >> 4]) += kHex[digest[i] & 15];
+  return id += "@norva.invalid>";
 }
 
 void GetFieldValues(const TStringList& lines, std::string_view name, TStringList& list) {

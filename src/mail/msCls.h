@@ -58,6 +58,11 @@ std::string Trim(std::string_view text);
 std::string GetFieldValue(const TStringList& lines, std::string_view name);
 // Every comma-separated item of every field whose line begins with name (as passed).
 void GetFieldValues(const TStringList& lines, std::string_view name, TStringList& list);
+// What a message is known by across sessions: its Message-ID, or, for a message without one, a
+// digest of its header block ("<sha1-HEX@norva.invalid>", a domain no real ID can have). The
+// fields a mailbox server rewrites as the message is read (Status, X-Status, X-UID, ...) are
+// left out of the digest, so that it stays the same from session to session.
+std::string MessageKey(const TStringList& headers);
 // Deletes the first field called name with its continuation lines.
 void RemoveField(TStringList& lines, std::string_view name);
 // Deletes the first empty line and everything after it.

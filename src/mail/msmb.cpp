@@ -5,6 +5,7 @@ namespace norva {
 
 void TmsMailBase::Connect() {
   if (IsOpen()) return;
+  loggedOut_ = false;
   Open();
   Login();
 }
@@ -18,6 +19,7 @@ void TmsMailBase::Disconnect() {
     Close();
     throw;
   }
+  loggedOut_ = true;
   Close();
 }
 
