@@ -137,6 +137,10 @@ class TfrmOptions {
   void Save();
   // Stores the Message-IDs of every mailbox's current rows as its seen identifiers.
   void SalvaUIDs(const std::vector<SeenIdRow>& rows);
+  // Writes the check lists' names and file numbers, and only those keys: a list made outside the
+  // preferences window (a quick rule) is registered at once, so its number is never given out
+  // again.
+  void SaveCheckLists();
   // Writes the mailbox's accepted POP3 (or SMTP) certificate, and only that key; false when
   // account is not one of lsvAddress.
   bool SaveCertificate(const MailboxAccount& account, bool smtp);
@@ -216,6 +220,7 @@ class TfrmOptions {
   void LoadLists();
   void SaveAccounts();
   void SaveLists();
+  void SaveNamed(const std::string& section, const std::vector<TNamedFile>& list);
 
   std::string folder_;
   std::string loadError_;
