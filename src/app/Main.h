@@ -200,8 +200,10 @@ class TfrmMain {
   TmsMessage msgOut;  // the message being sent
   void btnSendMsgClick();
   void btnReplyMsgClick();
-  void ReplyMsg(MessageListEntry& entry);
-  void PrepareMsg();
+  // Fill the message window for a reply or a new message; false, leaving it as it is, when it
+  // holds a message being written that the user keeps.
+  bool ReplyMsg(MessageListEntry& entry);
+  bool PrepareMsg();
   bool CheckForAddress();
   // Sends every queued message of "$OutBox.TMA" in one session, moving each into "$Sent.TMA".
   virtual void SendOutBox();

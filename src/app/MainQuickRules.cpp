@@ -90,6 +90,12 @@ void TfrmMain::AddRule(const std::string& listName, const std::string& entry) {
       ShowError(error.empty() ? "Cannot add the check list '" + listName + "'." : error);
       return;
     }
+    try {
+      frmOptions.SaveCheckLists();
+    } catch (const std::exception& e) {
+      ShowError("The check list '" + listName + "' could not be stored in the configuration: " +
+                e.what());
+    }
     if (frmRule) frmRule->reloadCmbFilter();
     list = FindNamed(frmOptions.lstCList, listName);
   }

@@ -115,6 +115,7 @@ void TfrmMain::lsvMailDblClick() {
   const int32_t index = SelectedIndex();
   if (index < 0 || !lsvMail[size_t(index)].Data) return;
   MessageListEntry& entry = *lsvMail[size_t(index)].Data;
+  if (!frmMsg->MayDiscard()) return;  // asked before anything is retrieved
   RunLocked([&] {
     LeggiMsg(entry, true);
     if (entry.BodyRetrieved && entry.Message) BrowseMsg(entry);
@@ -122,7 +123,7 @@ void TfrmMain::lsvMailDblClick() {
 }
 
 void TfrmMain::BrowseMsg(MessageListEntry& entry) {
-  if (!entry.Message) return;
+  if (!entry.Message || !frmMsg->MayDiscard()) return;
   TmsMessage& message = *entry.Message;
   TfrmMsg& window = *frmMsg;
   window.ShowingHeaders = false;

@@ -17,8 +17,9 @@ bool TfrmMain::CheckForAddress() {
   return false;
 }
 
-void TfrmMain::PrepareMsg() {
+bool TfrmMain::PrepareMsg() {
   TfrmMsg& window = *frmMsg;
+  if (!window.MayDiscard()) return false;
   window.SetReadingMode(false);
   window.redMsg.clear();
   window.edtMsgTo.clear();
@@ -26,12 +27,14 @@ void TfrmMain::PrepareMsg() {
   window.lsvMsgAttach.clear();
   const MailboxAccount* from = DefaultAccount();
   window.edtMsgFrom = frmOptions.edtUserName + " " + (from ? from->Address : std::string());
+  window.MarkUnchanged();
+  return true;
 }
 
 void TfrmMain::btnSendMsgClick() {
   if (Busy || !CheckForAddress()) return;
+  if (!PrepareMsg()) return;
   frmMsg->MsgWindowMode = 3;
-  PrepareMsg();
   frmMsg->Show();
 }
 
@@ -39,15 +42,14 @@ void TfrmMain::btnReplyMsgClick() {
   if (Busy || !CheckForAddress()) return;
   const int32_t index = SelectedIndex();
   if (index < 0 || !lsvMail[size_t(index)].Data) return;
-  ReplyMsg(*lsvMail[size_t(index)].Data);
-  frmMsg->Show();
+  if (ReplyMsg(*lsvMail[size_t(index)].Data)) frmMsg->Show();
 }
 
-void TfrmMain::ReplyMsg(MessageListEntry& entry) {
-  LockWindow();
+bool TfrmMain::ReplyMsg(MessageListEntry& entry) {
   TfrmMsg& window = *frmMsg;
+  if (!PrepareMsg()) return false;
+  LockWindow();
   window.MsgWindowMode = 2;
-  PrepareMsg();
   const bool retrieved = entry.BodyRetrieved && entry.Message;
   TStringList none;
   const TStringList* headers = &none;
@@ -61,7 +63,9 @@ void TfrmMain::ReplyMsg(MessageListEntry& entry) {
       "re: " + (retrieved ? entry.Message->Subject.str() : GetFieldValue(*headers, "Subject"));
   if (retrieved)
     for (const std::string& line : entry.Message->Body) window.redMsg.push_back("> " + line);
+  window.MarkUnchanged();
   UnlockWindow();
+  return true;
 }
 
 void TfrmMain::msSMTPError(TObject&, std::string& msg) {

@@ -46,6 +46,26 @@ void TfrmMsg::Close() {
   if (FormCloseQuery()) Visible = false;
 }
 
+std::string TfrmMsg::Draft() const {
+  std::string draft = edtMsgFrom + '\n' + edtMsgTo + '\n' + edtMsgSubject + '\n';
+  for (const std::string& line : redMsg) (draft += line) += '\n';
+  for (const TAttachRow& row : lsvMsgAttach) (draft += '\0') += row.Caption;
+  return draft;
+}
+
+bool TfrmMsg::HoldsUnsentText() const {
+  return Visible && (MsgWindowMode == 2 || MsgWindowMode == 3) && Draft() != filled_;
+}
+
+bool TfrmMsg::MayDiscard() {
+  if (!HoldsUnsentText()) return true;
+  if (desktop_.MessageBox("Discard the message you are writing?", "Confirm",
+                          Desktop::mbYes | Desktop::mbNo, Desktop::iconQuestion) != Desktop::mrYes)
+    return false;
+  MarkUnchanged();  // asked once per command, however many steps it takes
+  return true;
+}
+
 void TfrmMsg::FillEdtMsgTo() {
   edtMsgToItems = BookRecipients(options_.lsvBook);
 }

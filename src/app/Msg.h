@@ -62,6 +62,14 @@ class TfrmMsg {
   void Show() { Visible = true; }
   void FillEdtMsgTo();
 
+  // A new message or reply is being written and differs from what the window was filled with.
+  bool HoldsUnsentText() const;
+  // True when the window may be filled with something else: it holds no unsent text, or the
+  // user agrees to discard it.
+  bool MayDiscard();
+  // What the window now holds counts as nothing written yet (it was just filled).
+  void MarkUnchanged() { filled_ = Draft(); }
+
   // Switches the widgets between reading (true) and composing (false).
   void SetReadingMode(bool reading);
 
@@ -89,6 +97,8 @@ class TfrmMsg {
 
  private:
   TIntegerKeys PlacementKeys();
+  // The fields a user writes, as one text to compare.
+  std::string Draft() const;
   TmsMessage* ShownMessage() const;
   bool CheckBox(const std::string& text, const char* control);
   int32_t SelectedAttachment() const;
@@ -97,6 +107,7 @@ class TfrmMsg {
   Desktop& desktop_;
   TfrmOptions& options_;
   TfrmMain& main_;
+  std::string filled_;
 };
 
 }  // namespace norva

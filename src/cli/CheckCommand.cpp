@@ -153,7 +153,7 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
   }
   try {
     folder = UseConfiguredFolder(folder);
-    HeadlessMain session(folder, err);
+    HeadlessMain session(folder, "norva-cli check", err);
     TfrmMain& main = session.main;
     const int32_t mailboxes = int32_t(session.options.lsvAddress.size());
     if (mailboxes == 0) throw std::runtime_error("no mailbox is configured in " + folder);

@@ -79,4 +79,9 @@ std::string Printable(std::string_view bytes) {
   return out;
 }
 
+double& LockWaitSeconds() {
+  static double seconds = 0;
+  return seconds;
+}
+
 }  // namespace norva::cli

@@ -14,4 +14,8 @@ std::string FromJsonText(const std::string& text);
 // control characters (C0, DEL, C1) as \xHH, so that text from a server cannot steer the terminal.
 std::string Printable(std::string_view bytes);
 
+// How long a command that writes the program folder waits for another Norva process to let go
+// of it (--wait SECONDS); 0, the default, fails at once.
+double& LockWaitSeconds();
+
 }  // namespace norva::cli

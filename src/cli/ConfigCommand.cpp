@@ -21,6 +21,7 @@
 #include "config/Options.h"
 #include "mail/msutils.h"
 #include "store/FileIO.h"
+#include "store/FolderLock.h"
 #include "store/Streams.h"
 
 namespace norva::cli {
@@ -123,21 +124,11 @@ TStringList ReadLines(const std::string& path) {
 
 // Lines end in CR LF. The file is written beside the old one and renamed over it, so a failure
 // leaves the old list whole.
-void WriteLines(const std::string& folder, const std::string& path, const TStringList& lines) {
+void WriteLines(const std::string& path, const TStringList& lines) {
   std::string bytes;
   for (const std::string& line : lines) (bytes += line) += "\r\n";
-  std::string temp;
-  const int fd = fileio::CreateUnique(folder, ".CL", temp);
-  if (fd < 0) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-  const bool written =
-      fileio::WriteAll(fd, bytes.data(), bytes.size(), temp) && fileio::Fsync(fd, temp) == 0;
-  int error = errno;
-  ::close(fd);
-  if (written && fileio::Rename(temp, path) == 0) return;
-  if (written) error = errno;
-  fileio::Unlink(temp);
-  throw std::runtime_error("cannot write " + path + ": " +
-                           (error ? std::strerror(error) : "the device is full"));
+  if (const std::string error = ReplaceFile(path, bytes); !error.empty())
+    throw std::runtime_error(error);
 }
 
 // Seen lists are stored by mailbox index and saving the mailboxes leaves them where they were,
@@ -361,15 +352,11 @@ void AddCheckList(TfrmOptions& o, const std::vector<std::string>& args, std::ost
   const std::string& name = args[1];
   if (name.empty()) throw UsageError("a check list needs a name");
   RequireStorable("the name", name);
-  // Rules find check lists by name without regard to case: two such names would be one list.
-  for (const TNamedFile& list : o.lstCList)
-    if (SameText(list.Name, name)) throw std::runtime_error("check list '" + name + "' exists");
-  TNamedFile list{name, ++o.CListCounter};
-  // A file left behind under that number must not lend its lines to the new list.
-  WriteLines(o.Folder(), CheckListFile(o, list), {});
-  o.lstCList.push_back(list);
+  std::string error;
+  if (!norva::AddCheckList(o, name, error)) throw std::runtime_error(error);
   o.Save();
-  out << "check list '" << Printable(name) << "' added: CL" << list.FileNumber << ".txt\n";
+  out << "check list '" << Printable(name) << "' added: CL" << o.lstCList.back().FileNumber
+      << ".txt\n";
 }
 
 void RemoveCheckList(TfrmOptions& o, const std::vector<std::string>& args, std::ostream& out,
@@ -408,7 +395,7 @@ void ChangeCheckListLine(TfrmOptions& o, const std::vector<std::string>& args, b
     lines.push_back(line);
   else
     std::erase(lines, line);
-  WriteLines(o.Folder(), path, lines);
+  WriteLines(path, lines);
   out << "check list '" << Printable(list.Name) << "': " << lines.size() << " line(s)\n";
 }
 
@@ -520,6 +507,7 @@ int ConfigCommand(const std::vector<std::string>& args, std::istream& in, std::o
       Show(o, out);
       return 0;
     }
+    const FolderLock lock(folder, "norva-cli config " + verb, LockWaitSeconds());
     o.Load();
     if (verb == "add-account") {
       AddAccount(o, rest, in, out);

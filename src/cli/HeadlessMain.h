@@ -9,13 +9,16 @@
 #include "app/Main.h"
 #include "cli/CliText.h"
 #include "cli/HeadlessDesktop.h"
+#include "store/FolderLock.h"
 
 namespace norva::cli {
 
 struct HeadlessMain {
-  // Loads Config.QDB of the folder; what the load had to leave out goes to err.
-  HeadlessMain(const std::string& folder, std::ostream& err)
-      : desktop(err), options(folder), main(desktop, options) {
+  // Locks the folder for `command`, then loads its Config.QDB; what the load had to leave out
+  // goes to err.
+  HeadlessMain(const std::string& folder, const std::string& command, std::ostream& err)
+      : lock(folder, command, LockWaitSeconds()), desktop(err), options(folder),
+        main(desktop, options) {
     options.Load();
     for (const auto& warning : options.LoadWarnings) err << warning << "\n";
     desktop.OnPump = [this, &err] {
@@ -27,6 +30,7 @@ struct HeadlessMain {
     };
   }
 
+  FolderLock lock;
   HeadlessDesktop desktop;
   TfrmOptions options;
   TfrmMain main;

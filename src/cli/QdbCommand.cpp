@@ -5,8 +5,11 @@
 #include <filesystem>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 
+#include "cli/CliText.h"
+#include "store/FolderLock.h"
 #include "store/QDB.h"
 
 namespace norva::cli {
@@ -75,6 +78,11 @@ int QdbCommand(const std::vector<std::string>& args, std::istream& in, std::ostr
       err << "norva-cli: " << QDBMessageText(qdbFileNotFound, file.string()) << "\n";
       return 1;
     }
+    // A store of a program folder is written only while no other Norva program works there.
+    const std::filesystem::path folder = std::filesystem::absolute(file).parent_path();
+    std::optional<FolderLock> lock;
+    if (verb == "put" && std::filesystem::exists(folder / "Config.QDB"))
+      lock.emplace(folder.string(), "norva-cli qdb put", LockWaitSeconds());
     TQDB db;
     db.WarnNoData = [](TQDB&) {};  // replacing the only item empties the store for a moment
     // Only "put" writes; the others leave the file exactly as it is.

@@ -61,7 +61,7 @@ int SendCommand(const std::vector<std::string>& args, std::ostream& err) {
   }
   try {
     folder = UseConfiguredFolder(folder);
-    HeadlessMain session(folder, err);
+    HeadlessMain session(folder, "norva-cli send", err);
     TfrmMain& main = session.main;
     main.btnSendMsgClick();  // says so when there is no mailbox to send from
     TfrmMsg& window = *main.frmMsg;

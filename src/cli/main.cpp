@@ -1,10 +1,12 @@
 // norva-cli: Norva's headless tool.
+#include <charconv>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/ArchiveCommand.h"
 #include "cli/CheckCommand.h"
+#include "cli/CliText.h"
 #include "cli/ConfigCommand.h"
 #include "cli/MessageCommand.h"
 #include "cli/QdbCommand.h"
@@ -14,7 +16,12 @@ namespace {
 const char kHelp[] =
     "Norva - an e-mail checker with spam filtering and a small mailer.\n"
     "\n"
-    "usage: norva-cli COMMAND [ARGUMENTS]\n"
+    "usage: norva-cli [--wait SECONDS] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "One Norva program at a time works in a program folder: check, send and the config\n"
+    "commands that change something lock it (its file norva.lock), and fail at once when\n"
+    "another one (the desktop program, or another norva-cli) holds it. With --wait SECONDS\n"
+    "(given before or after COMMAND) they wait that long for it instead.\n"
     "\n"
     "commands:\n"
     "  qdb dump FILE        list a record-store file's admin entries and items\n"
@@ -37,6 +44,21 @@ const char kHelp[] =
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  // --wait SECONDS may stand anywhere: before the command or among its arguments.
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--wait") continue;
+    const std::string value = i + 1 < args.size() ? args[i + 1] : "";
+    double seconds = -1;
+    const auto [last, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (value.empty() || error != std::errc() || last != value.data() + value.size() ||
+        !(seconds >= 0 && seconds <= 86400)) {
+      std::cerr << "norva-cli: --wait takes a number of seconds (0 to 86400)\n";
+      return 2;
+    }
+    norva::cli::LockWaitSeconds() = seconds;
+    args.erase(args.begin() + ptrdiff_t(i), args.begin() + ptrdiff_t(i) + 2);
+    break;
+  }
   if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
     std::cout << kHelp << "\n"
               << norva::cli::kMessageJsonHelp << "\n"

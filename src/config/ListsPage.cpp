@@ -1,5 +1,6 @@
 #include "config/ListsPage.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,19 +53,18 @@ std::string WriteLines(const std::string& path, const std::vector<std::string>& 
   return ReplaceFile(path, bytes);
 }
 
-// Gives the next number of `counter` to a new entry named `name` of `list`, whose file starts
-// empty: one left behind under this number (a deletion that failed, or a previous run's) must not
-// lend its text to the new entry. False with the reason in `error` ("" for an empty name).
+// Gives the next free number of `counter` to a new entry named `name` of `list`, whose file
+// starts empty. A file already there under a number (a deletion that failed, a list another run
+// made and never registered) is never emptied or reused: the number is skipped. False with the
+// reason in `error` ("" for an empty name).
 bool AddNamedFile(std::vector<TNamedFile>& list, int32_t& counter, const std::string& folder,
                   std::string (*fileName)(const std::string&, int32_t), const std::string& what,
                   const std::string& name, std::string& error) {
   error.clear();
-  if (counter == INT32_MAX) {
-    error = "No more " + what + " file numbers are left.";
+  if (name.empty()) {
+    if (counter < INT32_MAX) ++counter;  // used up even by an empty name
     return false;
   }
-  ++counter;  // used up even by an empty name
-  if (name.empty()) return false;
   if (!Storable(name)) {
     error = "A " + what + " name can hold at most 255 characters.";
     return false;
@@ -74,11 +74,25 @@ bool AddNamedFile(std::vector<TNamedFile>& list, int32_t& counter, const std::st
     error = "There is already a " + what + " named '" + same->Name + "'.";
     return false;
   }
-  const TNamedFile entry{name, counter};
-  error = WriteLines(fileName(folder, entry.FileNumber), {});
-  if (!error.empty()) return false;
-  list.push_back(entry);
-  return true;
+  for (int tries = 0; tries < 10000; ++tries) {
+    if (counter == INT32_MAX) {
+      error = "No more " + what + " file numbers are left.";
+      return false;
+    }
+    const TNamedFile entry{name, ++counter};
+    const std::string path = fileName(folder, entry.FileNumber);
+    const int fd = fileio::Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) {
+      error = "Cannot write " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    ::close(fd);
+    list.push_back(entry);
+    return true;
+  }
+  error = "No free " + what + " file number is left in " + folder + ".";
+  return false;
 }
 
 }  // namespace

@@ -376,15 +376,8 @@ void TfrmOptions::SaveLists() {
     QDB1.SetAdminString(Indexed("Rules/AParam-", n), lsvRule[n].ActionParam);
   }
 
-  auto saveNamed = [this](const std::string& section, const std::vector<TNamedFile>& list) {
-    QDB1.SetAdminInteger(section + "/Count", int32_t(list.size()));
-    for (size_t n = 0; n < list.size(); ++n) {
-      QDB1.SetAdminString(Indexed(section + "/Name-", n), list[n].Name);
-      QDB1.SetAdminInteger(Indexed(section + "/FN-", n), list[n].FileNumber);
-    }
-  };
-  saveNamed("Templates", lstTemplate);
-  saveNamed("Check Lists", lstCList);
+  SaveNamed("Templates", lstTemplate);
+  SaveNamed("Check Lists", lstCList);
 
   QDB1.SetAdminInteger("Book/Count", int32_t(lsvBook.size()));
   for (size_t n = 0; n < lsvBook.size(); ++n) {
@@ -426,6 +419,21 @@ void TfrmOptions::SalvaUIDs(const std::vector<SeenIdRow>& rows,
     // With no row left (all deleted, or the session failed) the old list stays.
     if (m > 0) QDB1.SetAdminInteger(Indexed("Address/UIDC-", n), int32_t(m));
   }
+  session.Close();
+}
+
+void TfrmOptions::SaveNamed(const std::string& section, const std::vector<TNamedFile>& list) {
+  QDB1.SetAdminInteger(section + "/Count", int32_t(list.size()));
+  for (size_t n = 0; n < list.size(); ++n) {
+    QDB1.SetAdminString(Indexed(section + "/Name-", n), list[n].Name);
+    QDB1.SetAdminInteger(Indexed(section + "/FN-", n), list[n].FileNumber);
+  }
+}
+
+void TfrmOptions::SaveCheckLists() {
+  RefuseUnreadFile();
+  StoreSession session(QDB1, ConfigFileName());
+  SaveNamed("Check Lists", lstCList);
   session.Close();
 }
 

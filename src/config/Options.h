@@ -136,10 +136,14 @@ class TfrmOptions {
   // btnOKClick's store part: writes every field and list back.
   void Save();
   // Stores the Message-IDs of every mailbox's current rows as its seen identifiers. A mailbox
-  // whose session did not finish (its client in unfinished) also keeps the identifiers it had,
+  // whose session did not finish (its client is in unfinished) also keeps the identifiers it had,
   // but for those of rows deleted on the server: its session never reached the other messages.
   void SalvaUIDs(const std::vector<SeenIdRow>& rows,
                  const std::vector<const TmsRemotePOP*>& unfinished = {});
+  // Writes the check lists' names and file numbers, and only those keys: a list made outside the
+  // preferences window (a quick rule) is registered at once, so its number is never given out
+  // again.
+  void SaveCheckLists();
   // Writes the mailbox's accepted POP3 (or SMTP) certificate, and only that key; false when
   // account is not one of lsvAddress.
   bool SaveCertificate(const MailboxAccount& account, bool smtp);
@@ -219,6 +223,7 @@ class TfrmOptions {
   void LoadLists();
   void SaveAccounts();
   void SaveLists();
+  void SaveNamed(const std::string& section, const std::vector<TNamedFile>& list);
 
   std::string folder_;
   std::string loadError_;

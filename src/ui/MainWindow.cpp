@@ -310,6 +310,8 @@ void MainWindow::PanelResized() {
 
 void MainWindow::Run(const std::function<void()>& command) {
   PushSelection();
+  // A command may ask about, or replace, what the message window holds: it sees what is typed.
+  if (msgWindow_) msgWindow_->PushFields();
   ++running_;
   try {
     command();

@@ -28,13 +28,13 @@ class MessageWindow : public QMainWindow {
 
   // Shows the model: fields, modes, attachments, priority, and whether the window is shown.
   void Sync();
+  // The widgets' texts into the model, before any command reads them.
+  void PushFields();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  // The widgets' texts into the model, before any command reads them.
-  void PushFields();
   void Command(const std::function<void()>& command);
   QAction* AddButton(const char* name, const char* caption, int image,
                      const std::function<void()>& run);

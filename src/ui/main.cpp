@@ -4,8 +4,10 @@
 #include <QDir>
 #include <QMessageBox>
 #include <cstdlib>
+#include <memory>
 
 #include "config/Options.h"
+#include "store/FolderLock.h"
 #include "ui/Application.h"
 #include "ui/Text.h"
 
@@ -15,6 +17,16 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   if (const char* folder = std::getenv("NORVA_FOLDER"); folder && *folder)
     norva::SetProgramFolder(QDir(folder).absolutePath().toStdString());
+  // One Norva program at a time writes a folder; this one holds it until it ends.
+  std::unique_ptr<norva::FolderLock> lock;
+  try {
+    lock = std::make_unique<norva::FolderLock>(norva::ProgramFolder(), "the Norva desktop program");
+  } catch (const std::exception& e) {
+    QMessageBox box(QMessageBox::Critical, "N o r v a", norva::ui::ToQt(e.what()));
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    return 1;
+  }
   norva::ui::Application norva(norva::ProgramFolder());
   try {
     norva.Start();

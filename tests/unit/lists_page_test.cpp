@@ -109,21 +109,22 @@ TEST_F(ListsPageTest, DeleteAndMoveRules) {
   EXPECT_EQ(options.lsvRule, (std::vector<MailRule>{{19, "", 0, ""}, {2, "b", 2, ""}}));
 }
 
-TEST_F(ListsPageTest, AddedTemplatesTakeTheNextNumberEvenAfterAnEmptyName) {
+TEST_F(ListsPageTest, AddedTemplatesTakeTheNextFreeNumberEvenAfterAnEmptyName) {
   options.lstTemplate = {{"one", 1}, {"four", 4}};
   options.TemplateCounter = 4;
-  WriteFile(dir.File("FN5.txt"), "stale\r\n");  // left behind by an earlier run
+  WriteFile(dir.File("FN5.txt"), "stale\r\n");  // left behind by an earlier run: kept, skipped
   answers = {"five", "", "seven", "FIVE"};
   EXPECT_TRUE(page.AddTemplate());
   EXPECT_FALSE(page.AddTemplate());
   EXPECT_TRUE(page.AddTemplate());
   EXPECT_FALSE(page.AddTemplate());  // the same name in other case
-  EXPECT_EQ(options.lstTemplate.back(), (TNamedFile{"seven", 7}));
+  EXPECT_EQ(options.lstTemplate[2], (TNamedFile{"five", 6}));
+  EXPECT_EQ(options.lstTemplate.back(), (TNamedFile{"seven", 8}));
   EXPECT_EQ(options.lstTemplate.size(), 4u);
   EXPECT_EQ(options.TemplateCounter, 8);
   EXPECT_EQ(templateRebuilds, 2);
   EXPECT_EQ(errors.size(), 1u);
-  EXPECT_EQ(ReadFile(dir.File("FN5.txt")), "");
+  EXPECT_EQ(ReadFile(dir.File("FN5.txt")), "stale\r\n");
   EXPECT_EQ(TemplateFileName("/d", 3), "/d/FN3.txt");
   EXPECT_EQ(CheckListFileName("/d", 12), "/d/CL12.txt");
 }

@@ -333,6 +333,48 @@ TEST_F(MailTest, ReplyQuotesTheMessageAndAnswersReplyTo) {
   EXPECT_EQ(desktop.Boxes.size(), boxes);
 }
 
+// New message, Reply and reading another row each refill the message window: a message being
+// written is given up only when the user says so, and an untouched one goes without a question.
+TEST_F(MailTest, AMessageBeingWrittenIsDiscardedOnlyWhenTheUserSaysSo) {
+  FakePop3 pop({Message("a1", "Lunch"), Message("a2", "Tea")});
+  AddMailbox(pop.Address());
+  main.CheckMail(true, -1);
+  TfrmMsg& window = *main.frmMsg;
+  const std::string kAsk = "Discard the message you are writing?";
+  struct Case {
+    const char* command;
+    bool typed;
+    Desktop::Result answer;
+    bool asked, kept;
+  } cases[] = {
+      {"new", true, Desktop::mrNo, true, true},      {"new", true, Desktop::mrYes, true, false},
+      {"new", false, Desktop::mrNo, false, false},   {"reply", true, Desktop::mrNo, true, true},
+      {"reply", true, Desktop::mrYes, true, false},  {"read", true, Desktop::mrNo, true, true},
+      {"read", true, Desktop::mrYes, true, false},   {"read", false, Desktop::mrNo, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.command) + (c.typed ? " typed" : " untouched"));
+    window.MsgWindowMode = 0;
+    window.Visible = false;
+    main.btnSendMsgClick();
+    if (c.typed) window.redMsg = {"half a thought"};
+    desktop.Boxes.clear();
+    desktop.BoxAnswers = {c.answer};
+    Select({1});
+    const std::string command = c.command;
+    if (command == "new") main.btnSendMsgClick();
+    if (command == "reply") main.btnReplyMsgClick();
+    if (command == "read") main.lsvMailDblClick();
+    const size_t asked = size_t(std::count_if(desktop.Boxes.begin(), desktop.Boxes.end(),
+                                              [&](const auto& box) { return box.text == kAsk; }));
+    EXPECT_EQ(asked, c.asked ? 1u : 0u);  // asked once, however many steps the command takes
+    EXPECT_EQ(window.redMsg == TStringList{"half a thought"}, c.kept);
+    EXPECT_EQ(window.MsgWindowMode == 3, c.kept || command == "new");
+    EXPECT_TRUE(window.Visible);
+    EXPECT_FALSE(main.Busy);
+  }
+}
+
 TEST_F(MailTest, WindowPlacementIsKeptAndFittedToTheScreen) {
   TfrmMsg& window = *main.frmMsg;
   window.FormCreate();

@@ -115,23 +115,32 @@ TEST_F(QuickRulesTest, FirstUseCreatesTheListAndEntriesAreAddedOnce) {
   options.lstCList = {{"Black List", 3}};
   options.CListCounter = 7;
   rule.reloadCmbFilter();
-  WriteFile(dir.File("CL8.txt"), "left.com\r\n");  // a previous run's file under the next number
+  // A previous run's file under the next number: another list's lines, kept and not reused.
+  WriteFile(dir.File("CL8.txt"), "left.com\r\n");
   WriteFile(dir.File("CL3.txt"), "; spam\r\nbad.com");  // its last line has no line end
 
   Select({"From: Joe <joe@Example.com>"});
   Click(Item::mnuARSSenderDomain);
   ASSERT_EQ(options.lstCList.size(), 2u);
-  EXPECT_EQ(options.lstCList[1], (TNamedFile{"Safe List", 8}));
-  EXPECT_EQ(options.CListCounter, 8);
+  EXPECT_EQ(options.lstCList[1], (TNamedFile{"Safe List", 9}));
+  EXPECT_EQ(options.CListCounter, 9);
   EXPECT_EQ(rule.cmbFilter.Items, (Names{"Black List", "Safe List"}));
-  EXPECT_EQ(ReadFile(dir.File("CL8.txt")), "Example.com\r\n");
+  EXPECT_EQ(ReadFile(dir.File("CL8.txt")), "left.com\r\n");
+  EXPECT_EQ(ReadFile(dir.File("CL9.txt")), "Example.com\r\n");
+  // Registered at once: the next run knows the list and gives its number to no other.
+  {
+    TfrmOptions next(dir.Path());
+    next.Load();
+    EXPECT_EQ(next.lstCList, options.lstCList);
+    EXPECT_EQ(next.CListCounter, 9);
+  }
 
   // The same domain from another sender, in other letters, is not written again.
   Select({"From: ann@EXAMPLE.COM"});
   Click(Item::mnuARSSenderDomain);
   Click(Item::mnuARSSender);
   Click(Item::mnuARSSender);
-  EXPECT_EQ(ReadFile(dir.File("CL8.txt")), "Example.com\r\nann@EXAMPLE.COM\r\n");
+  EXPECT_EQ(ReadFile(dir.File("CL9.txt")), "Example.com\r\nann@EXAMPLE.COM\r\n");
   EXPECT_TRUE(main.IsInList("safe list", "bob@example.com"));
 
   Click(Item::mnuARASender);
