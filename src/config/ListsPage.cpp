@@ -130,6 +130,9 @@ std::string RuleError(const MailRule& rule) {
     return "Choose a check list for the filter.";
   if (ActionNamesTemplate(rule.ActionType) && rule.ActionParam.empty())
     return "Choose a template for the action.";
+  // An archive without a name cannot be written: every message the rule matched would fail.
+  if (rule.ActionType == 5 && rule.ActionParam.find_first_not_of(" \t") == std::string::npos)
+    return "Give the archive file a name.";
   if (!Storable(rule.FilterParam) || !Storable(rule.ActionParam))
     return "A rule parameter can hold at most 255 characters.";
   return "";

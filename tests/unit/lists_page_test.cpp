@@ -73,6 +73,8 @@ TEST(RuleCodes, NumberParametersAreChecked) {
   EXPECT_NE(RuleError({0, "x", 4, "1.5"}), "");
   EXPECT_NE(RuleError({14, "", 0, ""}), "");  // no check list chosen
   EXPECT_NE(RuleError({0, "", 6, ""}), "");   // no template chosen
+  EXPECT_NE(RuleError({0, " ", 5, " "}), "");  // an archive without a name
+  EXPECT_EQ(RuleError({0, "", 5, "Bulk"}), "");
   EXPECT_NE(RuleError({0, std::string(256, 'a'), 0, ""}), "");
   EXPECT_NE(RuleError({kFilterTypeCount, "", 0, ""}), "");
   EXPECT_NE(RuleError({0, "", kActionTypeCount, ""}), "");
