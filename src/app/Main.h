@@ -207,6 +207,8 @@ class TfrmMain {
   bool CheckForAddress();
   // Sends every queued message of "$OutBox.TMA" in one session, moving each into "$Sent.TMA".
   virtual void SendOutBox();
+  // Packs the outbox file so that the bytes of sent messages leave the disk.
+  void PackOutbox(const std::string& outbox);
   bool SendingOutbox = false;  // the stop command cancels the send, connected or not
   void msSMTPError(TObject& sender, std::string& msg);
 

@@ -1,6 +1,11 @@
 // TfrmMain: new messages and replies in the message window, and sending the outbox
 // ("$OutBox.TMA") through SMTP into the sent archive ("$Sent.TMA").
+#include <unistd.h>
+
+#include <cctype>
 #include <exception>
+#include <filesystem>
+#include <vector>
 
 #include "app/Main.h"
 #include "app/Msg.h"
@@ -72,20 +77,106 @@ void TfrmMain::msSMTPError(TObject&, std::string& msg) {
   LastErrorText = msg;
 }
 
+namespace {
+
+// The reply code a refusal's text starts with ("550 5.1.1 ..."), 0 when it has none.
+int ReplyCode(const std::string& reply) {
+  if (reply.size() < 3 || !isdigit((unsigned char)reply[0]) || !isdigit((unsigned char)reply[1]) ||
+      !isdigit((unsigned char)reply[2]))
+    return 0;
+  return std::stoi(reply.substr(0, 3));
+}
+
+// The queued item with a header line in front of it that tells the user what happened.
+void Annotate(TStream& item, const std::string& field, std::string note) {
+  for (char& c : note)
+    if ((unsigned char)c < 32) c = ' ';
+  TMemoryStream annotated;
+  annotated.WriteString(field + ": " + note + "\r\n");
+  item.SetPosition(0);
+  std::string bytes(size_t(item.Size()), '\0');
+  if (!bytes.empty()) item.Read(bytes.data(), int64_t(bytes.size()));
+  annotated.WriteString(bytes);
+  item.SetPosition(0);
+  item.SetSize(0);
+  item.WriteString(annotated.Bytes());
+}
+
+// Writes a sent message that the sent archive would not take as "Unsaved sent N.eml" in the
+// folder, N the first number not in use; returns the file's path.
+std::string SaveUnsavedCopy(const std::string& folder, TStream& item) {
+  for (int n = 1;; ++n) {
+    const std::string path = folder + "/Unsaved sent " + std::to_string(n) + ".eml";
+    if (std::filesystem::exists(path)) continue;
+    TMemoryStream copy;
+    item.SetPosition(0);
+    copy.CopyFrom(item, item.Size());
+    copy.SaveToFile(path);
+    return path;
+  }
+}
+
+std::string Describe(const TmsMessage& message) {
+  std::string to;
+  for (int32_t i = 0; i < message.Recipients.Count(); ++i)
+    to += (i ? ", " : "") + message.Recipients.Items(i).Address.str();
+  return "\"" + message.Subject.str() + "\" to " + (to.empty() ? "nobody" : to);
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+  return text;
+}
+
+}  // namespace
+
 void TfrmMain::SendOutBox() {
-  const std::string outbox = frmOptions.Folder() + "/$OutBox.TMA";
-  const std::string sent = frmOptions.Folder() + "/$Sent.TMA";
-  const std::string failed = frmOptions.Folder() + "/$Failed.TMA";
-  // Each message is committed on its own: its copy is written to the sent archive before the
-  // outbox, written next, forgets it. A crash between the two sends it again; none is lost.
+  const std::string folder = frmOptions.Folder();
+  const std::string outbox = folder + "/$OutBox.TMA";
+  const std::string sent = folder + "/$Sent.TMA";
+  const std::string failed = folder + "/$Failed.TMA";
+  QDB1.SetFileName(outbox);
+  const bool empty = QDB1.Count() == 0;
+  CloseOrDiscard(QDB1);
+  if (empty) return;
+  // The sent archive must take the copies before anything goes out: a message the server has
+  // taken leaves the outbox whatever happens to its copy.
+  try {
+    QDB2.SetFileName(sent);
+    CloseWithoutSaving(QDB2);
+    if ((std::filesystem::exists(sent) && ::access(sent.c_str(), W_OK) != 0) ||
+        ::access(folder.c_str(), W_OK) != 0)
+      throw Exception("not writable");
+  } catch (const std::exception& e) {
+    CloseWithoutSaving(QDB2);
+    throw Exception("The sent archive $Sent.TMA cannot be used (" + std::string(e.what()) +
+                    "): nothing was sent, the outbox stays as it is.");
+  }
+  // Each message is committed on its own: once the server took it, its copy goes to the sent
+  // archive (or, failing that, to an .eml file beside it) and the outbox, written next,
+  // forgets it. A message the server refused for good, or may have taken without saying so,
+  // goes to "$Failed.TMA" with a header line that says why; it is never sent twice.
   bool connected = false;
-  int32_t setAside = 0;
-  std::string why;
+  std::vector<std::string> notes;  // what the user is told after the run
+  const auto tell = [&](std::string note) {
+    PutStatusMessage(note);
+    notes.push_back(std::move(note));
+  };
+  const auto hangUp = [&] {
+    if (!connected) return;
+    connected = false;
+    try {
+      msSMTP.Disconnect();
+    } catch (const std::exception&) {
+      msSMTP.Close();
+    }
+  };
   SendingOutbox = true;
   try {
-    for (;;) {
+    for (int32_t index = 0;;) {
       QDB1.SetFileName(outbox);
-      if (QDB1.Count() == 0) break;
+      if (index >= QDB1.Count()) break;
       if (!connected) {
         if (!msSMTP.WinsockLoaded()) msSMTP.SetWinsockLoaded(true);
         const MailboxAccount* from = DefaultAccount();
@@ -104,8 +195,9 @@ void TfrmMain::SendOutBox() {
         }
       }
       TMemoryStream stream;
-      QDB1.FirstItem();
+      QDB1.GoToItem(index);
       QDB1.GetItem(stream);
+      std::string setAside;  // why the message goes to "$Failed.TMA"
       try {
         msgOut.Clear();
         stream.SetPosition(0);
@@ -115,26 +207,51 @@ void TfrmMain::SendOutBox() {
         msgOut.Sender.Name = frmOptions.edtUserName;
         msSMTP.MailMessage = &msgOut;
         msSMTP.SendMail();
-        StoreMessage(QDB2, sent, stream);
       } catch (const EMessageError& e) {
-        // The message itself cannot be sent (no recipient, an address no server takes): it
-        // would hold back everything queued after it, so it moves to "$Failed.TMA". The
-        // session starts afresh for the next one, whatever the server was told so far.
-        StoreMessage(QDB2, failed, stream);
-        ++setAside;
-        why = e.what();
-        msSMTP.Disconnect();
-        connected = false;
+        setAside = e.what();  // no recipient, an address no server takes
       } catch (const EMessageParserError& e) {
+        setAside = e.what();
+      } catch (const EDeliveryUnknown& e) {
+        setAside = e.what();
+      } catch (const EServerError& e) {
+        // A refusal for good (5xx) sets the message aside with the server's reply; a temporary
+        // one (4xx) leaves it queued for the next run. A refused recipient refuses the whole
+        // message, so that nobody gets a copy the others do not.
+        if (ReplyCode(e.what()) / 100 == 5) {
+          setAside = e.what();
+        } else {
+          tell(Describe(msgOut) + ": " + e.what() + " (stays in the outbox)");
+          ++index;
+          CloseOrDiscard(QDB1);
+          hangUp();  // the next message starts a session of its own
+          continue;
+        }
+      }
+      if (!setAside.empty()) {
+        hangUp();
+        Annotate(stream, "X-Norva-Failure", setAside);
         StoreMessage(QDB2, failed, stream);
-        ++setAside;
-        why = e.what();
+        tell(Describe(msgOut) + ": " + setAside + " (moved to $Failed.TMA)");
+      } else {
+        try {
+          StoreMessage(QDB2, sent, stream);
+        } catch (const std::exception& e) {
+          std::string kept;
+          try {
+            kept = "it is kept in " + SaveUnsavedCopy(folder, stream);
+          } catch (const std::exception& again) {
+            kept = "nor as a file (" + std::string(again.what()) + ")";
+          }
+          tell(Describe(msgOut) + " was sent, but its copy could not be stored in $Sent.TMA (" +
+               e.what() + "): " + kept);
+        }
       }
       QDB1.KillItem();
       CloseOrDiscard(QDB1);
     }
     CloseOrDiscard(QDB1);
-  } catch (...) {
+  } catch (const std::exception& e) {
+    // A lost connection or a stop ends the run; the message in hand stays queued.
     SendingOutbox = false;
     CloseWithoutSaving(QDB1);
     msSMTP.MailMessage = nullptr;
@@ -145,16 +262,26 @@ void TfrmMain::SendOutBox() {
         msSMTP.Close();
       }
     }
-    throw;
+    PackOutbox(outbox);
+    if (notes.empty()) throw;
+    throw Exception(Joined(notes) + "\n" + e.what());
   }
   SendingOutbox = false;
   msSMTP.MailMessage = nullptr;
   if (connected) msSMTP.Disconnect();
-  if (setAside > 0)
-    throw Exception(std::to_string(setAside) +
-                    (setAside == 1 ? " queued message could not be sent and was"
-                                   : " queued messages could not be sent and were") +
-                    " moved to $Failed.TMA (" + why + ").");
+  PackOutbox(outbox);
+  if (!notes.empty()) throw Exception(Joined(notes));
+}
+
+void TfrmMain::PackOutbox(const std::string& outbox) {
+  // The bytes of the messages that left stay in the file until it is packed.
+  try {
+    QDB1.SetFileName(outbox);
+    QDB1.Pack();
+    CloseOrDiscard(QDB1);
+  } catch (const std::exception&) {
+    CloseWithoutSaving(QDB1);  // packed at the next run
+  }
 }
 
 }  // namespace norva

@@ -167,7 +167,7 @@ void TfrmMsg::btnAttachClick() {
   const auto size = std::filesystem::file_size(path, error);
   if (error || !std::filesystem::is_regular_file(path)) {
     main_.ShowError("Cannot attach " + path + ": " +
-                       (error ? error.message() : std::string("not a file")));
+                    (error ? error.message() : std::string("not a file")));
     return;
   }
   lsvMsgAttach.push_back({path, std::to_string(size)});
@@ -195,7 +195,16 @@ bool TfrmMsg::CheckAddress() {
 }
 
 bool TfrmMsg::CheckAddress2() {
-  return CheckBox(edtMsgTo, "edtMsgTo");
+  // Every address of the list must parse; the box names the first that does not.
+  TmsAddressList recipients;
+  try {
+    ParseAddressList(edtMsgTo, recipients);
+  } catch (const EAddressError& e) {
+    desktop_.MessageBox(e.what(), "Error", Desktop::mbOK, Desktop::iconError);
+    FocusedControl = "edtMsgTo";
+    return false;
+  }
+  return true;
 }
 
 void TfrmMsg::BuildMessage(TmsMessage& message) const {
@@ -204,8 +213,7 @@ void TfrmMsg::BuildMessage(TmsMessage& message) const {
   message.Sender.Address = address;
   message.Sender.Name = name;
   message.Subject = edtMsgSubject;
-  SplitAddress(edtMsgTo, address, name);
-  message.Recipients.AddAddress(address, name);
+  ParseAddressList(edtMsgTo, message.Recipients);
   message.Body.insert(message.Body.end(), redMsg.begin(), redMsg.end());
   message.Headers.push_back("X-Mailer: N o r v a");
   for (const TAttachRow& row : lsvMsgAttach) message.Attachments.AddFile(row.Caption);

@@ -86,8 +86,9 @@ class TfrmMsg {
   void N1LowestPriority1Click(int32_t tag);
   void btnSendClick();
 
-  // The From / To box must hold an "@" after its first character; otherwise an error box,
-  // the focus moves to the box, and false.
+  // The From box must hold an "@" after its first character, the To box a list of addresses
+  // that all parse (ParseAddressList); otherwise an error box, the focus moves to the box, and
+  // false.
   bool CheckAddress();
   bool CheckAddress2();
 

@@ -13,6 +13,9 @@ std::string FromJsonText(const std::string& text);
 // Text for a terminal, as the windows show it: UTF-8 when it is valid UTF-8, else Latin-1;
 // control characters (C0, DEL, C1) as \xHH, so that text from a server cannot steer the terminal.
 std::string Printable(std::string_view bytes);
+// Printable, line by line: the lines of a text of several go on lines of their own, indented
+// two blanks, so that none can pass for a line of its own kind.
+std::string PrintableLines(std::string_view text);
 
 // How long a command that writes the program folder waits for another Norva process to let go
 // of it (--wait SECONDS); 0, the default, fails at once.

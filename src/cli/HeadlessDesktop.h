@@ -23,7 +23,7 @@ class HeadlessDesktop : public Desktop {
   // OK when the box offers it; otherwise the answer that confirms nothing.
   Result MessageBox(const std::string& text, const std::string& caption, int buttons, Icon,
                     bool) override {
-    err_ << "[" << Printable(caption) << "] " << Printable(text) << "\n";
+    err_ << "[" << Printable(caption) << "] " << PrintableLines(text) << "\n";
     if (buttons & mbOK) return mrOK;
     return (buttons & mbCancel) ? mrCancel : mrNo;
   }
@@ -47,7 +47,7 @@ class HeadlessDesktop : public Desktop {
   void SetBusyCursor(bool) override {}
   void ShowError(const std::string& text) override {
     ++Errors;
-    err_ << "error: " << Printable(text) << "\n";
+    err_ << "error: " << PrintableLines(text) << "\n";
   }
   void ProcessMessages() override {
     if (OnPump) OnPump();

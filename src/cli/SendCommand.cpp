@@ -13,23 +13,29 @@
 #include "cli/CliText.h"
 #include "cli/HeadlessMain.h"
 #include "mail/msutils.h"
+#include "store/QDB.h"
 
 namespace norva::cli {
 
 const char kSendHelp[] =
     "send: writes a message as the message window does and sends it through the outbox of the\n"
     "program folder (--folder DIR, else the program's own folder): from the user's name and the\n"
-    "default mailbox's address, to ADDR (\"Name <addr>\" or a bare address), with the subject,\n"
-    "the body read from a file (its bytes as they are) and any number of attachments. The\n"
-    "message is queued in $OutBox.TMA first; the whole outbox is then sent through the default\n"
-    "mailbox's SMTP server and every sent message is kept in $Sent.TMA. Exit status 0 when the\n"
-    "outbox was sent, 1 when the message could not be queued or the outbox not sent (what is\n"
-    "queued stays queued and goes with the next send or check), 2 for bad arguments.\n";
+    "default mailbox's address, to ADDR (one or more of \"Name <addr>\" or a bare address,\n"
+    "separated by commas or semicolons; a name with a comma goes in double quotes), with the\n"
+    "subject, the body read from a file (its bytes as they are) and any number of attachments.\n"
+    "The message is queued in $OutBox.TMA first; the whole outbox is then sent through the\n"
+    "default mailbox's SMTP server and every sent message is kept in $Sent.TMA (one the sent\n"
+    "archive will not take is kept as \"Unsaved sent N.eml\" in the folder). A message the\n"
+    "server refuses for good, or that it may have taken without confirming it, is moved to\n"
+    "$Failed.TMA with an X-Norva-Failure line saying why; it is never sent twice. Exit status\n"
+    "0 when the outbox was sent, 1 when the message could not be queued or something was not\n"
+    "sent (a temporary refusal or a lost connection leaves it queued for the next send or\n"
+    "check), 2 for bad arguments.\n";
 
 namespace {
 
 const char kUsage[] =
-    "usage: norva-cli send [--folder DIR] --to ADDR [--subject S] [--body-file F] "
+    "usage: norva-cli send [--folder DIR] --to ADDR[,ADDR...] [--subject S] [--body-file F] "
     "[--attach F]...\n";
 
 }  // namespace
@@ -84,8 +90,16 @@ int SendCommand(const std::vector<std::string>& args, std::ostream& err) {
     window.btnSendClick();
     if (window.Visible) return 1;  // refused or not queued: the reason is on standard error
     if (session.desktop.Errors > 0) {
-      err << "norva-cli send: the message is queued in the outbox and goes with the next send "
-             "or check\n";
+      TQDB outbox;
+      outbox.SetReadOnly(true);
+      outbox.SetFileName(folder + "/$OutBox.TMA");
+      const int32_t queued = outbox.Count();
+      CloseWithoutSaving(outbox);
+      if (queued > 0)
+        err << "norva-cli send: " << queued
+            << (queued == 1 ? " message stays queued in the outbox and goes"
+                            : " messages stay queued in the outbox and go")
+            << " with the next send or check\n";
       return 1;
     }
     return 0;

@@ -8,8 +8,8 @@
 
 namespace norva::cli {
 
-// Runs "send [--folder DIR] --to ADDR [--subject S] [--body-file F] [--attach F]..."; returns
-// the exit status.
+// Runs "send [--folder DIR] --to ADDR[,ADDR...] [--subject S] [--body-file F] [--attach F]...";
+// returns the exit status.
 int SendCommand(const std::vector<std::string>& args, std::ostream& err);
 
 extern const char kSendHelp[];

@@ -35,7 +35,7 @@ const char kHelp[] =
     "                       show or change the configuration (below)\n"
     "  check [--folder DIR] [--mailbox N] [--delete-spam] [--json]\n"
     "                       check the mailboxes and print the message list (below)\n"
-    "  send [--folder DIR] --to ADDR [--subject S] [--body-file F] [--attach F]...\n"
+    "  send [--folder DIR] --to ADDR[,ADDR...] [--subject S] [--body-file F] [--attach F]...\n"
     "                       write a message and send it through the outbox (below)\n"
     "  archive list|export FILE.TMA ...\n"
     "                       list or export an archive's messages (below)\n"

@@ -243,8 +243,8 @@ std::string GetFieldValue(const TStringList& lines, std::string_view name) {
 std::string MessageKey(const TStringList& headers) {
   std::string id = GetFieldValue(headers, "Message-ID");
   if (!id.empty()) return id;
-  static const char* const kRewritten[] = {"status:", "x-status:", "x-uid:", "x-keywords:",
-                                           "x-imap:", "x-imapbase:", "content-length:"};
+  static const char* const kRewritten[] = {
+      "status:", "x-status:", "x-uid:", "x-keywords:", "x-imap:", "x-imapbase:", "content-length:"};
   std::string block;
   bool skipping = false;  // within a rewritten field, its continuation lines included
   for (const std::string& line : headers) {
@@ -505,6 +505,73 @@ void ParseAddress(std::string_view text, TmsMailAddress& address) {
   }
   address.Address = text;
   address.Name.clear();
+}
+
+namespace {
+
+bool IsMailbox(std::string_view address) {
+  const size_t at = address.find('@');
+  if (at == 0 || at == std::string_view::npos || at + 1 == address.size()) return false;
+  if (address.find('@', at + 1) != std::string_view::npos) return false;
+  for (char c : address)
+    if (static_cast<unsigned char>(c) <= 32 || c == 127 ||
+        std::string_view("<>()[],;:\\\"").find(c) != std::string_view::npos)
+      return false;
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitAddressList(std::string_view raw, bool semicolons) {
+  std::vector<std::string> items;
+  std::string item;
+  bool quoted = false, angled = false;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    const char c = raw[i];
+    if (quoted && c == '\\' && i + 1 < raw.size()) {
+      (item += c) += raw[++i];
+      continue;
+    }
+    if (c == '"') quoted = !quoted;
+    if (!quoted && c == '<') angled = true;
+    if (!quoted && c == '>') angled = false;
+    if ((c == ',' || (semicolons && c == ';')) && !quoted && !angled) {
+      items.push_back(Trim(item));
+      item.clear();
+      continue;
+    }
+    item += c;
+  }
+  items.push_back(Trim(item));
+  std::erase_if(items, [](const std::string& text) { return text.empty(); });
+  return items;
+}
+
+void ParseAddressList(std::string_view text, TmsAddressList& list) {
+  std::vector<std::string> items = SplitAddressList(text, true);
+  // An unquoted name with a comma ("Nair, Priya <p@x>", as a decoded From reads) is one item.
+  for (size_t i = 0; i + 1 < items.size(); ++i)
+    if (items[i].find_first_of("@<") == std::string::npos &&
+        items[i + 1].find('<') != std::string::npos) {
+      items[i + 1] = items[i] + ", " + items[i + 1];
+      items.erase(items.begin() + std::ptrdiff_t(i));
+      --i;
+    }
+  if (items.empty()) throw EAddressError(std::string(kInvalidAddress) + "\n" + std::string(text));
+  TmsAddressList parsed;
+  for (const std::string& entry : items) {
+    TmsMailAddress address;
+    try {
+      ParseAddress(entry, address);
+    } catch (const EAddressError&) {
+      address.Clear();
+    }
+    if (!IsMailbox(address.Address.str()))
+      throw EAddressError(std::string(kInvalidAddress) + "\n" + entry);
+    parsed.AddAddress(address.Address.str(), address.Name.str());
+  }
+  for (int32_t i = 0; i < parsed.Count(); ++i)
+    list.AddAddress(parsed.Items(i).Address.str(), parsed.Items(i).Name.str());
 }
 
 TmsMailAddress& TmsAddressList::AddAddress(std::string_view address, std::string_view name) {

@@ -122,6 +122,9 @@ class TmsMailAddress : public TObject {
 // "Unable to parse email address" on a "<" without ">" after it.
 void ParseAddress(std::string_view text, TmsMailAddress& address);
 
+// The error for a typed address that does not parse.
+inline constexpr const char* kInvalidAddress = "Invalid address, please check!";
+
 class TmsAddressList : public TObject {
  public:
   int32_t Count() const { return int32_t(items_.size()); }
@@ -138,6 +141,16 @@ class TmsAddressList : public TObject {
  private:
   std::vector<std::unique_ptr<TmsMailAddress>> items_;
 };
+
+// The items of an address list, split at the commas (and semicolons, when asked) outside quotes
+// and angle brackets; blank items are dropped.
+std::vector<std::string> SplitAddressList(std::string_view raw, bool semicolons = false);
+
+// Adds every address of a typed list ("Nair, Priya" <p@x>, m@y; ...) to list: the items are
+// separated by commas or semicolons outside quotes and angle brackets, and each must give an
+// address of the form local@domain without blanks or brackets. EAddressError with
+// kInvalidAddress and the offending item on its own line otherwise; list is then unchanged.
+void ParseAddressList(std::string_view text, TmsAddressList& list);
 
 // ---- attachments ----
 

@@ -65,35 +65,16 @@ std::vector<std::string> RawFieldValues(const TStringList& lines, std::string_vi
 
 // An address as the field gives it: the address is taken before any encoded word is decoded, so
 // that decoded text (which may hold "<", line breaks, anything) is only ever the name.
+// One that does not parse is kept as text, so that one bad field never loses the message.
 void ParseRawAddress(std::string_view raw, TmsMailAddress& address) {
-  ParseAddress(raw, address);
-  address.Name = DecodeHeaderText(address.Name.str());
-}
-
-// The items of an address list, split at the commas outside quotes and angle brackets.
-std::vector<std::string> SplitAddressList(std::string_view raw) {
-  std::vector<std::string> items;
-  std::string item;
-  bool quoted = false, angled = false;
-  for (size_t i = 0; i < raw.size(); ++i) {
-    const char c = raw[i];
-    if (quoted && c == '\\' && i + 1 < raw.size()) {
-      (item += c) += raw[++i];
-      continue;
-    }
-    if (c == '"') quoted = !quoted;
-    if (!quoted && c == '<') angled = true;
-    if (!quoted && c == '>') angled = false;
-    if (c == ',' && !quoted && !angled) {
-      items.push_back(Trim(item));
-      item.clear();
-      continue;
-    }
-    item += c;
+  try {
+    ParseAddress(raw, address);
+  } catch (const EAddressError&) {
+    address.Address = Trim(raw);
+    address.Name.clear();
+    return;
   }
-  items.push_back(Trim(item));
-  std::erase_if(items, [](const std::string& text) { return text.empty(); });
-  return items;
+  address.Name = DecodeHeaderText(address.Name.str());
 }
 
 void ParseSender(const TStringList& lines, TmsMailAddress& sender) {

@@ -1,6 +1,7 @@
 // TmsSMTP: the SMTP commands, the envelope and the data block.
 #include "mail/mssmtp.h"
 
+#include <algorithm>
 #include <string_view>
 #include <tuple>
 #include <utility>
@@ -60,6 +61,11 @@ void WriteDataBlock(TStream& in, TStream& out) {
   }
   if (!lineStart) out.WriteString("\r\n");
   out.WriteString(".\r\n");
+}
+
+EDeliveryUnknown DeliveryUnknown(const std::string& why) {
+  return EDeliveryUnknown("The server did not confirm the message after receiving it (" + why +
+                          "): it may have been delivered, so it is not sent again.");
 }
 
 }  // namespace
@@ -253,7 +259,20 @@ void TmsSMTP::SendMail() {
   // The "." line goes with the data: sent apart, it would wait for the server to acknowledge
   // the data first (Nagle), and the server delays that acknowledgement.
   SendStream(*DataStream);
-  ExpectReply(2);
+  const int32_t timeOut = TimeOut();
+  SetTimeOut(std::max(timeOut, DataReplyWait));
+  int code;
+  try {
+    code = ReadReply();
+  } catch (const ECanceledError&) {
+    SetTimeOut(timeOut);
+    throw DeliveryUnknown("the send was stopped");
+  } catch (const std::exception& e) {
+    SetTimeOut(timeOut);
+    throw DeliveryUnknown(e.what());
+  }
+  SetTimeOut(timeOut);
+  if (code < 0 || code / 100 != 2) throw EServerError(LastReply);
   if (OnMailSent) OnMailSent(*this);
 }
 

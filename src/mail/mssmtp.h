@@ -17,6 +17,13 @@ namespace norva {
 using TmsAddressRejectedEvent = std::function<void(TObject& sender, const std::string& address,
                                                    const std::string& serverReply, bool& proceed)>;
 
+// The server took the whole message but its reply to the final "." never came (a time-out or
+// a lost connection): it may have been delivered, so it must not be sent again.
+class EDeliveryUnknown : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // Callers bracket one or more SendMail calls with Connect and Disconnect.
 class TmsSMTP : public TmsMailBase {
  public:
@@ -32,6 +39,9 @@ class TmsSMTP : public TmsMailBase {
   TmsAddressRejectedEvent OnAddressRejected;
   // The data block as it goes on the wire, "." line included; exists during SendMail only.
   std::unique_ptr<TTempFileStream> DataStream;
+  // The least time in seconds to wait for the reply to the final ".": servers deliver before
+  // they answer (RFC 5321 section 4.5.3.2 asks for 10 minutes).
+  int32_t DataReplyWait = 600;
   // Log in with AUTH PLAIN (preferred) or LOGIN. Over a connection that Security leaves
   // unencrypted this sends the password in the clear: some local relays want just that.
   bool Authenticate = false;
@@ -50,7 +60,8 @@ class TmsSMTP : public TmsMailBase {
   void Logout() override;
   // Sends MailMessage: the envelope of its sender and every Recipients, CC and BCC address,
   // then the encoded message. A refusal raises EServerError with the server's reply line and
-  // leaves the connection open.
+  // leaves the connection open. No reply to the final "." raises EDeliveryUnknown, with the
+  // connection closed.
   void SendMail();
 
  protected:

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# norva-cli send against the SMTP sink: a message with an attachment arrives and is kept in
-# $Sent.TMA; a bad address queues nothing; a server that cannot be reached leaves it queued.
+# norva-cli send against the SMTP sink: a message to three people with an attachment arrives
+# once for each of them and is kept in $Sent.TMA; a bad address queues nothing; a server that
+# cannot be reached leaves it queued.
 set -euo pipefail
 cli=$1
 settings=$2
@@ -17,28 +18,33 @@ items() { "$cli" qdb dump "$1" | sed -n 's/^items: //p'; }
 printf 'Hello,\r\n.dot line\r\n' > "$dir/body.txt"
 head -c 5000 /dev/urandom > "$dir/data.bin"
 before=$(ls "$SMTP_DIR" | wc -l)
-"$cli" send --folder "$dir" --to "Bob <bob@example.org>" --subject "cli send" \
+"$cli" send --folder "$dir" --to 'Bob <bob@example.org>, "Nair, Priya" <priya@example.org>; mark@example.org' --subject "cli send" \
   --body-file "$dir/body.txt" --attach "$dir/data.bin" 2> "$dir/log" || fail "send: $(cat "$dir/log")"
 grep -qx "Message sent." "$dir/log" || fail "no status: $(cat "$dir/log")"
 eml=$(ls "$SMTP_DIR"/*.eml | sort | tail -1)
 [ "$(ls "$SMTP_DIR" | wc -l)" -gt "$before" ] || fail "nothing arrived"
 python3 - "$eml" "$dir/data.bin" "${eml%.eml}.json" <<'PY'
-import email, json, sys
+import email, email.utils, json, sys
 m = email.message_from_bytes(open(sys.argv[1], "rb").read())
 assert m["Subject"] == "cli send", m["Subject"]
+to = email.utils.getaddresses(m.get_all("To"))
+assert to == [("Bob", "bob@example.org"), ("Nair, Priya", "priya@example.org"),
+              ("", "mark@example.org")], to
 parts = [p for p in m.walk() if p.get_filename() == "data.bin"]
 assert parts and parts[0].get_payload(decode=True) == open(sys.argv[2], "rb").read()
 body = [p for p in m.walk() if p.get_content_type() == "text/plain" and not p.get_filename()]
 assert ".dot line" in body[0].get_payload().splitlines()
 envelope = json.load(open(sys.argv[3]))
-assert envelope["mail_from"] == "me@example.org" and envelope["rcpt_tos"] == ["bob@example.org"]
+assert envelope["mail_from"] == "me@example.org" and envelope["rcpt_tos"] == [
+    "bob@example.org", "priya@example.org", "mark@example.org"], envelope
 PY
 [ "$(items "$dir/\$Sent.TMA")" = 1 ] || fail "sent archive"
 [ "$(items "$dir/\$OutBox.TMA")" = 0 ] || fail "outbox not empty"
 
-# An address without "@" is refused before anything is queued.
-if "$cli" send --folder "$dir" --to bob 2> "$dir/log"; then fail "bad address accepted"; fi
+# An address without "@" is refused, and named, before anything is queued.
+if "$cli" send --folder "$dir" --to "ann@example.org, bob" 2> "$dir/log"; then fail "bad address accepted"; fi
 grep -q "Invalid address, please check!" "$dir/log" || fail "no refusal: $(cat "$dir/log")"
+grep -qx "  bob" "$dir/log" || fail "address not named: $(cat "$dir/log")"
 [ "$(items "$dir/\$OutBox.TMA")" = 0 ] || fail "bad address queued"
 
 # No server: the message waits in the outbox.

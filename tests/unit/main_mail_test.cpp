@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
+#include <thread>
 #include <tuple>
 
 #include "app/Main.h"
@@ -256,7 +258,7 @@ TEST_F(MailTest, ComposeChecksAddressesAndSendsWithAttachmentAndPriority) {
   EXPECT_EQ(window.edtMsgFrom, "Me Myself me1@example.org");
   window.edtMsgTo = "@example.org";  // no "@" after the first character: refused
   window.btnSendClick();
-  EXPECT_EQ(desktop.Boxes.back().text, "Invalid address, please check!");
+  EXPECT_EQ(desktop.Boxes.back().text, "Invalid address, please check!\n@example.org");
   EXPECT_EQ(window.FocusedControl, "edtMsgTo");
   EXPECT_TRUE(window.Visible);
   EXPECT_FALSE(std::filesystem::exists(Outbox()));
@@ -347,10 +349,10 @@ TEST_F(MailTest, AMessageBeingWrittenIsDiscardedOnlyWhenTheUserSaysSo) {
     Desktop::Result answer;
     bool asked, kept;
   } cases[] = {
-      {"new", true, Desktop::mrNo, true, true},      {"new", true, Desktop::mrYes, true, false},
-      {"new", false, Desktop::mrNo, false, false},   {"reply", true, Desktop::mrNo, true, true},
-      {"reply", true, Desktop::mrYes, true, false},  {"read", true, Desktop::mrNo, true, true},
-      {"read", true, Desktop::mrYes, true, false},   {"read", false, Desktop::mrNo, false, false},
+      {"new", true, Desktop::mrNo, true, true},     {"new", true, Desktop::mrYes, true, false},
+      {"new", false, Desktop::mrNo, false, false},  {"reply", true, Desktop::mrNo, true, true},
+      {"reply", true, Desktop::mrYes, true, false}, {"read", true, Desktop::mrNo, true, true},
+      {"read", true, Desktop::mrYes, true, false},  {"read", false, Desktop::mrNo, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.command) + (c.typed ? " typed" : " untouched"));
@@ -423,40 +425,129 @@ TEST_F(MailTest, MainWindowStartsFittedAndKeepsItsLayout) {
 
 // ---- the outbox ----
 
-TEST_F(MailTest, OutboxSendsInStoreOrderAndKeepsWhatTheServerRefused) {
+// Whatever the server answers, and wherever it goes silent, each queued message is sent once,
+// set aside with the reason, or kept queued; none is lost and none goes twice.
+TEST_F(MailTest, OutboxSendsEachMessageOnceWhateverTheServerSays) {
+  enum Outcome { kSent, kSetAside, kQueued, kRunEnds };
+  struct Case {
+    std::string step, reply;  // reply "" drops the connection, "stall" says nothing
+    Outcome outcome;
+    std::string why;  // in the set-aside copy's X-Norva-Failure line
+    int blocks;       // data blocks of "two" the server received over both runs
+  };
+  const Case cases[] = {
+      {"MAIL", "550 5.7.1 sender refused\r\n", kSetAside, "550 5.7.1 sender refused", 0},
+      {"RCPT", "550 5.1.1 no such user\r\n", kSetAside, "550 5.1.1 no such user", 0},
+      {"DATA", "554 no\r\n", kSetAside, "554 no", 0},
+      {".", "552 too big\r\n", kSetAside, "552 too big", 1},
+      {"RCPT", "450 mailbox busy\r\n", kQueued, "", 1},
+      {".", "451 local error\r\n", kQueued, "", 2},
+      {".", "", kSetAside, "it may have been delivered, so it is not sent again", 1},
+      {".", "stall", kSetAside, "it may have been delivered, so it is not sent again", 1},
+      {".", "late", kSent, "", 1},  // the reply to "." may take longer than the time-out
+      {"RCPT", "", kRunEnds, "", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step + " " + c.reply);
+    for (const char* file : {"$OutBox.TMA", "$Sent.TMA", "$Failed.TMA"})
+      std::filesystem::remove(dir.File(file));
+    options.lsvAddress.clear();
+    FakeSmtp smtp;
+    AddMailbox("127.0.0.1:1", smtp.Address()).TimeOut = 1;
+    main.msSMTP.DataReplyWait = 2;
+    // Store order puts the space-padded keys first: "two" (to two people) goes first.
+    Queue("a@example.org", "one");
+    Queue("b@example.org; \"Nair, Priya\" <p@example.org>", "two");
+    Queue("c@example.org", "three");
+    int transaction = 0;  // the fault hits the first transaction, at its last recipient
+    smtp.On("MAIL", [&](PeerConnection& p, const std::string&) {
+      ++transaction;
+      p.Send(c.step == "MAIL" && transaction == 1 ? c.reply : "250 OK\r\n");
+    });
+    std::vector<std::string> blocks;  // taken by the DATA handler below
+    if (c.step != "MAIL")
+      smtp.On(c.step, [&](PeerConnection& p, const std::string& arg) {
+        if (transaction != 1 ||
+            (c.step == "RCPT" && arg.find("p@example.org") == std::string::npos)) {
+          if (c.step != "DATA") return p.Send("250 OK\r\n"), void();
+          std::string block;
+          p.Send("354 go\r\n") && p.ReadData(block) && p.Send("250 OK\r\n");
+          return blocks.push_back(block);
+        }
+        if (c.reply.empty()) return p.Close();
+        if (c.reply == "stall") return p.Stall(std::chrono::seconds(4));
+        if (c.reply == "late") std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        p.Send(c.reply == "late" ? "250 OK\r\n" : c.reply);
+      });
+    EXPECT_EQ(c.outcome == kSent, [&] {
+      try {
+        main.SendOutBox();
+        return true;
+      } catch (const std::exception& e) {
+        if (c.outcome != kRunEnds)
+          EXPECT_NE(std::string(e.what()).find("\"two\" to b@example.org, p@example.org"),
+                    std::string::npos)
+              << e.what();
+        return false;
+      }
+    }());
+    const Archive failed = ReadArchive(dir.File("$Failed.TMA"));
+    ASSERT_EQ(failed.Items.size(), c.outcome == kSetAside ? 1u : 0u);
+    if (c.outcome == kSetAside) {
+      const std::string& copy = failed.Items.begin()->second;
+      EXPECT_TRUE(copy.starts_with("X-Norva-Failure: ")) << copy;
+      EXPECT_NE(copy.find(c.why), std::string::npos) << copy;
+      EXPECT_NE(copy.find("Subject: two"), std::string::npos);
+    }
+    EXPECT_EQ(ReadArchive(Outbox()).Items.size(), c.outcome == kQueued    ? 1u
+                                                  : c.outcome == kRunEnds ? 3u
+                                                                          : 0u);
+    EXPECT_EQ(ReadArchive(Sent()).Items.size(), c.outcome == kRunEnds ? 0u
+                                                : c.outcome == kSent  ? 3u
+                                                                      : 2u);
+
+    // The next run sends what is queued and nothing that was set aside.
+    smtp.On("MAIL", nullptr);
+    smtp.On(c.step, nullptr);
+    main.SendOutBox();
+    EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
+    std::map<std::string, int> arrived;
+    for (const std::string& data : smtp.Data()) blocks.push_back(data);
+    for (const std::string& data : blocks)
+      for (const char* subject : {"one", "two", "three"})
+        if (data.find(std::string("Subject: ") + subject + "\r\n") != std::string::npos)
+          ++arrived[subject];
+    EXPECT_EQ(arrived["one"], 1);
+    EXPECT_EQ(arrived["three"], 1);
+    EXPECT_EQ(arrived["two"], c.blocks);
+    EXPECT_EQ(ReadArchive(Sent()).Items.size(), c.outcome == kSetAside ? 2u : 3u);
+  }
+}
+
+// Both recipients of a list are in the envelope and in the To line.
+TEST_F(MailTest, EveryAddressOfTheToListIsARecipient) {
   FakeSmtp smtp;
   AddMailbox("127.0.0.1:1", smtp.Address());
-  main.SendOutBox();  // empty: no connection, no sent archive
-  EXPECT_EQ(smtp.Connections(), 0);
-  EXPECT_FALSE(std::filesystem::exists(Sent()));
-
-  // Store order puts the space-padded keys before the key of zeros: two, three, one.
-  Queue("a@example.org", "one");
-  Queue("b@example.org", "two");
-  Queue("refused@example.org", "three");
-  smtp.On("RCPT", [](PeerConnection& c, const std::string& arg) {
-    c.Send(arg.find("refused") != std::string::npos ? "550 no such user\r\n" : "250 OK\r\n");
-  });
-  EXPECT_THROW(main.SendOutBox(), EServerError);
-  EXPECT_EQ(smtp.Connections(), 1);
-  EXPECT_EQ(smtp.Commands().back(), "QUIT");
-  Archive sent = ReadArchive(Sent());
-  ASSERT_EQ(sent.Items.size(), 1u);
-  EXPECT_NE(sent.Items[kZeroKey].find("Subject: two"), std::string::npos);
-  Archive outbox = ReadArchive(Outbox());
-  ASSERT_EQ(outbox.Items.size(), 2u);
-  EXPECT_NE(outbox.Items[kKey2].find("Subject: three"), std::string::npos);
-  EXPECT_NE(outbox.Items[kZeroKey].find("Subject: one"), std::string::npos);
-
-  // Once the server takes it, the rest goes in one session, in order.
-  smtp.On("RCPT", [](PeerConnection& c, const std::string&) { c.Send("250 OK\r\n"); });
+  Queue("Priya Nair <p@example.org>, \"Jensen, Mark\" <m@example.org>; x@example.org", "all");
   main.SendOutBox();
-  EXPECT_EQ(smtp.Connections(), 2);
-  sent = ReadArchive(Sent());
-  EXPECT_EQ(sent.Max, 2);
-  EXPECT_NE(sent.Items[kKey1].find("Subject: three"), std::string::npos);
-  EXPECT_NE(sent.Items[kKey2].find("Subject: one"), std::string::npos);
-  EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
+  std::vector<std::string> rcpt;
+  for (const std::string& command : smtp.Commands())
+    if (command.starts_with("RCPT")) rcpt.push_back(command);
+  EXPECT_EQ(rcpt, (std::vector<std::string>{"RCPT TO:<p@example.org>", "RCPT TO:<m@example.org>",
+                                            "RCPT TO:<x@example.org>"}));
+  ASSERT_EQ(smtp.Data().size(), 1u);
+  EXPECT_NE(smtp.Data()[0].find("To:       Priya Nair <p@example.org>,\r\n"
+                                "          \"Jensen, Mark\" <m@example.org>,\r\n"
+                                "           <x@example.org>\r\n"),
+            std::string::npos)
+      << smtp.Data()[0];
+
+  // A list with one bad address is not queued, and the box names the address.
+  main.frmMsg->MsgWindowMode = 3;
+  main.PrepareMsg();
+  main.frmMsg->edtMsgTo = "a@example.org, Mark Jensen";
+  EXPECT_FALSE(main.frmMsg->CheckAddress2());
+  EXPECT_EQ(desktop.Boxes.back().text, "Invalid address, please check!\nMark Jensen");
 }
 
 TEST_F(MailTest, UnsendableMessagesMoveAsideAndRepliesNeedASender) {
@@ -487,55 +578,77 @@ TEST_F(MailTest, UnsendableMessagesMoveAsideAndRepliesNeedASender) {
   EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
 }
 
-// A failure at any step of a send keeps every message: each is in the outbox or in the sent
-// archive, and a later run sends whatever is left.
-TEST_F(MailTest, OutboxLosesNothingWhateverStepFails) {
-  const std::vector<std::string> steps = {"GREETING", "HELO", "MAIL",         "RCPT",
-                                          "DATA",     ".",    "sent archive", "outbox"};
-  for (const std::string& step : steps) {
-    SCOPED_TRACE(step);
-    std::filesystem::remove(Outbox());
-    std::filesystem::remove(Sent());
+// A sent archive that cannot be used stops the run before anything goes out; one that fails
+// to take a copy keeps the copy as a file; either way each message is sent once. A failure to
+// write the outbox loses nothing.
+TEST_F(MailTest, OutboxFileFaultsNeverSendTwiceOrLose) {
+  const auto holds = [](const Archive& a, const std::string& subject) {
+    return std::any_of(a.Items.begin(), a.Items.end(), [&](const auto& item) {
+      return item.second.find("Subject: " + subject) != std::string::npos;
+    });
+  };
+  for (const std::string fault : {"damaged", "sent archive", "outbox"}) {
+    SCOPED_TRACE(fault);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+      std::filesystem::remove_all(entry.path());
     options.lsvAddress.clear();
     FakeSmtp smtp;
     AddMailbox("127.0.0.1:1", smtp.Address());
     Queue("a@example.org", "one");
     Queue("b@example.org", "two");
-    // The second message fails at the step.
     int seen = 0;
-    if (step == "sent archive" || step == "outbox") {
-      const std::string target = step == "outbox" ? "$OutBox.TMA" : "$Sent.TMA";
-      fileio::SetFaultHook([&, target](fileio::Op op, const std::string& path) {
-        return op == fileio::Op::Rename && path.ends_with(target) && ++seen == 2 ? EIO : 0;
-      });
+    if (fault == "damaged") {
+      std::ofstream(Sent(), std::ios::binary) << "not an archive at all";
     } else {
-      smtp.On(step, [&, step](PeerConnection& c, const std::string&) {
-        const bool fail = step == "GREETING" || step == "HELO" || ++seen == 2;
-        if (step == "DATA" && !fail) {
-          std::string block;
-          c.Send("354 go ahead\r\n");
-          c.ReadData(block);
-        }
-        c.Send(fail ? "554 failed\r\n" : "250 OK\r\n");
+      const std::string target = fault == "outbox" ? "$OutBox.TMA" : "$Sent.TMA";
+      fileio::SetFaultHook([&, target](fileio::Op op, const std::string& path) {
+        return op == fileio::Op::Rename && path.ends_with(target) && ++seen == 1 ? EIO : 0;
       });
     }
     EXPECT_ANY_THROW(main.SendOutBox());
     fileio::SetFaultHook(nullptr);
-    auto holds = [](const Archive& a, const std::string& subject) {
-      return std::any_of(a.Items.begin(), a.Items.end(), [&](const auto& item) {
-        return item.second.find("Subject: " + subject) != std::string::npos;
-      });
-    };
+    EXPECT_EQ(smtp.Data().size(), fault == "damaged" ? 0u : fault == "outbox" ? 1u : 2u);
     for (const char* subject : {"one", "two"})
-      EXPECT_TRUE(holds(ReadArchive(Outbox()), subject) || holds(ReadArchive(Sent()), subject))
+      EXPECT_TRUE(holds(ReadArchive(Outbox()), subject) || holds(ReadArchive(Sent()), subject) ||
+                  std::filesystem::exists(dir.File("Unsaved sent 1.eml")))
           << subject;
-
-    smtp.On(step, nullptr);
+    if (fault == "sent archive") {
+      TMemoryStream unsaved;
+      unsaved.LoadFromFile(dir.File("Unsaved sent 1.eml"));
+      EXPECT_NE(unsaved.Bytes().find("Subject: two"), std::string::npos);
+      EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
+    }
+    if (fault == "damaged") std::filesystem::remove(Sent());
     main.SendOutBox();
     EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
-    const Archive sent = ReadArchive(Sent());
-    EXPECT_TRUE(holds(sent, "one") && holds(sent, "two"));
+    // A failed outbox write is the one case where a message may go again.
+    EXPECT_EQ(smtp.Data().size(), fault == "outbox" ? 3u : 2u);
   }
+}
+
+// Sent messages leave the outbox file itself, not just its index.
+TEST_F(MailTest, TheOutboxFileIsPackedAfterEveryRun) {
+  FakeSmtp smtp;
+  AddMailbox("127.0.0.1:1", smtp.Address());
+  main.frmMsg->MsgWindowMode = 3;
+  main.PrepareMsg();
+  main.frmMsg->edtMsgTo = "a@example.org";
+  main.frmMsg->edtMsgSubject = "big";
+  std::mt19937 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    std::string line;
+    while (line.size() < 60) line += "0123456789abcdef"[random() % 16];
+    main.frmMsg->redMsg.push_back(line);
+  }
+  MessageListEntry entry;
+  entry.Message = std::make_unique<TmsMessage>();
+  entry.BodyRetrieved = true;
+  main.frmMsg->BuildMessage(*entry.Message);
+  main.ArchiveMsg(Outbox(), entry, false);
+  EXPECT_GT(std::filesystem::file_size(Outbox()), 200000u);
+  main.SendOutBox();
+  EXPECT_LT(std::filesystem::file_size(Outbox()), 4096u);
+  EXPECT_EQ(ReadArchive(Sent()).Items.size(), 1u);
 }
 
 // ---- archives ----
@@ -671,8 +784,9 @@ TEST_F(MailTest, AutoRepliesAnswerPeopleOnlyAndSayTheyAreAutomatic) {
        "From: Mailer-Daemon@mx.example.org"},
   };
   std::vector<std::string> messages = {
-      Message("p1", "Question", "Auto-Submitted: No (typed by hand)\r\nPrecedence: first-class\r\n"
-                                "Return-Path: <ann@example.org>\r\n")};
+      Message("p1", "Question",
+              "Auto-Submitted: No (typed by hand)\r\nPrecedence: first-class\r\n"
+              "Return-Path: <ann@example.org>\r\n")};
   for (const auto& [message, why] : automatic) messages.push_back(message);
   FakeSmtp smtp;
   FakePop3 pop(messages);

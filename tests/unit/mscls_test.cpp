@@ -203,6 +203,51 @@ TEST(ClsAddress, ParseAddressForms) {
   }
 }
 
+TEST(ClsAddress, ParseAddressListTakesEveryAddressOrNone) {
+  struct Row {
+    std::string text;
+    std::vector<std::pair<std::string, std::string>> addresses;  // address, name
+  };
+  const Row rows[] = {
+      {"Priya Nair <p@x.org>, Mark Jensen <m@x.org>",
+       {{"p@x.org", "Priya Nair"}, {"m@x.org", "Mark Jensen"}}},
+      {"a@x; b@y ,, c@z;", {{"a@x", ""}, {"b@y", ""}, {"c@z", ""}}},
+      {"\"Nair, Priya; PhD\" <p@x>", {{"p@x", "Nair, Priya; PhD"}}},
+      {"Nair, Priya <p@x>, m@y", {{"p@x", "Nair, Priya"}, {"m@y", ""}}},  // a decoded From
+  };
+  for (const Row& row : rows) {
+    TmsAddressList list;
+    ParseAddressList(row.text, list);
+    ASSERT_EQ(list.Count(), int32_t(row.addresses.size())) << row.text;
+    for (int32_t i = 0; i < list.Count(); ++i) {
+      EXPECT_EQ(list.Items(i).Address.str(), row.addresses[size_t(i)].first) << row.text;
+      EXPECT_EQ(list.Items(i).Name.str(), row.addresses[size_t(i)].second) << row.text;
+    }
+  }
+  // The first item that is no address is named, and nothing is added.
+  const std::pair<std::string, std::string> bad[] = {
+      {"a@x, priya", "priya"},
+      {"a@x, Priya <p@x", "Priya <p@x"},
+      {"", ""},
+      {" ; ", " ; "},
+      {"a b@x", "a b@x"},
+      {"@x, a@x", "@x"},
+      {"a@x@y", "a@x@y"},
+      {"Ann <a@>", "Ann <a@>"},
+  };
+  for (const auto& [text, named] : bad) {
+    TmsAddressList list;
+    list.AddAddress("kept@x", "");
+    try {
+      ParseAddressList(text, list);
+      ADD_FAILURE() << text;
+    } catch (const EAddressError& e) {
+      EXPECT_EQ(e.what(), "Invalid address, please check!\n" + named) << text;
+    }
+    EXPECT_EQ(list.Count(), 1) << text;
+  }
+}
+
 TEST(ClsAddress, ListStoredFormAssignAndEdit) {
   TmsAddressList list;
   list.AddAddress("a@x", "Ann");

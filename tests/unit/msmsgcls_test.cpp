@@ -67,8 +67,13 @@ TEST(MessageHeaderFields, FillTheTypedFields) {
     p.SetHeaderFields({"From: a@b", std::string("X-Priority: ") + value});
     EXPECT_EQ(p.Priority, priority) << value;
   }
+  // An address that does not parse is kept as text: the message is still read.
   TmsMessage bad;
-  EXPECT_THROW(bad.SetHeaderFields({"From: Ann <ann@example.org"}), EAddressError);
+  bad.SetHeaderFields({"From: Ann <ann@example.org", "To: b@x, Carl <c@x", "Subject: s"});
+  EXPECT_EQ(bad.Sender.Address, "Ann <ann@example.org");
+  ASSERT_EQ(bad.Recipients.Count(), 2);
+  EXPECT_EQ(bad.Recipients.Items(1).Address, "Carl <c@x");
+  EXPECT_EQ(bad.Subject, "s");
 }
 
 TEST(MessageChecks, SenderAndOneRecipientAddressAreRequired) {
@@ -123,8 +128,7 @@ TEST(MessageHeaderFields, EncodedWordsAreNamesNeverAddresses) {
   TmsMessage m;
   m.SetHeaderFields({"From: =?us-ascii?Q?Eve=0D=0ARCPT_TO:<x@y>?= <eve@example.org>",
                      "To: \"Doe, <Jo>\" <jo@example.org>, =?utf-8?B?PHhAeT4=?= <al@example.org>,",
-                     " bare@example.org", "Token: not@an.address",
-                     "Cc: =?us-ascii?Q?x=40y?="});
+                     " bare@example.org", "Token: not@an.address", "Cc: =?us-ascii?Q?x=40y?="});
   EXPECT_EQ(m.Sender.Address.str(), "eve@example.org");
   EXPECT_EQ(m.Sender.Name.str(), "Eve\r\nRCPT TO:<x@y>");
   ASSERT_EQ(m.Recipients.Count(), 3);
