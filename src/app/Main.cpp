@@ -131,6 +131,7 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
   std::string error, outboxError;
   try {
     NewMailFound = UrgentMailFound = SessionHadErrors = false;
+    MessageFailures = 0;
     unfinished_.clear();
     for (auto& row : lsvMail)
       if (row.Data) row.Data->Presence = 0;
@@ -188,7 +189,14 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
     StartAnim(2);
   else
     StopAnim();
-  if (!outboxError.empty()) PutStatusMessage("The outbox could not be sent: " + outboxError);
+  std::string status;
+  if (MessageFailures > 0)
+    status = "The rules could not finish with " + std::to_string(MessageFailures) +
+             (MessageFailures == 1 ? " message: its rule log says why."
+                                   : " messages: their rule logs say why.");
+  if (!outboxError.empty())
+    status += (status.empty() ? "" : " ") + ("The outbox could not be sent: " + outboxError);
+  if (!status.empty()) PutStatusMessage(status);
   if (!error.empty()) ShowError(error);
 }
 

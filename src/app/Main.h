@@ -146,7 +146,12 @@ class TfrmMain {
   void Timer1Timer();
 
   // ---- rule evaluation ----
+  // Runs the rules on the row's message. A failure of that one message is written to its rule
+  // log and the status bar (counted in MessageFailures) and withholds its deletion; a failure of
+  // the session is raised.
   void SpamCheckMsg(MessageListEntry& entry);
+  int32_t MessageFailures = 0;  // messages of the current check whose rules could not finish
+  void ApplyRules(const TmsRemoteInfoItem& item, MessageListEntry& entry);
   void DoAction(const MailRule& rule, MessageListEntry& entry);
   // Sends "DELE" for the row's message in the open session. The row counts as deleted only
   // when the session ends with an acknowledged "QUIT"; until then the deletion stays requested

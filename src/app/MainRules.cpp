@@ -247,37 +247,60 @@ void TfrmMain::SpamCheckMsg(MessageListEntry& entry) {
 
   // Without the row's own directory entry there is nothing to judge; a rule must never act on
   // whatever message now stands at that position.
-  if (const TmsRemoteInfoItem* item = DirectoryEntry(entry)) {
-    // A copy: actions may let the user interface run while they talk to the server.
-    const std::vector<MailRule> rules = frmOptions.lsvRule;
-    MessageFacts facts(*item, rules);
-    for (const MailRule& rule : rules) {
-      if (rule.FilterType == 13)
-        entry.HasPoundRule = true;
-      else if (Fires(*this, rule, facts, entry))
-        DoAction(rule, entry);
-    }
-    // The score is compared once every rule of the first pass has added to it.
-    if (entry.HasPoundRule)
-      for (const MailRule& rule : rules)
-        if (rule.FilterType == 13 && StrToInt(rule.FilterParam) < entry.SpamPound)
-          DoAction(rule, entry);
-
-    if (entry.MarkSafe)
-      entry.Status = 2;
-    else if (entry.MarkSpam)
-      entry.Status = 0;
-
-    if (entry.ReplyRequested) ArchiveReplyMsg(frmOptions.Folder() + "/$OutBox.TMA", entry, false);
-    if (entry.ArchiveRequested) {
-      // A rule names its archive by file name; archives live in the program's folder.
-      std::string file = entry.ArchiveFile;
-      if (!file.empty() && file[0] != '/') file = frmOptions.Folder() + "/" + file;
-      ArchiveMsg(file, entry, false);
-    }
-    if (entry.DeleteRequested && !entry.DeletedOnServer) RequestDeletion(entry);
+  const TmsRemoteInfoItem* item = DirectoryEntry(entry);
+  try {
+    if (item) ApplyRules(*item, entry);
+  } catch (const ESocketError&) {
+    throw;  // the session cannot go on: the check of this mailbox ends
+  } catch (const ETimedOutError&) {
+    throw;
+  } catch (const ECanceledError&) {
+    throw;
+  } catch (const EServerError&) {
+    throw;
+  } catch (const std::exception& e) {
+    // One message's failure (a missing template, a rule parameter that is no number, an archive
+    // that will not take it) ends its rules, not the check. Nothing is deleted that may not
+    // have been kept as the rules asked.
+    entry.DeleteRequested = false;
+    entry.AppliedRules.push_back(std::string("----> Not done: ") + e.what());
+    ++MessageFailures;
+    PutStatusMessage("A rule could not finish: " + std::string(e.what()));
   }
   if (TListRow* row = RowOf(&entry)) row->ImageIndex = entry.Status;
+}
+
+void TfrmMain::ApplyRules(const TmsRemoteInfoItem& item, MessageListEntry& entry) {
+  // A copy: actions may let the user interface run while they talk to the server.
+  const std::vector<MailRule> rules = frmOptions.lsvRule;
+  MessageFacts facts(item, rules);
+  for (const MailRule& rule : rules) {
+    if (rule.FilterType == 13)
+      entry.HasPoundRule = true;
+    else if (Fires(*this, rule, facts, entry))
+      DoAction(rule, entry);
+  }
+  // The score is compared once every rule of the first pass has added to it.
+  if (entry.HasPoundRule)
+    for (const MailRule& rule : rules)
+      if (rule.FilterType == 13 && StrToInt(rule.FilterParam) < entry.SpamPound)
+        DoAction(rule, entry);
+
+  if (entry.MarkSafe)
+    entry.Status = 2;
+  else if (entry.MarkSpam)
+    entry.Status = 0;
+
+  if (entry.ReplyRequested) ArchiveReplyMsg(frmOptions.Folder() + "/$OutBox.TMA", entry, false);
+  if (entry.ArchiveRequested) {
+    // A rule names its archive by file name; archives live in the program's folder.
+    std::string file = entry.ArchiveFile;
+    if (file.empty())
+      throw Exception("The rule names no archive file. Give the archive file a name.");
+    if (file[0] != '/') file = frmOptions.Folder() + "/" + file;
+    ArchiveMsg(file, entry, false);
+  }
+  if (entry.DeleteRequested && !entry.DeletedOnServer) RequestDeletion(entry);
 }
 
 void TfrmMain::RequestDeletion(MessageListEntry& entry) {

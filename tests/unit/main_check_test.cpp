@@ -183,6 +183,92 @@ TEST_F(CheckTest, StopDuringACheckLeavesTheOtherMailboxesAlone) {
   EXPECT_FALSE(main->Busy);
 }
 
+// A message whose rules cannot finish is logged on its row and kept on the server; the check
+// goes on with the next message. A From that does not parse is no failure at all.
+TEST_F(CheckTest, OneMessagesFailureEndsItsRulesNotTheCheck) {
+  FakePop3 box({Message("m1", "one"), Message("m2", "two"), Message("m3", "three"),
+                "Message-ID: <m4@test>\r\nFrom: Ann <ann@example.org\r\nSubject: broken\r\n"
+                "\r\nbody\r\n"});
+  AddMailbox(box.Address());
+  options->lstTemplate = {{"thanks", 7}};  // FN7.txt does not exist
+  const MailRule deleteAll{19, "", 0, ""};
+  struct Case {
+    MailRule rule;
+    std::vector<bool> notDone;  // by row
+    size_t deletions;
+  };
+  const Case cases[] = {
+      {{19, "", 6, "thanks"}, {true, true, true, false}, 1},  // row 4: no usable sender to answer
+      {{12, "1k", 1, ""}, {true, true, true, true}, 0},       // a size that is no number
+      {{19, "", 5, ""}, {true, true, true, true}, 0},         // an archive without a name
+      {{19, "", 5, "All.TMA"}, {false, false, false, false}, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rule.ActionParam + c.rule.FilterParam);
+    main->lsvMail.clear();
+    const size_t before = box.Commands().size();
+    options->lsvRule = {c.rule, deleteAll};
+    main->CheckMail(true, -1);
+    ASSERT_EQ(main->lsvMail.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+      const auto& log = main->lsvMail[i].Data->AppliedRules;
+      EXPECT_EQ(!log.empty() && log.back().starts_with("----> Not done: "), c.notDone[i])
+          << i << ": " << (log.empty() ? "" : log.back());
+    }
+    const std::vector<std::string> commands = box.Commands();
+    EXPECT_EQ(size_t(std::count_if(commands.begin() + std::ptrdiff_t(before), commands.end(),
+                                   [](const std::string& l) { return l.starts_with("DELE"); })),
+              c.deletions);
+    EXPECT_EQ(commands.back(), "QUIT");
+    const auto failed = std::count(c.notDone.begin(), c.notDone.end(), true);
+    EXPECT_EQ(main->StatusBar[4].Text, failed ? "The rules could not finish with " +
+                                                    std::to_string(failed) +
+                                                    " messages: their rule logs say why."
+                                              : "Closed connection...");
+  }
+}
+
+// A session that breaks off keeps what it did not finish: a rule's deletion stays requested
+// and goes out again, and the seen IDs of the messages it did not reach stay stored, so a
+// restart raises no false alarm.
+TEST_F(CheckTest, AnUnfinishedSessionLosesNoDeletionAndNoSeenId) {
+  const std::vector<std::string> mail = {Message("k1", "spam"), Message("k2", "two"),
+                                         Message("k3", "three")};
+  FakePop3 box(mail);
+  AddMailbox(box.Address());
+  options->lsvRule = {{2, "spam", 0, ""}};
+  box.On("QUIT", [](testing::PeerConnection& c, const std::string&) { c.Close(); });
+  main->CheckMail(true, -1);
+  ASSERT_EQ(main->lsvMail.size(), 3u);
+  EXPECT_FALSE(main->lsvMail[0].Data->DeletedOnServer);
+  EXPECT_NE(main->lsvMail[0].StateIndex, 3);
+  ASSERT_EQ(desktop.Boxes.size(), 1u);  // the first sight of the mail
+
+  box.On("QUIT", nullptr);
+  main->CheckMail(true, -1);
+  const std::vector<std::string> commands = box.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "DELE 1"), 2);
+  EXPECT_TRUE(main->lsvMail[0].Data->DeletedOnServer);
+  EXPECT_EQ(main->lsvMail[0].StateIndex, 3);
+
+  // The mailbox without the deleted message; its next session breaks at message 2. After a
+  // restart nothing counts as new.
+  FakePop3 rest({mail[1], mail[2]});
+  options->lsvAddress[0]->POP3Server = rest.Address();
+  rest.On("LIST", [&](testing::PeerConnection& c, const std::string& n) {
+    if (n == "2") return c.Close();
+    c.Send("+OK " + n + " " + std::to_string(mail.at(std::stoul(n)).size()) + "\r\n");
+  });
+  options->lsvRule.clear();
+  main->CheckMail(true, -1);
+  rest.On("LIST", nullptr);
+  Restart();
+  options->lsvAddress[0]->POP3Server = rest.Address();
+  main->CheckMail(true, -1);
+  EXPECT_EQ(main->lsvMail.size(), 2u);
+  EXPECT_EQ(desktop.Boxes.size(), 1u) << "no alarm for mail seen before";
+}
+
 TEST_F(CheckTest, ForgettingAMailboxRemovesItsRowsOnly) {
   FakePop3 a({Message("f1", "a")});
   FakePop3 b({Message("f2", "b")});
