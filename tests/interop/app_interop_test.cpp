@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 
@@ -61,9 +62,35 @@ std::string Latin1(const std::string& utf8) {
   return out;
 }
 
+// One line of fill-mailbox.py's manifest: what message n of the mailbox is.
 struct Generated {
   std::string Subject, From;
+  std::string MessageId;  // "" for a message without one
+  std::string File;       // its Maildir file as written, flags included
+  std::string Kind;       // plain, alternative or mixed
+  bool Spam = false;
 };
+
+// The manifest's messages in POP3 order.
+std::vector<Generated> ReadManifest(const std::string& path) {
+  std::vector<Generated> out;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);)
+    out.push_back({JsonString(line, "subject"), JsonString(line, "from"),
+                   JsonString(line, "message_id"), JsonString(line, "file"),
+                   JsonString(line, "kind"), line.find("\"spam\": true") != std::string::npos});
+  return out;
+}
+
+// The subject as the client decodes it: header text keeps the bytes of its charset, and a fold
+// reads as one space (the manifest keeps a folding tab).
+std::string SubjectAsRead(std::string generated, const TmsRemoteInfoItem& listed) {
+  std::replace(generated.begin(), generated.end(), '\t', ' ');
+  if (std::any_of(listed.Headers.begin(), listed.Headers.end(),
+                  [](const std::string& line) { return line.find("?iso-8859-1?") != line.npos; }))
+    return Latin1(generated);
+  return generated;
+}
 
 // One message the sink stored: the decoded message, its raw bytes and its compacted envelope.
 struct Delivered {
@@ -98,60 +125,77 @@ std::vector<std::unique_ptr<TmsMessage>> ReadArchive(const std::string& path) {
   return items;
 }
 
+// The number of messages the sink stored in dir.
+size_t SinkCount(const std::string& dir) {
+  size_t count = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) count += entry.path().extension() == ".eml";
+  return count;
+}
+
+// What the sink stored in dir after its first `before` messages, in arrival order.
+std::vector<Delivered> SinkReceived(const std::string& dir, size_t before) {
+  std::vector<Delivered> out;
+  for (size_t n = before + 1, count = SinkCount(dir); n <= count; ++n) {
+    char base[16];
+    std::snprintf(base, sizeof base, "%06zu", n);
+    const fs::path file = fs::path(dir) / base;
+    std::string envelope = ReadFile(file.string() + ".json");
+    std::erase_if(envelope, [](char c) { return c == ' ' || c == '\n'; });
+    const std::string raw = ReadFile(file.string() + ".eml");
+    out.push_back({Decode(raw), raw, envelope});
+  }
+  return out;
+}
+
+// The servers' settings, both fixtures' files merged (each file may be named by an environment
+// variable instead); empty with the reason in skip when the tests cannot run.
+std::map<std::string, std::string> ServerSettings(const char* pop3Variable, const char* pop3File,
+                                                  std::string& skip) {
+  const char* pop3 = std::getenv(pop3Variable);  // to run the binary by hand
+  const char* smtp = std::getenv("NORVA_SMTP_SETTINGS");
+  auto settings = testing::ReadSettings(pop3 ? pop3 : pop3File);
+  settings.merge(testing::ReadSettings(smtp ? smtp : NORVA_SMTP_SETTINGS));
+  for (const char* key : {"POP3_SKIP", "SMTP_SKIP"})
+    if (settings.count(key)) skip = settings[key];
+  if (skip.empty() && (!settings.count("POP3_PORT") || !settings.count("SMTP_PORT")))
+    skip = "no servers: run through ctest";
+  if (!skip.empty()) settings.clear();
+  return settings;
+}
+
+// The fixture's mailbox as the only (so the default) account, sending through the sink.
+MailboxAccount& AddTestMailbox(TfrmOptions& options, TfrmMain& main,
+                               const std::map<std::string, std::string>& settings) {
+  options.radDirectConnection = true;
+  options.edtUserName = "Test User";
+  auto account = std::make_unique<MailboxAccount>();
+  account->Address = "test@test.example";
+  account->Account = settings.at("POP3_USER");
+  account->Password = settings.at("POP3_PASS");
+  account->POP3Server = "127.0.0.1:" + settings.at("POP3_PORT");
+  account->SMTPServer = "127.0.0.1:" + settings.at("SMTP_PORT");
+  account->TimeOut = 10;
+  main.BindClient(*account->Client);
+  options.lsvAddress.push_back(std::move(account));
+  return *options.lsvAddress.back();
+}
+
 class AppInterop : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* pop3 = std::getenv("NORVA_POP3_SETTINGS");  // to run the binary by hand
-    const char* smtp = std::getenv("NORVA_SMTP_SETTINGS");
-    auto settings = testing::ReadSettings(pop3 ? pop3 : NORVA_POP3_SETTINGS);
-    settings.merge(testing::ReadSettings(smtp ? smtp : NORVA_SMTP_SETTINGS));
-    for (const char* skip : {"POP3_SKIP", "SMTP_SKIP"})
-      if (settings.count(skip)) GTEST_SKIP() << settings[skip];
-    if (!settings.count("POP3_PORT") || !settings.count("SMTP_PORT"))
-      GTEST_SKIP() << "no servers: run through ctest";
-    settings_ = settings;
-    options.radDirectConnection = true;
-    options.edtUserName = "Test User";
-    auto account = std::make_unique<MailboxAccount>();
-    account->Address = "test@test.example";
-    account->Account = settings_["POP3_USER"];
-    account->Password = settings_["POP3_PASS"];
-    account->POP3Server = "127.0.0.1:" + settings_["POP3_PORT"];
-    account->SMTPServer = "127.0.0.1:" + settings_["SMTP_PORT"];
-    account->TimeOut = 10;
-    main.BindClient(*account->Client);
-    options.lsvAddress.push_back(std::move(account));
-    sinkBefore_ = SinkCount();
+    std::string skip;
+    settings_ = ServerSettings("NORVA_POP3_SETTINGS", NORVA_POP3_SETTINGS, skip);
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    AddTestMailbox(options, main, settings_);
+    sinkBefore_ = SinkCount(settings_["SMTP_DIR"]);
   }
 
-  size_t SinkCount() const {
-    size_t count = 0;
-    for (const auto& entry : fs::directory_iterator(settings_.at("SMTP_DIR")))
-      count += entry.path().extension() == ".eml";
-    return count;
-  }
   // What the sink received since the test began, in arrival order.
   std::vector<Delivered> SinkReceived() const {
-    std::vector<Delivered> out;
-    for (size_t n = sinkBefore_ + 1; n <= SinkCount(); ++n) {
-      char base[16];
-      std::snprintf(base, sizeof base, "%06zu", n);
-      const fs::path file = fs::path(settings_.at("SMTP_DIR")) / base;
-      std::string envelope = ReadFile(file.string() + ".json");
-      std::erase_if(envelope, [](char c) { return c == ' ' || c == '\n'; });
-      const std::string raw = ReadFile(file.string() + ".eml");
-      out.push_back({Decode(raw), raw, envelope});
-    }
-    return out;
+    return norva::SinkReceived(settings_.at("SMTP_DIR"), sinkBefore_);
   }
   // The generated messages in POP3 order.
-  std::vector<Generated> Manifest() const {
-    std::vector<Generated> out;
-    std::ifstream in(settings_.at("POP3_MANIFEST"));
-    for (std::string line; std::getline(in, line);)
-      out.push_back({JsonString(line, "subject"), JsonString(line, "from")});
-    return out;
-  }
+  std::vector<Generated> Manifest() const { return ReadManifest(settings_.at("POP3_MANIFEST")); }
   void Select(std::initializer_list<size_t> rows) {
     for (auto& row : main.lsvMail) row.Selected = false;
     for (size_t i : rows) main.lsvMail.at(i).Selected = true;
@@ -185,13 +229,9 @@ TEST_F(AppInterop, RulesReadArchiveAndReplyToEveryMessage) {
     ASSERT_TRUE(row.Data->BodyRetrieved) << i;
     EXPECT_EQ(row.StateIndex, 5);
     const TmsMessage& message = *row.Data->Message;
-    std::string subject = generated[i].Subject;
-    // Decoded header text keeps the bytes of its charset.
     const TmsRemoteInfoItem* listed = main.DirectoryEntry(*row.Data);
     ASSERT_NE(listed, nullptr);
-    if (std::any_of(listed->Headers.begin(), listed->Headers.end(),
-                    [](const std::string& line) { return line.find("?iso-8859-1?") != line.npos; }))
-      subject = Latin1(subject);
+    const std::string subject = SubjectAsRead(generated[i].Subject, *listed);
     EXPECT_EQ(message.Subject.str(), subject) << i;
     EXPECT_EQ(message.Sender.Address.str(), generated[i].From) << i;
     expected.push_back(generated[i].From + " | re: " + subject);
