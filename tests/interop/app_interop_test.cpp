@@ -8,12 +8,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 
 #include "app/Main.h"
 #include "app/Msg.h"
+#include "mail/msCls.h"
 #include "support/FakeDesktop.h"
 #include "support/FakePeer.h"
 #include "support/Helpers.h"
@@ -326,6 +329,141 @@ TEST_F(AppInterop, ArchivedRowsReadBackWithoutTheServer) {
   const TmsAttList& stored = main.lsvMail[0].Data->Message->Attachments;
   ASSERT_EQ(stored.Count(), attachments);
   EXPECT_TRUE(stored.Items(0).Data.Bytes() == firstAttachment);
+}
+
+// What only one of the sorted lists has: "unexpected" items only in got, "missing" ones only in
+// expected.
+std::vector<std::string> Unmatched(const std::vector<std::string>& got,
+                                   const std::vector<std::string>& expected) {
+  std::vector<std::string> extra, missing, out;
+  std::set_difference(got.begin(), got.end(), expected.begin(), expected.end(),
+                      std::back_inserter(extra));
+  std::set_difference(expected.begin(), expected.end(), got.begin(), got.end(),
+                      std::back_inserter(missing));
+  for (const std::string& item : extra) out.push_back("unexpected: " + item);
+  for (const std::string& item : missing) out.push_back("missing: " + item);
+  return out;
+}
+
+// The check at the scale where the pipelined header scan runs several batches, with rules that
+// read, delete and queue replies while the next batch's replies are on their way. Each of the
+// four connection modes gets a mailbox filled afresh (the previous mode deleted some of it) and a
+// program folder of its own.
+struct ScaleMode {
+  const char* Name;
+  bool Pipelining, Blocking;
+  const char* Seed;  // fill-mailbox.py's: every mode has other messages
+};
+
+void CheckAtScale(const std::map<std::string, std::string>& settings, const ScaleMode& mode) {
+  testing::TempDir dir;
+  const std::string maildir = settings.at("POP3_MAILDIR");
+  const std::string manifest = dir.File("manifest.jsonl");
+  const std::string fill = "python3 '" NORVA_FILL_MAILBOX "' '" + maildir + "' -n " +
+                           settings.at("POP3_COUNT") + " --seed " + mode.Seed +
+                           " --clear --manifest '" + manifest + "'";
+  ASSERT_EQ(std::system(fill.c_str()), 0) << fill;
+  const std::vector<Generated> generated = ReadManifest(manifest);
+  const size_t n = generated.size();
+  ASSERT_EQ(n, size_t(std::stoi(settings.at("POP3_COUNT"))));
+
+  testing::FakeDesktop desktop;
+  TfrmOptions options{dir.Path()};
+  TfrmMain main{desktop, options};
+  AddTestMailbox(options, main, settings).Pipelining = mode.Pipelining;
+  options.chkBlocking = mode.Blocking;   // the POP3 client takes it when the check starts
+  main.msSMTP.Blocking = mode.Blocking;  // as storing the preferences sets it
+  options.lstTemplate = {{"Thanks", 4}};
+  testing::WriteFile(dir.File("FN4.txt"), "Thank you for writing.\r\nI am away.\r\n");
+  // Everything is archived, the spam (known by its mailer) deleted, and messages with
+  // attachments answered: the two overlap, so some messages are answered and deleted.
+  options.lsvRule = {
+      {19, "", 5, "All.TMA"}, {10, "BulkSender", 0, ""}, {9, "multipart/mixed", 6, "Thanks"}};
+  const std::string sinkDir = settings.at("SMTP_DIR");
+  const size_t sinkBefore = SinkCount(sinkDir);
+
+  main.CheckMail(true, -1);
+  EXPECT_TRUE(desktop.Errors.empty()) << desktop.Errors.front();
+  EXPECT_EQ(main.MessageFailures, 0);
+  EXPECT_FALSE(main.SessionHadErrors);
+  EXPECT_EQ(main.StatusBar[4].Text, "Closed connection...");  // the outbox's session, last
+
+  // One row per message, in the server's (the manifest's) order.
+  ASSERT_EQ(main.lsvMail.size(), n);
+  const auto applied = [](const MessageListEntry& entry, const std::string& action) {
+    return std::find(entry.AppliedRules.begin(), entry.AppliedRules.end(), "----> " + action) !=
+           entry.AppliedRules.end();
+  };
+  std::set<std::string> ids;
+  std::vector<std::string> read, replies, kept;
+  for (size_t i = 0; i < n; ++i) {
+    const Generated& g = generated[i];
+    const MessageListEntry& entry = *main.lsvMail[i].Data;
+    const TmsRemoteInfoItem* listed = main.DirectoryEntry(entry);
+    ASSERT_NE(listed, nullptr) << i;
+    ASSERT_TRUE(entry.BodyRetrieved && entry.Message) << i;
+    EXPECT_EQ(main.lsvMail[i].StateIndex, g.Spam ? 3 : 5) << i;
+    if (!g.MessageId.empty()) {
+      EXPECT_EQ(entry.MessageId, g.MessageId) << i;
+    }
+    ids.insert(entry.MessageId);
+    const std::string subject = SubjectAsRead(g.Subject, *listed);
+    EXPECT_EQ(entry.Message->Subject.str(), subject) << i;
+    EXPECT_EQ(entry.Message->Sender.Address.str(), g.From) << i;
+    EXPECT_TRUE(applied(entry, "Archive message to file: All.TMA")) << i;
+    EXPECT_EQ(applied(entry, "Delete the message"), g.Spam) << i;
+    EXPECT_EQ(entry.DeletedOnServer, g.Spam) << i;
+    EXPECT_EQ(applied(entry, "Reply with template: Thanks"), g.Kind == "mixed") << i;
+    read.push_back(g.MessageId + " | " + subject);
+    if (g.Kind == "mixed") replies.push_back(g.From + " | re: " + subject);
+    if (!g.Spam) kept.push_back(g.File.substr(0, g.File.find(':')));
+  }
+  EXPECT_EQ(ids.size(), n) << "rows share a Message-ID";
+
+  // The archive holds every message once.
+  std::vector<std::string> archived;
+  for (const auto& item : ReadArchive(dir.File("All.TMA")))
+    archived.push_back(GetFieldValue(item->Headers, "Message-ID") + " | " + item->Subject.str());
+  // Exactly the spam left the Maildir; the others are there, read (renamed) or not.
+  std::vector<std::string> stored;
+  for (const char* sub : {"cur", "new"})
+    for (const auto& file : fs::directory_iterator(fs::path(maildir) / sub)) {
+      const std::string name = file.path().filename().string();
+      stored.push_back(name.substr(0, name.find(':')));
+    }
+  // Every answered message's sender got its reply, and nobody else one.
+  std::vector<std::string> sent;
+  for (const Delivered& reply : SinkReceived(sinkDir, sinkBefore)) {
+    EXPECT_NE(reply.Envelope.find(R"("mail_from":"test@test.example")"), std::string::npos);
+    EXPECT_EQ(reply.Message->Body, (TStringList{"Thank you for writing.", "I am away."}));
+    sent.push_back(Between(reply.Envelope, R"("rcpt_tos":[")", R"("])") + " | " +
+                   reply.Message->Subject.str());
+  }
+  for (auto* list : {&read, &archived, &kept, &stored, &replies, &sent})
+    std::sort(list->begin(), list->end());
+  EXPECT_EQ(Unmatched(archived, read), std::vector<std::string>()) << "archived";
+  EXPECT_EQ(archived.size(), n);
+  EXPECT_EQ(Unmatched(stored, kept), std::vector<std::string>()) << "in the Maildir";
+  EXPECT_EQ(stored.size(), kept.size());
+  EXPECT_EQ(Unmatched(sent, replies), std::vector<std::string>()) << "replies";
+  EXPECT_EQ(sent.size(), replies.size());
+  EXPECT_EQ(ReadArchive(dir.File("$Sent.TMA")).size(), replies.size());
+  EXPECT_TRUE(ReadArchive(dir.File("$OutBox.TMA")).empty());
+}
+
+TEST(AppScaleInterop, ArchiveDeleteAndReplyOverSeveralBatchesInEveryMode) {
+  std::string skip;
+  const auto settings =
+      ServerSettings("NORVA_APP300_POP3_SETTINGS", NORVA_APP300_POP3_SETTINGS, skip);
+  if (!skip.empty()) GTEST_SKIP() << skip;
+  const ScaleMode modes[] = {{"pipelined, non-blocking", true, false, "301"},
+                             {"pipelined, blocking", true, true, "302"},
+                             {"lock-step, non-blocking", false, false, "303"},
+                             {"lock-step, blocking", false, true, "304"}};
+  for (const ScaleMode& mode : modes) {
+    SCOPED_TRACE(mode.Name);
+    CheckAtScale(settings, mode);
+  }
 }
 
 }  // namespace
