@@ -293,7 +293,9 @@ TEST_P(HostileTest, EndsInTimeWithTheReasonAndLeavesTheWindowUsable) {
                                                   status.find(r) != std::string::npos;
                               }))
           << status;
-      if (scenario.setAside) EXPECT_NE(status.find("(moved to $Failed.TMA)"), std::string::npos);
+      if (scenario.setAside) {
+        EXPECT_NE(status.find("(moved to $Failed.TMA)"), std::string::npos);
+      }
     }
     // An SMTP peer has a sane POP3 mailbox beside it.
     ASSERT_EQ(main.lsvMail.size(), pop3 ? scenario.rows : 3u);
