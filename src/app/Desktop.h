@@ -10,8 +10,9 @@ namespace norva {
 
 class Desktop {
  public:
-  // Buttons of a message box (combinable) and what it returns.
-  enum Buttons { mbOK = 1, mbCancel = 2, mbYes = 4, mbNo = 8 };
+  // Buttons of a message box (combinable) and what it returns. The first of OK and Yes is the
+  // default button; mbDefaultNo makes it No, for a question whose Yes cannot be undone.
+  enum Buttons { mbOK = 1, mbCancel = 2, mbYes = 4, mbNo = 8, mbDefaultNo = 16 };
   enum Result { mrNone = 0, mrOK = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
   enum Icon { iconNone, iconInformation, iconWarning, iconError, iconQuestion };
 

@@ -265,7 +265,8 @@ bool TfrmMain::TrustCertificate(const MailboxAccount& account, bool smtp, const 
   if (desktop.MessageBox(
           std::string(e.what()) + "\n\nDo you want to trust exactly this certificate for " +
               server + " from now on?",
-          "Certificate", Desktop::mbYes | Desktop::mbNo, Desktop::iconWarning) != Desktop::mrYes)
+          "Certificate", Desktop::mbYes | Desktop::mbNo | Desktop::mbDefaultNo,
+          Desktop::iconWarning) != Desktop::mrYes)
     return false;
   (smtp ? stored->SMTPCertificate : stored->POP3Certificate) = e.Fingerprint;
   // Kept for this run even when the file cannot take it; the next run asks again then.

@@ -60,7 +60,8 @@ bool TfrmMsg::HoldsUnsentText() const {
 bool TfrmMsg::MayDiscard() {
   if (!HoldsUnsentText()) return true;
   if (desktop_.MessageBox("Discard the message you are writing?", "Confirm",
-                          Desktop::mbYes | Desktop::mbNo, Desktop::iconQuestion) != Desktop::mrYes)
+                          Desktop::mbYes | Desktop::mbNo | Desktop::mbDefaultNo,
+                          Desktop::iconQuestion) != Desktop::mrYes)
     return false;
   MarkUnchanged();  // asked once per command, however many steps it takes
   return true;

@@ -162,8 +162,11 @@ Desktop::Result QtDesktop::MessageBox(const std::string& text, const std::string
   if (buttons & mbCancel) standard |= QMessageBox::Cancel;
   if (!standard) standard = QMessageBox::Ok;
   box.setStandardButtons(standard);
-  // The first of OK and Yes is the default, as in a question's usual order.
-  if (standard & QMessageBox::Ok)
+  // The first of OK and Yes is the default, as in a question's usual order, unless the question
+  // asks for No.
+  if ((buttons & mbDefaultNo) && (standard & QMessageBox::No))
+    box.setDefaultButton(QMessageBox::No);
+  else if (standard & QMessageBox::Ok)
     box.setDefaultButton(QMessageBox::Ok);
   else if (standard & QMessageBox::Yes)
     box.setDefaultButton(QMessageBox::Yes);

@@ -6,6 +6,8 @@
 #include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <functional>
 #include <string>
@@ -135,6 +137,29 @@ TEST(QtDesktopTest, OpenDialogStartsAtThePresetAndReturnsTheChoice) {
   OnNextDialog<QFileDialog>([](QFileDialog& dialog) { dialog.reject(); });
   EXPECT_FALSE(desktop.SaveDialog("Save As", "All Files|*.*", fileName));
   EXPECT_EQ(fileName, dir.File("mail.TMA"));
+}
+
+// Enter presses the default button: OK or Yes, but No where Yes cannot be undone.
+TEST(QtDesktopTest, EnterInAMessageBoxAnswersItsDefaultButton) {
+  QtDesktop desktop;
+  const struct {
+    int buttons;
+    Desktop::Result enter;
+  } cases[] = {
+      {Desktop::mbOK | Desktop::mbCancel, Desktop::mrOK},
+      {Desktop::mbYes | Desktop::mbNo, Desktop::mrYes},
+      {Desktop::mbYes | Desktop::mbNo | Desktop::mbDefaultNo, Desktop::mrNo},
+      {Desktop::mbOK | Desktop::mbDefaultNo, Desktop::mrOK},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.buttons);
+    OnNextDialog<QMessageBox>([](QMessageBox& box) {
+      ASSERT_NE(box.defaultButton(), nullptr);
+      box.defaultButton()->click();
+    });
+    EXPECT_EQ(desktop.MessageBox("Discard?", "Confirm", c.buttons, Desktop::iconQuestion, false),
+              c.enter);
+  }
 }
 
 TEST(QtDesktopTest, SoundsThatCannotPlayNeitherBlockNorCrash) {

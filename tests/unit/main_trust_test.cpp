@@ -72,7 +72,7 @@ TEST_F(TrustTest, ACheckAsksOnceAndAnAcceptedCertificateIsKept) {
   ASSERT_EQ(desktop.Boxes.size(), 1u);
   EXPECT_EQ(desktop.Boxes[0].text, Question(server));
   EXPECT_EQ(desktop.Boxes[0].caption, "Certificate");
-  EXPECT_EQ(desktop.Boxes[0].buttons, Desktop::mbYes | Desktop::mbNo);
+  EXPECT_EQ(desktop.Boxes[0].buttons, Desktop::mbYes | Desktop::mbNo | Desktop::mbDefaultNo);
   EXPECT_EQ(desktop.Boxes[0].icon, Desktop::iconWarning);
   EXPECT_EQ(main.StatusBar[4].Text, "Last connection attempt unsuccessful. " + Reason());
   EXPECT_TRUE(main.lsvMail.empty());
