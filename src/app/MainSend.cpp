@@ -9,6 +9,7 @@
 
 #include "app/Main.h"
 #include "app/Msg.h"
+#include "mail/agConst.h"
 #include "mail/msCls.h"
 #include "mail/mspars.h"
 
@@ -41,6 +42,15 @@ void TfrmMain::btnSendMsgClick() {
   if (!PrepareMsg()) return;
   frmMsg->MsgWindowMode = 3;
   frmMsg->Show();
+}
+
+bool TfrmMain::ComposeTo(const std::string& recipient) {
+  if (!PrepareMsg()) return false;
+  frmMsg->MsgWindowMode = 3;
+  frmMsg->edtMsgTo = recipient;
+  frmMsg->MarkUnchanged();  // only the entry chosen, nothing written yet
+  frmMsg->Show();
+  return true;
 }
 
 void TfrmMain::btnReplyMsgClick() {
@@ -102,11 +112,11 @@ void Annotate(TStream& item, const std::string& field, std::string note) {
   item.WriteString(annotated.Bytes());
 }
 
-// Writes a sent message that the sent archive would not take as "Unsaved sent N.eml" in the
-// folder, N the first number not in use; returns the file's path.
-std::string SaveUnsavedCopy(const std::string& folder, TStream& item) {
+// Writes a message as "NAME N.eml" in the folder, N the first number not in use; returns the
+// file's path.
+std::string SaveCopy(const std::string& folder, const std::string& fileName, TStream& item) {
   for (int n = 1;; ++n) {
-    const std::string path = folder + "/Unsaved sent " + std::to_string(n) + ".eml";
+    const std::string path = folder + "/" + fileName + " " + std::to_string(n) + ".eml";
     if (std::filesystem::exists(path)) continue;
     TMemoryStream copy;
     item.SetPosition(0);
@@ -135,7 +145,6 @@ void TfrmMain::SendOutBox() {
   const std::string folder = frmOptions.Folder();
   const std::string outbox = folder + "/$OutBox.TMA";
   const std::string sent = folder + "/$Sent.TMA";
-  const std::string failed = folder + "/$Failed.TMA";
   QDB1.SetFileName(outbox);
   const bool empty = QDB1.Count() == 0;
   CloseOrDiscard(QDB1);
@@ -156,12 +165,28 @@ void TfrmMain::SendOutBox() {
   // Each message is committed on its own: once the server took it, its copy goes to the sent
   // archive (or, failing that, to an .eml file beside it) and the outbox, written next,
   // forgets it. A message the server refused for good, or may have taken without saying so,
-  // goes to "$Failed.TMA" with a header line that says why; it is never sent twice.
+  // goes to "$Failed.TMA" with a header line that says why; it is not sent again.
   bool connected = false;
   std::vector<std::string> notes;  // what the user is told after the run
   const auto tell = [&](std::string note) {
     PutStatusMessage(note);
     notes.push_back(std::move(note));
+  };
+  // Stores the message in hand in an archive of the folder or, failing that, as an .eml file
+  // beside it: either way it can leave the outbox. Returns what the user is told, or "".
+  const auto store = [&](TStream& item, const std::string& archive, const std::string& fileName) {
+    try {
+      StoreMessage(QDB2, folder + "/" + archive, item);
+      return std::string();
+    } catch (const std::exception& e) {
+      std::string kept;
+      try {
+        kept = "it is kept in " + SaveCopy(folder, fileName, item);
+      } catch (const std::exception& again) {
+        kept = "nor as a file (" + std::string(again.what()) + ")";
+      }
+      return "its copy could not be stored in " + archive + " (" + e.what() + "): " + kept;
+    }
   };
   const auto hangUp = [&] {
     if (!connected) return;
@@ -227,27 +252,21 @@ void TfrmMain::SendOutBox() {
           continue;
         }
       }
+      const bool stopped = msSMTP.Canceled;
       if (!setAside.empty()) {
         hangUp();
         Annotate(stream, "X-Norva-Failure", setAside);
-        StoreMessage(QDB2, failed, stream);
-        tell(Describe(msgOut) + ": " + setAside + " (moved to $Failed.TMA)");
-      } else {
-        try {
-          StoreMessage(QDB2, sent, stream);
-        } catch (const std::exception& e) {
-          std::string kept;
-          try {
-            kept = "it is kept in " + SaveUnsavedCopy(folder, stream);
-          } catch (const std::exception& again) {
-            kept = "nor as a file (" + std::string(again.what()) + ")";
-          }
-          tell(Describe(msgOut) + " was sent, but its copy could not be stored in $Sent.TMA (" +
-               e.what() + "): " + kept);
-        }
+        const std::string copy = store(stream, "$Failed.TMA", "Unsent");
+        tell(Describe(msgOut) + ": " + setAside +
+             (copy.empty() ? " (moved to $Failed.TMA)" : " (" + copy + ")"));
+      } else if (const std::string copy = store(stream, "$Sent.TMA", "Unsaved sent");
+                 !copy.empty()) {
+        tell(Describe(msgOut) + " was sent, but " + copy);
       }
       QDB1.KillItem();
       CloseOrDiscard(QDB1);
+      // A stop during the wait for the server's reply ends the run once that message is aside.
+      if (stopped) throw ECanceledError(MailMessageText(msgCanceled));
     }
     CloseOrDiscard(QDB1);
   } catch (const std::exception& e) {

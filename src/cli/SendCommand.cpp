@@ -27,10 +27,10 @@ const char kSendHelp[] =
     "default mailbox's SMTP server and every sent message is kept in $Sent.TMA (one the sent\n"
     "archive will not take is kept as \"Unsaved sent N.eml\" in the folder). A message the\n"
     "server refuses for good, or that it may have taken without confirming it, is moved to\n"
-    "$Failed.TMA with an X-Norva-Failure line saying why; it is never sent twice. Exit status\n"
-    "0 when the outbox was sent, 1 when the message could not be queued or something was not\n"
-    "sent (a temporary refusal or a lost connection leaves it queued for the next send or\n"
-    "check), 2 for bad arguments.\n";
+    "$Failed.TMA (or, failing that, \"Unsent N.eml\") with an X-Norva-Failure line saying why;\n"
+    "it is not sent again. Exit status 0 when the outbox was sent, 1 when the message could\n"
+    "not be queued or something was not sent (a temporary refusal or a lost connection\n"
+    "leaves it queued for the next send or check), 2 for bad arguments.\n";
 
 namespace {
 

@@ -546,7 +546,8 @@ void TagSocket::SendStream(TStream& stream) {
                  int32_t(std::min<int64_t>(position, INT32_MAX)));
     if (n < 2047) break;
   }
-  if (!Blocking) CheckCanceledOrExpired();
+  // No stop or time-out check here: once the last byte is out the server may have the whole
+  // message, and only the reply that follows can say whether it did.
   if (OnProgress) OnProgress(*this, 0, 0);
 }
 

@@ -264,12 +264,11 @@ void TmsSMTP::SendMail() {
   int code;
   try {
     code = ReadReply();
-  } catch (const ECanceledError&) {
-    SetTimeOut(timeOut);
-    throw DeliveryUnknown("the send was stopped");
   } catch (const std::exception& e) {
     SetTimeOut(timeOut);
-    throw DeliveryUnknown(e.what());
+    const std::string why = Canceled ? "the send was stopped" : e.what();
+    Close();  // the session is over: a QUIT would only wait for a server that did not answer
+    throw DeliveryUnknown(why);
   }
   SetTimeOut(timeOut);
   if (code < 0 || code / 100 != 2) throw EServerError(LastReply);

@@ -17,8 +17,9 @@ namespace norva {
 using TmsAddressRejectedEvent = std::function<void(TObject& sender, const std::string& address,
                                                    const std::string& serverReply, bool& proceed)>;
 
-// The server took the whole message but its reply to the final "." never came (a time-out or
-// a lost connection): it may have been delivered, so it must not be sent again.
+// The server took the whole message but its reply to the final "." never came (a time-out, a
+// lost connection or a stop): it may have been delivered, so it must not be sent again. The
+// connection is closed.
 class EDeliveryUnknown : public Exception {
  public:
   using Exception::Exception;

@@ -451,12 +451,7 @@ void MainWindow::ShowOptions() {
 }
 
 void MainWindow::ComposeTo(const std::string& recipient) {
-  // The address book starts a new message to the chosen entry.
-  main_.frmMsg->MsgWindowMode = 3;
-  main_.PrepareMsg();
-  main_.frmMsg->edtMsgTo = recipient;
-  main_.frmMsg->Show();
-  Sync();
+  if (main_.ComposeTo(recipient)) Sync();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

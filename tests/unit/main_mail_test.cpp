@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -402,6 +403,8 @@ TEST_F(MailTest, AMessageBeingWrittenIsDiscardedOnlyWhenTheUserSaysSo) {
       {"new", false, Desktop::mrNo, false, false},  {"reply", true, Desktop::mrNo, true, true},
       {"reply", true, Desktop::mrYes, true, false}, {"read", true, Desktop::mrNo, true, true},
       {"read", true, Desktop::mrYes, true, false},  {"read", false, Desktop::mrNo, false, false},
+      {"book", true, Desktop::mrNo, true, true},    {"book", true, Desktop::mrYes, true, false},
+      {"book", false, Desktop::mrNo, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command + (c.typed ? " typed" : " untouched"));
@@ -415,12 +418,17 @@ TEST_F(MailTest, AMessageBeingWrittenIsDiscardedOnlyWhenTheUserSaysSo) {
     if (c.command == "new") main.btnSendMsgClick();
     if (c.command == "reply") main.btnReplyMsgClick();
     if (c.command == "read") main.lsvMailDblClick();
+    if (c.command == "book") {
+      main.ComposeTo("Priya <p@example.org>");
+      EXPECT_EQ(window.edtMsgTo == "Priya <p@example.org>", !c.kept);
+      EXPECT_EQ(window.HoldsUnsentText(), c.kept);  // a chosen entry is not yet a message
+    }
     // Asked once, however many steps the command takes.
     EXPECT_EQ(std::count_if(desktop.Boxes.begin(), desktop.Boxes.end(),
                             [&](const auto& box) { return box.text == kAsk; }),
               c.asked ? 1 : 0);
     EXPECT_EQ(window.redMsg == Lines{"half a thought"}, c.kept);
-    EXPECT_EQ(window.MsgWindowMode == 3, c.kept || c.command == "new");
+    EXPECT_EQ(window.MsgWindowMode == 3, c.kept || c.command == "new" || c.command == "book");
     EXPECT_TRUE(window.Visible);
     EXPECT_FALSE(main.Busy);
   }
@@ -579,6 +587,100 @@ TEST_F(MailTest, OutboxSendsEachMessageOnceWhateverTheServerOrTheFilesDo) {
         arrived[subject] += Has(data, "Subject: " + subject + "\r\n");
     EXPECT_EQ(arrived, (std::map<std::string, int>{{"one", 1}, {"two", c.blocks}, {"three", 1}}));
     EXPECT_EQ(ReadArchive(Sent()).Items.size(), sentInAll[c.outcome]);
+  }
+}
+
+// Once the server may have a message, it leaves the outbox whatever ends the run: a stop after
+// its last byte or during the wait for the reply sets it aside and ends the run; a refusal
+// that "$Failed.TMA" will not take is kept as a file. It never goes twice.
+TEST_F(MailTest, AMessageTheServerMayHaveLeavesTheOutboxWhateverEndsTheRun) {
+  enum Stop { kNoStop, kAtLastByte, kWhileWaiting };
+  struct Case {
+    std::string name;
+    Stop stop;
+    std::string why;  // in the set-aside copy
+    bool runEnds;     // "one" and "three" wait for the next run
+    int blocks;       // data blocks of "two" the server received over both runs
+  } cases[] = {
+      {"stop at the last byte", kAtLastByte, "the send was stopped", true, 1},
+      {"stop during the wait for the reply", kWhileWaiting, "the send was stopped", true, 1},
+      {"refused, and $Failed.TMA fails", kNoStop, "550 5.1.1 no such user", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartOver();
+    FakeSmtp server;
+    AddMailbox("127.0.0.1:1", server.Address()).TimeOut = 2;
+    main.msSMTP.DataReplyWait = 3;
+    Queue("a@example.org", "one");
+    Queue("b@example.org; \"Nair, Priya\" <p@example.org>", "two");  // goes first
+    Queue("c@example.org", "three");
+    int transaction = 0;
+    server.On("MAIL", [&](PeerConnection& p, const std::string&) {
+      ++transaction;
+      p.Send("250 OK\r\n");
+    });
+    server.On("RCPT", [&](PeerConnection& p, const std::string& arg) {
+      p.Send(c.stop == kNoStop && transaction == 1 && Has(arg, "p@example.org")
+                 ? "550 5.1.1 no such user\r\n"
+                 : "250 OK\r\n");
+    });
+    Lines blocks;
+    server.On("DATA", [&](PeerConnection& p, const std::string&) {
+      std::string block;
+      if (!p.Send("354 go\r\n") || !p.ReadData(block)) return;
+      blocks.push_back(block);
+      if (transaction == 1) return p.Stall(std::chrono::seconds(4));
+      p.Send("250 OK\r\n");
+    });
+    const auto start = std::chrono::steady_clock::now();
+    auto lastByte = start;
+    desktop.OnPump = [&] {
+      const std::string& status = main.StatusBar[4].Text;
+      const auto now = std::chrono::steady_clock::now();
+      if (lastByte == start && status.starts_with("Sent ") && status.ends_with("(100%)")) {
+        lastByte = now;
+        if (c.stop == kAtLastByte) main.StatusBarDblClick();
+      } else if (c.stop == kWhileWaiting && lastByte != start && !main.msSMTP.Canceled &&
+                 now - lastByte > std::chrono::milliseconds(300)) {
+        main.StatusBarDblClick();
+      }
+    };
+    if (c.stop == kNoStop)
+      fileio::SetFaultHook([](fileio::Op op, const std::string& path) {
+        return op == fileio::Op::Rename && path.ends_with("$Failed.TMA") ? EIO : 0;
+      });
+    const auto error = ErrorOf([&] { main.SendOutBox(); });
+    fileio::SetFaultHook(nullptr);
+    desktop.OnPump = nullptr;
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(Has(*error, "\"two\" to b@example.org, p@example.org: ")) << *error;
+    const Archive queued = ReadArchive(Outbox());
+    EXPECT_FALSE(queued.Holds("two"));
+    EXPECT_EQ(queued.Items.size(), c.runEnds ? 2u : 0u);
+    std::string copy;
+    if (c.stop == kNoStop) {
+      EXPECT_TRUE(Has(*error, "Unsent 1.eml")) << *error;
+      TMemoryStream kept;
+      kept.LoadFromFile(dir.File("Unsent 1.eml"));
+      copy = kept.Bytes();
+    } else {
+      const Archive failed = ReadArchive(Failed());
+      ASSERT_EQ(failed.Items.size(), 1u);
+      copy = failed.Items.begin()->second;
+    }
+    EXPECT_TRUE(copy.starts_with("X-Norva-Failure: ") && Has(copy, c.why)) << copy;
+    EXPECT_TRUE(Has(copy, "Subject: two\r\n")) << copy;
+
+    server.On("DATA", nullptr);
+    main.SendOutBox();
+    EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
+    for (const std::string& data : server.Data()) blocks.push_back(data);
+    std::map<std::string, int> arrived;
+    for (const std::string& data : blocks)
+      for (const std::string subject : {"one", "two", "three"})
+        arrived[subject] += Has(data, "Subject: " + subject + "\r\n");
+    EXPECT_EQ(arrived, (std::map<std::string, int>{{"one", 1}, {"two", c.blocks}, {"three", 1}}));
   }
 }
 
