@@ -226,7 +226,8 @@ void PeerConnection::Reset() {
 
 // ---- ClosedPort ----
 
-ClosedPort::ClosedPort() : fd_(BoundSocket(port_)) {}
+// In the body: port_'s own initialiser would reset it after an init-list BoundSocket.
+ClosedPort::ClosedPort() { fd_ = BoundSocket(port_); }
 ClosedPort::~ClosedPort() {
   ::close(fd_);
 }
