@@ -32,8 +32,7 @@ const std::string kReset = "[10054] Connection reset by peer";
 const std::string kClosed = "Connection closed by the server";
 
 std::string Message(const std::string& id, const std::string& subject) {
-  return "Message-ID: <" + id + "@test>\r\nFrom: sender@example.org\r\nTo: me@example.org\r\n" +
-         "Subject: " + subject + "\r\n\r\nbody\r\n";
+  return "Message-ID: <" + id + "@test>\r\nSubject: " + subject + "\r\n\r\nbody\r\n";
 }
 
 size_t OpenDescriptors() {
@@ -41,14 +40,16 @@ size_t OpenDescriptors() {
                               std::filesystem::directory_iterator()));
 }
 
-enum class Protocol { Pop3, Smtp };
+using Script = std::function<void(FakeServer&)>;
+using P = PeerConnection;
+using S = const std::string;
 
 struct Scenario {
   std::string name;
-  Protocol protocol;
-  std::function<void(FakeServer&)> script;
-  // What the status bar may end with; a closing peer shows as a reset when the client's data
-  // was still unread.
+  bool pop3;  // else SMTP
+  Script script;
+  // What the status bar may end with, none when the session ends well; a closing peer shows as
+  // a reset when the client's data was still unread.
   std::vector<std::string> reasons;
   size_t rows = 0;        // rows a POP3 check lists before (or despite) the failure
   std::string size = {};  // the size column of those rows, when it matters
@@ -62,150 +63,90 @@ void PrintTo(const Scenario& scenario, std::ostream* out) {
   *out << scenario.name;
 }
 
-// A reply cut short by a reset, for each command in turn.
-void ResetAfter(FakeServer& server, const std::string& command, const std::string& part) {
-  server.On(command, [part](PeerConnection& c, const std::string&) {
-    c.Send(part);
-    c.Reset();
+Scenario Pop3(const std::string& name, Script script, std::vector<std::string> reasons,
+              size_t rows = 0, std::string size = {}) {
+  return {"Pop3" + name, true, std::move(script), std::move(reasons), rows, size};
+}
+
+Scenario Smtp(const std::string& name, Script script, std::vector<std::string> reasons,
+              bool setAside = false) {
+  return {"Smtp" + name, false, std::move(script), std::move(reasons), 0, {}, setAside};
+}
+
+Script On(const std::string& command, FakeServer::Override handler) {
+  return [=](FakeServer& s) { s.On(command, handler); };
+}
+
+Script Replies(const std::string& command, const std::string& bytes) {
+  return [=](FakeServer& s) { s.Reply(command, bytes); };
+}
+
+// Answers `command` with `head`, then does `rest` to the connection.
+Script Then(const std::string& command, const std::string& head, std::function<void(P&)> rest) {
+  return On(command, [=](P& c, S&) {
+    if (c.Send(head)) rest(c);
   });
 }
 
+Script Sizes(const std::string& total, const std::string& each) {
+  return [=](FakeServer& s) {
+    s.Reply("STAT", "+OK 3 " + total + "\r\n");
+    s.On("LIST", [each](P& c, S& n) { c.Send("+OK " + n + " " + each + "\r\n"); });
+  };
+}
+
 std::vector<Scenario> Scenarios() {
-  using P = PeerConnection;
-  using S = const std::string;
   std::vector<Scenario> all = {
-      // ---- POP3 ----
-      {"Pop3EndlessLine",
-       Protocol::Pop3,
-       [](FakeServer& s) { s.On("GREETING", [](P& c, S&) { c.SendForever("+OK and on "); }); },
-       {"Reply line longer than 1024 bytes"}},
-      {"Pop3GreetingOneBytePerSecond",
-       Protocol::Pop3,
-       [](FakeServer& s) {
-         s.On("GREETING", [](P& c, S&) { c.Drip("+OK fake POP3 server ready\r\n", 1s); });
-       },
-       {kTimedOut}},
-      {"Pop3EndlessHeaderBlock",
-       Protocol::Pop3,
-       [](FakeServer& s) {
-         s.On("TOP", [](P& c, S&) {
-           if (c.Send("+OK\r\n")) c.SendForever("X-Filler: 0123456789abcdef0123456789\r\n");
-         });
-       },
-       {"The server sent more than the message's size"}},
+      Pop3("EndlessLine", On("GREETING", [](P& c, S&) { c.SendForever("+OK and on "); }),
+           {"Reply line longer than 1024 bytes"}),
+      Pop3("GreetingOneBytePerSecond",
+           On("GREETING", [](P& c, S&) { c.Drip("+OK fake POP3 server ready\r\n", 1s); }),
+           {kTimedOut}),
+      Pop3("EndlessHeaderBlock",
+           Then("TOP", "+OK\r\n",
+                [](P& c) { c.SendForever("X-Filler: 0123456789abcdef0123456789\r\n"); }),
+           {"The server sent more than the message's size"}),
       // A block waits the time-out for each next bytes, not for the whole block.
-      {"Pop3HeaderBlockPausingLongerThanTheTimeOut",
-       Protocol::Pop3,
-       [](FakeServer& s) {
-         s.On("TOP", [](P& c, S&) {
-           if (c.Send("+OK\r\nX: y\r\n")) c.Drip("X: y\r\n", 3s);
-         });
-       },
-       {kTimedOut}},
-      {"Pop3GarbageGreeting",
-       Protocol::Pop3,
-       [](FakeServer& s) { s.Reply("GREETING", "\x01\x7f garbage \xff\r\n"); },
-       {"\x01\x7f garbage \xff"}},
-      {"Pop3GarbageStat",
-       Protocol::Pop3,
-       [](FakeServer& s) { s.Reply("STAT", "+OK lots of mail\r\n"); },
-       {"'lots' is not a valid integer value"}},
-      {"Pop3GarbageList",
-       Protocol::Pop3,
-       [](FakeServer& s) { s.Reply("LIST", "HTTP/1.1 400 Bad Request\r\n"); },
-       {"HTTP/1.1 400 Bad Request"}},
+      Pop3("HeaderBlockPausingLongerThanTheTimeOut",
+           Then("TOP", "+OK\r\nX: y\r\n", [](P& c) { c.Drip("X: y\r\n", 3s); }), {kTimedOut}),
+      Pop3("GarbageGreeting", Replies("GREETING", "\x01\x7f garbage \xff\r\n"),
+           {"\x01\x7f garbage \xff"}),
+      Pop3("GarbageStat", Replies("STAT", "+OK lots of mail\r\n"),
+           {"'lots' is not a valid integer value"}),
+      Pop3("GarbageList", Replies("LIST", "HTTP/1.1 400 Bad Request\r\n"),
+           {"HTTP/1.1 400 Bad Request"}),
       // STAT says 5, messages 4 and 5 do not exist: what exists is listed.
-      {"Pop3StatPromisesMoreThanExist",
-       Protocol::Pop3,
-       [](FakeServer& s) { s.Reply("STAT", "+OK 5 500\r\n"); },
-       {"-ERR no such message"},
-       3},
+      Pop3("StatPromisesMoreThanExist", Replies("STAT", "+OK 5 500\r\n"), {"-ERR no such message"},
+           3),
       // Sizes past 32 bits or below zero are nothing to allocate by: the messages are listed.
-      {"Pop3HugeSizes",
-       Protocol::Pop3,
-       [](FakeServer& s) {
-         s.Reply("STAT", "+OK 3 99999999999\r\n");
-         s.On("LIST", [](P& c, S& n) { c.Send("+OK " + n + " 99999999999\r\n"); });
-       },
-       {},
-       3,
-       "0"},
-      {"Pop3NegativeSizes",
-       Protocol::Pop3,
-       [](FakeServer& s) {
-         s.Reply("STAT", "+OK 3 -1\r\n");
-         s.On("LIST", [](P& c, S& n) { c.Send("+OK " + n + " -2147483648\r\n"); });
-       },
-       {},
-       3,
-       "0"},
-      // ---- SMTP ----
-      {"SmtpAcceptsDataAndCloses",
-       Protocol::Smtp,
-       [](FakeServer& s) {
-         s.On("DATA", [](P& c, S&) {
-           c.Send("354 go ahead\r\n");
-           c.Close();
-         });
-       },
-       {kClosed, kReset},
-       0,
-       {},
-       true},
-      {"SmtpNeverAnswersTheData",
-       Protocol::Smtp,
-       [](FakeServer& s) { s.On(".", [](P& c, S&) { c.Stall(); }); },
-       {kTimedOut},
-       0,
-       {},
-       true},
-      {"SmtpEndlessMultiLineGreeting",
-       Protocol::Smtp,
-       [](FakeServer& s) { s.On("GREETING", [](P& c, S&) { c.SendForever("220-more\r\n"); }); },
-       {kTimedOut}},
-      {"SmtpMultiLineReplyTricklingForever",
-       Protocol::Smtp,
-       [](FakeServer& s) { s.On("MAIL", [](P& c, S&) { c.Drip("250-wait\r\n", 50ms); }); },
-       {kTimedOut}},
-      {"SmtpGreetingOneBytePerSecond",
-       Protocol::Smtp,
-       [](FakeServer& s) { s.On("GREETING", [](P& c, S&) { c.Drip("220 ready\r\n", 1s); }); },
-       {kTimedOut}},
-      {"SmtpGarbageGreeting",
-       Protocol::Smtp,
-       [](FakeServer& s) { s.Reply("GREETING", "\x16\x03\x01 garbage\r\n"); },
-       {"\x16\x03\x01 garbage"}},
-      {"SmtpGarbageReplyToMail",
-       Protocol::Smtp,
-       [](FakeServer& s) { s.Reply("MAIL", "999 what\r\n"); },
-       {"999 what"}},
+      Pop3("HugeSizes", Sizes("99999999999", "99999999999"), {}, 3, "0"),
+      Pop3("NegativeSizes", Sizes("-1", "-2147483648"), {}, 3, "0"),
+      Smtp("AcceptsDataAndCloses", Then("DATA", "354 go ahead\r\n", [](P& c) { c.Close(); }),
+           {kClosed, kReset}, true),
+      Smtp("NeverAnswersTheData", On(".", [](P& c, S&) { c.Stall(); }), {kTimedOut}, true),
+      Smtp("EndlessMultiLineGreeting",
+           On("GREETING", [](P& c, S&) { c.SendForever("220-more\r\n"); }), {kTimedOut}),
+      Smtp("MultiLineReplyTricklingForever",
+           On("MAIL", [](P& c, S&) { c.Drip("250-wait\r\n", 50ms); }), {kTimedOut}),
+      Smtp("GreetingOneBytePerSecond",
+           On("GREETING", [](P& c, S&) { c.Drip("220 ready\r\n", 1s); }), {kTimedOut}),
+      Smtp("GarbageGreeting", Replies("GREETING", "\x16\x03\x01 garbage\r\n"),
+           {"\x16\x03\x01 garbage"}),
+      Smtp("GarbageReplyToMail", Replies("MAIL", "999 what\r\n"), {"999 what"}),
   };
   // A reset in the middle of every command's reply.
-  for (const auto& [command, part] :
-       std::vector<std::pair<std::string, std::string>>{{"GREETING", "+O"},
-                                                        {"USER", "+OK us"},
-                                                        {"PASS", "+"},
-                                                        {"STAT", "+OK 3"},
-                                                        {"LIST", "+OK 1"},
-                                                        {"TOP", "+OK\r\nSubject: cut sh"}})
-    all.push_back({"Pop3ResetIn" + command,
-                   Protocol::Pop3,
-                   [=](FakeServer& s) { ResetAfter(s, command, part); },
-                   {kReset}});
-  for (const auto& [command, part] :
-       std::vector<std::pair<std::string, std::string>>{{"GREETING", "22"},
-                                                        {"HELO", "250 fa"},
-                                                        {"MAIL", "2"},
-                                                        {"RCPT", "250 O"},
-                                                        {"DATA", "354 end data"},
-                                                        {".", "250 queu"}})
-    all.push_back({std::string("SmtpResetIn") + (command == "." ? "Dot" : command),
-                   Protocol::Smtp,
-                   [=](FakeServer& s) { ResetAfter(s, command, part); },
-                   {kReset},
-                   0,
-                   {},
-                   command == "."});
+  const auto reset = [](P& c) { c.Reset(); };
+  const std::pair<std::string, std::string> pop3Cuts[] = {
+      {"GREETING", "+O"}, {"USER", "+OK us"}, {"PASS", "+"},
+      {"STAT", "+OK 3"},  {"LIST", "+OK 1"},  {"TOP", "+OK\r\nSubject: cut sh"}};
+  for (const auto& [command, part] : pop3Cuts)
+    all.push_back(Pop3("ResetIn" + command, Then(command, part, reset), {kReset}));
+  const std::pair<std::string, std::string> smtpCuts[] = {
+      {"GREETING", "22"}, {"HELO", "250 fa"},       {"MAIL", "2"},
+      {"RCPT", "250 O"},  {"DATA", "354 end data"}, {".", "250 queu"}};
+  for (const auto& [command, part] : smtpCuts)
+    all.push_back(Smtp("ResetIn" + (command == "." ? "Dot" : command), Then(command, part, reset),
+                       {kReset}, command == "."));
   return all;
 }
 
@@ -227,6 +168,11 @@ class HostileTest : public ::testing::TestWithParam<Scenario> {
 
   MailboxAccount& Account() { return *options.lsvAddress.front(); }
 
+  void Use(const FakePop3& pop3, const FakeSmtp& smtp) {
+    Account().POP3Server = pop3.Address();
+    Account().SMTPServer = smtp.Address();
+  }
+
   // Queues a message in the outbox as the message window does.
   void Queue() {
     main.frmMsg->MsgWindowMode = 3;
@@ -240,12 +186,6 @@ class HostileTest : public ::testing::TestWithParam<Scenario> {
     main.ArchiveMsg(dir.File("$OutBox.TMA"), entry, false);
   }
 
-  bool Listed(const std::string& subject) const {
-    return std::any_of(main.lsvMail.begin(), main.lsvMail.end(), [&](const TListRow& row) {
-      return !row.SubItems.empty() && row.SubItems[0] == subject;
-    });
-  }
-
   testing::TempDir dir;
   FakeDesktop desktop;
   TfrmOptions options{dir.Path()};
@@ -255,53 +195,43 @@ class HostileTest : public ::testing::TestWithParam<Scenario> {
 
 TEST_P(HostileTest, EndsInTimeWithTheReasonAndLeavesTheWindowUsable) {
   const Scenario& scenario = GetParam();
-  const bool pop3 = scenario.protocol == Protocol::Pop3;
-  const std::string prefix =
-      pop3 ? "Last connection attempt unsuccessful. " : "The outbox could not be sent: ";
+  const std::string& status = main.StatusBar[4].Text;
   {
     FakePop3 mailbox({Message("h1", "one"), Message("h2", "two"), Message("h3", "three")});
     FakeSmtp smtp;
-    scenario.script(pop3 ? static_cast<FakeServer&>(mailbox) : smtp);
-    Account().POP3Server = mailbox.Address();
-    Account().SMTPServer = smtp.Address();
-    if (!pop3) Queue();
+    scenario.script(scenario.pop3 ? static_cast<FakeServer&>(mailbox) : smtp);
+    Use(mailbox, smtp);
+    if (!scenario.pop3) Queue();
 
     // A session that does not end is stopped as the user would, so that the test fails
     // instead of hanging.
     const auto start = std::chrono::steady_clock::now();
     bool stopped = false;
     desktop.OnPump = [&] {
-      if (!stopped && std::chrono::steady_clock::now() - start > std::chrono::seconds(10)) {
+      if (!stopped && std::chrono::steady_clock::now() - start > 10s) {
         stopped = true;
         main.StatusBarDblClick();
       }
     };
     main.CheckMail(true, -1);
     desktop.OnPump = nullptr;
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(took, std::chrono::seconds(kTimeOut + 2));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(kTimeOut + 2));
 
-    const std::string& status = main.StatusBar[4].Text;
-    if (scenario.reasons.empty()) {
-      EXPECT_EQ(status, "Closed connection...");
-    } else {
-      // The outbox's status names the message before the reason.
-      EXPECT_TRUE(std::any_of(scenario.reasons.begin(), scenario.reasons.end(),
-                              [&](const std::string& r) {
-                                return pop3 ? status == prefix + r
-                                            : status.starts_with(prefix) &&
-                                                  status.find(r) != std::string::npos;
-                              }))
-          << status;
-      if (scenario.setAside) {
-        EXPECT_NE(status.find("(moved to $Failed.TMA)"), std::string::npos);
-      }
-    }
+    // The outbox's status names the message before the reason.
+    const auto shows = [&](const std::string& reason) {
+      return scenario.pop3 ? status == "Last connection attempt unsuccessful. " + reason
+                           : status.starts_with("The outbox could not be sent: ") &&
+                                 status.find(reason) != std::string::npos;
+    };
+    EXPECT_TRUE(scenario.reasons.empty() ? status == "Closed connection..."
+                                         : std::ranges::any_of(scenario.reasons, shows))
+        << status;
+    EXPECT_EQ(status.find("(moved to $Failed.TMA)") != std::string::npos, scenario.setAside)
+        << status;
     // An SMTP peer has a sane POP3 mailbox beside it.
-    ASSERT_EQ(main.lsvMail.size(), pop3 ? scenario.rows : 3u);
-    if (!scenario.size.empty()) {
-      for (const TListRow& row : main.lsvMail) EXPECT_EQ(row.SubItems.at(2), scenario.size);
-    }
+    ASSERT_EQ(main.lsvMail.size(), scenario.pop3 ? scenario.rows : 3u);
+    for (const TListRow& row : main.lsvMail)
+      EXPECT_TRUE(scenario.size.empty() || row.SubItems.at(2) == scenario.size) << row.SubItems[2];
     EXPECT_FALSE(main.Busy);
     EXPECT_FALSE(Account().Client->IsOpen());
     EXPECT_FALSE(main.msSMTP.IsOpen());
@@ -311,12 +241,13 @@ TEST_P(HostileTest, EndsInTimeWithTheReasonAndLeavesTheWindowUsable) {
   {
     FakePop3 mailbox({Message("s1", "sane")});
     FakeSmtp smtp;
-    Account().POP3Server = mailbox.Address();
-    Account().SMTPServer = smtp.Address();
+    Use(mailbox, smtp);
     main.CheckMail(true, -1);
-    EXPECT_TRUE(Listed("sane"));
-    EXPECT_EQ(smtp.Data().size(), pop3 || scenario.setAside ? 0u : 1u);
-    EXPECT_EQ(main.StatusBar[4].Text, "Closed connection...");
+    EXPECT_TRUE(std::ranges::any_of(main.lsvMail, [](const TListRow& row) {
+      return !row.SubItems.empty() && row.SubItems[0] == "sane";
+    }));
+    EXPECT_EQ(smtp.Data().size(), scenario.pop3 || scenario.setAside ? 0u : 1u);
+    EXPECT_EQ(status, "Closed connection...");
     EXPECT_FALSE(main.Busy);
   }
   EXPECT_EQ(OpenDescriptors(), descriptors);

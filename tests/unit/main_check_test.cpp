@@ -14,42 +14,54 @@ namespace {
 
 using testing::FakeDesktop;
 using testing::FakePop3;
+using testing::PeerConnection;
 
 std::string Message(const std::string& id, const std::string& subject) {
   return "Message-ID: <" + id + "@test>\r\nFrom: sender@example.org\r\nTo: me@example.org\r\n" +
          "Subject: " + subject + "\r\nDate: Sat, 5 Dec 2026 10:20:30 +0100\r\n\r\nbody\r\n";
 }
 
+// The commands a server received from the given one on that start with `prefix`.
+size_t Received(const FakePop3& box, const std::string& prefix, size_t from = 0) {
+  const std::vector<std::string> commands = box.Commands();
+  return size_t(std::count_if(commands.begin() + std::ptrdiff_t(from), commands.end(),
+                              [&](const std::string& l) { return l.starts_with(prefix); }));
+}
+
 class CheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
     desktop.OnPump = [this] {
-      if (statuses.empty() || statuses.back() != main->StatusBar[4].Text)
-        statuses.push_back(main->StatusBar[4].Text);
+      if (statuses.empty() || statuses.back() != Status()) statuses.push_back(Status());
     };
     options->Load();
   }
 
-  MailboxAccount& AddMailbox(const std::string& server) {
-    auto account = std::make_unique<MailboxAccount>();
-    account->Address = account->Account = "user";
-    account->Password = "secret";
-    account->POP3Server = server;
-    account->TimeOut = 5;
-    main->BindClient(*account->Client);
-    options->lsvAddress.push_back(std::move(account));
-    return *options->lsvAddress.back();
+  void AddMailboxes(const std::vector<std::string>& servers) {
+    for (const std::string& server : servers) {
+      auto account = std::make_unique<MailboxAccount>();
+      account->Address = account->Account = "user";
+      account->Password = "secret";
+      account->POP3Server = server;
+      account->TimeOut = 5;
+      main->BindClient(*account->Client);
+      options->lsvAddress.push_back(std::move(account));
+    }
   }
 
-  // Saves the configuration and starts over, as a restart of the program does.
-  void Restart() {
+  // Saves the configuration and starts over, as a restart of the program does, then points
+  // the mailboxes at the same fake servers again.
+  void Restart(const std::vector<std::string>& servers) {
     options->Save();
     main.reset();
     options = std::make_unique<TfrmOptions>(dir.Path());
     main = std::make_unique<TfrmMain>(desktop, *options);
     options->Load();
+    for (size_t i = 0; i < servers.size(); ++i) options->lsvAddress.at(i)->POP3Server = servers[i];
   }
 
+  void Check() { main->CheckMail(true, -1); }
+  const std::string& Status() const { return main->StatusBar[4].Text; }
   bool Saw(const std::string& status) const {
     return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
   }
@@ -61,61 +73,78 @@ class CheckTest : public ::testing::Test {
   std::vector<std::string> statuses;
 };
 
-TEST_F(CheckTest, AServerEchoingThePasswordDoesNotShowIt) {
-  FakePop3 pop({});
-  pop.On("PASS", [](testing::PeerConnection& c, const std::string& arg) {
+// A failing mailbox does not stop the next. The reason shown is the failing server's own,
+// never the password, never a previous mailbox's.
+TEST_F(CheckTest, AFailingMailboxShowsItsReasonAndDoesNotStopTheNext) {
+  const std::string failed = "Last connection attempt unsuccessful. ";
+  testing::ClosedPort closed;
+  FakePop3 echo({}), box({Message("b1", "after the failure")});
+  echo.On("PASS", [](PeerConnection& c, const std::string& arg) {
     c.Send("-ERR wrong password " + arg + "\r\n");
   });
-  AddMailbox(pop.Address());
-  main->CheckMail(true, -1);
-  EXPECT_EQ(main->StatusBar[4].Text.find("secret"), std::string::npos) << main->StatusBar[4].Text;
-  EXPECT_NE(main->StatusBar[4].Text.find("wrong password ***"), std::string::npos);
+  AddMailboxes({"127.0.0.1:" + std::to_string(closed.Port()), echo.Address(), box.Address()});
+  Check();
+  EXPECT_TRUE(Saw(failed + "[10061] Connection refused"));
+  EXPECT_TRUE(Saw(failed + "-ERR wrong password ***"));
   for (const std::string& status : statuses) EXPECT_EQ(status.find("secret"), std::string::npos);
+  ASSERT_EQ(main->lsvMail.size(), 1u);
+  EXPECT_EQ(main->lsvMail[0].SubItems[0], "after the failure");
+
+  options->lsvAddress[2]->Password = "wrong";
+  statuses.clear();
+  main->CheckMail(false, 2);
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_TRUE(statuses.back().starts_with(failed + "-ERR")) << statuses.back();
 }
 
+// New mail is listed and alarmed once; the seen lists keep later checks quiet, also after a
+// restart. Forgetting a mailbox takes its rows only; with none left a check still ends cleanly.
 TEST_F(CheckTest, NewMailIsListedOnceAndSeenMailRaisesNoAlarm) {
   FakePop3 a({Message("a1", "one"), Message("a2", "two")});
   FakePop3 b({Message("a1", "same id, other mailbox")});
-  AddMailbox(a.Address());
-  AddMailbox(b.Address());
-
-  main->CheckMail(true, -1);
+  AddMailboxes({a.Address(), b.Address()});
+  Check();
   ASSERT_EQ(main->lsvMail.size(), 3u);  // the same id in two mailboxes gives two rows
   EXPECT_EQ(main->lsvMail[0].Caption, "sender@example.org");
   EXPECT_EQ(main->lsvMail[1].SubItems, (TStringList{"two", "05.12.26 10:20", "129", "0"}));
   EXPECT_EQ(main->lsvMail[2].Data->Presence, 2);
-  EXPECT_TRUE(Saw("Total Messages : -1 Octects : -1"));
-  EXPECT_TRUE(Saw("Closed connection..."));
+  EXPECT_EQ(Status(), "Closed connection...");
   ASSERT_EQ(desktop.Boxes.size(), 1u);
   EXPECT_EQ(desktop.Boxes[0].text, "New Messages in MailBox");
-  EXPECT_EQ(desktop.Boxes[0].caption, "New Messages");
   EXPECT_EQ(main->AnimMode, 2);
-  EXPECT_FALSE(main->Busy);
 
-  main->CheckMail(true, -1);
+  Check();
   EXPECT_EQ(main->lsvMail.size(), 3u);
   EXPECT_EQ(main->lsvMail[0].Data->Presence, 1);
   EXPECT_EQ(desktop.Boxes.size(), 1u) << "nothing new: no alarm";
   EXPECT_FALSE(main->AnimEnabled);
   EXPECT_EQ(desktop.TrayIcons.back(), 55);
 
-  // After a restart the list is empty again, but the stored seen lists keep the alarm quiet.
-  Restart();
-  options->lsvAddress[0]->POP3Server = a.Address();
-  options->lsvAddress[1]->POP3Server = b.Address();
-  main->CheckMail(true, -1);
+  Restart({a.Address(), b.Address()});
+  Check();
   EXPECT_EQ(main->lsvMail.size(), 3u);
+  for (size_t left : {1u, 0u}) {
+    SCOPED_TRACE(left);
+    main->ForgetAccount(*options->lsvAddress[0]);
+    options->lsvAddress.erase(options->lsvAddress.begin());
+    ASSERT_EQ(main->lsvMail.size(), left);
+    EXPECT_TRUE(!left || main->lsvMail[0].SubItems[0] == "same id, other mailbox");
+    Check();  // no row points at a deleted client
+    EXPECT_EQ(main->lsvMail.size(), left);
+  }
   EXPECT_EQ(desktop.Boxes.size(), 1u);
+  EXPECT_FALSE(main->AnimEnabled);
+  EXPECT_TRUE(desktop.Errors.empty());
 }
 
 // Known rows are matched from the top of the list as it stands, also after it was sorted and
 // while rows go during the check.
 TEST_F(CheckTest, RowsAreMatchedInTheirCurrentOrderWhenTheyMoveOrGo) {
   FakePop3 box({Message("d", "z"), Message("e", "m"), Message("d", "a")});
-  AddMailbox(box.Address());
-  main->CheckMail(true, -1);
+  AddMailboxes({box.Address()});
+  Check();
   main->lsvMailColumnClick(1);  // by subject: a, m, z
-  main->CheckMail(true, -1);
+  Check();
   ASSERT_EQ(main->lsvMail.size(), 3u);
   EXPECT_EQ(main->lsvMail[0].SubItems[0], "a");
   EXPECT_EQ(main->lsvMail[0].Data->InfoIndex, 0) << "the first row with the id takes message 1";
@@ -128,7 +157,7 @@ TEST_F(CheckTest, RowsAreMatchedInTheirCurrentOrderWhenTheyMoveOrGo) {
       main->lsvMailDelete(0);
     }
   };
-  main->CheckMail(true, -1);
+  Check();
   ASSERT_EQ(main->lsvMail.size(), 2u) << "no row made twice";
   EXPECT_EQ(main->lsvMail[1].SubItems[0], "z");
   EXPECT_EQ(main->lsvMail[1].Data->InfoIndex, 2);
@@ -137,47 +166,41 @@ TEST_F(CheckTest, RowsAreMatchedInTheirCurrentOrderWhenTheyMoveOrGo) {
 
 TEST_F(CheckTest, UrgentRulePlaysTheUrgentSoundUntilThePopUpIsClosed) {
   FakePop3 box({Message("u1", "urgent")});
-  AddMailbox(box.Address());
+  AddMailboxes({box.Address()});
   options->lsvRule.push_back({19, "", 3, ""});  // all messages -> urgent
-  options->chkUrgentPlay = true;
-  options->chkUrgentPlayLoop = true;
+  options->chkUrgentPlay = options->chkUrgentPlayLoop = true;
   options->edtUrgentSound = "alarm.wav";
-  main->CheckMail(true, -1);
+  Check();
   EXPECT_EQ(desktop.Sounds, (std::vector<std::string>{"loop alarm.wav", "stop"}));
   EXPECT_EQ(main->AnimMode, 3);
-  main->AnimTimer();
-  main->AnimTimer();
-  EXPECT_EQ(desktop.TrayIcons, (std::vector<int>{32, 33}));
 }
 
-TEST_F(CheckTest, AFailingMailboxDoesNotStopTheNext) {
-  testing::ClosedPort closed;
-  FakePop3 box({Message("b1", "after the failure")});
-  AddMailbox("127.0.0.1:" + std::to_string(closed.Port()));
-  AddMailbox(box.Address());
-  main->CheckMail(true, -1);
-  EXPECT_TRUE(Saw("Last connection attempt unsuccessful. [10061] Connection refused"));
-  ASSERT_EQ(main->lsvMail.size(), 1u);
-  EXPECT_EQ(main->lsvMail[0].SubItems[0], "after the failure");
-
-  // A refused login shows the server's own reason, not the previous mailbox's.
-  options->lsvAddress[1]->Password = "wrong";
-  statuses.clear();
-  main->CheckMail(false, 1);
-  ASSERT_FALSE(statuses.empty());
-  EXPECT_EQ(statuses.back().rfind("Last connection attempt unsuccessful. -ERR", 0), 0u)
-      << statuses.back();
+// Each alarm mode has its frames and pace; the frames go round.
+TEST_F(CheckTest, AlarmAnimationCyclesThroughTheModesFrames) {
+  struct Case {
+    int32_t mode, first, count, interval;
+  };
+  for (const Case& c : {Case{1, 36, 18, 120}, Case{2, 34, 2, 500}, Case{3, 32, 2, 500}}) {
+    SCOPED_TRACE(c.mode);
+    desktop.TrayIcons.clear();
+    main->StartAnim(c.mode);
+    for (int32_t i = 0; i <= c.count; ++i) main->AnimTimer();
+    ASSERT_EQ(desktop.TrayIcons.size(), size_t(c.count) + 1);
+    EXPECT_EQ(desktop.TrayIcons[size_t(c.count) - 1], c.first + c.count - 1);
+    EXPECT_EQ(desktop.TrayIcons.front(), c.first);
+    EXPECT_EQ(desktop.TrayIcons.back(), c.first) << "round again";
+    EXPECT_EQ(main->AnimInterval, c.interval);
+  }
 }
 
 TEST_F(CheckTest, StopDuringACheckLeavesTheOtherMailboxesAlone) {
   FakePop3 a({Message("s1", "x"), Message("s2", "y")});
   FakePop3 b({Message("s3", "z")});
-  AddMailbox(a.Address());
-  AddMailbox(b.Address());
+  AddMailboxes({a.Address(), b.Address()});
   desktop.OnPump = [this] {
     if (main->lsvMail.size() == 1 && !main->StopRequested) main->StatusBarDblClick();
   };
-  main->CheckMail(true, -1);
+  Check();
   EXPECT_EQ(main->lsvMail.size(), 1u);
   EXPECT_EQ(b.Connections(), 0);
   EXPECT_FALSE(main->Busy);
@@ -189,7 +212,7 @@ TEST_F(CheckTest, OneMessagesFailureEndsItsRulesNotTheCheck) {
   FakePop3 box({Message("m1", "one"), Message("m2", "two"), Message("m3", "three"),
                 "Message-ID: <m4@test>\r\nFrom: Ann <ann@example.org\r\nSubject: broken\r\n"
                 "\r\nbody\r\n"});
-  AddMailbox(box.Address());
+  AddMailboxes({box.Address()});
   options->lstTemplate = {{"thanks", 7}};  // FN7.txt does not exist
   const MailRule deleteAll{19, "", 0, ""};
   struct Case {
@@ -208,23 +231,19 @@ TEST_F(CheckTest, OneMessagesFailureEndsItsRulesNotTheCheck) {
     main->lsvMail.clear();
     const size_t before = box.Commands().size();
     options->lsvRule = {c.rule, deleteAll};
-    main->CheckMail(true, -1);
+    Check();
     ASSERT_EQ(main->lsvMail.size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
       const auto& log = main->lsvMail[i].Data->AppliedRules;
       EXPECT_EQ(!log.empty() && log.back().starts_with("----> Not done: "), c.notDone[i])
           << i << ": " << (log.empty() ? "" : log.back());
     }
-    const std::vector<std::string> commands = box.Commands();
-    EXPECT_EQ(size_t(std::count_if(commands.begin() + std::ptrdiff_t(before), commands.end(),
-                                   [](const std::string& l) { return l.starts_with("DELE"); })),
-              c.deletions);
-    EXPECT_EQ(commands.back(), "QUIT");
+    EXPECT_EQ(Received(box, "DELE", before), c.deletions);
+    EXPECT_EQ(box.Commands().back(), "QUIT");
     const auto failed = std::count(c.notDone.begin(), c.notDone.end(), true);
-    EXPECT_EQ(main->StatusBar[4].Text, failed ? "The rules could not finish with " +
-                                                    std::to_string(failed) +
-                                                    " messages: their rule logs say why."
-                                              : "Closed connection...");
+    EXPECT_EQ(Status(), failed ? "The rules could not finish with " + std::to_string(failed) +
+                                     " messages: their rule logs say why."
+                               : "Closed connection...");
   }
 }
 
@@ -235,19 +254,18 @@ TEST_F(CheckTest, AnUnfinishedSessionLosesNoDeletionAndNoSeenId) {
   const std::vector<std::string> mail = {Message("k1", "spam"), Message("k2", "two"),
                                          Message("k3", "three")};
   FakePop3 box(mail);
-  AddMailbox(box.Address());
+  AddMailboxes({box.Address()});
   options->lsvRule = {{2, "spam", 0, ""}};
-  box.On("QUIT", [](testing::PeerConnection& c, const std::string&) { c.Close(); });
-  main->CheckMail(true, -1);
+  box.On("QUIT", [](PeerConnection& c, const std::string&) { c.Close(); });
+  Check();
   ASSERT_EQ(main->lsvMail.size(), 3u);
   EXPECT_FALSE(main->lsvMail[0].Data->DeletedOnServer);
   EXPECT_NE(main->lsvMail[0].StateIndex, 3);
   ASSERT_EQ(desktop.Boxes.size(), 1u);  // the first sight of the mail
 
   box.On("QUIT", nullptr);
-  main->CheckMail(true, -1);
-  const std::vector<std::string> commands = box.Commands();
-  EXPECT_EQ(std::count(commands.begin(), commands.end(), "DELE 1"), 2);
+  Check();
+  EXPECT_EQ(Received(box, "DELE 1"), 2u);
   EXPECT_TRUE(main->lsvMail[0].Data->DeletedOnServer);
   EXPECT_EQ(main->lsvMail[0].StateIndex, 3);
 
@@ -255,64 +273,17 @@ TEST_F(CheckTest, AnUnfinishedSessionLosesNoDeletionAndNoSeenId) {
   // restart nothing counts as new.
   FakePop3 rest({mail[1], mail[2]});
   options->lsvAddress[0]->POP3Server = rest.Address();
-  rest.On("LIST", [&](testing::PeerConnection& c, const std::string& n) {
+  rest.On("LIST", [&](PeerConnection& c, const std::string& n) {
     if (n == "2") return c.Close();
     c.Send("+OK " + n + " " + std::to_string(mail.at(std::stoul(n)).size()) + "\r\n");
   });
   options->lsvRule.clear();
-  main->CheckMail(true, -1);
+  Check();
   rest.On("LIST", nullptr);
-  Restart();
-  options->lsvAddress[0]->POP3Server = rest.Address();
-  main->CheckMail(true, -1);
+  Restart({rest.Address()});
+  Check();
   EXPECT_EQ(main->lsvMail.size(), 2u);
   EXPECT_EQ(desktop.Boxes.size(), 1u) << "no alarm for mail seen before";
-}
-
-TEST_F(CheckTest, ForgettingAMailboxRemovesItsRowsOnly) {
-  FakePop3 a({Message("f1", "a")});
-  FakePop3 b({Message("f2", "b")});
-  AddMailbox(a.Address());
-  AddMailbox(b.Address());
-  main->CheckMail(true, -1);
-  ASSERT_EQ(main->lsvMail.size(), 2u);
-  main->ForgetAccount(*options->lsvAddress[0]);
-  options->lsvAddress.erase(options->lsvAddress.begin());
-  ASSERT_EQ(main->lsvMail.size(), 1u);
-  EXPECT_EQ(main->lsvMail[0].SubItems[0], "b");
-  main->CheckMail(true, -1);  // no row points at the deleted client
-  EXPECT_EQ(main->lsvMail.size(), 1u);
-}
-
-TEST_F(CheckTest, NoMailboxesStillEndsTheCheckCleanly) {
-  main->CheckMail(true, -1);
-  EXPECT_TRUE(main->lsvMail.empty());
-  EXPECT_TRUE(desktop.Boxes.empty());
-  EXPECT_FALSE(main->AnimEnabled);
-  EXPECT_TRUE(desktop.Errors.empty());
-}
-
-TEST(LockAndAnimation, LockIsAFlagAndFramesFollowTheMode) {
-  testing::TempDir dir;
-  FakeDesktop desktop;
-  TfrmOptions options(dir.Path());
-  TfrmMain main(desktop, options);
-  main.LockWindow();
-  main.LockWindow();
-  EXPECT_EQ(main.StatusIcon, 1);
-  EXPECT_FALSE(main.PopMailAttached);
-  main.UnlockWindow();
-  EXPECT_FALSE(main.Busy);
-  main.StartAnim(1);
-  for (int i = 0; i < 19; ++i) main.AnimTimer();
-  EXPECT_EQ(desktop.TrayIcons.front(), 36);
-  EXPECT_EQ(desktop.TrayIcons[17], 53);
-  EXPECT_EQ(desktop.TrayIcons[18], 36);
-  EXPECT_EQ(main.AnimInterval, 120);
-  main.StartAnim(2);
-  main.AnimTimer();
-  EXPECT_EQ(main.AnimInterval, 500);
-  EXPECT_EQ(desktop.TrayIcons.back(), 34);
 }
 
 }  // namespace
