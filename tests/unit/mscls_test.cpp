@@ -1,5 +1,5 @@
-// The header and address model: header lookups, encoded words, addresses, dates,
-// zone texts, attachment items and lists.
+// The header and address model: header lookups, message keys, encoded words, addresses,
+// dates, zone texts, attachment items and lists.
 #include "mail/msCls.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "support/Helpers.h"
 #include "support/TempDir.h"
 
 namespace norva {
@@ -18,11 +19,10 @@ struct TextRow {
 };
 
 TEST(ClsDecodeHeaderText, EncodedWords) {
-  const std::string longPlain(300, 'x');
   const TextRow rows[] = {
       {"", ""},
       {"plain_text_keeps_underscores", "plain_text_keeps_underscores"},
-      {longPlain, std::string(255, 'x')},
+      {std::string(300, 'x'), std::string(255, 'x')},
       {"=?iso-8859-1?Q?Caf=E9?=", "Caf\xE9"},
       {"=?iso-8859-1?q?caf=e9?=", "caf\xE9"},  // lower-case letter and hex digits
       {"=?utf-8?B?SGVsbG8=?=", "Hello"},
@@ -30,19 +30,16 @@ TEST(ClsDecodeHeaderText, EncodedWords) {
       {"=?iso-8859-1?Q?=E9t=E9?=", "\xE9t\xE9"},  // "?Q?=" is not the closing marker
       {"=?x?Q?a?= =?x?Q?b?=", "ab"},              // space between two words disappears
       {"=?x?Q?a?= tail", "a tail"},               // ...but stays before plain text
-      {"Re: =?x?Q?a?=", "Re: a"},
       {"a_b =?x?Q?c_d?=", "a_b c d"},                      // "_" is a space only inside a Q word
       {"=?x?Q?=3D=3Fx=3FQ=3Fy=3F=3D?= z", "=?x?Q?y?= z"},  // decoded text is not decoded again
       {"Hello =?iso-8859-1?Q?abc", "Hello "},              // unterminated: cut before "=?"
       {"abc=?", "abc"},
-      {"=?", ""},
       {"=?=", ""},
       {"ab=?=cd", "abcd"},         // the closing "?=" may share the opening "?"
       {"=?x?X?abc?=", "abc"},      // unknown letter: the encoded text unchanged
       {"=?x?Q?a=ZZb?=", "a=ZZb"},  // not an escape: kept
       {"=?x?Q?a=E?=", "a=E"},      // escape cut short: kept
       {"=?x?B?!!SGk=?=", "Hi"},    // characters outside base64 are skipped
-      {"=?nothing?=", ""},
       {std::string(250, 'a') + "=?x?Q?0123456789?=", std::string(250, 'a')},  // cut first
   };
   for (const auto& row : rows) EXPECT_EQ(DecodeHeaderText(row.input), row.expected) << row.input;
@@ -57,6 +54,7 @@ TEST(ClsHeader, TrimAndStripQuotes) {
   EXPECT_EQ(StripQuotes(" \" a \" "), " a ");  // not trimmed again
 }
 
+const std::string kLong(300, 'v');
 const TStringList kHeaders = {
     "Received: from a",
     "\t   by b   ",
@@ -64,10 +62,11 @@ const TStringList kHeaders = {
     "Subject: =?iso-8859-1?Q?Caf=E9?=",
     "\t=?iso-8859-1?Q?_au_lait?=",
     "To-Do: x",
-    "X-Note: snake_case_value",
     "Subject : wrong",
-    "X-Cut: Hello =?iso-8859-1?Q?abc",
     "X-Folded: first",
+    "X-Long: " + kLong,
+    "Content-Type: " + kLong,
+    "X-UIDL: " + kLong,
     "",
     " not a continuation after the blank line",
 };
@@ -79,23 +78,16 @@ TEST(ClsHeader, GetFieldValue) {
       {"Received", "from a by b"},  // the first field only, one space for the TAB fold
       {"To", ""},                   // To-Do is another field
       {"To-Do", "x"},
-      {"X-Note", "snake_case_value"},
-      {"X-Cut", "Hello "},
       {"X-Folded", "first"},
+      {"X-Long", std::string(255, 'v')},  // cut, except Content-Type and X-UIDL
+      {"content-type", kLong},
+      {"X-Uidl:", kLong},
       {"Missing", ""},
   };
-  for (const auto& row : rows) EXPECT_EQ(GetFieldValue(kHeaders, row.input), row.expected);
+  for (const auto& row : rows)
+    EXPECT_EQ(GetFieldValue(kHeaders, row.input), row.expected) << row.input;
   EXPECT_EQ(GetFieldValue({"Subject : wrong"}, "Subject"), "");
   EXPECT_EQ(GetFieldValue({}, "Subject"), "");
-  EXPECT_EQ(GetFieldValue({"Subject:"}, "Subject"), "");
-}
-
-TEST(ClsHeader, LongValuesCutExceptContentTypeAndUidl) {
-  const std::string v(300, 'v');
-  const TStringList lines = {"X-Long: " + v, "Content-Type: " + v, "X-UIDL: " + v};
-  EXPECT_EQ(GetFieldValue(lines, "X-Long"), std::string(255, 'v'));
-  EXPECT_EQ(GetFieldValue(lines, "content-type"), v);
-  EXPECT_EQ(GetFieldValue(lines, "X-Uidl:"), v);
   // Content-Type comes back undecoded, underscores and all.
   EXPECT_EQ(GetFieldValue({"Content-Type: text/plain; name=\"=?x?Q?a_b?=\""}, "Content-Type"),
             "text/plain; name=\"=?x?Q?a_b?=\"");
@@ -133,17 +125,46 @@ TEST(ClsHeader, GetFieldValues) {
 }
 
 TEST(ClsHeader, RemoveFieldAndTruncate) {
-  TStringList lines = {"Subject: a", " more", "\tmore2", "To: x", "Subject: b", " c"};
-  RemoveField(lines, "subject");
-  EXPECT_EQ(lines, (TStringList{"To: x", "Subject: b", " c"}));
-  RemoveField(lines, "Missing:");
-  EXPECT_EQ(lines.size(), 3u);
-  TStringList empty;
-  RemoveField(empty, "To");
-  EXPECT_TRUE(empty.empty());
+  const ValuesRow rows[] = {
+      {{"Subject: a", " more", "\tmore2", "To: x", "Subject: b", " c"},
+       "subject",
+       {"To: x", "Subject: b", " c"}},  // the first field only, with its continuation lines
+      {{"To: x"}, "Missing:", {"To: x"}},
+      {{}, "To", {}},
+  };
+  for (auto row : rows) {
+    RemoveField(row.lines, row.name);
+    EXPECT_EQ(row.lines, row.expected) << row.name;
+  }
   TStringList block = {"A: 1", "B: 2", "", "body", ""};
   TruncateAtBlankLine(block);
   EXPECT_EQ(block, (TStringList{"A: 1", "B: 2"}));
+}
+
+// Without a Message-ID the key is a digest of the header block that leaves out the fields a
+// mailbox server rewrites, so the same message keeps its key from one session to the next.
+TEST(ClsHeader, MessageKey) {
+  const TStringList base = {"From: a@x", "Subject: s", "Date: d"};
+  const std::string key = MessageKey(base);
+  // The SHA-1 of the lines, each ended by CR LF: keys stored by earlier sessions still match.
+  EXPECT_EQ(key, "<sha1-f04befcafffc1badee4d7b44adf4d17e7c407e49@norva.invalid>");
+  EXPECT_EQ(MessageKey({"From: a@x", "Message-ID: <id@x>"}), "<id@x>");
+  struct Case {
+    TStringList lines;
+    bool same;
+  } cases[] = {
+      {{"Status: RO", "X-IMAP: 1 2", "X-IMAPbase: 3 4", "From: a@x", "X-Status: A", "X-UID: 17",
+        "Subject: s", "x-keywords: $x", "Date: d", "Content-Length: 99", " folded"},
+       true},
+      {{"From: a@x", "Subject: t", "Date: d"}, false},
+      {{"From: a@x", "Subject: s", "Date: d", "X-UIDL: 17"}, false},  // not a rewritten field
+      {{"From: a@x", "Subject: s", " more", "Date: d"}, false},
+      {{"From: a@x", "Statuses: s", "Subject: s", "Date: d"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.lines));
+    EXPECT_EQ(MessageKey(c.lines) == key, c.same);
+  }
 }
 
 TEST(ClsHeader, GetParameterMediaTypeAndExtractWord) {
@@ -194,35 +215,27 @@ TEST(ClsAddress, ParseAddressForms) {
   }
   for (const char* bad : {"John <john@x.org", "a>b <c", "<"}) {
     TmsMailAddress a;
-    try {
-      ParseAddress(bad, a);
-      ADD_FAILURE() << bad;
-    } catch (const EAddressError& e) {
-      EXPECT_STREQ(e.what(), "Unable to parse email address");
-    }
+    auto e = testing::Raised<EAddressError>([&] { ParseAddress(bad, a); });
+    EXPECT_STREQ(e ? e->what() : "", "Unable to parse email address") << bad;
   }
 }
 
 TEST(ClsAddress, ParseAddressListTakesEveryAddressOrNone) {
-  struct Row {
-    std::string text;
-    std::vector<std::pair<std::string, std::string>> addresses;  // address, name
-  };
-  const Row rows[] = {
+  using Pairs = std::vector<std::pair<std::string, std::string>>;  // address, name
+  const std::pair<std::string, Pairs> rows[] = {
       {"Priya Nair <p@x.org>, Mark Jensen <m@x.org>",
        {{"p@x.org", "Priya Nair"}, {"m@x.org", "Mark Jensen"}}},
       {"a@x; b@y ,, c@z;", {{"a@x", ""}, {"b@y", ""}, {"c@z", ""}}},
       {"\"Nair, Priya; PhD\" <p@x>", {{"p@x", "Nair, Priya; PhD"}}},
       {"Nair, Priya <p@x>, m@y", {{"p@x", "Nair, Priya"}, {"m@y", ""}}},  // a decoded From
   };
-  for (const Row& row : rows) {
+  for (const auto& [text, addresses] : rows) {
     TmsAddressList list;
-    ParseAddressList(row.text, list);
-    ASSERT_EQ(list.Count(), int32_t(row.addresses.size())) << row.text;
-    for (int32_t i = 0; i < list.Count(); ++i) {
-      EXPECT_EQ(list.Items(i).Address.str(), row.addresses[size_t(i)].first) << row.text;
-      EXPECT_EQ(list.Items(i).Name.str(), row.addresses[size_t(i)].second) << row.text;
-    }
+    ParseAddressList(text, list);
+    Pairs got;
+    for (int32_t i = 0; i < list.Count(); ++i)
+      got.emplace_back(list.Items(i).Address.str(), list.Items(i).Name.str());
+    EXPECT_EQ(got, addresses) << text;
   }
   // The first item that is no address is named, and nothing is added.
   const std::pair<std::string, std::string> bad[] = {
@@ -238,12 +251,8 @@ TEST(ClsAddress, ParseAddressListTakesEveryAddressOrNone) {
   for (const auto& [text, named] : bad) {
     TmsAddressList list;
     list.AddAddress("kept@x", "");
-    try {
-      ParseAddressList(text, list);
-      ADD_FAILURE() << text;
-    } catch (const EAddressError& e) {
-      EXPECT_EQ(e.what(), "Invalid address, please check!\n" + named) << text;
-    }
+    auto e = testing::Raised<EAddressError>([&] { ParseAddressList(text, list); });
+    EXPECT_EQ(e ? e->what() : "", "Invalid address, please check!\n" + named) << text;
     EXPECT_EQ(list.Count(), 1) << text;
   }
 }
@@ -290,32 +299,30 @@ TEST(ClsDate, ParseMailDate) {
       {"Tue, 5 Dec 2000 14:03:07 +0100", 2000, 12, 5, 14, 3, 7, "+0100"},
       {"\"Tue, 5 Dec 2000 14:03:07 +0100\"", 2000, 12, 5, 14, 3, 7, "+0100"},
       {"5 Dec 99 14:03:07 GMT", 1999, 12, 5, 14, 3, 7, "GMT"},
-      {"5 Dec 00 14:03:07 GMT", 2000, 12, 5, 14, 3, 7, "GMT"},
-      {"5 Dec 50 00:00:00 GMT", 2050, 12, 5, 0, 0, 0, "GMT"},
+      {"5 Dec 50 00:00:00 GMT", 2050, 12, 5, 0, 0, 0, "GMT"},  // two-digit years pivot at 50
       {"5 Dec 51 00:00:00 GMT", 1951, 12, 5, 0, 0, 0, "GMT"},
       {"Tue, 5 Dec 2000 14:03 +0100", 2000, 12, 5, 14, 3, 0, "+0100"},
       {"5 Dec 2000 14.03.07 +0100", 2000, 12, 5, 14, 3, 7, "+0100"},  // 8 characters
       {"5 Dec 2000 25:61:00 +0100", 2000, 12, 5, 0, 0, 0, "+0100"},   // bad time: 0
-      {"5 Dec 2000 noon +0100", 2000, 12, 5, 0, 0, 0, "+0100"},
       {"Mon, 5 Dec 2000, 14:03:07 -0500 (est)", 2000, 12, 5, 14, 3, 7, "-0500 (EST)"},
       {"5 Dec 2000", 2000, 12, 5, 0, 0, 0, ""},
+      // Not dates: DateTime 0 and no zone.
+      {"no digits here", 0, 0, 0, 0, 0, 0, ""},
+      {"", 0, 0, 0, 0, 0, 0, ""},
+      {"Tue, 31 Feb 2000 10:00:00 +0000", 0, 0, 0, 0, 0, 0, ""},
+      {"5 Foo 2000 10:00:00 +0000", 0, 0, 0, 0, 0, 0, ""},
+      {"5 Dec", 0, 0, 0, 0, 0, 0, ""},
+      {"5x Dec 2000 10:00:00 +0000", 0, 0, 0, 0, 0, 0, ""},
+      {"99999999999 Dec 2000 10:00:00 +0000", 0, 0, 0, 0, 0, 0, ""},
+      {"5 Dec 99999 10:00:00 +0000", 0, 0, 0, 0, 0, 0, ""},
   };
   for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
     TDateTime dt = 123;
     std::string zone = "stale";
     ParseMailDate(row.text, dt, zone);
-    EXPECT_NEAR(dt, EncodeDateTime(row.y, row.mo, row.d, row.h, row.mi, row.s), 1e-9) << row.text;
-    EXPECT_EQ(zone, row.zone) << row.text;
-  }
-  // Not dates: DateTime 0 and no zone.
-  for (const char* text : {"no digits here", "", "Tue, 31 Feb 2000 10:00:00 +0000",
-                           "5 Foo 2000 10:00:00 +0000", "5", "5 Dec", "5x Dec 2000 10:00:00 +0000",
-                           "99999999999 Dec 2000 10:00:00 +0000", "5 Dec 99999 10:00:00 +0000"}) {
-    TDateTime dt = 123;
-    std::string zone = "stale";
-    ParseMailDate(text, dt, zone);
-    EXPECT_EQ(dt, 0) << text;
-    EXPECT_EQ(zone, "") << text;
+    EXPECT_NEAR(dt, row.y ? EncodeDateTime(row.y, row.mo, row.d, row.h, row.mi, row.s) : 0, 1e-9);
+    EXPECT_EQ(zone, row.zone);
   }
 }
 
@@ -340,13 +347,8 @@ TEST(ClsDate, FormatZoneOffsetAndLocalZone) {
 
 TEST(ClsAtt, FileNamesTypesAndEncodings) {
   const TextRow names[] = {
-      {"../../etc/passwd", "passwd"},
-      {"..\\..\\win.ini", "win.ini"},
-      {"a/b\\c.txt", "c.txt"},
-      {"plain.txt", "plain.txt"},
-      {"dir/", ""},
-      {"", ""},
-      {"..", ".."},
+      {"../../etc/passwd", "passwd"}, {"..\\..\\win.ini", "win.ini"}, {"a/b\\c.txt", "c.txt"},
+      {"dir/", ""},                   {"", ""},                       {"..", ".."},
   };
   for (const auto& row : names) EXPECT_EQ(ExtractFileName(row.input), row.expected);
   for (const char* name : {"", "file.", "noext", "x.zzqxnotatype", "dir.txt/file", "a.txt\\b"})
@@ -372,7 +374,6 @@ TEST(ClsAtt, FileNamesTypesAndEncodings) {
   for (const auto& row : rows) {
     TmsAttItem item;
     item.SetFileName(row.name);
-    EXPECT_EQ(item.FileName().str(), row.name);
     EXPECT_EQ(item.ContentType.str(), row.type) << row.name;
     EXPECT_EQ(item.TransferEncoding, row.encoding) << row.name;
   }
@@ -385,7 +386,6 @@ TEST(ClsAtt, ListAddFileAssignAndStoredForm) {
   TmsAttList list;
   TmsAttItem& added = list.AddFile(dir.File("note.txt"));
   EXPECT_EQ(added.Data.Bytes(), bytes);
-  EXPECT_EQ(added.FileName().str(), dir.File("note.txt"));
   EXPECT_THROW(list.AddFile(dir.File("missing.bin")), Exception);
   EXPECT_EQ(list.Count(), 1);
 
@@ -406,9 +406,7 @@ TEST(ClsAtt, ListAddFileAssignAndStoredForm) {
   read.ReadItems({{"a.txt", "image/gif", 1}, {"b.bin", "x/y", 7}, {"", "z/z", -1}});
   ASSERT_EQ(read.Count(), 3);
   EXPECT_EQ(read.Items(0).ContentType.str(), "image/gif");  // stored values win
-  EXPECT_EQ(read.Items(0).TransferEncoding, aeBase64);
-  EXPECT_EQ(read.Items(1).TransferEncoding, aeBase64);  // out of range: base64
-  EXPECT_EQ(read.Items(2).TransferEncoding, aeBase64);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(read.Items(i).TransferEncoding, aeBase64) << i;  // 7, -1
   read.Delete(0);
   EXPECT_EQ(read.Items(0).FileName().str(), "b.bin");
 }

@@ -6,7 +6,6 @@
 
 #include "mail/msmime.h"
 #include "mail/msmsgcls.h"
-#include "mail/msuucode.h"
 #include "support/Helpers.h"
 
 namespace norva {
@@ -30,9 +29,12 @@ void MakeAnn(TmsMessage& m) {
 }
 
 const std::string kAnnHeaders = Crlf({"From:     Ann <A>", "To:        <R>", "Subject: Hi"});
-const std::string kAnnPlain =
-    Crlf({"Mime-Version: 1.0", "Content-Type: text/plain; charset=\"us-ascii\"",
-          "Content-Transfer-Encoding: 7bit", ""});
+// The MIME lines of a single-part message.
+std::string Mime(const std::string& type, const std::string& encoding) {
+  return Crlf({"Mime-Version: 1.0", "Content-Type: " + type,
+               "Content-Transfer-Encoding: " + encoding, ""});
+}
+const std::string kAnnPlain = Mime("text/plain; charset=\"us-ascii\"", "7bit");
 
 TmsAttItem& Attach(TmsCustomMessage& m, const std::string& name, const std::string& type,
                    TAttEncoding encoding, const std::string& data) {
@@ -52,14 +54,25 @@ std::string BoundaryIn(const std::string& out, size_t from = 0) {
   return at == std::string::npos ? "" : out.substr(at + 10, 8);
 }
 
+// Body lines go out as they are: the SMTP client does the dot-stuffing.
 TEST(EncodeHeaders, SimpleMessageByteForByte) {
   TmsMessage m;
   MakeAnn(m);
+  m.Body = {".", "..", "...", ".NET", ""};
   TMemoryStream stream;
   stream.Assign(std::string(4096, 'x'));  // earlier content does not survive
   stream.Seek(0, TSeekOrigin::soEnd);
   m.SaveToStream(stream);
-  EXPECT_EQ(stream.Bytes(), kAnnHeaders + kAnnPlain + Crlf({"line one", "line two"}));
+  EXPECT_EQ(stream.Bytes(), kAnnHeaders + kAnnPlain + Crlf({".", "..", "...", ".NET", ""}));
+  EXPECT_EQ(m.Body, (TStringList{".", "..", "...", ".NET", ""}));
+
+  TmsMessageEncoder encoder(m);
+  encoder.Stream = &stream;
+  stream.Assign("");
+  encoder.WriteLine(".");
+  encoder.WriteLine(std::string("ab\0cd", 5));  // cut at a NUL byte
+  encoder.WriteLine("");
+  EXPECT_EQ(stream.Bytes(), Crlf({".", "ab", ""}));
 }
 
 // Address lines in columns, display names quoted where they need it, receipt and priority after
@@ -95,16 +108,14 @@ TEST(EncodeHeaders, AddressAndFlagLines) {
 
 TEST(EncodeHeaders, JisWordsOnlyForIso2022jpMime) {
   const std::string jis = "\x1b$B$3$s\x1b(B";  // two double-byte characters
-  const std::string word = "=?ISO-2022-JP?B?" + Base64Encode(jis) + "?=";
   TmsMessage m;
   MakeAnn(m);
   m.CharSet = csISO2022jp;
   m.Sender.Name = jis + ".";  // a full stop does not keep the name from being encoded
   m.Subject = jis;
   std::string out = Encode(m);
-  EXPECT_NE(out.find("From:     =?ISO-2022-JP?B?" + Base64Encode(jis + ".") + "?= <A>\r\n"),
-            std::string::npos);
-  EXPECT_NE(out.find("Subject: " + word + "\r\n"), std::string::npos);
+  EXPECT_NE(out.find("From:     =?ISO-2022-JP?B?GyRCJDMkcxsoQi4=?= <A>\r\n"), std::string::npos);
+  EXPECT_NE(out.find("Subject: =?ISO-2022-JP?B?GyRCJDMkcxsoQg==?=\r\n"), std::string::npos);
   EXPECT_NE(out.find("charset=\"iso-2022-jp\""), std::string::npos);
 
   m.Encoding = meUU;
@@ -131,62 +142,84 @@ TEST(EncodeHeaders, OwnFieldsRemovedFromHeadersAndNoLineInjected) {
   EXPECT_EQ(m.Headers, (TmsHeaders{" orphan", "Received: by a", "  via b", ""}));
 }
 
-TEST(EncodeBody, LinesWrittenAsTheyAre) {
-  TmsMessage m;
-  MakeAnn(m);
-  m.Body = {".", "..", "...", ".NET", ""};
-  EXPECT_EQ(Encode(m), kAnnHeaders + kAnnPlain + Crlf({".", "..", "...", ".NET", ""}));
-  EXPECT_EQ(m.Body, (TStringList{".", "..", "...", ".NET", ""}));
-
-  TMemoryStream stream;
-  TmsMessageEncoder encoder(m);
-  encoder.Stream = &stream;
-  encoder.WriteLine(".");
-  encoder.WriteLine(std::string("ab\0cd", 5));
-  encoder.WriteLine("");
-  EXPECT_EQ(stream.Bytes(), Crlf({".", "ab", ""}));
+// Encoding gives the expected bytes, the same every time, and leaves the body as it was.
+void ExpectEncoded(TmsMessage& m, const std::string& expected) {
+  const TStringList body = m.Body;
+  const std::string first = Encode(m);
+  EXPECT_EQ(first, kAnnHeaders + expected);
+  EXPECT_EQ(Encode(m), first);
+  EXPECT_EQ(m.Body, body);
 }
 
-TEST(EncodeBody, LongLineSwitchesToQuotedPrintable) {
-  TmsMessage m;
-  MakeAnn(m);
-  m.Body = {std::string(256, 'a'), std::string(100, 'b'), "x=y"};
-  const std::string a65 = std::string(65, 'a') + "=";
-  EXPECT_EQ(
-      Encode(m),
-      kAnnHeaders +
-          Crlf({"Mime-Version: 1.0", "Content-Type: text/plain; charset=\"us-ascii\"",
-                "Content-Transfer-Encoding: quoted-printable", "", a65, a65, a65,
-                std::string(61, 'a'), std::string(65, 'b') + "=", std::string(35, 'b'), "x=3Dy"}));
-
-  m.Body = {std::string(255, 'a')};  // 255 is not long
-  EXPECT_NE(Encode(m).find("7bit\r\n\r\n" + std::string(255, 'a') + "\r\n"), std::string::npos);
-
-  m.CharSet = csISO8859;  // always quoted-printable
-  m.Body = {"Caf\xe9"};
-  EXPECT_NE(Encode(m).find("charset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: quoted-printable"
-                           "\r\n\r\nCaf=E9\r\n"),
-            std::string::npos);
-}
-
-// A stored text/html type gets a layout of its own, every time, and leaves the body as it was;
-// other stored types get the plain layout.
-TEST(EncodeBody, StoredContentTypes) {
-  for (std::string type :
-       {"text/html", "text/enriched", "multipart/mixed", "multipart/alternative"}) {
+TEST(EncodeBody, Layouts) {
+  const std::string ascii = "text/plain; charset=\"us-ascii\"", a65 = std::string(65, 'a') + "=";
+  const std::string plain = Mime(ascii, "7bit") + "<p>a=b</p>\r\n";
+  struct Case {
+    TStringList body;
+    TCharSet charset;
+    std::string storedType, expected;  // expected: what follows the address lines
+  } cases[] = {
+      // A line over 255 characters switches the body to quoted-printable.
+      {{std::string(256, 'a'), std::string(100, 'b'), "x=y"}, csUSASCII, "",
+       Mime(ascii, "quoted-printable") + Crlf({a65, a65, a65, std::string(61, 'a'),
+                                               std::string(65, 'b') + "=", std::string(35, 'b'),
+                                               "x=3Dy"})},
+      {{std::string(255, 'a')}, csUSASCII, "",  // 255 is not long
+       Mime(ascii, "7bit") + std::string(255, 'a') + "\r\n"},
+      {{"Caf\xe9"}, csISO8859, "",  // ISO 8859-1 is always quoted-printable
+       Mime("text/plain; charset=\"iso-8859-1\"", "quoted-printable") + "Caf=E9\r\n"},
+      // A stored text/html type gets a layout of its own; other stored types the plain one.
+      {{"<p>a=b</p>"}, csUSASCII, "text/html",
+       Mime("text/html", "quoted-printable") + "<p>a=3Db</p>\r\n"},
+      {{"<p>a=b</p>"}, csUSASCII, "text/enriched", plain},
+      {{"<p>a=b</p>"}, csUSASCII, "multipart/mixed", plain},
+      {{"<p>a=b</p>"}, csUSASCII, "multipart/alternative", plain},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
     TmsMessage m;
     MakeAnn(m);
-    m.Body = {"<p>a=b</p>"};
-    m.SetContentType(type);
-    const std::string first = Encode(m);
-    EXPECT_EQ(first, kAnnHeaders + (type == "text/html"
-                                        ? Crlf({"Mime-Version: 1.0", "Content-Type: text/html",
-                                                "Content-Transfer-Encoding: quoted-printable", "",
-                                                "<p>a=3Db</p>"})
-                                        : kAnnPlain + Crlf({"<p>a=b</p>"})))
-        << type;
-    EXPECT_EQ(m.Body, TStringList{"<p>a=b</p>"});
-    EXPECT_EQ(Encode(m), first);
+    m.Body = c.body;
+    m.CharSet = c.charset;
+    if (!c.storedType.empty()) m.SetContentType(c.storedType);
+    ExpectEncoded(m, c.expected);
+  }
+}
+
+// A lone attachment is the whole message; the body file is the body, with no name of its own.
+TEST(EncodeAttachments, LoneAttachment) {
+  const auto file = [](const std::string& type, const std::string& name, const std::string& cte) {
+    return Crlf({"Mime-Version: 1.0", "Content-Type: " + type + "; name=\"" + name + "\"",
+                 "Content-Transfer-Encoding: " + cte,
+                 "Content-Disposition: attachment; filename=\"" + name + "\"", ""});
+  };
+  const std::string bin = "C:\\Users\\ann\\f.bin", test = "application/x-test";
+  struct Case {
+    std::string name, type;
+    TAttEncoding encoding;
+    std::string data, expected;
+  } cases[] = {
+      {bin, test, aeSevenBit, "a\r\nb\rc\nd\r\n",
+       file(test, "f.bin", "7 bit") + Crlf({"a", "b", "c", "d"})},
+      {bin, test, aeSevenBit, ".\n", file(test, "f.bin", "7 bit") + ".\r\n"},
+      {bin, test, aeBase64, std::string(58, '\xff'),
+       file(test, "f.bin", "Base64") + Crlf({std::string(76, '/'), "/w=="})},
+      {bin, test, aeBase64, "", file(test, "f.bin", "Base64") + "\r\n"},
+      {bin, test, aeQuotedPrintable, "x=\xe9\r\n",
+       file(test, "f.bin", "Quoted-Printable") + "x=3D=E9\r\n"},
+      // A quote in the file name cannot end the parameter.
+      {"a\".exe", "application/octet-stream", aeBase64, "z",
+       file("application/octet-stream", "a_.exe", "Base64") + "eg==\r\n"},
+      {"_HtmBody.htm", "text/html", aeQuotedPrintable, "<b>hi</b>",
+       Mime("text/html", "Quoted-Printable") + "<b>hi</b>=\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name + " " + c.data);
+    TmsMessage m;
+    MakeAnn(m);
+    m.Body.clear();
+    Attach(m, c.name, c.type, c.encoding, c.data);
+    ExpectEncoded(m, c.expected);
   }
 }
 
@@ -198,71 +231,16 @@ TEST(EncodeAttachments, BodyAndOneBase64Attachment) {
   Attach(m, "/home/ann/../pics/p.png", "image/png", aeBase64, data);
   const std::string out = Encode(m);
   const std::string b = BoundaryIn(out);
-  EXPECT_EQ(out, kAnnHeaders + Crlf({"Mime-Version: 1.0",
-                                     "Content-Type: multipart/mixed; boundary=\"" + b + "\"",
-                                     "",
-                                     "This is a multipart message in MIME format",
-                                     "",
-                                     "--" + b,
-                                     "Content-Type: text/plain; charset=\"us-ascii\"",
-                                     "Content-Transfer-Encoding: 7bit",
-                                     "",
-                                     "see attached",
-                                     "",
-                                     "--" + b,
-                                     "Content-Type: image/png; name=\"p.png\"",
-                                     "Content-Transfer-Encoding: Base64",
-                                     "Content-Disposition: attachment; filename=\"p.png\"",
-                                     "",
-                                     std::string(76, '/'),
-                                     "",
-                                     "",
-                                     "--" + b + "--"}));
-}
-
-TEST(EncodeAttachments, DataByTransferEncoding) {
-  struct Case {
-    TAttEncoding encoding;
-    std::string data, lines, name;
-  } cases[] = {
-      {aeSevenBit, "a\r\nb\rc\nd\r\n", Crlf({"a", "b", "c", "d"}), "7 bit"},
-      {aeSevenBit, ".\n", Crlf({"."}), "7 bit"},
-      {aeBase64, std::string(58, '\xff'), Crlf({std::string(76, '/'), "/w=="}), "Base64"},
-      {aeBase64, "", Crlf({""}), "Base64"},
-      {aeQuotedPrintable, "x=\xe9\r\n", Crlf({"x=3D=E9"}), "Quoted-Printable"},
-  };
-  for (const Case& c : cases) {
-    TmsMessage m;
-    MakeAnn(m);
-    m.Body.clear();
-    Attach(m, "C:\\Users\\ann\\f.bin", "application/x-test", c.encoding, c.data);
-    EXPECT_EQ(Encode(m),
-              kAnnHeaders +
-                  Crlf({"Mime-Version: 1.0", "Content-Type: application/x-test; name=\"f.bin\"",
-                        "Content-Transfer-Encoding: " + c.name,
-                        "Content-Disposition: attachment; filename=\"f.bin\"", ""}) +
-                  c.lines)
-        << c.name;
-  }
-}
-
-TEST(EncodeAttachments, BodyFileIsTheBody) {
-  TmsMessage m;
-  MakeAnn(m);
-  m.Body.clear();
-  Attach(m, "_HtmBody.htm", "text/html", aeQuotedPrintable, "<b>hi</b>");
-  EXPECT_EQ(Encode(m),
-            kAnnHeaders + Crlf({"Mime-Version: 1.0", "Content-Type: text/html",
-                                "Content-Transfer-Encoding: Quoted-Printable", "", "<b>hi</b>="}));
-}
-
-TEST(EncodeAttachments, QuoteInFileNameCannotEndTheParameter) {
-  TmsMessage m;
-  MakeAnn(m);
-  Attach(m, "a\".exe", "application/octet-stream", aeBase64, "z");
-  const std::string out = Encode(m);
-  EXPECT_NE(out.find("; name=\"a_.exe\"\r\n"), std::string::npos);
-  EXPECT_NE(out.find("; filename=\"a_.exe\"\r\n"), std::string::npos);
+  EXPECT_EQ(out,
+            kAnnHeaders +
+                Crlf({"Mime-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"" + b + "\"",
+                      "", "This is a multipart message in MIME format", ""}) +
+                Crlf({"--" + b, "Content-Type: text/plain; charset=\"us-ascii\"",
+                      "Content-Transfer-Encoding: 7bit", "", "see attached", ""}) +
+                Crlf({"--" + b, "Content-Type: image/png; name=\"p.png\"",
+                      "Content-Transfer-Encoding: Base64",
+                      "Content-Disposition: attachment; filename=\"p.png\"", "",
+                      std::string(76, '/'), "", "", "--" + b + "--"}));
 }
 
 TEST(EncodeAttachments, NestedAlternativeInsideMixed) {
@@ -307,11 +285,11 @@ TEST(EncodeUU, BodyThenBeginBlocksWithoutMimeLines) {
   TmsMessage m;
   MakeAnn(m);
   m.Encoding = meUU;
-  const std::string data(46, 'q');
-  Attach(m, "dir/f.txt", "text/plain", aeQuotedPrintable, data);
-  EXPECT_EQ(Encode(m), kAnnHeaders + Crlf({"", "line one", "line two", "", "begin 600 f.txt",
-                                           UUEncodeLine(data.substr(0, 45)),
-                                           UUEncodeLine(data.substr(45)), "`", "end"}));
+  Attach(m, "dir/f.txt", "text/plain", aeQuotedPrintable, std::string(46, 'q'));
+  std::string full = "M";
+  for (int i = 0; i < 15; ++i) full += "<7%Q";
+  EXPECT_EQ(Encode(m), kAnnHeaders + Crlf({"", "line one", "line two", "", "begin 600 f.txt", full,
+                                           "!<0``", "`", "end"}));
 }
 
 TEST(EncodeArticle, NewsHeaders) {
