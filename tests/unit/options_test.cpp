@@ -29,6 +29,13 @@ class OptionsTest : public ::testing::Test {
     return *o.lsvAddress.back();
   }
 
+  // The settings as a fresh window reads them from the file.
+  std::unique_ptr<TfrmOptions> Loaded() {
+    auto r = std::make_unique<TfrmOptions>(dir.Path());
+    r->Load();
+    return r;
+  }
+
   // Runs f on the store file opened directly.
   template <typename F>
   void WithStore(F f) {
@@ -43,30 +50,22 @@ class OptionsTest : public ::testing::Test {
 
 TEST_F(OptionsTest, MissingFileIsCreatedAndEverySettingTakesItsDefault) {
   TfrmOptions o(dir.Path());
-  int allSchedules = 0, nextChecks = 0;
-  o.OnAllScheduleChanged = [&](TCheckSchedule&) { ++allSchedules; };
-  o.OnNextCheckCalc = [&] { ++nextChecks; };
+  int notified = 0;
+  o.OnAllScheduleChanged = [&](TCheckSchedule&) { ++notified; };
+  o.OnNextCheckCalc = [&] { ++notified; };
   o.Load();
-
   EXPECT_TRUE(std::filesystem::exists(dir.File("Config.QDB")));
   EXPECT_FALSE(o.QDB1.IsOpen());
-  EXPECT_EQ(allSchedules + nextChecks, 2);
-  EXPECT_TRUE(o.chkCheckTogether);
-  EXPECT_TRUE(o.lsvAddress.empty());
+  EXPECT_EQ(notified, 2);
   const TCheckSchedule& all = o.AllMailboxesSchedule;
   EXPECT_EQ(std::tie(all.CheckOnStartup, all.CheckManually, all.CheckFreqUnit, all.CheckFreq),
             std::make_tuple(true, false, 0, 10));
-  EXPECT_EQ(std::tie(o.chkCheckOnStartup, o.radCheckManual, o.cmbFreq.ItemIndex, o.tbaFreq),
-            std::make_tuple(true, false, 0, 10));
-  EXPECT_EQ(std::tie(o.chkBlocking, o.radDirectConnection, o.chkAutoDial, o.cmbRas.ItemIndex),
-            std::make_tuple(false, false, true, -1));
+  EXPECT_EQ(std::tie(o.chkCheckTogether, o.chkBlocking, o.radDirectConnection, o.chkAutoDial,
+                     o.cmbRas.ItemIndex),
+            std::make_tuple(true, false, false, true, -1));
   EXPECT_EQ(std::tie(o.chkNewPopUp, o.chkUrgentPopUp, o.chkNewPlay, o.chkUrgentPlay,
                      o.chkNewPlayLoop, o.chkUrgentPlayLoop),
             std::make_tuple(true, true, false, false, false, false));
-  EXPECT_EQ(o.edtUserName + o.edtRASPassword + o.edtNewSound + o.edtUrgentSound, "");
-  EXPECT_TRUE(o.lsvRule.empty() && o.lstTemplate.empty() && o.lstCList.empty());
-  EXPECT_TRUE(o.lsvBook.empty());
-  EXPECT_EQ(o.TemplateCounter + o.CListCounter + o.BookSort, 0);
 
   // With no dial-up entry, the index is stored as -1.
   o.Save();
@@ -93,36 +92,21 @@ TEST_F(OptionsTest, EverySettingSurvivesSaveAndLoad) {
   TfrmOptions o(dir.Path());
   o.RasEntries = [] { return std::vector<std::string>{"Office", "Home"}; };
   o.Load();
-  o.chkBlocking = true;
-  o.edtUserName = "Ann Example";
-  o.chkCheckOnStartup = false;
-  o.radCheckManual = true;
-  o.cmbFreq.ItemIndex = 2;
-  o.tbaFreq = 3;
+  std::tie(o.chkBlocking, o.chkCheckOnStartup, o.radCheckManual, o.cmbFreq.ItemIndex, o.tbaFreq,
+           o.cmbRas.ItemIndex) = std::make_tuple(true, false, true, 2, 3, 1);
+  std::tie(o.radDirectConnection, o.chkAutoDial, o.chkNewPopUp, o.chkUrgentPlay,
+           o.chkUrgentPlayLoop) = std::make_tuple(true, false, false, true, true);
+  std::tie(o.edtUserName, o.edtRASPassword, o.edtNewSound, o.edtUrgentSound) =
+      std::make_tuple("Ann Example", "dialpw", "/snd/new.wav", "/snd/urgent.wav");
   MailboxAccount& a = AddAccount(o, "ann@example.org");
-  a.SMTPServer = "smtp.example.org";
-  a.Password = "secret";
-  a.CheckOnStartup = false;
-  a.CheckManually = a.IsDefault = true;
-  a.CheckFreqUnit = 1;
-  a.CheckFreq = 7;
-  a.TimeOut = 30;
-  a.Security = 1;
-  a.SMTPSecurity = 2;
-  a.SMTPAuth = true;
-  a.SMTPUser = "ann.smtp";
-  a.SMTPPassword = "smtp-secret";
-  a.POP3Certificate = "AB:CD";
-  a.SMTPCertificate = "EF:01";
-  a.Pipelining = false;
+  std::tie(a.SMTPServer, a.Password, a.SMTPUser, a.SMTPPassword, a.POP3Certificate,
+           a.SMTPCertificate) =
+      std::make_tuple("smtp.example.org", "secret", "ann.smtp", "smtp-secret", "AB:CD", "EF:01");
+  std::tie(a.CheckOnStartup, a.CheckManually, a.IsDefault, a.SMTPAuth, a.Pipelining) =
+      std::make_tuple(false, true, true, true, false);
+  std::tie(a.CheckFreqUnit, a.CheckFreq, a.TimeOut, a.Security, a.SMTPSecurity) =
+      std::make_tuple(1, 7, 30, 1, 2);
   AddAccount(o, "bob@example.net");
-  o.radDirectConnection = true;
-  o.chkAutoDial = o.chkNewPopUp = false;
-  o.cmbRas.ItemIndex = 1;
-  o.edtRASPassword = "dialpw";
-  o.chkUrgentPlay = o.chkUrgentPlayLoop = true;
-  o.edtNewSound = "/snd/new.wav";
-  o.edtUrgentSound = "/snd/urgent.wav";
   o.lsvRule = {{14, "Safe List", 2, ""}, {2, "viagra", 0, ""}};
   o.lstTemplate = {{"Thanks", 1}, {"Away", 4}};
   o.lstCList = {{"Safe List", 2}};
@@ -136,16 +120,16 @@ TEST_F(OptionsTest, EverySettingSurvivesSaveAndLoad) {
   EXPECT_EQ(o.AllMailboxesSchedule.CheckFreqUnit, 2);
 
   WithStore([](TQDB& db) {
-    ASSERT_TRUE(db.FindAdmin("Connection/Blocking"));
-    EXPECT_EQ(db.AdminSize(), 1);
-    ASSERT_TRUE(db.FindAdmin("Address/Count"));
-    EXPECT_EQ(db.AdminSize(), 4);
+    // A boolean is one byte, an integer four, a text its characters and a zero byte.
+    for (auto [key, size] : {std::pair{"Connection/Blocking", 1},
+                             {"Address/Count", 4},
+                             {"Rules/FT-0", 4},
+                             {"Address/Address-0", 16}}) {
+      ASSERT_TRUE(db.FindAdmin(key)) << key;
+      EXPECT_EQ(db.AdminSize(), size) << key;
+    }
     EXPECT_EQ(db.AdminAsInteger("Address/Count"), 2);
-    ASSERT_TRUE(db.FindAdmin("Rules/FT-0"));
-    EXPECT_EQ(db.AdminSize(), 4);
     EXPECT_EQ(db.AdminAsInteger("Rules/FT-0"), 14);
-    ASSERT_TRUE(db.FindAdmin("Address/Address-0"));
-    EXPECT_EQ(db.AdminSize(), 16);  // the text and its zero byte
     EXPECT_EQ(db.AdminAsString("Connection/RASPSW-Home"), "dialpw");
     EXPECT_EQ(db.AdminAsString("Address/Password-0"), "secret");  // plain text
     EXPECT_EQ(db.AdminAsInteger("ALL/Check Freq"), 3);
@@ -169,55 +153,36 @@ TEST_F(OptionsTest, EverySettingSurvivesSaveAndLoad) {
   EXPECT_EQ(Fields(*r.lsvAddress[0]), Fields(a));
   EXPECT_EQ(Fields(*r.lsvAddress[1]), Fields(*o.lsvAddress[1]));
   const TmsRemotePOP& client = *r.lsvAddress[0]->Client;
-  EXPECT_TRUE(client.Blocking);
-  EXPECT_EQ(std::tie(client.Server, client.UserName, client.Password),
-            std::tie(a.POP3Server, a.Account, a.Password));
-  EXPECT_EQ(client.TimeOut(), 30);
-  EXPECT_EQ(client.Security, TSecurity::SslTls);
-  EXPECT_EQ(client.AcceptedFingerprint, "AB:CD");
-  EXPECT_FALSE(client.Pipelining);
+  EXPECT_EQ(std::make_tuple(client.Server, client.UserName, client.Password, client.TimeOut(),
+                            client.Security, client.AcceptedFingerprint, client.Blocking,
+                            client.Pipelining),
+            std::make_tuple(a.POP3Server, a.Account, a.Password, 30, TSecurity::SslTls,
+                            std::string("AB:CD"), true, false));
   EXPECT_TRUE(r.lsvAddress[1]->Client->Pipelining);
 }
 
-TEST_F(OptionsTest, AnOlderFileMeansPlainConnectionsWithoutLogin) {
-  WithStore([](TQDB& db) {
-    db.SetAdminInteger("Address/Count", 1);
-    db.SetAdminString("Address/Address-0", "old@example.org");
-    db.SetAdminString("Address/POP3-0", "pop.example.org");
-  });
-  TfrmOptions o(dir.Path());
-  o.Load();
-  ASSERT_EQ(o.lsvAddress.size(), 1u);
-  const MailboxAccount& a = *o.lsvAddress[0];
-  EXPECT_EQ(std::tie(a.Security, a.SMTPSecurity, a.SMTPAuth), std::make_tuple(0, 0, false));
-  EXPECT_EQ(a.SMTPUser + a.SMTPPassword + a.POP3Certificate + a.SMTPCertificate, "");
-  EXPECT_EQ(a.Client->Security, TSecurity::None);
-  EXPECT_TRUE(a.Pipelining && a.Client->Pipelining);  // a missing key means on
-  TmsSMTP smtp;
-  a.ApplyToSMTP(smtp);
-  EXPECT_EQ(std::tie(smtp.Security, smtp.Authenticate), std::make_tuple(TSecurity::None, false));
-}
-
-TEST_F(OptionsTest, TheSmtpLoginDefaultsToThePop3AccountsPartByPart) {
-  TfrmOptions o(dir.Path());
-  MailboxAccount& a = AddAccount(o, "a.test");
-  a.Password = "pop-secret";
-  a.SMTPServer = "smtp.a.test";
-  a.SMTPSecurity = 2;
-  a.SMTPAuth = true;
-  a.SMTPCertificate = "EF:01";
-  TmsSMTP smtp;
-  a.ApplyToSMTP(smtp);
-  EXPECT_EQ(std::tie(smtp.Server, smtp.Security, smtp.AcceptedFingerprint, smtp.Authenticate),
-            std::make_tuple("smtp.a.test", TSecurity::StartTls, "EF:01", true));
-  EXPECT_EQ(std::tie(smtp.AuthUser, smtp.AuthPassword),
-            std::make_tuple("user-a.test", "pop-secret"));
-  a.SMTPUser = "sender";
-  a.ApplyToSMTP(smtp);
-  EXPECT_EQ(std::tie(smtp.AuthUser, smtp.AuthPassword), std::make_tuple("sender", "pop-secret"));
-  a.SMTPPassword = "smtp-secret";
-  a.ApplyToSMTP(smtp);
-  EXPECT_EQ(smtp.AuthPassword, "smtp-secret");
+TEST(MailboxAccountTest, TheSmtpLoginDefaultsToThePop3AccountsPartByPart) {
+  MailboxAccount a;
+  std::tie(a.Account, a.Password, a.SMTPServer, a.SMTPCertificate, a.SMTPSecurity, a.SMTPAuth) =
+      std::make_tuple("pop-user", "pop-secret", "smtp.a.test", "EF:01", 2, true);
+  struct Case {
+    const char *user, *password, *wantUser, *wantPassword;
+  } cases[] = {
+      {"", "", "pop-user", "pop-secret"},
+      {"sender", "", "sender", "pop-secret"},
+      {"", "smtp-secret", "pop-user", "smtp-secret"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.user) + "/" + c.password);
+    a.SMTPUser = c.user;
+    a.SMTPPassword = c.password;
+    TmsSMTP smtp;
+    a.ApplyToSMTP(smtp);
+    EXPECT_EQ(std::make_tuple(smtp.Server, smtp.Security, smtp.AcceptedFingerprint,
+                              smtp.Authenticate, smtp.AuthUser, smtp.AuthPassword),
+              std::make_tuple("smtp.a.test", TSecurity::StartTls, "EF:01", true, c.wantUser,
+                              c.wantPassword));
+  }
 }
 
 TEST_F(OptionsTest, SavingACertificateWritesThatKeyOnly) {
@@ -230,12 +195,11 @@ TEST_F(OptionsTest, SavingACertificateWritesThatKeyOnly) {
   EXPECT_TRUE(o.SaveCertificate(b, true));
   MailboxAccount stranger;
   EXPECT_FALSE(o.SaveCertificate(stranger, true));
-  TfrmOptions r(dir.Path());
-  r.Load();
-  ASSERT_EQ(r.lsvAddress.size(), 2u);
-  EXPECT_EQ(r.lsvAddress[1]->SMTPCertificate, "12:34");
-  EXPECT_EQ(r.lsvAddress[1]->Account, "user-b.test");
-  EXPECT_EQ(r.lsvAddress[1]->POP3Certificate + r.lsvAddress[0]->SMTPCertificate, "");
+  auto r = Loaded();
+  ASSERT_EQ(r->lsvAddress.size(), 2u);
+  EXPECT_EQ(r->lsvAddress[1]->SMTPCertificate, "12:34");
+  EXPECT_EQ(r->lsvAddress[1]->Account, "user-b.test");
+  EXPECT_EQ(r->lsvAddress[1]->POP3Certificate + r->lsvAddress[0]->SMTPCertificate, "");
 }
 
 TEST_F(OptionsTest, SeparateSchedulesLeaveTheAllKeysAlone) {
@@ -250,25 +214,25 @@ TEST_F(OptionsTest, SeparateSchedulesLeaveTheAllKeysAlone) {
   });
 }
 
-TEST_F(OptionsTest, KeysOfRemovedRowsStayButAreNotReadBack) {
+TEST_F(OptionsTest, ReadBackSkipsTheKeysOfRemovedRowsAndCutsLongTexts) {
   TfrmOptions o(dir.Path());
   for (auto name : {"a", "b", "c"}) AddAccount(o, name);
   o.lsvRule = {{1, "x", 1, ""}, {2, "y", 1, ""}};
   o.Save();
   o.lsvAddress.erase(o.lsvAddress.begin() + 1);
   o.lsvRule.pop_back();
+  o.lsvAddress[0]->Address = o.edtNewSound = std::string(300, 'x');
   o.Save();
-  WithStore([](TQDB& db) {
+  WithStore([](TQDB& db) {  // the removed rows' keys stay in the file
     EXPECT_EQ(db.AdminAsString("Address/Address-2"), "c");
     EXPECT_EQ(db.AdminAsString("Rules/FParam-1"), "y");
   });
-
-  TfrmOptions r(dir.Path());
-  r.Load();
-  ASSERT_EQ(r.lsvAddress.size(), 2u);
-  EXPECT_EQ(r.lsvAddress[0]->Address, "a");
-  EXPECT_EQ(r.lsvAddress[1]->Address, "c");
-  EXPECT_EQ(r.lsvRule.size(), 1u);
+  auto r = Loaded();
+  ASSERT_EQ(r->lsvAddress.size(), 2u);
+  EXPECT_EQ(r->lsvAddress[0]->Address, std::string(255, 'x'));
+  EXPECT_EQ(r->lsvAddress[1]->Address, "c");
+  EXPECT_EQ(r->lsvRule.size(), 1u);
+  EXPECT_EQ(r->edtNewSound, std::string(255, 'x'));
 }
 
 TEST_F(OptionsTest, SeenIdentifiersComeFromTheMailboxsLiveRows) {
@@ -287,11 +251,10 @@ TEST_F(OptionsTest, SeenIdentifiersComeFromTheMailboxsLiveRows) {
   o.SalvaUIDs({{c0, false, 1, "<1@a>"}, {c1, true, 1, "<1@b>"}});
   EXPECT_FALSE(o.QDB1.IsOpen());
 
-  TfrmOptions r(dir.Path());
-  r.Load();
-  ASSERT_EQ(r.lsvAddress.size(), 2u);
-  EXPECT_EQ(r.lsvAddress[0]->SeenIds, std::vector<std::string>{"<1@a>"});
-  EXPECT_EQ(r.lsvAddress[1]->SeenIds, (std::vector<std::string>{"<1@b>", "<2@b>"}));
+  auto r = Loaded();
+  ASSERT_EQ(r->lsvAddress.size(), 2u);
+  EXPECT_EQ(r->lsvAddress[0]->SeenIds, std::vector<std::string>{"<1@a>"});
+  EXPECT_EQ(r->lsvAddress[1]->SeenIds, (std::vector<std::string>{"<1@b>", "<2@b>"}));
   WithStore([](TQDB& db) { EXPECT_EQ(db.AdminAsString("Address/UIDL-0-1"), ""); });
 
   TfrmOptions none(dir.File("other"));
@@ -299,21 +262,12 @@ TEST_F(OptionsTest, SeenIdentifiersComeFromTheMailboxsLiveRows) {
   EXPECT_NO_THROW(none.SalvaUIDs({{c0, false, 1, "<1@a>"}}));
 }
 
-TEST_F(OptionsTest, LongTextsReadBackCutTo255) {
-  TfrmOptions o(dir.Path());
-  const std::string longText(300, 'x');
-  AddAccount(o, longText);
-  o.edtNewSound = longText;
-  o.Save();
-  TfrmOptions r(dir.Path());
-  r.Load();
-  EXPECT_EQ(r.lsvAddress.at(0)->Address, std::string(255, 'x'));
-  EXPECT_EQ(r.edtNewSound, std::string(255, 'x'));
-}
-
-TEST_F(OptionsTest, ReadsNeverFail) {
+// An older file (no security keys) and damaged values: every read falls back, none fails.
+TEST_F(OptionsTest, OlderAndDamagedFilesLoad) {
   WithStore([](TQDB& db) {
-    db.SetAdminBoolean("Address/Count", true);           // a boolean where a count belongs
+    db.SetAdminInteger("Address/Count", 1);
+    db.SetAdminString("Address/Address-0", "old@example.org");
+    db.SetAdminBoolean("Templates/Count", true);         // a boolean where a count belongs
     db.SetAdminInteger("Connection/Check Together", 1);  // an integer where a boolean belongs
     db.SetAdminInteger("Rules/Count", 2);
     db.SetAdminInteger("Rules/FT-0", 23);  // no such filter
@@ -325,13 +279,23 @@ TEST_F(OptionsTest, ReadsNeverFail) {
   });
   TfrmOptions o(dir.Path());
   o.Load();
-  EXPECT_TRUE(o.lsvAddress.empty());
+  ASSERT_EQ(o.lsvAddress.size(), 1u);  // plain connections without login
+  const MailboxAccount& a = *o.lsvAddress[0];
+  EXPECT_EQ(std::tie(a.Security, a.SMTPSecurity, a.SMTPAuth), std::make_tuple(0, 0, false));
+  EXPECT_EQ(a.SMTPUser + a.SMTPPassword + a.POP3Certificate + a.SMTPCertificate, "");
+  EXPECT_EQ(a.Client->Security, TSecurity::None);
+  EXPECT_TRUE(a.Pipelining && a.Client->Pipelining);  // a missing key means on
+  TmsSMTP smtp;
+  a.ApplyToSMTP(smtp);
+  EXPECT_EQ(std::tie(smtp.Security, smtp.Authenticate), std::make_tuple(TSecurity::None, false));
+
+  EXPECT_TRUE(o.lstTemplate.empty());
   EXPECT_FALSE(o.chkCheckTogether);
   ASSERT_EQ(o.lsvRule.size(), 1u);  // the rule with an unknown filter is dropped, and said so
   EXPECT_EQ(o.lsvRule[0].FilterType, 5);
   EXPECT_EQ(o.LoadWarnings,
             (std::vector<std::string>{"Rule 1 skipped: its filter or action type is unknown"}));
-  EXPECT_LE(o.lsvBook.size(), 9u);  // a damaged count builds no more rows than entries exist
+  EXPECT_LE(o.lsvBook.size(), 11u);  // a damaged count builds no more rows than the 11 entries
   EXPECT_EQ(o.BookSort, 0);
   EXPECT_EQ(o.cmbRas.ItemIndex, -1);
   EXPECT_EQ(o.edtRASPassword, "");
@@ -339,12 +303,10 @@ TEST_F(OptionsTest, ReadsNeverFail) {
   o.QDB1.SetFileName(o.ConfigFileName());
   // Wrong sizes read as false and 0, not as the default.
   EXPECT_FALSE(o.QReadBoolean("Rules/Count", true));
-  EXPECT_EQ(o.QReadInteger("Address/Count", 9), 0);
+  EXPECT_EQ(o.QReadInteger("Templates/Count", 9), 0);
   EXPECT_EQ(o.QReadInteger("Connection/Check Together", 9), 1);
-  EXPECT_EQ(o.QReadInteger("Missing", 9), 9);
-  EXPECT_EQ(o.QReadString("Missing"), "");
   o.QDB1.SetFileName("");
-  EXPECT_EQ(o.QReadInteger("Address/Count", 3), 3);  // store closed
+  EXPECT_EQ(o.QReadInteger("Rules/Count", 3), 3);  // store closed
 }
 
 TEST_F(OptionsTest, FailuresOfTheStoreReachTheCallerAndLeaveTheFileAlone) {
@@ -364,18 +326,14 @@ TEST_F(OptionsTest, FailuresOfTheStoreReachTheCallerAndLeaveTheFileAlone) {
   fileio::SetFaultHook(nullptr);
   EXPECT_FALSE(o.QDB1.IsOpen());
   EXPECT_EQ(ReadFile(o.ConfigFileName()), before);
-  TfrmOptions r(dir.Path());
-  r.Load();
-  EXPECT_EQ(r.lsvAddress.size(), 1u);
+  EXPECT_EQ(Loaded()->lsvAddress.size(), 1u);
 }
 
 TEST(ProgramFolderTest, OverrideAndFallback) {
   SetProgramFolder("/some/where");
-  EXPECT_EQ(ProgramFolder(), "/some/where");
   EXPECT_EQ(TfrmOptions().ConfigFileName(), "/some/where/Config.QDB");
   SetProgramFolder("");
-  const std::string folder = ProgramFolder();
-  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_TRUE(std::filesystem::is_directory(ProgramFolder()));
 }
 
 }  // namespace

@@ -143,8 +143,6 @@ TEST_F(QdbTest, ChangeAdminMovesALongerValueAndPackRemovesTheGap) {
   const auto unpacked = std::filesystem::file_size(path);
   db.SetFileName(path);
   db.Pack();
-  EXPECT_EQ(db.AdminEntry(0).Pos, 0);  // admin entries first
-  EXPECT_EQ(db.ItemEntry(0).Pos, 20);
   db.SetFileName("");
   EXPECT_EQ(std::filesystem::file_size(path), unpacked - 6);
   db.SetFileName(path);
