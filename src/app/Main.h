@@ -204,7 +204,8 @@ class TfrmMain {
   TmsMessage msMsg;   // template replies
   TmsMessage msgOut;  // the message being sent
   void btnSendMsgClick();
-  // A new message to the address book's entry; false when the user keeps the one being written.
+  // A new message (to the address book's entry, if any); false when the user keeps the one
+  // being written.
   bool ComposeTo(const std::string& recipient);
   void btnReplyMsgClick();
   // Fill the message window for a reply or a new message; false, leaving it as it is, when it

@@ -39,16 +39,14 @@ bool TfrmMain::PrepareMsg() {
 
 void TfrmMain::btnSendMsgClick() {
   if (Busy || !CheckForAddress()) return;
-  if (!PrepareMsg()) return;
-  frmMsg->MsgWindowMode = 3;
-  frmMsg->Show();
+  ComposeTo("");
 }
 
 bool TfrmMain::ComposeTo(const std::string& recipient) {
   if (!PrepareMsg()) return false;
   frmMsg->MsgWindowMode = 3;
   frmMsg->edtMsgTo = recipient;
-  frmMsg->MarkUnchanged();  // only the entry chosen, nothing written yet
+  frmMsg->MarkUnchanged();  // a chosen recipient is not yet a message being written
   frmMsg->Show();
   return true;
 }
