@@ -21,6 +21,11 @@ namespace {
 constexpr size_t kShort = TShortString::kCapacity;
 constexpr const char* kOctetStream = "application/octet-stream";
 
+// Fields whose values are structured and come back as they stand, at full length: their
+// parameters and identifiers are read by their own rules, never as display text.
+constexpr const char* kRawFields[] = {"Content-Type", "Content-Disposition", "X-UIDL",
+                                      "Message-ID",   "In-Reply-To",         "References"};
+
 bool IsBlank(char c) {
   return static_cast<unsigned char>(c) <= 32;
 }
@@ -41,6 +46,11 @@ std::string Lower(std::string_view text) {
   for (char& c : result)
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
   return result;
+}
+
+// A charset label compared without letter case.
+std::string Normalized(std::string_view charset) {
+  return Lower(Trim(charset));
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -122,28 +132,14 @@ std::string DecodeB(std::string_view text) {
   return out;
 }
 
-// The decoded form of an encoded word's inner text: charset "?" letter "?" encoded text.
-std::string DecodeWord(std::string_view inner) {
-  size_t q1 = inner.find('?');
-  if (q1 == std::string_view::npos) return std::string();
-  std::string_view rest = inner.substr(q1 + 1);
-  size_t q2 = rest.find('?');
-  std::string_view letter = rest.substr(0, q2);
-  std::string_view encoded =
-      q2 == std::string_view::npos ? std::string_view() : rest.substr(q2 + 1);
-  if (EqualsNoCase(letter, "B")) return DecodeB(encoded);
-  if (EqualsNoCase(letter, "Q")) return DecodeQ(encoded);
-  return std::string(encoded);  // unknown encoding: the encoded text unchanged
-}
-
-// Marks each comma inside double quotes (as the byte 0xFF) so that splitting passes it over.
+// Marks each comma inside double quotes (as the byte 0x01) so that splitting passes it over.
 void ProtectQuotedCommas(std::string& s) {
   bool inside = false;
   for (char& c : s) {
     if (c == '"')
       inside = !inside;
     else if (c == ',' && inside)
-      c = char(0xFF);
+      c = '\x01';
   }
 }
 
@@ -234,14 +230,27 @@ std::string GetFieldValue(const TStringList& lines, std::string_view name) {
       value += Trim(next);
     }
     std::string_view bare = std::string_view(field).substr(0, field.size() - 1);
-    if (EqualsNoCase(bare, "Content-Type") || EqualsNoCase(bare, "X-UIDL")) return value;
+    for (const char* raw : kRawFields)
+      if (EqualsNoCase(bare, raw)) return Trim(value);
     return DecodeHeaderText(value);
   }
   return std::string();
 }
 
 std::string MessageKey(const TStringList& headers) {
-  std::string id = GetFieldValue(headers, "Message-ID");
+  // The ID as earlier versions stored it in the seen lists: unfolded, cut at 255 bytes.
+  std::string id;
+  for (size_t i = 0; i < headers.size() && id.empty(); ++i) {
+    if (!StartsWithNoCase(headers[i], "Message-ID:")) continue;
+    id = Trim(std::string_view(headers[i]).substr(headers[i].find(':') + 1));
+    for (size_t k = i + 1; k < headers.size(); ++k) {
+      const std::string& next = headers[k];
+      if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;
+      (id += ' ') += Trim(next);
+    }
+    if (id.size() > kShort) id.resize(kShort);
+    if (id.empty()) break;
+  }
   if (!id.empty()) return id;
   static const char* const kRewritten[] = {
       "status:", "x-status:", "x-uid:", "x-keywords:", "x-imap:", "x-imapbase:", "content-length:"};
@@ -293,7 +302,7 @@ void GetFieldValues(const TStringList& lines, std::string_view name, TStringList
       SplitItems(std::move(more), list);
     }
   }
-  for (std::string& item : list) std::replace(item.begin(), item.end(), char(0xFF), ',');
+  for (std::string& item : list) std::replace(item.begin(), item.end(), '\x01', ',');
 }
 
 void RemoveField(TStringList& lines, std::string_view name) {
@@ -312,35 +321,70 @@ void TruncateAtBlankLine(TStringList& lines) {
   lines.erase(blank, lines.end());
 }
 
-std::string DecodeHeaderText(std::string_view text) {
-  std::string s(text.substr(0, kShort));
-  // Positions below are 0-based: st is the "=?", p the "?" of the closing "?=". The scan goes on
-  // after each decoded word, so decoded text is never decoded again.
-  for (size_t from = 0, st; (st = s.find("=?", from)) != std::string::npos;) {
-    size_t p = std::string::npos;
-    for (size_t k = st + 1; k + 1 < s.size(); ++k) {
-      if (k < 2 || s[k] != '?' || s[k + 1] != '=') continue;
-      if (s[k - 2] == '?' && (s[k - 1] == 'B' || s[k - 1] == 'Q')) continue;
-      p = k;
-      break;
-    }
-    if (p == std::string::npos) {
-      s.resize(st);
-      break;
-    }
-    std::string_view inner =
-        p >= st + 2 ? std::string_view(s).substr(st + 2, p - st - 2) : std::string_view();
-    const std::string word = DecodeWord(inner);
-    // White space between two encoded words goes; before plain text it stays.
-    std::string_view rest = DropFront(s, p + 2);
-    size_t blanks = rest.find_first_not_of(" \t");
-    if (blanks != std::string_view::npos && rest.substr(blanks).starts_with("=?"))
-      rest.remove_prefix(blanks);
-    std::string next = s.substr(0, st) + word + std::string(rest);
-    from = st + word.size();
-    s = Cut255(std::move(next));
+namespace {
+
+// One encoded word found in a header text: where it stands and what it holds.
+struct TEncodedWord {
+  size_t begin = 0, end = 0;  // "=?" to just after "?="
+  std::string charset;        // without an RFC 2231 language ("utf-8*en" -> "utf-8")
+  std::string bytes;          // the decoded bytes, in charset
+};
+
+// The encoded word "=?charset?B|Q?text?=" that starts at from or later; false when none does.
+// The letters B and Q count in either case; the text may not hold "?" or a blank.
+bool FindEncodedWord(std::string_view s, size_t from, TEncodedWord& word) {
+  for (size_t st; (st = s.find("=?", from)) != std::string_view::npos; from = st + 1) {
+    const size_t q1 = s.find('?', st + 2);
+    if (q1 == std::string_view::npos) return false;
+    if (q1 + 3 >= s.size() || s[q1 + 2] != '?') continue;
+    const char letter = s[q1 + 1];
+    if (letter != 'B' && letter != 'b' && letter != 'Q' && letter != 'q') continue;
+    const size_t close = s.find("?=", q1 + 3);
+    if (close == std::string_view::npos) return false;
+    std::string_view charset = s.substr(st + 2, q1 - st - 2);
+    std::string_view text = s.substr(q1 + 3, close - q1 - 3);
+    if (charset.empty() || charset.find_first_of(" \t") != std::string_view::npos ||
+        text.find_first_of(" \t") != std::string_view::npos)
+      continue;
+    word.begin = st;
+    word.end = close + 2;
+    word.charset = std::string(charset.substr(0, charset.find('*')));
+    word.bytes = letter == 'B' || letter == 'b' ? DecodeB(text) : DecodeQ(text);
+    return true;
   }
-  return s;
+  return false;
+}
+
+}  // namespace
+
+std::string DecodeHeaderText(std::string_view text) {
+  // Text between encoded words is raw header bytes; blanks between two encoded words go. The
+  // bytes of adjacent words in one charset are joined before conversion, as a character may be
+  // split between them.
+  std::string out;
+  std::string pending, pendingCharset;
+  auto flush = [&] {
+    if (!pending.empty()) out += ToUtf8(pending, pendingCharset);
+    pending.clear();
+  };
+  size_t pos = 0;
+  bool afterWord = false;
+  for (TEncodedWord word; FindEncodedWord(text, pos, word); pos = word.end) {
+    std::string_view between = text.substr(pos, word.begin - pos);
+    const bool blanksOnly = between.find_first_not_of(" \t\r\n") == std::string_view::npos;
+    if (!(afterWord && blanksOnly)) {
+      flush();
+      out += RawToUtf8(between);
+    } else if (Normalized(word.charset) != Normalized(pendingCharset)) {
+      flush();
+    }
+    pendingCharset = word.charset;
+    pending += word.bytes;
+    afterWord = true;
+  }
+  flush();
+  out += RawToUtf8(text.substr(pos));
+  return Utf8Prefix(out, kShort);
 }
 
 std::string StripQuotes(std::string_view text) {
@@ -351,20 +395,97 @@ std::string StripQuotes(std::string_view text) {
   return s.substr(begin, end - begin);
 }
 
+namespace {
+
+// The parameters of a structured value ("type/sub; a=1; b="x y""), names in lower case, values
+// unquoted (backslash pairs undone), in order. The media type before the first ";" is skipped.
+std::vector<std::pair<std::string, std::string>> Parameters(std::string_view value) {
+  std::vector<std::pair<std::string, std::string>> params;
+  size_t i = value.find(';');
+  while (i != std::string_view::npos && i < value.size()) {
+    ++i;  // past the ";"
+    const size_t eq = value.find_first_of("=;", i);
+    if (eq == std::string_view::npos) break;
+    if (value[eq] == ';') {  // a parameter without "="
+      i = eq;
+      continue;
+    }
+    std::string name = Lower(Trim(value.substr(i, eq - i)));
+    size_t k = eq + 1;
+    while (k < value.size() && IsBlank(value[k])) ++k;
+    std::string text;
+    if (k < value.size() && value[k] == '"') {
+      for (++k; k < value.size() && value[k] != '"'; ++k) {
+        if (value[k] == '\\' && k + 1 < value.size()) ++k;
+        text += value[k];
+      }
+      i = value.find(';', k);
+    } else {
+      const size_t semi = value.find(';', k);
+      text = Trim(value.substr(k, semi == std::string_view::npos ? semi : semi - k));
+      i = semi;
+    }
+    params.emplace_back(std::move(name), std::move(text));
+  }
+  return params;
+}
+
+// "%XX" escapes undone.
+std::string PercentDecode(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
+      out += char(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// An RFC 2231 extended value "charset'language'%XX...": its charset, and the rest.
+std::string_view SplitCharset(std::string_view text, std::string& charset) {
+  const size_t q1 = text.find('\'');
+  const size_t q2 = q1 == std::string_view::npos ? q1 : text.find('\'', q1 + 1);
+  if (q2 == std::string_view::npos) return text;
+  charset = std::string(text.substr(0, q1));
+  return text.substr(q2 + 1);
+}
+
+}  // namespace
+
 std::string GetParameter(std::string_view paramName, std::string_view value) {
   if (paramName.empty()) return std::string();
-  size_t p = Upper(value).find(Upper(paramName));
-  if (p == std::string::npos) return std::string();
-  std::string rest = Trim(DropFront(value, p + paramName.size() + 1));
-  std::string result;
-  if (!rest.empty() && rest[0] == '"') {
-    size_t close = rest.find('"', 1);
-    result = rest.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-  } else {
-    result = rest.substr(0, rest.find(' '));
+  const std::string wanted = Lower(paramName);
+  const auto params = Parameters(value);
+  auto find = [&params](const std::string& name) -> const std::string* {
+    for (const auto& param : params)
+      if (param.first == name) return &param.second;
+    return nullptr;
+  };
+  // RFC 2231: "name*=charset'lang'%XX", or sections "name*0", "name*1*", ... joined in order,
+  // the charset given by the first.
+  std::string charset;
+  if (const std::string* text = find(wanted + "*"))
+    return Trim(ToUtf8(PercentDecode(SplitCharset(*text, charset)), charset));
+  std::string bytes;
+  bool sections = false;
+  for (int n = 0;; ++n) {
+    const std::string section = wanted + "*" + std::to_string(n);
+    if (const std::string* text = find(section + "*")) {
+      bytes += PercentDecode(n == 0 ? SplitCharset(*text, charset) : std::string_view(*text));
+    } else if (const std::string* plain = find(section)) {
+      bytes += *plain;
+    } else {
+      break;
+    }
+    sections = true;
   }
-  if (!result.empty() && result.back() == ';') result.pop_back();
-  return Trim(result);
+  if (sections) return Trim(ToUtf8(bytes, charset));
+  const std::string* text = find(wanted);
+  return text ? Trim(*text) : std::string();
 }
 
 std::string GetMediaType(std::string_view value) {

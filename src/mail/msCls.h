@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "mail/mscharset.h"
 #include "mail/msutils.h"
 #include "store/DateTime.h"
 #include "store/Exception.h"
@@ -18,12 +19,14 @@
 
 namespace norva {
 
-// A text of at most 255 bytes: assigning a longer text keeps its first 255.
+// A UTF-8 text of at most 255 characters: assigning a longer text keeps its first 255, and a
+// character is never cut in two.
 class TShortString {
  public:
   static constexpr size_t kCapacity = 255;
   TShortString() = default;
-  TShortString(std::string_view text) : text_(text.substr(0, kCapacity)) {}
+  TShortString(std::string_view text)
+      : text_(text.size() <= kCapacity ? std::string(text) : Utf8Prefix(text, kCapacity)) {}
   TShortString(const std::string& text) : TShortString(std::string_view(text)) {}
   TShortString(const char* text) : TShortString(std::string_view(text)) {}
   operator const std::string&() const { return text_; }
@@ -53,8 +56,9 @@ class TmsHeaders : public TStringList {
 
 // Removes the bytes 0..32 at both ends.
 std::string Trim(std::string_view text);
-// The value of the first field called name ("Subject" or "Subject:"), unfolded and decoded
-// (cut at 255) except for Content-Type and X-UIDL; "" when absent.
+// The value of the first field called name ("Subject" or "Subject:"), unfolded, decoded to
+// UTF-8 and cut at 255 characters; the structured fields Content-Type, Content-Disposition,
+// X-UIDL, Message-ID, In-Reply-To and References come back as they stand, whole. "" when absent.
 std::string GetFieldValue(const TStringList& lines, std::string_view name);
 // Every comma-separated item of every field whose line begins with name (as passed).
 void GetFieldValues(const TStringList& lines, std::string_view name, TStringList& list);
@@ -67,11 +71,15 @@ std::string MessageKey(const TStringList& headers);
 void RemoveField(TStringList& lines, std::string_view name);
 // Deletes the first empty line and everything after it.
 void TruncateAtBlankLine(TStringList& lines);
-// Decodes the encoded words (=?charset?B|Q?...?=) of a header text (at most 255 bytes).
+// A header text as UTF-8 (at most 255 characters): encoded words (=?charset?B|Q?...?=, either
+// letter case) decoded from their charset, other 8-bit bytes read as UTF-8 or else
+// Windows-1252. Blanks between two encoded words go.
 std::string DecodeHeaderText(std::string_view text);
 // Trims, then removes surrounding double quotes.
 std::string StripQuotes(std::string_view text);
-// The value of a parameter ("boundary", "name", ...) inside a header value, or "".
+// The value of the parameter called paramName (letter case ignored) of a structured header
+// value, unquoted; RFC 2231 forms (name*=charset'lang'%XX, name*0, name*1*, ...) are joined and
+// converted to UTF-8. "" when absent.
 std::string GetParameter(std::string_view paramName, std::string_view value);
 // The media type: Value up to the first space or ";", trimmed.
 std::string GetMediaType(std::string_view value);

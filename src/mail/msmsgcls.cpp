@@ -155,6 +155,8 @@ void TmsCustomMessage::Assign(const TmsCustomMessage& source) {
   CharSet = source.CharSet;
   Headers = source.Headers;
   Body = source.Body;
+  Html = source.Html;
+  Original = source.Original;
   Attachments.Assign(source.Attachments);
   contentType_ = const_cast<TmsCustomMessage&>(source).ContentType();
   Tag = source.Tag;
@@ -166,6 +168,8 @@ void TmsCustomMessage::CheckFields() {
 
 void TmsCustomMessage::Clear() {
   Body.clear();
+  Html.clear();
+  Original.clear();
   Attachments.Clear();
   Sender.Clear();
   Headers.clear();

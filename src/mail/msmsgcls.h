@@ -38,6 +38,12 @@ class TmsCustomMessage : public TObject {
   TmsHeaders Headers;
   TStringList Body;
   TmsAttList Attachments;
+  // The HTML of a message whose text is HTML only (UTF-8); Body then holds its text rendering,
+  // used for the preview, quoting, printing and rules.
+  std::string Html;
+  // The bytes the message was read from by LoadFromStream; empty for a message composed here.
+  // An archived copy of a received message is these bytes.
+  std::string Original;
   TStringList TempFiles;  // files written by ExecuteAttachment, deleted with the message
   int32_t Tag = 0;
 

@@ -18,31 +18,48 @@ struct TextRow {
   std::string input, expected;
 };
 
-TEST(ClsDecodeHeaderText, EncodedWords) {
+TEST(ClsDecodeHeaderText, EncodedWordsBecomeUtf8) {
   const TextRow rows[] = {
       {"", ""},
       {"plain_text_keeps_underscores", "plain_text_keeps_underscores"},
       {std::string(300, 'x'), std::string(255, 'x')},
-      {"=?iso-8859-1?Q?Caf=E9?=", "Caf\xE9"},
-      {"=?iso-8859-1?q?caf=e9?=", "caf\xE9"},  // lower-case letter and hex digits
+      {"=?iso-8859-1?Q?Caf=E9?=", "Caf\u00e9"},
+      {"=?iso-8859-1?q?caf=e9?=", "caf\u00e9"},  // lower-case letter and hex digits
       {"=?utf-8?B?SGVsbG8=?=", "Hello"},
       {"=?utf-8?b?SGVsbG8=?=", "Hello"},
-      {"=?iso-8859-1?Q?=E9t=E9?=", "\xE9t\xE9"},  // "?Q?=" is not the closing marker
-      {"=?x?Q?a?= =?x?Q?b?=", "ab"},              // space between two words disappears
-      {"=?x?Q?a?= tail", "a tail"},               // ...but stays before plain text
-      {"a_b =?x?Q?c_d?=", "a_b c d"},                      // "_" is a space only inside a Q word
+      {"=?iso-8859-1?Q?=E9t=E9?=", "\u00e9t\u00e9"},  // "?Q?=" is not the closing marker
+      {"=?iso-8859-1?q?=e9t=e9?=", "\u00e9t\u00e9"},
+      {"=?utf-8?q?Gr=C3=BC=C3=9Fe_aus_M=C3=BCnchen?=", "Gr\u00fc\u00dfe aus M\u00fcnchen"},
+      {"=?windows-1252?Q?=93quoted=94_=80?=", "\u201cquoted\u201d \u20ac"},
+      {"=?koi8-r?B?8NLJ18XU?=", "\u041f\u0440\u0438\u0432\u0435\u0442"},
+      {"=?ISO-2022-JP?B?GyRCJEskWyRzGyhC?=", "\u306b\u307b\u3093"},
+      {"=?utf-8?q?Caf=C3=A9?= =?iso-8859-1?q?_cr=E8me?=", "Caf\u00e9 cr\u00e8me"},  // two charsets
+      {"=?utf-8?B?w6k=?= =?utf-8?B?w6k=?=", "\u00e9\u00e9"},
+      {"=?utf-8?q?=C3?= =?utf-8?q?=A9?=", "\u00e9"},  // a character split between two words
+      {"=?utf-8*en?q?hi?=", "hi"},                    // RFC 2231 language
+      {"=?x?Q?a?= =?x?Q?b?=", "ab"},                  // space between two words disappears
+      {"=?x?Q?a?= tail", "a tail"},                   // ...but stays before plain text
+      {"a_b =?x?Q?c_d?=", "a_b c d"},                 // "_" is a space only inside a Q word
       {"=?x?Q?=3D=3Fx=3FQ=3Fy=3F=3D?= z", "=?x?Q?y?= z"},  // decoded text is not decoded again
-      {"Hello =?iso-8859-1?Q?abc", "Hello "},              // unterminated: cut before "=?"
-      {"abc=?", "abc"},
-      {"=?=", ""},
-      {"ab=?=cd", "abcd"},         // the closing "?=" may share the opening "?"
-      {"=?x?X?abc?=", "abc"},      // unknown letter: the encoded text unchanged
-      {"=?x?Q?a=ZZb?=", "a=ZZb"},  // not an escape: kept
-      {"=?x?Q?a=E?=", "a=E"},      // escape cut short: kept
-      {"=?x?B?!!SGk=?=", "Hi"},    // characters outside base64 are skipped
-      {std::string(250, 'a') + "=?x?Q?0123456789?=", std::string(250, 'a')},  // cut first
+      {"Hello =?iso-8859-1?Q?abc", "Hello =?iso-8859-1?Q?abc"},  // unterminated: kept as text
+      {"abc=?", "abc=?"},
+      {"=?x?X?abc?=", "=?x?X?abc?="},  // unknown letter: not an encoded word
+      {"=?x?Q?a=ZZb?=", "a=ZZb"},      // not an escape: kept
+      {"=?x?B?!!SGk=?=", "Hi"},        // characters outside base64 are skipped
+      {"M\xC3\xBCller", "M\u00fcller"},  // raw UTF-8 stays
+      {"M\xFCller \x93x\x94", "M\u00fcller \u201cx\u201d"},  // raw 8-bit: Windows-1252
+      {std::string(250, 'a') + "=?x?Q?0123456789?=", std::string(250, 'a') + "01234"},
   };
   for (const auto& row : rows) EXPECT_EQ(DecodeHeaderText(row.input), row.expected) << row.input;
+  // The cut counts characters of the decoded text, and never splits one.
+  std::string cyrillic;
+  for (int i = 0; i < 300; ++i) cyrillic += "\u0416";
+  const std::string word = DecodeHeaderText(cyrillic);
+  EXPECT_EQ(Utf8Length(word), 255u);
+  EXPECT_TRUE(IsUtf8(word));
+  TmsMailAddress a;
+  a.Name = cyrillic;
+  EXPECT_EQ(a.Name.str(), word);
 }
 
 TEST(ClsHeader, TrimAndStripQuotes) {
@@ -73,8 +90,8 @@ const TStringList kHeaders = {
 
 TEST(ClsHeader, GetFieldValue) {
   const TextRow rows[] = {
-      {"Subject", "Caf\xE9 au lait"},  // folded words joined, underscores become spaces
-      {"subject:", "Caf\xE9 au lait"},
+      {"Subject", "Caf\u00e9 au lait"},  // folded words joined, underscores become spaces
+      {"subject:", "Caf\u00e9 au lait"},
       {"Received", "from a by b"},  // the first field only, one space for the TAB fold
       {"To", ""},                   // To-Do is another field
       {"To-Do", "x"},
@@ -174,14 +191,26 @@ TEST(ClsHeader, GetParameterMediaTypeAndExtractWord) {
   const Row rows[] = {
       {"boundary", "multipart/mixed; boundary=\"----=_Part_1\"", "----=_Part_1"},
       {"BOUNDARY", "multipart/mixed; boundary=abc", "abc"},
-      {"name", "attachment; filename=report.pdf;", "report.pdf"},  // "name" inside filename
+      {"boundary", "multipart/mixed; x-boundary=1; boundary=abc", "abc"},  // whole names only
+      {"name", "attachment; filename=report.pdf;", ""},
+      {"filename", "attachment; filename=report.pdf;", "report.pdf"},
       {"charset", "text/plain; charset=iso-8859-1", "iso-8859-1"},
+      {"charset", "text/plain;charset=\"utf-8\";format=flowed", "utf-8"},
       {"name", "x; name=a.txt; size=3", "a.txt"},
+      {"name", "x; name=\"a; b \\\"c\\\".txt\"", "a; b \"c\".txt"},  // quoted ";" and escapes
       {"name", "x; name=\"unterminated", "unterminated"},
       {"name", "text/plain", ""},
       {"name", "x; name", ""},
       {"name", "x; name=", ""},
       {"", "x; name=a", ""},
+      // RFC 2231: charset, language, continuations.
+      {"filename", "attachment; filename*=utf-8''%C3%9Cbersicht%202026.pdf",
+       "\u00dcbersicht 2026.pdf"},
+      {"filename", "attachment; filename*=iso-8859-1'de'M%FCnchen.txt", "M\u00fcnchen.txt"},
+      {"filename", "attachment; filename*0*=utf-8''%C3%9C; filename*1=ber; filename*2*=%C3%A9.doc",
+       "\u00dcber\u00e9.doc"},
+      {"name", "x; name*0=\"long \"; name*1=\"name.txt\"", "long name.txt"},
+      {"filename", "attachment; filename=\"old.txt\"; filename*=utf-8''new.txt", "new.txt"},
   };
   for (const auto& row : rows)
     EXPECT_EQ(GetParameter(row.param, row.value), row.expected) << row.value;

@@ -1,0 +1,41 @@
+// Text inside the message model is UTF-8. These are the conversions into it (from a declared
+// charset, from raw header bytes), the cuts that never split a character, and the letter-case
+// folding used by comparisons that ignore case in any script.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace norva {
+
+// True when bytes are well-formed UTF-8 (no overlong forms, surrogates or code points past
+// U+10FFFF).
+bool IsUtf8(std::string_view bytes);
+// True when every byte is below 0x80.
+bool IsAscii(std::string_view bytes);
+
+// Bytes written in the named charset (any letter case, IANA names and their common aliases),
+// as UTF-8. Bytes that do not convert become U+FFFD. An empty, "us-ascii" or unknown charset
+// keeps valid UTF-8 and reads anything else as Windows-1252, as does "iso-8859-1" (which
+// mailers use for Windows-1252 text).
+std::string ToUtf8(std::string_view bytes, std::string_view charset);
+// Raw header bytes (8-bit text outside encoded words): kept when valid UTF-8, else read as
+// Windows-1252.
+std::string RawToUtf8(std::string_view bytes);
+// UTF-8 text in the named charset; false when the charset is unknown or a character has no
+// form in it.
+bool FromUtf8(std::string_view text, std::string_view charset, std::string& out);
+
+// The number of characters (code points) of UTF-8 text; a stray byte counts as one.
+size_t Utf8Length(std::string_view text);
+// The longest start of text with at most maxChars characters; a character is never split.
+std::string Utf8Prefix(std::string_view text, size_t maxChars);
+// The longest start of text with at most maxBytes bytes that ends between two characters.
+std::string_view Utf8PrefixBytes(std::string_view text, size_t maxBytes);
+// The lower-case form of UTF-8 text in every script, for comparisons that ignore letter case.
+std::string Utf8Lower(std::string_view text);
+// True when needle occurs in text, letter case ignored in every script.
+bool ContainsNoCase(std::string_view text, std::string_view needle);
+
+}  // namespace norva
