@@ -29,8 +29,9 @@ Only what is fair is normalised:
   - a single-part message that is not the body is an attachment
 
 Usage: mime_python_agreement_test.py NORVA_CLI [--corpus DIR]... [--any-name] [--diffs N]
-  --corpus DIR   the folder of messages (default: tests/corpus/eml); may be repeated, and
-                 NORVA_AGREEMENT_CORPUS (folders separated by ':') adds more
+  --corpus DIR   a folder of messages, searched with its subfolders; may be repeated, and
+                 NORVA_AGREEMENT_CORPUS (folders separated by ':') gives more. Without
+                 either, the repository's corpus (tests/corpus/eml)
   --any-name     take every file of the folders, not only *.eml (Maildir folders)
   --diffs N      print the differences of at most N messages (default: all)
 Prints the figures per point and exits 1 on any disagreement.
@@ -399,12 +400,14 @@ def main():
             unread.append(f"{name}: {type(e).__name__}: {e}")
             continue
         total += 1
-        proc = subprocess.run([args.cli, "decode", path], capture_output=True, timeout=60)
-        if proc.returncode != 0:
-            result = {p: f"norva-cli decode exited {proc.returncode}: "
-                         f"{proc.stderr.decode(errors='replace').strip()}" for p in POINTS}
-        else:
-            result = compare(exp, json.loads(proc.stdout))
+        try:
+            proc = subprocess.run([args.cli, "decode", path], capture_output=True, timeout=60)
+            if proc.returncode != 0:
+                raise RuntimeError(f"norva-cli decode exited {proc.returncode}: "
+                                   f"{proc.stderr.decode(errors='replace').strip()}")
+            result = compare(exp, json.loads(proc.stdout.decode("utf-8")))
+        except (RuntimeError, ValueError, KeyError, subprocess.TimeoutExpired) as e:
+            result = {p: f"{type(e).__name__}: {e}" for p in POINTS}
         bad = [p for p in POINTS if result[p]]
         for p in POINTS:
             if result[p]:
