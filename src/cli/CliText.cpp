@@ -12,7 +12,12 @@ namespace {
 // The length of the well-formed UTF-8 sequence at text[i], or 0 when a stray byte stands there.
 size_t SequenceAt(std::string_view text, size_t i) {
   const unsigned char c = static_cast<unsigned char>(text[i]);
-  const size_t length = c < 0x80 ? 1 : c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
+  const size_t length = c < 0x80   ? 1
+                        : c < 0xC2 ? 0
+                        : c < 0xE0 ? 2
+                        : c < 0xF0 ? 3
+                        : c < 0xF5 ? 4
+                                   : 0;
   if (length == 0 || length > text.size() - i) return 0;
   return IsUtf8(text.substr(i, length)) ? length : 0;
 }

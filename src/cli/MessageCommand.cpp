@@ -33,12 +33,13 @@ const char kMessageJsonHelp[] =
     "  body is then its text rendering), \"date\" (the Date header as written), \"date_iso\"\n"
     "  (that date as YYYY-MM-DDThh:mm:ss with the sender's offset, or null when it cannot be\n"
     "  read) and \"message_id\"; encode ignores them.\n"
-    "  encode takes \"data_base64\" instead of size and sha256; file_name derives the content\n"
-    "  type and transfer encoding, which content_type and transfer_encoding override.\n"
+    "  encode takes \"data_base64\" (line breaks allowed) instead of size and sha256; file_name\n"
+    "  derives the content type and transfer encoding, which content_type and transfer_encoding\n"
+    "  override.\n"
     "  Texts are Unicode strings: the decoded text of the message, whatever charset it came in\n"
-    "  (headers are the raw lines, read as UTF-8, else as Windows-1252). A byte that is not\n"
-    "  text in any charset the message names shows as U+FFFD. Attachments keep their exact\n"
-    "  bytes: size and sha256 describe them, data_base64 carries them.\n";
+    "  (headers are the raw lines, read as UTF-8, else as Windows-1252); bytes that do not\n"
+    "  convert from their charset show as U+FFFD. Attachments keep their exact bytes: size\n"
+    "  and sha256 describe them, data_base64 carries them.\n";
 
 namespace {
 
@@ -205,8 +206,18 @@ int EncodeCommand(const std::vector<std::string>& args, std::ostream& out, std::
           item->TransferEncoding =
               TAttEncoding(IndexOf(kTransfer, entry.at("transfer_encoding"), "transfer encoding"));
         std::string data;
-        if (entry.contains("data_base64"))
-          Base64DecodeLine(entry.at("data_base64").get<std::string>(), data);
+        if (entry.contains("data_base64")) {
+          // Base64 as encoders write it may come in lines; the blanks carry nothing.
+          std::string base64 = entry.at("data_base64").get<std::string>();
+          std::erase_if(base64,
+                        [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+          try {
+            Base64DecodeLine(base64, data);
+          } catch (const std::exception&) {
+            throw std::runtime_error("the data_base64 of attachment \"" + item->FileName().str() +
+                                     "\" is not base64");
+          }
+        }
         item->Data.Assign(std::move(data));
         m.Attachments.Add(std::move(item));
       }

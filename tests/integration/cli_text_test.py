@@ -3,6 +3,8 @@
 UTF-8 as U+FFFD, JSON always valid), decode adds date, date_iso, message_id and html, and what
 goes to a terminal has its control characters escaped.
 Usage: cli_text_test.py NORVA_CLI NORVA_TESTSERVER"""
+import base64
+import hashlib
 import json
 import os
 import subprocess
@@ -100,6 +102,22 @@ def test_encode(tmp):
         expect(f"encode {name}: subject", back["subject"], doc["subject"])
         expect(f"encode {name}: sender", back["sender"], doc["sender"])
         expect(f"encode {name}: body", back["body"][:len(doc["body"])], doc["body"])
+    # Attachment bytes stay exact; base64 may come in lines, as encoders write it.
+    data = bytes(range(256)) * 3
+    for name, base64_text, want in [
+            ("one line", base64.b64encode(data).decode(), hashlib.sha256(data).hexdigest()),
+            ("in lines", base64.encodebytes(data).decode(), hashlib.sha256(data).hexdigest()),
+            ("not base64", "*" + base64.b64encode(data).decode(), None)]:
+        path = os.path.join(tmp, "a.json")
+        with open(path, "w") as f:
+            json.dump({"recipients": [{"address": "b@example.org"}], "body": ["x"],
+                       "attachments": [{"file_name": "data.bin", "data_base64": base64_text}]}, f)
+        proc = run("encode", path, ok=want is not None)
+        if want is None:
+            expect(f"encode refuses data_base64 {name}", (proc.returncode, proc.stdout), (1, b""))
+        else:
+            got = [a["sha256"] for a in decoded(proc.stdout)["attachments"]]
+            expect(f"encode data_base64 {name}", got, [want])
     # A file that is not UTF-8 is refused, not read as something else.
     path = os.path.join(tmp, "bad.json")
     with open(path, "wb") as f:
