@@ -18,9 +18,10 @@ Only what is fair is normalised:
   - line ends, blanks at line ends and empty lines at the end of a text; runs of blanks in
     header texts (folding)
   - raw 8-bit header bytes are read as UTF-8, else as Windows-1252 (Python keeps them as
-    surrogates); blanks between two encoded words go, in names too (RFC 2047); C1 controls in decoded header text, and bodies declared us-ascii,
-    iso-8859-1 or Windows-1252 (or an unknown charset), are read as Windows-1252 unless they
-    are valid UTF-8, as browsers read those labels
+    surrogates); blanks between two encoded words go, in names too (RFC 2047)
+  - C1 controls in decoded header text, and bodies declared iso-8859-1, are read as
+    Windows-1252, as browsers read that label; 8-bit bodies declared us-ascii, or in no or an
+    unknown charset, as UTF-8 when they are valid UTF-8, else as Windows-1252
   - a format=flowed text may come back joined (RFC 3676) or as sent
   - a uuencoded file in the body ("begin", a mode, a name, then uuencoded lines up to "end") is
     an attachment of that name, not body text
@@ -37,6 +38,7 @@ Usage: mime_python_agreement_test.py NORVA_CLI [--corpus DIR]... [--any-name] [-
 Prints the figures per point and exits 1 on any disagreement.
 """
 import argparse
+import codecs
 import difflib
 import email.policy
 import html.parser
@@ -52,11 +54,11 @@ DEFAULT_CORPUS = os.path.join(HERE, "..", "corpus", "eml")
 POINTS = ("sender", "recipients", "subject", "body", "attachments")
 SHORT_LIMIT = 255
 
-# ---- reading text as a browser reads the Latin-1 labels ------------------------------------
+# ---- reading text as browsers read the Latin-1 and ASCII labels ----------------------------
 
-WINDOWS_1252_LABELS = {"", "us-ascii", "ascii", "us", "ansi_x3.4-1968", "iso-8859-1", "iso8859-1",
-                       "iso_8859-1", "latin1", "latin-1", "l1", "cp819", "ibm819",
-                       "windows-1252", "cp1252", "x-cp1252"}
+WINDOWS_1252_LABELS = {"iso-8859-1", "iso8859-1", "iso_8859-1", "latin1", "latin-1", "l1",
+                       "cp819", "ibm819", "windows-1252", "cp1252", "x-cp1252"}
+ASCII_LABELS = {"", "us-ascii", "ascii", "us", "ansi_x3.4-1968"}
 
 
 def windows_1252(data: bytes) -> str:
@@ -87,7 +89,6 @@ def header_text(text: str) -> str:
 
 
 def known_codec(name: str) -> bool:
-    import codecs
     try:
         codecs.lookup(name)
         return True
@@ -97,7 +98,9 @@ def known_codec(name: str) -> bool:
 
 def part_text(part) -> str:
     charset = (part.get_content_charset() or "").lower()
-    if charset in WINDOWS_1252_LABELS or not known_codec(charset):
+    if charset in WINDOWS_1252_LABELS:
+        return windows_1252(part.get_payload(decode=True) or b"")
+    if charset in ASCII_LABELS or not known_codec(charset):
         return utf8_or_1252(part.get_payload(decode=True) or b"")
     return part.get_content()
 
