@@ -19,7 +19,8 @@ FAILURES = []
 def run(*args, data=None, ok=True):
     proc = subprocess.run([CLI, *args], input=data, capture_output=True, timeout=60)
     if ok and proc.returncode != 0:
-        raise AssertionError(f"{args}: exit {proc.returncode}: {proc.stderr.decode(errors='replace')}")
+        error = proc.stderr.decode(errors="replace")
+        raise AssertionError(f"{args}: exit {proc.returncode}: {error}")
     return proc
 
 
@@ -36,7 +37,8 @@ def decoded(raw: bytes):
 UTF8_WORDS = (b"From: =?utf-8?q?J=C3=BCrgen_M=C3=BCller?= <j@example.de>\r\n"
               b"To: =?koi8-r?B?8NLJ18XU?= <p@example.ru>, \"Berg, Anna\" <a@example.org>\r\n"
               b"Subject: =?utf-8?B?R3LDvMOfZSDinIU=?=\r\n"
-              b"Date: Mon, 5 Jan 2026 10:00:00 +0900\r\nMessage-ID: <m1@example.de>\r\n\r\nHallo\r\n")
+              b"Date: Mon, 5 Jan 2026 10:00:00 +0900\r\nMessage-ID: <m1@example.de>\r\n"
+              b"\r\nHallo\r\n")
 RAW_LATIN1 = (b"From: J\xf6rg <j@example.de>\r\nSubject: caf\xe9 \x93quoted\x94\r\n"
               b"Date: 5 Jan 2026 10:00 EST\r\n\r\nbody\r\n")
 BAD_BYTE_BODY = (b"From: a@example.org\r\nSubject: x\r\nDate: someday\r\nMIME-Version: 1.0\r\n"
@@ -83,11 +85,14 @@ def test_decode(_tmp):
 
 # Messages given as JSON: what decode reads back from encode's output.
 ENCODE_CASES = [
-    ("German", {"subject": "Grüße aus München", "sender": {"name": "Jürgen", "address": "j@example.de"},
+    ("German", {"subject": "Grüße aus München",
+                "sender": {"name": "Jürgen", "address": "j@example.de"},
                 "body": ["Viele Grüße", "Jürgen"]}),
-    ("beyond Latin-1", {"subject": "会議 – Встреча", "sender": {"name": "山田", "address": "y@example.jp"},
+    ("beyond Latin-1", {"subject": "会議 – Встреча",
+                        "sender": {"name": "山田", "address": "y@example.jp"},
                         "body": ["日本語のテキスト", "Русский текст"]}),
-    ("escaped in JSON", {"subject": "caf\u00e9", "sender": {"name": "Z\u00f6e", "address": "z@example.org"},
+    ("escaped in JSON", {"subject": "caf\u00e9",
+                         "sender": {"name": "Z\u00f6e", "address": "z@example.org"},
                          "body": ["\u20ac 5"]}),
 ]
 
@@ -156,7 +161,8 @@ def test_check_json(tmp):
     os.mkdir(folder)
     with open(os.path.join(mail, "1.eml"), "wb") as f:
         f.write(b"From: J\xf6rg <j@example.de>\r\nSubject: =?utf-8?b?R3LDvMOfZSDinIU=?=\r\n"
-                b"Message-ID: <\xff1@example.de>\r\nDate: Mon, 5 Jan 2026 10:00:00 +0900\r\n\r\nx\r\n")
+                b"Message-ID: <\xff1@example.de>\r\nDate: Mon, 5 Jan 2026 10:00:00 +0900\r\n"
+                b"\r\nx\r\n")
     ready = os.path.join(tmp, "ready")
     server = subprocess.Popen([SERVER, "--maildir", mail, "--ready-file", ready],
                               stdout=subprocess.DEVNULL)
@@ -165,7 +171,8 @@ def test_check_json(tmp):
             if os.path.exists(ready) and "SMTP_PORT" in open(ready).read():
                 break
             time.sleep(0.1)
-        port = [l.split("=")[1] for l in open(ready).read().split() if l.startswith("POP3_PORT=")][0]
+        settings = dict(l.split("=", 1) for l in open(ready).read().split() if "=" in l)
+        port = settings["POP3_PORT"]
         run("config", "--folder", folder, "add-account", "--address", "me@example.org", "--user",
             "demo", "--password", "demo", "--pop3", f"127.0.0.1:{port}", "--timeout", "5")
         rows = json.loads(run("check", "--folder", folder, "--json").stdout.decode("utf-8"))

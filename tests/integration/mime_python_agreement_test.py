@@ -128,7 +128,8 @@ def fold_blanks(text: str) -> str:
 
 
 def text_lines(text: str) -> list:
-    lines = [line.rstrip(" \t") for line in text.replace("\r\n", "\n").replace("\r", "\n").split("\n")]
+    text = text.replace("\r\n", "\n").replace("\r", "\n")
+    lines = [line.rstrip(" \t") for line in text.split("\n")]
     while lines and not lines[-1]:
         lines.pop()
     return lines
@@ -234,7 +235,8 @@ def rendering_problem(html_text: str, rendered: str):
         elif not (w in allowed or w.isdigit()):
             extras.append(w)
     if matched < len(wanted):
-        return f"visible text missing from word {matched + 1}: {' '.join(wanted[matched:matched + 8])}"
+        missing = " ".join(wanted[matched:matched + 8])
+        return f"visible text missing from word {matched + 1}: {missing}"
     if re.search(r"</?[A-Za-z][A-Za-z0-9]*(\s[^<>]*)?/?>", rendered) and \
             not re.search(r"</?[A-Za-z][A-Za-z0-9]*(\s[^<>]*)?/?>", visible):
         return "markup left in the text"
@@ -387,7 +389,8 @@ def main():
     parser.add_argument("--any-name", action="store_true")
     parser.add_argument("--diffs", type=int, default=-1)
     args = parser.parse_args()
-    folders = args.corpus + [f for f in os.environ.get("NORVA_AGREEMENT_CORPUS", "").split(":") if f]
+    folders = args.corpus + [f for f in os.environ.get("NORVA_AGREEMENT_CORPUS", "").split(":")
+                             if f]
     if not folders:
         folders = [DEFAULT_CORPUS]
 
@@ -396,7 +399,8 @@ def main():
     unread, total, all_points, printed = [], 0, 0, 0
     for path in messages(folders, args.any_name):
         data = open(path, "rb").read()
-        name = os.path.relpath(path, os.path.commonpath(folders) if len(folders) > 1 else folders[0])
+        name = os.path.relpath(path, os.path.commonpath(folders) if len(folders) > 1
+                               else folders[0])
         try:
             exp = expected(data)
         except Exception as e:  # the judge cannot read it: say so, count it apart
