@@ -140,7 +140,7 @@ def rfc2231(name, param="filename", chunk=None):
 # ---- structure -----------------------------------------------------------------------------
 
 
-class Part:
+class MimePart:
     """Header lines (already written out) and a body: bytes, or a list of parts."""
 
     def __init__(self, headers, body, boundary=None, preamble=b"", epilogue=b""):
@@ -164,18 +164,18 @@ def text(body, charset="utf-8", cte="8bit", subtype="plain", params="", extra=()
     cs = f'"{charset}"' if quoted else charset
     headers = [f"Content-Type: text/{subtype}; charset={cs}{params}",
                f"Content-Transfer-Encoding: {cte}", *extra]
-    return Part(headers, body_bytes(body, charset, cte))
+    return MimePart(headers, body_bytes(body, charset, cte))
 
 
 def multi(subtype, boundary, parts, params="", extra=(), quoted=True, **kw):
     b = f'"{boundary}"' if quoted else boundary
-    return Part([f"Content-Type: multipart/{subtype}; boundary={b}{params}", *extra], parts,
+    return MimePart([f"Content-Type: multipart/{subtype}; boundary={b}{params}", *extra], parts,
                 boundary, **kw)
 
 
 def attach(data, ctype, cte="base64", extra=(), body=None):
     encoded = body if body is not None else b64(data) if cte == "base64" else data
-    return Part([f"Content-Type: {ctype}", *([f"Content-Transfer-Encoding: {cte}"] if cte else []),
+    return MimePart([f"Content-Type: {ctype}", *([f"Content-Transfer-Encoding: {cte}"] if cte else []),
                  *extra], encoded)
 
 
@@ -198,11 +198,11 @@ def named(data, ctype, filename, disposition="attachment", cte="base64", style="
         raise ValueError(style)
     headers = [f"Content-Type: {ct}", *([f"Content-Disposition: {cd}"] if cd else []),
                f"Content-Transfer-Encoding: {cte}", *extra]
-    return Part(headers, b64(data) if cte == "base64" else data)
+    return MimePart(headers, b64(data) if cte == "base64" else data)
 
 
 def mail(headers, root):
-    return Part(list(headers) + root.headers, root.body, root.boundary, root.preamble,
+    return MimePart(list(headers) + root.headers, root.body, root.boundary, root.preamble,
                 root.epilogue)
 
 
@@ -438,7 +438,7 @@ def headers_and_charsets():
                        text("January news: nothing new.\n", "us-ascii", "7bit")))
 
     add("empty-subject", "No Subject field and a From with an address only",
-        Part(["From: alerts@monitor.example", "To: demo@norva.test", f"Date: {when(16, 2)}",
+        MimePart(["From: alerts@monitor.example", "To: demo@norva.test", f"Date: {when(16, 2)}",
               "Message-ID: <0025@monitor.example>"], b"disk /dev/sda1 at 91%\r\n"))
 
 
@@ -731,7 +731,7 @@ def structures():
     uu_text = "begin 644 figures.txt\n" + "\n".join(uu_lines) + "\n`\nend\n"
     add("uuencoded", "An old client: a plain text with a real uuencoded file after it",
         mail(plain_client(55, "Old Timer <old@bbs.example>", ME, "figures", 3),
-             Part([], ("Here are the figures.\n\n" + uu_text + "\nBye\n").replace("\n", "\r\n")
+             MimePart([], ("Here are the figures.\n\n" + uu_text + "\nBye\n").replace("\n", "\r\n")
                   .encode("ascii"))))
 
     lines = b64(pdf("Anhang")).split(CRLF)
@@ -742,7 +742,7 @@ def structures():
                           ["MIME-Version: 1.0"]),
              multi("mixed", "----=_Part_56_1797164436.1767430000000", [
                  text("Scanned document attached.\n", "us-ascii", "7bit"),
-                 Part(["Content-Type: application/pdf; name=scan0056.pdf",
+                 MimePart(["Content-Type: application/pdf; name=scan0056.pdf",
                        "Content-Transfer-Encoding: base64",
                        "Content-Disposition: attachment; filename=scan0056.pdf"],
                       CRLF.join(lines))])))
@@ -762,7 +762,7 @@ def structures():
 
     add("delivery-report", "A bounce: multipart/report with text, message/delivery-status and "
         "message/rfc822",
-        Part(["From: Mail Delivery System <MAILER-DAEMON@mx.example.net>", f"To: {ME}",
+        MimePart(["From: Mail Delivery System <MAILER-DAEMON@mx.example.net>", f"To: {ME}",
               "Subject: Undelivered Mail Returned to Sender", f"Date: {when(4, 12)}",
               "Message-ID: <0058.bounce@mx.example.net>", "MIME-Version: 1.0",
               'Content-Type: multipart/report; report-type=delivery-status;\r\n'
@@ -783,12 +783,12 @@ def structures():
         "upper-case transfer encodings",
         mail(plain_client(59, "Legacy App <app@legacy.example>", ME, "Export", 5,
                           ["MIME-Version: 1.0"]),
-             Part(["Content-Type: MULTIPART/MIXED; BOUNDARY=legacy59"],
-                  [Part(["Content-Type: TEXT/PLAIN; CHARSET=ISO-8859-1",
+             MimePart(["Content-Type: MULTIPART/MIXED; BOUNDARY=legacy59"],
+                  [MimePart(["Content-Type: TEXT/PLAIN; CHARSET=ISO-8859-1",
                          "Content-Transfer-Encoding: QUOTED-PRINTABLE"], qp("Export fertig: "
                                                                            "Größe 3 kB.\n",
                                                                            "iso-8859-1")),
-                   Part(["Content-Type: APPLICATION/OCTET-STREAM; NAME=\"export.dat\"",
+                   MimePart(["Content-Type: APPLICATION/OCTET-STREAM; NAME=\"export.dat\"",
                          "Content-Transfer-Encoding: BASE64"], b64(bytes(range(256))))],
                   "legacy59", preamble=b"This is a MIME message. If you see this text, your "
                                        b"mail program is too old.\r\n",
