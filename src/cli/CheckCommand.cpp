@@ -30,7 +30,8 @@ const char kCheckHelp[] =
     "    \"status\": 0|1|2 (spam, unknown, safe), \"urgent\": bool,\n"
     "    \"deleted\": bool (deleted on the server), \"new\": bool (not seen by an earlier check),\n"
     "    \"message_id\", \"applied_rules\": [lines of the rule log]}]\n"
-    "  Texts are bytes: each byte is the code point of the same value (U+0000-U+00FF).\n";
+    "  Texts are Unicode strings, as the list shows them (a byte that is not UTF-8 shows as\n"
+    "  U+FFFD).\n";
 
 namespace {
 

@@ -1,56 +1,25 @@
-// How norva-cli writes texts: bytes as JSON text and back, and bytes made safe for a terminal.
+// How norva-cli writes texts: message text as JSON strings, and text made safe for a terminal.
 #include "cli/CliText.h"
 
 #include <cstdio>
-#include <stdexcept>
+
+#include "mail/mscharset.h"
 
 namespace norva::cli {
 
-std::string ToJsonText(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      out += char(c);
-    } else {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-std::string FromJsonText(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      out += char(c);
-    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size()) {
-      out += char(((c & 0x03) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F));
-    } else {
-      throw std::runtime_error("text holds a character above U+00FF: texts are bytes");
-    }
-  }
-  return out;
-}
-
 namespace {
 
-bool IsUtf8(std::string_view bytes) {
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    const size_t more = c < 0x80                ? 0
-                        : c >= 0xC2 && c < 0xE0 ? 1
-                        : c >= 0xE0 && c < 0xF0 ? 2
-                        : c >= 0xF0 && c < 0xF5 ? 3
-                                                : 4;
-    if (more == 4 || more > bytes.size() - 1 - i) return false;
-    for (size_t k = 1; k <= more; ++k)
-      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
-    i += more;
-  }
-  return true;
+// The length of the well-formed UTF-8 sequence at text[i], or 0 when a stray byte stands there.
+size_t SequenceAt(std::string_view text, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  const size_t length = c < 0x80   ? 1
+                        : c < 0xC2 ? 0
+                        : c < 0xE0 ? 2
+                        : c < 0xF0 ? 3
+                        : c < 0xF5 ? 4
+                                   : 0;
+  if (length == 0 || length > text.size() - i) return 0;
+  return IsUtf8(text.substr(i, length)) ? length : 0;
 }
 
 void Escape(unsigned char c, std::string& out) {
@@ -61,19 +30,38 @@ void Escape(unsigned char c, std::string& out) {
 
 }  // namespace
 
-std::string Printable(std::string_view bytes) {
-  const bool utf8 = IsUtf8(bytes);
+std::string ToJsonText(std::string_view text) {
+  if (IsUtf8(text)) return std::string(text);
   std::string out;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (utf8 && c == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0) {
-      Escape(static_cast<unsigned char>(bytes[++i]), out);  // U+0080-U+009F
-    } else if (c < 0x20 || c == 0x7F || (!utf8 && c >= 0x80 && c < 0xA0)) {
-      Escape(c, out);
-    } else if (utf8 || c < 0x80) {
-      out += char(c);
+  out.reserve(text.size() + 8);
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = SequenceAt(text, i);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
     } else {
-      out += ToJsonText(std::string_view(bytes).substr(i, 1));  // Latin-1 as UTF-8
+      out.append(text, i, length);
+      i += length;
+    }
+  }
+  return out;
+}
+
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t length = SequenceAt(text, i);
+    if (length == 0 || c < 0x20 || c == 0x7F) {
+      Escape(c, out);
+      ++i;
+    } else if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      Escape(static_cast<unsigned char>(text[i + 1]), out);  // U+0080-U+009F
+      i += 2;
+    } else {
+      out.append(text, i, length);
+      i += length;
     }
   }
   return out;

@@ -1,4 +1,4 @@
-// How norva-cli writes texts: bytes as JSON text and back, and bytes made safe for a terminal.
+// How norva-cli writes texts: message text as JSON strings, and text made safe for a terminal.
 #pragma once
 
 #include <string>
@@ -6,13 +6,12 @@
 
 namespace norva::cli {
 
-// Bytes as code points U+0000-U+00FF, written in UTF-8, so JSON carries any byte unchanged.
-std::string ToJsonText(std::string_view bytes);
-// The reverse: a code point above U+00FF is an error.
-std::string FromJsonText(const std::string& text);
-// Text for a terminal, as the windows show it: UTF-8 when it is valid UTF-8, else Latin-1;
-// control characters (C0, DEL, C1) as \xHH, so that text from a server cannot steer the terminal.
-std::string Printable(std::string_view bytes);
+// Text for a JSON string: valid UTF-8 as it stands; a byte that does not belong to a
+// well-formed UTF-8 sequence becomes U+FFFD, so the JSON is always valid.
+std::string ToJsonText(std::string_view text);
+// Text for a terminal: UTF-8 as it stands; control characters (C0, DEL, C1) and bytes outside
+// well-formed UTF-8 as \xHH, so that text from a server cannot steer the terminal.
+std::string Printable(std::string_view text);
 // Printable, line by line: the lines of a text of several go on lines of their own, indented
 // two blanks, so that none can pass for a line of its own kind.
 std::string PrintableLines(std::string_view text);

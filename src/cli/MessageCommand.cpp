@@ -1,6 +1,8 @@
 // norva-cli decode and encode: a message as JSON and back.
 #include "cli/MessageCommand.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -18,7 +20,7 @@ using nlohmann::json;
 
 const char kMessageJsonHelp[] =
     "Message JSON (decode writes it, encode reads it):\n"
-    "  {\"sender\": {\"name\", \"address\"}, \"recipients\": [{\"name\", \"address\"}],\n"
+    "  {\"sender\": {\"name\", \"address\"}, \"recipients\": [{\"name\", \"address\"}] (To),\n"
     "   \"cc\": [...], \"bcc\": [...], \"subject\", \"priority\": 0|1|2 (low, normal, high),\n"
     "   \"return_receipt\": bool, \"encoding\": \"meMIME\"|\"meUU\",\n"
     "   \"charset\": \"csUSASCII\"|\"csISO8859\"|\"csISO2022jp\", \"content_type\",\n"
@@ -27,9 +29,17 @@ const char kMessageJsonHelp[] =
     "                     \"transfer_encoding\": "
     "\"aeSevenBit\"|\"aeBase64\"|\"aeQuotedPrintable\",\n"
     "                     \"size\", \"sha256\"}]}\n"
-    "  encode takes \"data_base64\" instead of size and sha256; file_name derives the content\n"
-    "  type and transfer encoding, which content_type and transfer_encoding override.\n"
-    "  Texts are bytes: each byte is the code point of the same value (U+0000-U+00FF).\n";
+    "  decode also writes \"html\" (the HTML of a message that has no plain text, \"\" otherwise;\n"
+    "  body is then its text rendering), \"date\" (the Date header as written), \"date_iso\"\n"
+    "  (that date as YYYY-MM-DDThh:mm:ss with the sender's offset, or null when it cannot be\n"
+    "  read) and \"message_id\"; encode ignores them.\n"
+    "  encode takes \"data_base64\" (line breaks allowed) instead of size and sha256; file_name\n"
+    "  derives the content type and transfer encoding, which content_type and transfer_encoding\n"
+    "  override.\n"
+    "  Texts are Unicode strings: the decoded text of the message, whatever charset it came in\n"
+    "  (headers are the raw lines, read as UTF-8, else as Windows-1252); bytes that do not\n"
+    "  convert from their charset show as U+FFFD. Attachments keep their exact bytes: size\n"
+    "  and sha256 describe them, data_base64 carries them.\n";
 
 namespace {
 
@@ -53,6 +63,36 @@ json Addresses(const TmsAddressList& list) {
   return array;
 }
 
+// The offset of a mail date's zone ("+0900", "-0500 (EST)", "GMT", "EDT") as "+09:00"; "" when
+// the zone is missing or unknown.
+std::string IsoOffset(const std::string& zone) {
+  if (zone.size() >= 5 && (zone[0] == '+' || zone[0] == '-') &&
+      std::all_of(zone.begin() + 1, zone.begin() + 5, [](char c) { return c >= '0' && c <= '9'; }))
+    return zone.substr(0, 3) + ":" + zone.substr(3, 2);
+  static const std::pair<const char*, const char*> kNamed[] = {
+      {"UT", "+00:00"},  {"UTC", "+00:00"}, {"GMT", "+00:00"}, {"Z", "+00:00"},
+      {"EST", "-05:00"}, {"EDT", "-04:00"}, {"CST", "-06:00"}, {"CDT", "-05:00"},
+      {"MST", "-07:00"}, {"MDT", "-06:00"}, {"PST", "-08:00"}, {"PDT", "-07:00"}};
+  const std::string name = zone.substr(0, zone.find(' '));
+  for (const auto& [named, offset] : kNamed)
+    if (name == named) return offset;
+  return "";
+}
+
+// A mail date as ISO 8601 in the sender's zone; null when the date cannot be read.
+json IsoDate(const std::string& text) {
+  TDateTime when = 0;
+  std::string zone;
+  ParseMailDate(text, when, zone);
+  if (when == 0) return nullptr;
+  int year, month, day, hour, minute, second;
+  DecodeDateTime(when, year, month, day, hour, minute, second);
+  char iso[32];
+  std::snprintf(iso, sizeof iso, "%04d-%02d-%02dT%02d:%02d:%02d", year, month, day, hour, minute,
+                second);
+  return std::string(iso) + IsoOffset(zone);
+}
+
 template <size_t N>
 int IndexOf(const char* const (&names)[N], const std::string& name, const char* what) {
   for (size_t i = 0; i < N; ++i)
@@ -60,8 +100,9 @@ int IndexOf(const char* const (&names)[N], const std::string& name, const char* 
   throw std::runtime_error(std::string("unknown ") + what + " \"" + name + "\"");
 }
 
+// JSON strings arrive as UTF-8 (the parser refuses anything else), as the model holds text.
 std::string Text(const json& object, const char* key) {
-  return object.contains(key) ? FromJsonText(object.at(key).get<std::string>()) : std::string();
+  return object.contains(key) ? object.at(key).get<std::string>() : std::string();
 }
 
 void ReadAddresses(const json& object, const char* key, TmsAddressList& list) {
@@ -72,7 +113,7 @@ void ReadAddresses(const json& object, const char* key, TmsAddressList& list) {
 
 void ReadLines(const json& object, const char* key, TStringList& lines) {
   if (!object.contains(key)) return;
-  for (const auto& line : object.at(key)) lines.push_back(FromJsonText(line.get<std::string>()));
+  for (const auto& line : object.at(key)) lines.push_back(line.get<std::string>());
 }
 
 std::string ReadFileBytes(const std::string& name) {
@@ -102,23 +143,30 @@ int DecodeCommand(const std::vector<std::string>& args, std::ostream& out, std::
                              {"size", a.Data.Bytes().size()},
                              {"sha256", Sha256Hex(a.Data.Bytes())}});
     }
+    json headers = json::array();
+    for (const auto& line : m.Headers) headers.push_back(RawToUtf8(line));
+    const std::string date = GetFieldValue(m.Headers, "Date");
     json doc = {{"sender", Address(m.Sender)},
                 {"recipients", Addresses(m.Recipients)},
                 {"cc", Addresses(m.CC)},
                 {"bcc", Addresses(m.BCC)},
                 {"subject", ToJsonText(m.Subject)},
+                {"date", ToJsonText(date)},
+                {"date_iso", IsoDate(date)},
+                {"message_id", ToJsonText(GetFieldValue(m.Headers, "Message-ID"))},
                 {"priority", int(m.Priority)},
                 {"return_receipt", m.ReturnReceipt},
                 {"encoding", kEncodings[m.Encoding % 2]},
                 {"charset", kCharSets[m.CharSet % 3]},
                 {"content_type", ToJsonText(m.ContentType())},
-                {"headers", Lines(m.Headers)},
+                {"headers", headers},
                 {"body", Lines(m.Body)},
+                {"html", ToJsonText(m.Html)},
                 {"attachments", attachments}};
     out << doc.dump(2) << "\n";
     return 0;
   } catch (const std::exception& e) {
-    err << "norva-cli: " << e.what() << "\n";
+    err << "norva-cli: " << Printable(e.what()) << "\n";
     return 1;
   }
 }
@@ -158,8 +206,18 @@ int EncodeCommand(const std::vector<std::string>& args, std::ostream& out, std::
           item->TransferEncoding =
               TAttEncoding(IndexOf(kTransfer, entry.at("transfer_encoding"), "transfer encoding"));
         std::string data;
-        if (entry.contains("data_base64"))
-          Base64DecodeLine(entry.at("data_base64").get<std::string>(), data);
+        if (entry.contains("data_base64")) {
+          // Base64 as encoders write it may come in lines; the blanks carry nothing.
+          std::string base64 = entry.at("data_base64").get<std::string>();
+          std::erase_if(base64,
+                        [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+          try {
+            Base64DecodeLine(base64, data);
+          } catch (const std::exception&) {
+            throw std::runtime_error("the data_base64 of attachment \"" + item->FileName().str() +
+                                     "\" is not base64");
+          }
+        }
         item->Data.Assign(std::move(data));
         m.Attachments.Add(std::move(item));
       }
@@ -170,7 +228,7 @@ int EncodeCommand(const std::vector<std::string>& args, std::ostream& out, std::
     out.write(encoded.Bytes().data(), std::streamsize(encoded.Bytes().size()));
     return 0;
   } catch (const std::exception& e) {
-    err << "norva-cli: " << e.what() << "\n";
+    err << "norva-cli: " << Printable(e.what()) << "\n";
     return 1;
   }
 }

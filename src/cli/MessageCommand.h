@@ -12,8 +12,8 @@ int DecodeCommand(const std::vector<std::string>& args, std::ostream& out, std::
 // "encode FILE.json": the encoded message on out.
 int EncodeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// The JSON form of messages. Texts are bytes: every byte maps to the code point of the same
-// value (U+0000-U+00FF) and back, so nothing is lost.
+// The JSON form of messages: texts are the model's Unicode text; attachments are described by
+// size and digest (decode) or carried as base64 (encode), so their bytes stay exact.
 extern const char kMessageJsonHelp[];
 
 }  // namespace norva::cli

@@ -14,10 +14,6 @@ import tempfile
 CLI = sys.argv[1]
 
 
-def latin1(b: bytes) -> str:
-    return b.decode("latin-1")
-
-
 def run(*args, data=None):
     proc = subprocess.run([CLI, *args], input=data, capture_output=True, timeout=60)
     if proc.returncode != 0:
@@ -79,7 +75,9 @@ def check(name, doc, raw):
         return  # no MIME structure to compare: the attachments are inside the plain body
     parts = [p for p in parsed.walk() if not p.is_multipart()]
     body = parts[0].get_payload(decode=True)
-    text = latin1(body).replace("\r\n", "\n").rstrip("\n")
+    # JSON texts are Unicode: the body must read back in the charset the message declares.
+    text = body.decode(parts[0].get_content_charset() or "us-ascii", errors="replace")
+    text = text.replace("\r\n", "\n").rstrip("\n")
     assert text == "\n".join(doc["body"]), (name, text)
     # Python gives text parts LF line ends; compare text attachments with CR LF made LF.
     def digest(data, text):
