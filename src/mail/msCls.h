@@ -150,8 +150,10 @@ class TmsAddressList : public TObject {
   std::vector<std::unique_ptr<TmsMailAddress>> items_;
 };
 
-// The items of an address list, split at the commas (and semicolons, when asked) outside quotes
-// and angle brackets; blank items are dropped.
+// The items of an address list, split at the commas and semicolons outside quotes and angle
+// brackets; blank items are dropped. In a header field (not semicolons, which is for typed
+// lists) a group gives its members: "Team: a@x, b@y;" two items, "undisclosed-recipients:;"
+// none.
 std::vector<std::string> SplitAddressList(std::string_view raw, bool semicolons = false);
 
 // Adds every address of a typed list ("Nair, Priya" <p@x>, m@y; ...) to list: the items are

@@ -249,6 +249,18 @@ TEST(ClsAddress, ParseAddressForms) {
   }
 }
 
+TEST(ClsAddress, HeaderAddressListsAndGroups) {
+  using Items = std::vector<std::string>;
+  const std::pair<std::string, Items> rows[] = {
+      {"\"Nair, Priya\" <p@x>, m@y", {"\"Nair, Priya\" <p@x>", "m@y"}},
+      {"undisclosed-recipients:;", {}},
+      {"Team: a@x, \"B: b\" <b@y>;, c@z", {"a@x", "\"B: b\" <b@y>", "c@z"}},
+      {"a@x; b@y", {"a@x", "b@y"}},
+      {"<@relay:a@x>", {"<@relay:a@x>"}},
+  };
+  for (const auto& [raw, items] : rows) EXPECT_EQ(SplitAddressList(raw), items) << raw;
+}
+
 TEST(ClsAddress, ParseAddressListTakesEveryAddressOrNone) {
   using Pairs = std::vector<std::pair<std::string, std::string>>;  // address, name
   const std::pair<std::string, Pairs> rows[] = {
