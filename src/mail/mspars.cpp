@@ -259,7 +259,13 @@ class TTreeReader {
       if (partBudget_ == 0) break;  // the rest is one part: many tiny parts cost too much
       --partBudget_;
     }
-    if (open) parts.push_back(body.substr(partStart));
+    if (open) {
+      // The line end before the end of the message stands where the delimiter would.
+      std::string_view last = body.substr(partStart);
+      if (last.ends_with('\n')) last.remove_suffix(1);
+      if (last.ends_with('\r')) last.remove_suffix(1);
+      parts.push_back(last);
+    }
     return open;
   }
 
