@@ -358,6 +358,12 @@ std::string Render(std::string_view html, bool hide, bool& unclosed) {
   std::string href;
   size_t linkStart = 0;
   std::string linkText;
+  // Shows where the open link goes, after its text.
+  auto closeLink = [&] {
+    const std::string target = ShownTarget(href, linkText);
+    if (inLink && out.Written() > linkStart && !target.empty()) out.Append(" <" + target + ">");
+    inLink = false;
+  };
 
   size_t i = 0;
   while (i < html.size()) {
@@ -440,10 +446,7 @@ std::string Render(std::string_view html, bool hide, bool& unclosed) {
         prefix += "- ";
       out.Prefix(prefix);
     } else if (name == "a") {
-      if (inLink) {
-        const std::string target = ShownTarget(href, linkText);
-        if (out.Written() > linkStart && !target.empty()) out.Append(" <" + target + ">");
-      }
+      closeLink();
       inLink = !tag.end;
       href = tag.href;
       linkText.clear();
@@ -458,6 +461,7 @@ std::string Render(std::string_view html, bool hide, bool& unclosed) {
       out.Break(breaks);
     }
   }
+  closeLink();  // a link the document never closes
   unclosed = hiddenDepth > 0;
   return out.Finish();
 }

@@ -185,7 +185,8 @@ TEST(HtmlText, RendersWhatABrowserShows) {
       {"<span style=\"display: none\">preheader<span>x</span></span><div hidden>no</div>shown",
        "shown"},
       {"<td style=\"display:none\">never closed, so shown", "never closed, so shown"},
-      {"<div>a</div><div>b</div><p>c</p>", "a\nb\n\nc"},
+      {"<div>a</div><div>b</div><p>c</p><a href=\"https://u.org/\">open link",
+       "a\nb\n\nc\n\nopen link <https://u.org/>"},
   };
   for (auto& [html, text] : cases) EXPECT_EQ(HtmlToText(html), text) << html;
   for (auto [html, charset] :
