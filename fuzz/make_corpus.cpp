@@ -79,6 +79,29 @@ void Messages() {
             "Content-Disposition: attachment; filename=\"x.bin\"\r\n"
             "Content-Transfer-Encoding: x-uuencode\r\n\r\nbegin 644 x.bin\r\n#86)C\r\n`\r\nend\r\n"
             "--b1--\r\n");
+  // As today's programs write mail: nested multiparts, base64 text, HTML, an inline image, an
+  // attached message, RFC 2231 names, a signature.
+  Write(
+      "message_load", "today",
+      std::string("\0", 1) +
+          "From: =?utf-8?q?Ann_=C3=84ker?= <ann@y.test>\r\nTo: b@y.test\r\n"
+          "Subject: =?utf-8?b?R3LDvMOfZQ==?=\r\nMIME-Version: 1.0\r\n"
+          "Content-Type: multipart/signed; protocol=\"application/pgp-signature\";\r\n"
+          " boundary=\"s\"\r\n\r\n--s\r\nContent-Type: multipart/mixed; boundary=\"m\"\r\n\r\n"
+          "--m\r\nContent-Type: multipart/alternative; boundary=\"a\"\r\n\r\n"
+          "--a\r\nContent-Type: text/plain; charset=\"utf-8\"\r\n"
+          "Content-Transfer-Encoding: base64\r\n\r\nR3LDvMOfZQo= \r\n\r\n"
+          "--a\r\nContent-Type: multipart/related; boundary=\"r\"\r\n\r\n"
+          "--r\r\nContent-Type: text/html; charset=\"windows-1252\"\r\n"
+          "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+          "<html><head><style>p{}</style></head><body><p>Gr=FC=DFe &amp; <a href=3D\"h\">x</a>"
+          "<ul><li>a<br><img src=3D\"cid:i\"></ul></body></html>\r\n\r\n"
+          "--r\r\nContent-Type: image/png\r\nContent-ID: <i>\r\n"
+          "Content-Disposition: inline; filename*=utf-8''%C3%9C.png\r\n"
+          "Content-Transfer-Encoding: base64\r\n\r\niVBORw0KGgo=\r\n--r--\r\n\r\n--a--\r\n\r\n"
+          "--m\r\nContent-Type: message/rfc822\r\n\r\nSubject: inner\r\n\r\nhi\r\n\r\n"
+          "--m--\r\n\r\n--s\r\nContent-Type: application/pgp-signature; name=\"signature.asc\"\r\n"
+          "\r\n-----BEGIN PGP SIGNATURE-----\r\n\r\n--s--\r\n");
   Write("message_load", "article",
         std::string("\1", 1) +
             "From: a@b.test\r\nNewsgroups: comp.test\r\nPath: x!y\r\nMessage-ID: <1@b>\r\n"

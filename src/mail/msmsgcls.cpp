@@ -243,6 +243,11 @@ void TmsMessage::SaveToStream(TStream& stream) {
 }
 
 void TmsMessage::LoadFromStream(TStream& stream) {
+  // The message becomes the one read: nothing of what it held before stays, and the address
+  // lists fill once.
+  Clear();
+  ReturnReceipt = false;
+  Priority = ptNormal;
   TmsMessageDecoder decoder(stream);
   decoder.Message = this;
   decoder.Decode();
@@ -293,6 +298,7 @@ void TmsArticle::SaveToStream(TStream& stream) {
 }
 
 void TmsArticle::LoadFromStream(TStream& stream) {
+  Clear();
   TmsArticleDecoder decoder(stream);
   decoder.Message = this;
   decoder.Decode();

@@ -38,8 +38,9 @@ class TmsCustomMessage : public TObject {
   TmsHeaders Headers;
   TStringList Body;
   TmsAttList Attachments;
-  // The HTML of a message whose text is HTML only (UTF-8); Body then holds its text rendering,
-  // used for the preview, quoting, printing and rules.
+  // The HTML of a received message (UTF-8), for the viewer: of an HTML-only message, whose Body
+  // then holds its text rendering (for the preview, quoting, printing and rules), or the HTML
+  // alternative of a plain text Body.
   std::string Html;
   // The bytes the message was read from by LoadFromStream; empty for a message composed here.
   // An archived copy of a received message is these bytes.

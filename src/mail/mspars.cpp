@@ -1,14 +1,20 @@
-// The message decoder: header block, body lines and attachments from the raw text of a message.
+// The message decoder: header block, body text and attachments from the raw bytes of a message.
 //
-// Every loop reads through TLineStream and ends at its end flag, so no input keeps the decoder
-// reading; the only restart (a single text part that turns out to hold uuencoded files) happens
-// at most once.
+// The message is read as a tree of MIME entities over its bytes (views, no copies): each
+// multipart is split at its own boundary's delimiter lines, to a nesting depth of kMaxDepth.
+// The body is then chosen as a reader of today's mail expects (the first plain text found
+// depth-first, else the first HTML), its alternatives are set aside, and every other leaf
+// becomes an attachment holding its bytes exactly.
 #include "mail/mspars.h"
 
 #include <algorithm>
+#include <new>
 #include <string_view>
+#include <vector>
 
 #include "mail/msCls.h"
+#include "mail/mscharset.h"
+#include "mail/mshtml.h"
 #include "mail/msuucode.h"
 #include "store/Pump.h"
 
@@ -17,11 +23,12 @@ namespace {
 
 const char kErrorIntro[] = "The following error has been occured while processing the message:";
 const char kErrorOutro[] = "The original message will be stored as an attachment";
-const char kMissingContentType[] = "Missing required field: Content-Type";
-const char kNoClosingBoundary[] = "Cannot find closing boundary";
-const char kNoBoundary[] = "Cannot find boundary";
-const char kAttachmentError[] = "Error decoding the attachment";
-const char kBodyError[] = "Error decoding the message text";
+
+// Header lines kept per entity, and text lines kept in Body: beyond these a line costs more than
+// the bytes it came from, so a hostile message could make the decoder hold many times its size.
+// The whole text is then kept as an attachment as well.
+constexpr size_t kMaxHeaderLines = 10000;
+constexpr size_t kMaxBodyLines = 100000;
 
 std::string Lower(std::string_view text) {
   std::string out(text);
@@ -30,490 +37,519 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-std::string Cut255(std::string text) {
-  if (text.size() > 255) text.resize(255);
+// The line that starts at pos (without its line end) and the position after its line end.
+std::string_view LineAt(std::string_view text, size_t pos, size_t& next) {
+  size_t lf = text.find('\n', pos);
+  size_t end = lf == std::string_view::npos ? text.size() : lf;
+  next = lf == std::string_view::npos ? text.size() : lf + 1;
+  std::string_view line = text.substr(pos, end - pos);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+// A line that belongs to a header block: a field ("Name:", the name printable ASCII), a
+// continuation (leading blank) or an mbox "From " line. The first other line starts the body.
+bool IsHeaderLine(std::string_view line) {
+  if (line[0] == ' ' || line[0] == '\t' || line.starts_with("From ")) return true;
+  for (char c : line) {
+    if (c == ':') return true;
+    if (c < '!' || c > '~') return false;
+  }
+  return false;
+}
+
+// Reads the header block at the start of an entity into lines; returns the body after it.
+std::string_view ReadHeaderBlock(std::string_view entity, TStringList& lines) {
+  size_t pos = 0;
+  while (pos < entity.size()) {
+    size_t next = 0;
+    std::string_view line = LineAt(entity, pos, next);
+    if (line.empty()) return entity.substr(next);
+    if (!IsHeaderLine(line)) break;
+    if (lines.size() < kMaxHeaderLines) lines.emplace_back(line);
+    pos = next;
+  }
+  return entity.substr(pos);
+}
+
+// The lines of text, split as SplitLines does, but no more than one past kMaxBodyLines.
+TStringList TextLines(std::string_view text) {
+  TStringList lines;
+  lines.reserve(
+      std::min<size_t>(size_t(std::count(text.begin(), text.end(), '\n')) + 1, kMaxBodyLines + 1));
+  for (size_t pos = 0; pos < text.size() && lines.size() <= kMaxBodyLines;)
+    lines.emplace_back(LineAt(text, pos, pos));
+  return lines;
+}
+
+// Text in its declared charset as UTF-8. Without a declaration (or with us-ascii, which 8-bit
+// text often wrongly claims) each line is read on its own: as UTF-8 where it is valid, else as
+// Windows-1252, so that a text mixing both reads right.
+std::string TextToUtf8(std::string_view bytes, const std::string& charset) {
+  const std::string lower = Lower(Trim(charset));
+  if (!lower.empty() && lower != "us-ascii" && lower != "ascii") return ToUtf8(bytes, charset);
+  if (IsAscii(bytes) || IsUtf8(bytes)) return std::string(bytes);
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (size_t pos = 0; pos < bytes.size();) {
+    const size_t lf = bytes.find('\n', pos);
+    const size_t end = lf == std::string_view::npos ? bytes.size() : lf + 1;
+    text += RawToUtf8(bytes.substr(pos, end - pos));
+    pos = end;
+  }
   return text;
 }
 
-bool Contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
+// "begin", a space, three or four octal digits, a space and a name: where a uuencoded file
+// starts, when a well-formed uuencoded line follows. Gives the name, unquoted.
+bool IsBeginLine(std::string_view line, std::string& name) {
+  if (!line.starts_with("begin ")) return false;
+  line.remove_prefix(6);
+  size_t digits = 0;
+  while (digits < line.size() && line[digits] >= '0' && line[digits] <= '7') ++digits;
+  if ((digits != 3 && digits != 4) || digits >= line.size() || line[digits] != ' ') return false;
+  name = Trim(line.substr(digits + 1));
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+    name = name.substr(1, name.size() - 2);
+  return !name.empty();
 }
 
-// A delimiter line: the boundary line (with "--" after it when closing), then only blanks, which
-// transports may have added.
-bool IsDelimiter(std::string_view line, std::string_view boundary, bool closing) {
-  if (!line.starts_with(boundary)) return false;
-  line.remove_prefix(boundary.size());
-  if (closing) {
-    if (!line.starts_with("--")) return false;
-    line.remove_prefix(2);
+// A line that may stand inside a uuencoded file: only the characters of the encoding.
+bool IsUUData(std::string_view line) {
+  return std::all_of(line.begin(), line.end(), [](char c) { return c >= ' ' && c <= '`'; });
+}
+
+// Decodes the lines of a uuencoded file from lines[from] (the line after "begin") up to "end"
+// or the first line that cannot belong to one; returns the index after the last line used.
+// Short lines decode with zero bits for what transports stripped, but the file never grows
+// past the size of its encoded lines.
+size_t DecodeUUFile(const TStringList& lines, size_t from, std::string& bytes) {
+  size_t encoded = 0;
+  size_t i = from;
+  for (; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (Lower(Trim(line)) == "end") return i + 1;
+    if (!IsUUData(line)) break;
+    encoded += line.size() + 2;
+    UUDecodeLine(line, bytes);
+    if (bytes.size() > encoded) bytes.resize(encoded);
   }
-  return line.find_first_not_of(" \t") == std::string_view::npos;
+  return i;
 }
 
-// "begin", a three-digit mode and a name: the start of a uuencoded file.
-bool IsBeginLine(const std::string& line) {
-  if (line.size() < 9 || Lower(std::string_view(line).substr(0, 5)) != "begin") return false;
-  std::string rest = Trim(std::string_view(line).substr(5));
-  try {
-    StrToInt(rest.substr(0, 3));
-    return true;
-  } catch (const EConvertError&) {
-    return false;
+// The bytes of a part sent as x-uuencode: the files' lines, begin and end lines left out.
+std::string DecodeUUPart(std::string_view body) {
+  TStringList lines = SplitLines(std::string(body));
+  std::string bytes;
+  for (size_t i = 0; i < lines.size();) {
+    if (lines[i].starts_with("begin ")) {
+      i = DecodeUUFile(lines, i + 1, bytes);
+    } else if (IsUULine(lines[i])) {
+      i = DecodeUUFile(lines, i, bytes);
+    } else {
+      ++i;
+    }
   }
+  return bytes;
 }
 
-// The file name of a begin line: after "begin", the mode and a space; quoted or up to a space.
-std::string BeginLineName(const std::string& line) {
-  if (line.size() <= 10) return "";
-  std::string_view rest = std::string_view(line).substr(10);
-  if (rest.starts_with('"')) {
-    rest.remove_prefix(1);
-    size_t quote = rest.find('"');
-    return quote == std::string_view::npos ? "" : std::string(rest.substr(0, quote));
-  }
-  return std::string(rest.substr(0, rest.find(' ')));
+// A name that can stand for an attached message: the subject without path separators and
+// control characters, cut well below the 255 characters of a name.
+std::string MessageFileName(std::string_view subject) {
+  std::string name = Utf8Prefix(Trim(subject), 200);
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '/' || c == '\\') c = '_';
+  name = Trim(name);
+  return name.empty() ? "message.eml" : name + ".eml";
 }
 
-// The attachment encoding a part's Content-Transfer-Encoding asks for.
-TAttEncoding EncodingOf(const TStringList& headers, bool& uuencoded) {
-  std::string cte = Lower(Cut255(GetFieldValue(headers, "Content-Transfer-Encoding")));
-  uuencoded = cte.starts_with("x-uue");
-  if (cte == "base64" || uuencoded) return aeBase64;
-  if (cte == "quoted-printable") return aeQuotedPrintable;
-  return aeSevenBit;
-}
+// One MIME entity of the message: its header lines, its bytes and, for a multipart that was
+// split, its parts.
+struct TEntity {
+  TStringList headers;
+  std::string_view whole;  // header block and body
+  std::string_view body;
+  std::string type;     // the lower-case media type
+  std::string subtype;  // after the "/"
+  int parent = -1;
+  std::vector<int> parts;
+  bool split = false;     // a multipart read as its parts
+  bool tooDeep = false;   // a multipart nested too deep, kept whole
+  bool attached = false;  // Content-Disposition: attachment
 
-// Base64 over several lines: characters left over from a line that was not cut at a multiple of
-// four are carried into the next, so any line width decodes alike.
-class TBase64Lines {
+  std::string ContentType() const { return GetFieldValue(headers, "Content-Type"); }
+};
+
+class TTreeReader {
  public:
-  void Add(std::string_view line, std::string& out) {
-    pending_.append(line);
-    size_t whole = pending_.size() / 4 * 4;
-    Base64DecodeLine(std::string_view(pending_).substr(0, whole), out);
-    pending_.erase(0, whole);
-  }
-  void Finish(std::string& out) {
-    if (!pending_.empty()) Base64DecodeLine(pending_, out);
-    pending_.clear();
+  explicit TTreeReader(std::string_view bytes) : partBudget_(1000 + bytes.size() / 128) {}
+
+  std::vector<TEntity> entities;
+
+  // Reads the entity at index (its headers already read) and, for a multipart, its parts.
+  void Read(int index, int depth) {
+    TEntity& e = entities[size_t(index)];
+    TypeOf(e, e.parent >= 0 && entities[size_t(e.parent)].type == "multipart/digest");
+    e.attached =
+        Lower(GetMediaType(GetFieldValue(e.headers, "Content-Disposition"))) == "attachment";
+    if (!e.type.starts_with("multipart/")) return;
+    if (depth >= TmsCustomDecoder::kMaxDepth) {
+      e.tooDeep = true;
+      return;
+    }
+    std::vector<std::string_view> parts;
+    std::string boundary = GetParameter("boundary", e.ContentType());
+    if (boundary.empty() || !SplitParts(e.body, "--" + boundary, parts)) {
+      // A multipart without its parts: its text is all it holds.
+      e.type = "text/plain";
+      e.subtype = "plain";
+      return;
+    }
+    e.split = true;
+    for (std::string_view part : parts) {
+      const int child = int(entities.size());
+      entities[size_t(index)].parts.push_back(child);
+      entities.emplace_back();
+      TEntity& c = entities.back();
+      c.parent = index;
+      c.whole = part;
+      c.body = ReadHeaderBlock(part, c.headers);
+      Read(child, depth + 1);
+    }
   }
 
  private:
-  std::string pending_;
+  void TypeOf(TEntity& e, bool inDigest) {
+    // This mailer declares a content type that does not match what it sends.
+    const bool misdeclared =
+        e.parent < 0 && GetFieldValue(e.headers, "X-Mailer") == "V Mailsystem R #0001";
+    std::string type = misdeclared ? "" : Lower(GetMediaType(e.ContentType()));
+    const size_t slash = type.find('/');
+    if (slash == std::string::npos || slash == 0 || slash + 1 == type.size())
+      type = inDigest ? "message/rfc822" : "text/plain";
+    e.type = type;
+    e.subtype = type.substr(type.find('/') + 1);
+  }
+
+  // The parts between the delimiter lines of a multipart body: a line of the delimiter (with
+  // "--" after it for the last), blanks after it allowed. The line end before a delimiter
+  // belongs to it. A missing closing delimiter ends the last part at the end of the body.
+  // False when no delimiter is found.
+  bool SplitParts(std::string_view body, const std::string& delimiter,
+                  std::vector<std::string_view>& parts) {
+    bool open = false;
+    size_t partStart = 0;
+    for (size_t at = body.find(delimiter); at != std::string_view::npos;
+         at = body.find(delimiter, at + 1)) {
+      if (at > 0 && body[at - 1] != '\n') continue;
+      size_t next = 0;
+      std::string_view rest = LineAt(body, at, next).substr(delimiter.size());
+      const bool closing = rest.starts_with("--");
+      if (closing) rest.remove_prefix(2);
+      if (rest.find_first_not_of(" \t") != std::string_view::npos) continue;
+      if (open) {
+        size_t end = at;
+        if (end > partStart && body[end - 1] == '\n') --end;
+        if (end > partStart && body[end - 1] == '\r') --end;
+        parts.push_back(body.substr(partStart, end - partStart));
+      }
+      if (closing && open) return true;
+      open = true;
+      partStart = next;
+      if (partBudget_ == 0) break;  // the rest is one part: many tiny parts cost too much
+      --partBudget_;
+    }
+    if (open) {
+      // The line end before the end of the message stands where the delimiter would.
+      std::string_view last = body.substr(partStart);
+      if (last.ends_with('\n')) last.remove_suffix(1);
+      if (last.ends_with('\r')) last.remove_suffix(1);
+      parts.push_back(last);
+    }
+    return open;
+  }
+
+  // Parts still to be split off; a part costs a few hundred bytes however small it is.
+  size_t partBudget_;
 };
 
-// The text lines of quoted-printable lines.
-TStringList DecodeQuotedPrintableLines(TStringList& lines) {
-  TMemoryStream bytes;
-  TQuotedPrintable converter(bytes, lines);
-  converter.Decode();
-  return SplitLines(bytes.Bytes());
+// The lower-case value of a part's Content-Transfer-Encoding.
+std::string TransferEncodingOf(const TEntity& e) {
+  return Lower(Trim(GetFieldValue(e.headers, "Content-Transfer-Encoding")));
 }
+
+bool IsUUEncoding(const std::string& cte) {
+  return cte == "x-uuencode" || cte == "x-uue" || cte == "uuencode" || cte == "x-uu";
+}
+
+// A leaf's bytes with its transfer encoding undone.
+std::string DecodedBytes(const TEntity& e) {
+  ProcessMessages();
+  const std::string cte = TransferEncodingOf(e);
+  if (cte == "base64") {
+    std::string bytes;
+    bytes.reserve(e.body.size() / 4 * 3);
+    Base64DecodeLine(e.body, bytes);
+    return bytes;
+  }
+  if (cte == "quoted-printable") return QuotedPrintableDecode(e.body);
+  if (IsUUEncoding(cte)) return DecodeUUPart(e.body);
+  return std::string(e.body);
+}
+
+// The name a part is sent with: Content-Disposition's filename, else Content-Type's name;
+// encoded words and raw 8-bit bytes decoded.
+std::string SentFileName(const TEntity& e) {
+  std::string name = GetParameter("filename", GetFieldValue(e.headers, "Content-Disposition"));
+  if (name.empty()) name = GetParameter("name", e.ContentType());
+  return DecodeHeaderText(name);
+}
+
+// How an attachment is written again: as it came when that carries any bytes, else base64
+// unless the bytes are plain text lines.
+TAttEncoding StoredEncoding(const TEntity& e, const std::string& bytes) {
+  const std::string cte = TransferEncodingOf(e);
+  if (cte == "base64" || IsUUEncoding(cte)) return aeBase64;
+  if (cte == "quoted-printable") return aeQuotedPrintable;
+  if (e.type.starts_with("message/")) return aeSevenBit;
+  size_t lineLength = 0;
+  for (char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == 0 || byte >= 0x80 || ++lineLength > 998) return aeBase64;
+    if (c == '\n') lineLength = 0;
+  }
+  return aeSevenBit;
+}
+
+class TBodyBuilder {
+ public:
+  TBodyBuilder(TmsCustomMessage& message, std::vector<TEntity>& entities)
+      : m_(message), e_(entities) {}
+
+  void Build() {
+    FindBody(0);
+    int body = -1;
+    for (int candidate : candidates_)
+      if (e_[size_t(candidate)].subtype == "plain") {
+        body = candidate;
+        break;
+      }
+    for (int candidate : candidates_)
+      if (body < 0 && e_[size_t(candidate)].subtype == "html") body = candidate;
+
+    // The alternatives of the body are views of the same text, not attachments: the first
+    // HTML among them is kept for the viewer, the others are set aside.
+    int html = body >= 0 && e_[size_t(body)].subtype == "html" ? body : -1;
+    const int alternative = body >= 0 ? AlternativeOf(body) : -1;
+    std::vector<bool> setAside(e_.size(), false);
+    if (alternative >= 0)
+      for (int candidate : candidates_)
+        if (candidate != body && Within(candidate, alternative)) {
+          if (html < 0 && e_[size_t(candidate)].subtype == "html")
+            html = candidate;
+          else
+            setAside[size_t(candidate)] = true;
+        }
+
+    for (size_t i = 0; i < e_.size(); ++i) {
+      const TEntity& e = e_[i];
+      if (e.split || setAside[i]) continue;
+      Guarded([&] {
+        if (int(i) == body)
+          SetBody(e, html == body);
+        else if (int(i) == html)
+          SetHtml(e);
+        else
+          Attach(e, e.tooDeep ? std::string(e.whole) : DecodedBytes(e));
+      });
+    }
+  }
+
+ private:
+  // The parts a reader takes the body from, in order: text/plain and text/html parts that are
+  // not attachments, reached through multiparts that are not attachments; of a
+  // multipart/related only its root (the part its start parameter names, else the first).
+  void FindBody(int index) {
+    const TEntity& e = e_[size_t(index)];
+    if (e.attached) return;
+    if (e.type.starts_with("text/")) {
+      if (e.subtype == "plain" || e.subtype == "html") candidates_.push_back(index);
+      return;
+    }
+    if (!e.split) return;
+    if (e.subtype != "related") {
+      for (int part : e.parts) FindBody(part);
+      return;
+    }
+    const std::string start = GetParameter("start", e.ContentType());
+    int root = e.parts.empty() ? -1 : e.parts.front();
+    if (!start.empty())
+      for (int part : e.parts)
+        if (GetFieldValue(e_[size_t(part)].headers, "Content-ID") == start) root = part;
+    if (root >= 0) FindBody(root);
+  }
+
+  // The nearest multipart/alternative holding the entity, -1 when none does.
+  int AlternativeOf(int index) const {
+    for (int p = e_[size_t(index)].parent; p >= 0; p = e_[size_t(p)].parent)
+      if (e_[size_t(p)].type == "multipart/alternative") return p;
+    return -1;
+  }
+
+  bool Within(int index, int ancestor) const {
+    for (int p = e_[size_t(index)].parent; p >= 0; p = e_[size_t(p)].parent)
+      if (p == ancestor) return true;
+    return false;
+  }
+
+  std::string Charset(const TEntity& e) const { return GetParameter("charset", e.ContentType()); }
+
+  void SetBody(const TEntity& e, bool isHtml) {
+    if (isHtml) {
+      SetHtml(e);
+      TStringList lines = TextLines(HtmlToText(m_.Html));
+      const bool cut = lines.size() > kMaxBodyLines;
+      SetLines(std::move(lines), cut, e, nullptr);
+      return;
+    }
+    std::string bytes = DecodedBytes(e);
+    const std::string charset = Charset(e);
+    TStringList lines;
+    {
+      const std::string text = TextToUtf8(bytes, charset);
+      m_.CharSet = Lower(charset) == "iso-2022-jp" ? csISO2022jp
+                   : IsAscii(text)                 ? csUSASCII
+                                                   : csISO8859;
+      lines = TextLines(text);
+    }
+    const bool cut = lines.size() > kMaxBodyLines;
+    ExtractUUFiles(lines);
+    SetLines(std::move(lines), cut, e, &bytes);
+  }
+
+  void SetHtml(const TEntity& e) {
+    std::string bytes = DecodedBytes(e);
+    std::string charset = Charset(e);
+    if (charset.empty()) charset = HtmlMetaCharset(bytes);
+    m_.Html = ToUtf8(bytes, charset);
+  }
+
+  // Body takes the lines; a plain text too long for them is also attached whole (an HTML one
+  // is whole in Html).
+  void SetLines(TStringList lines, bool cut, const TEntity& e, std::string* bytes) {
+    if (cut) {
+      lines.resize(std::min(lines.size(), kMaxBodyLines));
+      if (bytes == nullptr) {
+        lines.push_back("[...]");
+      } else {
+        const std::string name = "att." + std::to_string(m_.Attachments.Count());
+        lines.push_back("[The text goes on in the attachment " + name + "]");
+        Attach(e, std::move(*bytes), name);
+      }
+    }
+    m_.Body.insert(m_.Body.end(), std::make_move_iterator(lines.begin()),
+                   std::make_move_iterator(lines.end()));
+  }
+
+  // Takes every uuencoded file out of the text lines into an attachment; the text around the
+  // files stays, without the empty line that separates a file from the text before it.
+  void ExtractUUFiles(TStringList& lines) {
+    std::string name;
+    size_t kept = 0;
+    for (size_t i = 0; i < lines.size();) {
+      if (i + 1 < lines.size() && IsBeginLine(lines[i], name) && IsUULine(lines[i + 1])) {
+        std::string bytes;
+        i = DecodeUUFile(lines, i + 1, bytes);
+        if (kept > 0 && lines[kept - 1].empty()) --kept;
+        auto item = std::make_unique<TmsAttItem>();
+        item->SetFileName(name);
+        item->TransferEncoding = aeBase64;
+        item->Data.Assign(std::move(bytes));
+        m_.Attachments.Add(std::move(item));
+        m_.Encoding = meUU;
+        continue;
+      }
+      if (kept != i) lines[kept] = std::move(lines[i]);
+      ++kept;
+      ++i;
+    }
+    lines.resize(kept);
+  }
+
+  void Attach(const TEntity& e, std::string bytes, std::string name = "") {
+    auto item = std::make_unique<TmsAttItem>();
+    if (name.empty()) name = SentFileName(e);
+    if (name.empty() && e.type == "message/rfc822") {
+      TStringList headers;
+      ReadHeaderBlock(bytes, headers);
+      name = MessageFileName(GetFieldValue(headers, "Subject"));
+    }
+    if (name.empty()) name = "att." + std::to_string(m_.Attachments.Count());
+    item->SetFileName(name);
+    // A multipart kept whole is a MIME entity of its own, readable as a message.
+    item->ContentType = e.tooDeep ? "message/rfc822" : e.type;
+    item->TransferEncoding = e.tooDeep ? aeSevenBit : StoredEncoding(e, bytes);
+    item->Data.Assign(std::move(bytes));
+    m_.Attachments.Add(std::move(item));
+  }
+
+  // Runs one step of the decoding; a failure keeps what was decoded, says so in the body and
+  // attaches the original message (once).
+  template <class F>
+  void Guarded(F&& step) {
+    try {
+      step();
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (const std::exception& error) {
+      m_.Body.push_back(kErrorIntro);
+      m_.Body.push_back(error.what());
+      m_.Body.push_back(kErrorOutro);
+      if (originalAttached_) return;
+      originalAttached_ = true;
+      auto item = std::make_unique<TmsAttItem>();
+      item->SetFileName("original.eml");
+      item->ContentType = "message/rfc822";
+      item->TransferEncoding = aeSevenBit;
+      item->Data.Assign(m_.Original);
+      m_.Attachments.Add(std::move(item));
+    }
+  }
+
+  TmsCustomMessage& m_;
+  std::vector<TEntity>& e_;
+  std::vector<int> candidates_;
+  bool originalAttached_ = false;
+};
 
 }  // namespace
 
-struct TmsCustomDecoder::TState {
-  TLineStream reader;
-  TmsHeaders partHeaders;
-  std::string line;  // the line read last
-  std::string boundary;
-  std::string outerBoundary;
-  bool nestedAlternative = false;
-  bool topAlternative = false;
-  bool restarted = false;
-  bool firstPartPending = false;  // a base64 first part waits to be read as an attachment
-
-  // Reads the next line; false (and the line not to be used) at the end of the message.
-  bool Next() {
-    reader.ReadLine(line);
-    return !reader.EndOfStream;
-  }
-  bool AtEnd() const { return reader.EndOfStream; }
-  // Reads and drops the rest of the message.
-  void Drain() {
-    while (!AtEnd()) Next();
-  }
-};
-
-TmsCustomDecoder::TmsCustomDecoder(TStream& source) : state_(std::make_unique<TState>()) {
-  state_->reader.CopyFrom(source, 0);
-  state_->reader.Reset();
+TmsCustomDecoder::TmsCustomDecoder(TStream& source) {
+  const int64_t size = source.Size();
+  bytes_.resize(size_t(std::max<int64_t>(size, 0)));
+  source.SetPosition(0);
+  bytes_.resize(size_t(std::max<int64_t>(source.Read(bytes_.data(), int64_t(bytes_.size())), 0)));
 }
 
 TmsCustomDecoder::~TmsCustomDecoder() = default;
 
 void TmsCustomDecoder::Decode() {
   if (Message == nullptr) throw Exception("The decoder has no target message");
-  TState& s = *state_;
-  s.reader.Reset();
-  ReadHeaders(HeaderList);
+  TmsCustomMessage& m = *Message;
+  m.Original = std::move(bytes_);
+  bytes_.clear();
+  const std::string_view bytes = m.Original;
+
+  TTreeReader reader(bytes);
+  reader.entities.emplace_back();
+  TEntity& top = reader.entities.back();
+  top.whole = bytes;
+  top.body = ReadHeaderBlock(bytes, top.headers);
+  HeaderList.assign(top.headers.begin(), top.headers.end());
   AssignHeaderFields();
-  try {
-    if (Contains(GetFieldValue(HeaderList, "MIME-VERSION"), "1.0"))
-      DecodeMime();
-    else
-      DecodePlain();
-  } catch (const EMessageParserError& e) {
-    Recover(e.what());
-  }
-}
-
-void TmsCustomDecoder::ReadHeaders(TStringList& list) {
-  TState& s = *state_;
-  list.clear();
-  while (s.Next() && !s.line.empty()) list.push_back(s.line);
-}
-
-// ---- plain messages and uuencoded files ----
-
-void TmsCustomDecoder::DecodePlain() {
-  TState& s = *state_;
-  while (s.Next()) {
-    if (IsBeginLine(s.line)) {
-      ExtractUUFiles(s.line);
-      Message->Encoding = meUU;
-    } else {
-      Message->Body.push_back(s.line);
-    }
-  }
-}
-
-// Reads every uuencoded file from the begin line given to the end of the message; text between
-// and after the files is dropped.
-void TmsCustomDecoder::ExtractUUFiles(const std::string& beginLine) {
-  TState& s = *state_;
-  std::string begin = beginLine;
-  for (;;) {
-    auto item = std::make_unique<TmsAttItem>();
-    std::string name = BeginLineName(begin);
-    if (name.empty()) name = "att." + std::to_string(Message->Attachments.Count());
-    item->SetFileName(name);
-    std::string bytes;
-    while (s.Next()) {
-      if (s.line == "`" || Lower(s.line) == "end") break;
-      if (s.line.empty()) continue;
-      bytes.clear();
-      UUDecodeLine(s.line, bytes);
-      item->Data.WriteString(bytes);
-    }
-    item->Data.SetPosition(0);
-    Message->Attachments.Add(std::move(item));
-
-    bool another = false;
-    while (!another && !s.AtEnd() && s.Next()) another = IsBeginLine(s.line);
-    if (!another) return;
-    begin = s.line;
-  }
-}
-
-// ---- MIME ----
-
-void TmsCustomDecoder::DecodeMime() {
-  // This mailer declares a content type that does not match what it sends.
-  if (GetFieldValue(HeaderList, "X-Mailer") == "V Mailsystem R #0001")
-    RemoveField(HeaderList, "Content-Type");
-  std::string contentType = GetFieldValue(HeaderList, "Content-type");
-  // Only the media type decides: a parameter such as the file name may hold any word.
-  std::string lower = Lower(GetMediaType(contentType));
-  if (Contains(lower, "multipart/alternative")) {
-    state_->topAlternative = true;
-    DecodeMultipart();
-  } else if (Contains(lower, "multipart")) {
-    DecodeMultipart();
-  } else if (!contentType.empty() && !Contains(lower, "text/")) {
-    DecodeSingleNonText();
-  } else {
-    std::string name = GetParameter("name", contentType);
-    if (!name.empty() && name != "cc:Mail")
-      DecodeSingleNonText();
-    else
-      DecodeSingleText();
-  }
-}
-
-void TmsCustomDecoder::DecodeMultipart() {
-  TState& s = *state_;
-  s.boundary = "--" + GetParameter("Boundary", GetFieldValue(HeaderList, "Content-Type"));
-  for (;;) {
-    if (!s.Next()) throw EMessageParserError(kNoBoundary);
-    if (IsDelimiter(s.line, s.boundary, false)) break;
-  }
-  DecodeFirstPart();
-  DecodeRemainingParts();
-}
-
-// The first part becomes the body; a base64 one is left for DecodeRemainingParts instead.
-void TmsCustomDecoder::DecodeFirstPart() {
-  TState& s = *state_;
-  TmsCustomMessage& m = *Message;
-  ReadHeaders(s.partHeaders);
-  std::string contentType = GetFieldValue(s.partHeaders, "Content-Type");
-  if (Lower(Cut255(GetParameter("CharSet", contentType))) == "iso-2022-jp") m.CharSet = csISO2022jp;
-
-  if (Contains(Lower(GetMediaType(contentType)), "multipart/alternative")) {
-    // The body and its alternatives sit in a multipart of their own.
-    s.nestedAlternative = true;
-    s.outerBoundary = s.boundary;
-    s.boundary = "--" + GetParameter("boundary", contentType);
-    for (;;) {
-      if (!s.Next()) throw EMessageParserError(kNoBoundary);
-      if (IsDelimiter(s.line, s.boundary, false)) break;
-    }
-    ReadHeaders(s.partHeaders);
-  }
-
-  std::string encoding = Lower(GetFieldValue(s.partHeaders, "Content-Transfer-Encoding"));
-  bool base64 = encoding == "base64";
-  bool quotedPrintable = encoding == "quoted-printable";
-  if (base64 && m.CharSet != csISO2022jp) {
-    s.partHeaders.push_back("Content-Transfer-Encoding: Base64");
-    s.firstPartPending = true;
-    return;
-  }
-  m.Body.clear();
-  if (quotedPrintable) m.CharSet = csISO8859;
-
-  if (!base64) {
-    while (s.Next() && !IsDelimiter(s.line, s.boundary, false) &&
-           !IsDelimiter(s.line, s.boundary, true))
-      m.Body.push_back(s.line);
-    if (!s.AtEnd() && !m.Body.empty() && m.Body.back().empty()) m.Body.pop_back();
-    if (m.Body.empty()) m.Body.emplace_back();
-    if (quotedPrintable) m.Body = DecodeQuotedPrintableLines(m.Body);
-  } else {
-    TBase64Lines decoder;
-    std::string bytes;
-    try {
-      while (s.Next() && !s.line.starts_with(s.boundary))
-        if (!s.line.empty()) decoder.Add(s.line, bytes);
-      decoder.Finish(bytes);
-    } catch (const Exception&) {
-      throw EMessageParserError(kBodyError);  // a byte outside the alphabet
-    }
-    m.Body = SplitLines(bytes);
-  }
-
-  if (IsDelimiter(s.line, s.boundary, true)) {
-    // A nested alternative that closes after its first part leaves the outer parts to read.
-    if (s.nestedAlternative) {
-      s.nestedAlternative = false;
-      s.boundary = s.outerBoundary;
-      if (FindOuterBoundary()) return;
-    }
-    m.SetContentType(GetMediaType(Cut255(GetFieldValue(s.partHeaders, "Content-Type"))));
-    s.Drain();
-  } else if (s.AtEnd()) {
-    throw EMessageParserError(kNoBoundary);
-  }
-}
-
-// Reads up to the outer boundary after a nested alternative: true when another part follows,
-// false when the outer multipart closes there.
-bool TmsCustomDecoder::FindOuterBoundary() {
-  TState& s = *state_;
-  for (;;) {
-    if (!s.Next()) throw EMessageParserError(kNoClosingBoundary);
-    if (IsDelimiter(s.line, s.boundary, false)) return true;
-    if (IsDelimiter(s.line, s.boundary, true)) return false;
-  }
-}
-
-void TmsCustomDecoder::DecodeRemainingParts() {
-  TState& s = *state_;
-  TmsCustomMessage& m = *Message;
-  if (s.AtEnd()) return;
-  for (;;) {
-    ProcessMessages();
-    if (s.firstPartPending)
-      s.firstPartPending = false;
-    else
-      ReadHeaders(s.partHeaders);
-
-    auto item = std::make_unique<TmsAttItem>();
-    try {
-      std::string contentType = Cut255(GetFieldValue(s.partHeaders, "Content-type"));
-      if (contentType.empty()) contentType = "text/plain";
-      std::string mediaType = GetMediaType(contentType);
-      item->ContentType = mediaType;
-      item->SetFileName(GetParameter("name", contentType));
-      bool uuencoded = false;
-      TAttEncoding encoding = EncodingOf(s.partHeaders, uuencoded);
-      if (item->FileName().empty()) {
-        item->SetFileName(
-            GetParameter("filename", GetFieldValue(s.partHeaders, "Content-Disposition")));
-        if (item->FileName().empty()) {
-          bool alternative = s.nestedAlternative || s.topAlternative;
-          item->SetFileName((alternative ? "_alt." : "att.") +
-                            std::to_string(m.Attachments.Count()));
-          if (!mediaType.empty()) item->ContentType = mediaType;
-        }
-      }
-      item->TransferEncoding = encoding;
-      ReadPartData(*item, encoding, uuencoded, true);
-    } catch (const EMessageParserError&) {
-      throw;
-    } catch (const std::exception&) {
-      throw EMessageParserError(kAttachmentError);
-    }
-    m.Attachments.Add(std::move(item));
-
-    if (!IsDelimiter(s.line, s.boundary, true) && !s.AtEnd()) continue;
-    if (!s.nestedAlternative) return;
-    s.nestedAlternative = false;
-    s.boundary = s.outerBoundary;
-    if (!FindOuterBoundary()) return;
-  }
-}
-
-// Reads a part's lines into the item's data by the transfer encoding: up to a line that starts
-// with the boundary line when bounded, else to the end of the message. An empty last line before
-// the boundary is the line end that belongs to the boundary, not data.
-void TmsCustomDecoder::ReadPartData(TmsAttItem& item, TAttEncoding encoding, bool uuencoded,
-                                    bool bounded) {
-  TState& s = *state_;
-  TBase64Lines base64;
-  TStringList quoted;
-  std::string bytes;
-  bool blankHeld = false;  // a 7-bit empty line not yet written
-  bool atBoundary = false;
-  while (s.Next()) {
-    const std::string& line = s.line;
-    if (bounded && line.starts_with(s.boundary)) {
-      atBoundary = true;
-      break;
-    }
-    switch (encoding) {
-      case aeBase64:
-        // A lone "." carries no data (it once ended the message on the wire).
-        if (line.empty() || (!bounded && line == ".")) break;
-        bytes.clear();
-        if (!uuencoded) {
-          base64.Add(line, bytes);
-        } else if (!IsBeginLine(line) && line != "`" && line != "end") {
-          UUDecodeLine(line, bytes);
-        }
-        item.Data.WriteString(bytes);
-        break;
-      case aeQuotedPrintable:
-        quoted.push_back(line);
-        break;
-      default:
-        if (blankHeld) item.Data.WriteString("\r\n");
-        blankHeld = line.empty();
-        if (blankHeld) break;
-        item.Data.WriteString(line);
-        item.Data.WriteString("\r\n");
-        break;
-    }
-  }
-  if (blankHeld && !atBoundary) item.Data.WriteString("\r\n");
-  if (atBoundary && !quoted.empty() && quoted.back().empty()) quoted.pop_back();
-  if (encoding == aeBase64 && !uuencoded) {
-    bytes.clear();
-    base64.Finish(bytes);
-    item.Data.WriteString(bytes);
-  }
-  if (encoding == aeQuotedPrintable) {
-    TQuotedPrintable converter(item.Data, quoted);
-    converter.Decode();
-  }
-  item.Data.SetPosition(0);
-}
-
-void TmsCustomDecoder::DecodeSingleText() {
-  TState& s = *state_;
-  TmsCustomMessage& m = *Message;
-  std::string contentType = GetFieldValue(HeaderList, "Content-Type");
-  std::string mediaType = Lower(GetMediaType(Cut255(contentType)));
-  if (mediaType == "text/html" || mediaType == "text/rtf") m.SetContentType(mediaType);
-  std::string encoding = Lower(GetFieldValue(HeaderList, "Content-Transfer-Encoding"));
-  m.Body.clear();
-  bool quotedPrintable =
-      encoding == "quoted-printable" ||
-      Contains(GetFieldValue(HeaderList, "X-MIME-Autoconverted"), "quoted-printable");
-  bool base64 = encoding == "base64";
-  if (Lower(Cut255(GetParameter("CharSet", contentType))) == "iso-2022-jp") m.CharSet = csISO2022jp;
-  if (quotedPrintable) m.CharSet = csISO8859;
-
-  if (!base64) {
-    while (s.Next()) {
-      // Quoted-printable lines are encoded text: one may start with "begin" where the encoder
-      // broke a long line, which says nothing about uuencoded files.
-      if (!s.restarted && !quotedPrintable && IsBeginLine(s.line)) {
-        RestartAsPlain();
-        return;
-      }
-      m.Body.push_back(s.line);
-    }
-    if (quotedPrintable) m.Body = DecodeQuotedPrintableLines(m.Body);
-  } else {
-    TBase64Lines decoder;
-    std::string bytes;
-    try {
-      while (s.Next())
-        if (!s.line.empty() && s.line != ".") decoder.Add(s.line, bytes);
-      decoder.Finish(bytes);
-    } catch (const Exception&) {
-      throw EMessageParserError(kBodyError);  // a byte outside the alphabet
-    }
-    m.Body = SplitLines(bytes);
-  }
-}
-
-// A text part holding uuencoded files is read again from the top as a plain message. The
-// address lists are emptied first, as the header assignment appends to them.
-void TmsCustomDecoder::RestartAsPlain() {
-  TState& s = *state_;
-  s.restarted = true;
-  s.reader.Reset();
-  Message->Body.clear();
-  HeaderList.clear();
-  ReadHeaders(HeaderList);
-  if (auto* message = dynamic_cast<TmsMessage*>(Message)) {
-    message->Recipients.Clear();
-    message->CC.Clear();
-    message->BCC.Clear();
-  }
-  AssignHeaderFields();
-  DecodePlain();
-}
-
-void TmsCustomDecoder::DecodeSingleNonText() {
-  auto item = std::make_unique<TmsAttItem>();
-  std::string contentType = Cut255(GetFieldValue(HeaderList, "Content-type"));
-  if (contentType.empty()) throw EMessageParserError(kMissingContentType);
-  try {
-    item->ContentType = contentType;
-    item->SetFileName(GetParameter("name", contentType));
-    bool uuencoded = false;
-    TAttEncoding encoding = EncodingOf(HeaderList, uuencoded);
-    if (item->FileName().empty()) {
-      std::string name = GetParameter("filename", GetFieldValue(HeaderList, "Content-Disposition"));
-      if (name.empty()) name = "att." + std::to_string(Message->Attachments.Count());
-      item->SetFileName(name);
-      item->ContentType = GetMediaType(contentType);
-    }
-    item->TransferEncoding = encoding;
-    ReadPartData(*item, encoding, uuencoded, false);
-  } catch (const std::exception&) {
-    throw EMessageParserError(kAttachmentError);
-  }
-  Message->Attachments.Add(std::move(item));
-}
-
-// Keeps what was decoded, explains the failure in the body and attaches the whole message.
-void TmsCustomDecoder::Recover(const std::string& error) {
-  TmsCustomMessage& m = *Message;
-  m.Body.push_back(kErrorIntro);
-  m.Body.push_back(error);
-  m.Body.push_back(kErrorOutro);
-  auto item = std::make_unique<TmsAttItem>();
-  item->SetFileName("original.eml");
-  item->ContentType = "message/rfc822";
-  item->TransferEncoding = aeSevenBit;
-  item->Data.Assign(state_->reader.Bytes());
-  m.Attachments.Add(std::move(item));
+  m.SetContentType("text/plain");
+  reader.Read(0, 0);
+  TBodyBuilder(m, reader.entities).Build();
 }
 
 // ---- the two kinds of target ----

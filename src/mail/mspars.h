@@ -18,10 +18,14 @@ class EMessageParserError : public Exception {
 
 class TmsCustomDecoder {
  public:
+  // Multiparts nested deeper than this are kept whole, as one attachment each.
+  static constexpr int kMaxDepth = 32;
+
   // Copies the whole stream, from its start.
   explicit TmsCustomDecoder(TStream& source);
   virtual ~TmsCustomDecoder();
   TmsCustomMessage* Message = nullptr;  // the target, not owned
+  // Fills the target (once): its header fields, Body, Html, Attachments and Original.
   void Decode();
 
  protected:
@@ -29,22 +33,7 @@ class TmsCustomDecoder {
   TmsHeaders HeaderList;  // the message's header lines as read
 
  private:
-  struct TState;
-  std::unique_ptr<TState> state_;
-
-  void ReadHeaders(TStringList& list);
-  void DecodePlain();
-  void ExtractUUFiles(const std::string& beginLine);
-  void DecodeMime();
-  void DecodeMultipart();
-  void DecodeFirstPart();
-  void DecodeRemainingParts();
-  bool FindOuterBoundary();
-  void DecodeSingleText();
-  void RestartAsPlain();
-  void DecodeSingleNonText();
-  void ReadPartData(TmsAttItem& item, TAttEncoding encoding, bool uuencoded, bool bounded);
-  void Recover(const std::string& error);
+  std::string bytes_;
 };
 
 class TmsMessageDecoder : public TmsCustomDecoder {

@@ -147,15 +147,14 @@ std::string Base64Encode(std::string_view bytes) {
   return out;
 }
 
-// Decodes four characters at a time; "=" stands for missing bits. An incomplete last group
-// gives the whole bytes its characters carry (two characters one byte, three two).
+// Decodes four alphabet characters at a time; every other character is skipped (line ends,
+// blanks a transport added). "=" ends a group early: its characters give the whole bytes they
+// carry (two characters one byte, three two), and decoding goes on after it, so that pieces
+// encoded one after the other decode alike. An incomplete last group counts the same way.
 void Base64DecodeLine(std::string_view line, std::string& output) {
   ProcessMessages();
-  uint32_t bits = 0;
-  int count = 0;
-  int data = 0;
-  // Whole groups of four data characters, the bulk of any line, three bytes at a time; the
-  // first group with "=" or a stray character, and what follows it, takes the careful way.
+  // Whole groups of four alphabet characters, the bulk of any line, three bytes at a time; the
+  // first group with another character, and what follows it, takes the careful way.
   size_t done = 0;
   {
     const size_t start = output.size();
@@ -174,26 +173,24 @@ void Base64DecodeLine(std::string_view line, std::string& output) {
     }
     output.resize(size_t(out - output.data()));
   }
-  line.remove_prefix(done);
+  uint32_t bits = 0;
+  int count = 0;
   auto flush = [&] {
     bits <<= 6 * (4 - count);
-    int bytes = data * 6 / 8;
-    for (int k = 0; k < bytes; ++k) output += char((bits >> (16 - 8 * k)) & 0xFF);
+    for (int k = 0; k < count * 6 / 8; ++k) output += char((bits >> (16 - 8 * k)) & 0xFF);
     bits = 0;
     count = 0;
-    data = 0;
   };
-  for (char ch : line) {
-    int value = 0;
-    if (ch != '=') {
-      value = kBase64Values[uint8_t(ch)];
-      if (value < 0) throw Exception("Invalid Character");
-      ++data;
+  for (char ch : line.substr(done)) {
+    const int value = kBase64Values[uint8_t(ch)];
+    if (value >= 0) {
+      bits = bits << 6 | uint32_t(value);
+      if (++count == 4) flush();
+    } else if (ch == '=') {
+      flush();
     }
-    bits = bits << 6 | uint32_t(value);
-    if (++count == 4) flush();
   }
-  if (count > 0) flush();
+  flush();
 }
 
 std::string UUEncodeLine(std::string_view bytes) {
@@ -224,6 +221,36 @@ void UUDecodeLine(std::string_view line, std::string& output) {
     for (size_t k = 0; k < n; ++k) output += char((v >> (16 - 8 * k)) & 0xFF);
     count -= n;
   }
+}
+
+bool IsUULine(std::string_view line) {
+  if (line == "`") return true;
+  if (line.empty()) return false;
+  for (char c : line)
+    if (c < ' ' || c > '`') return false;
+  const size_t length = 1 + (UUValue(line[0]) + 2) / 3 * 4;
+  // Some encoders add a check character after the data.
+  return line.size() == length || line.size() == length + 1;
+}
+
+std::string QuotedPrintableDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t lf = text.find('\n', start);
+    const bool lineEnd = lf != std::string_view::npos;
+    if (!lineEnd) lf = text.size();
+    std::string_view line = text.substr(start, lf - start);
+    const bool crlf = lineEnd && !line.empty() && line.back() == '\r';
+    if (crlf) line.remove_suffix(1);
+    const size_t last = line.find_last_not_of(" \t\r");
+    const bool soft = last != std::string_view::npos && line[last] == '=';
+    out += DecodeQPText(soft ? line.substr(0, last) : line);
+    if (lineEnd && !soft) out += crlf ? "\r\n" : "\n";
+    start = lf + 1;
+  }
+  return out;
 }
 
 // A line ending in "=" (blanks or a stray CR after it allowed) continues the paragraph; any other

@@ -15,14 +15,19 @@ namespace norva {
 
 // The base64 form of bytes, padded with "=" to a multiple of four.
 std::string Base64Encode(std::string_view bytes);
-// Appends the bytes of one base64 line; Exception "Invalid Character" on a byte outside the
-// alphabet and "=".
+// Appends the bytes of base64 text (one line or many): characters outside the alphabet are
+// skipped, as RFC 2045 asks; "=" ends a group.
 void Base64DecodeLine(std::string_view line, std::string& output);
 
 // One uuencoded line for at most 45 bytes (the first character gives the count).
 std::string UUEncodeLine(std::string_view bytes);
 // Appends the bytes of one uuencoded line.
 void UUDecodeLine(std::string_view line, std::string& output);
+// True for a well-formed uuencoded line: its first character gives the length it has.
+bool IsUULine(std::string_view line);
+// The bytes of quoted-printable text: soft breaks joined, "=XX" decoded (malformed escapes kept
+// as they stand), every other line end kept as it is written; the text's last line gets none.
+std::string QuotedPrintableDecode(std::string_view text);
 
 // Converts between text lines and a byte stream in quoted-printable form.
 class TQuotedPrintable {
