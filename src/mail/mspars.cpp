@@ -350,6 +350,12 @@ class TBodyBuilder {
           else
             setAside[size_t(candidate)] = true;
         }
+    // So are its other direct views (a text/calendar beside an invitation's text), unless
+    // they are marked as attachments.
+    if (alternative >= 0)
+      for (int part : e_[size_t(alternative)].parts)
+        if (part != body && part != html && !e_[size_t(part)].split && !e_[size_t(part)].attached)
+          setAside[size_t(part)] = true;
 
     for (size_t i = 0; i < e_.size(); ++i) {
       const TEntity& e = e_[i];

@@ -24,7 +24,7 @@ Only what is fair is normalised:
     unknown charset, as UTF-8 when they are valid UTF-8, else as Windows-1252
   - a format=flowed text may come back joined (RFC 3676) or as sent
   - a uuencoded file in the body ("begin", a mode, a name, then uuencoded lines up to "end") is
-    an attachment of that name, not body text
+    an attachment of that name, not body text, with the blank line that sets it off
   - Norva keeps 255 characters of a subject or a name
   - a part Python gives no file name needs some name; a message/rfc822 one ending in ".eml"
   - a single-part message that is not the body is an attachment
@@ -178,6 +178,8 @@ def split_uuencoded(text: str):
         m = UU_BEGIN.match(lines[i])
         if m and i + 1 < len(lines) and uu_line(lines[i + 1]):
             names.append(m.group(1).strip())
+            if kept and kept[-1] == "":
+                kept.pop()  # the blank line that sets a file off belongs to the file
             i += 1
             while i < len(lines) and lines[i].strip() != "end":
                 i += 1
