@@ -357,6 +357,19 @@ class TBodyBuilder {
         if (part != body && part != html && !e_[size_t(part)].split && !e_[size_t(part)].attached)
           setAside[size_t(part)] = true;
 
+    // Some mailers put the HTML view beside the text in a multipart/mixed: the first inline
+    // text/html sibling of a plain body is its view too, as readers take it.
+    if (body >= 0 && alternative < 0 && e_[size_t(body)].parent >= 0)
+      for (int part : e_[size_t(e_[size_t(body)].parent)].parts) {
+        const TEntity& sibling = e_[size_t(part)];
+        if (part == body || sibling.attached || sibling.type != "text/html") continue;
+        if (html < 0)
+          html = part;
+        else
+          setAside[size_t(part)] = true;
+        break;
+      }
+
     for (size_t i = 0; i < e_.size(); ++i) {
       const TEntity& e = e_[i];
       if (e.split || setAside[i]) continue;
