@@ -239,6 +239,7 @@ void TmsMessage::CheckFields() {
 void TmsMessage::SaveToStream(TStream& stream) {
   TmsMessageEncoder encoder(*this);
   encoder.Stream = &stream;
+  encoder.EightBit = EightBitTransport;
   encoder.Encode();
 }
 
@@ -289,6 +290,7 @@ void TmsArticle::CheckFields() {
 void TmsArticle::SaveToStream(TStream& stream) {
   TmsArticleEncoder encoder(*this);
   encoder.Stream = &stream;
+  encoder.EightBit = EightBitTransport;
   encoder.Encode();
 }
 
