@@ -336,12 +336,12 @@ void TmsCustomDecoder::DecodeRemainingParts() {
       if (contentType.empty()) contentType = "text/plain";
       std::string mediaType = GetMediaType(contentType);
       item->ContentType = mediaType;
-      item->SetFileName(GetParameter("name", contentType));
+      item->SetFileName(DecodeHeaderText(GetParameter("name", contentType)));
       bool uuencoded = false;
       TAttEncoding encoding = EncodingOf(s.partHeaders, uuencoded);
       if (item->FileName().empty()) {
-        item->SetFileName(
-            GetParameter("filename", GetFieldValue(s.partHeaders, "Content-Disposition")));
+        item->SetFileName(DecodeHeaderText(
+            GetParameter("filename", GetFieldValue(s.partHeaders, "Content-Disposition"))));
         if (item->FileName().empty()) {
           bool alternative = s.nestedAlternative || s.topAlternative;
           item->SetFileName((alternative ? "_alt." : "att.") +
@@ -485,11 +485,12 @@ void TmsCustomDecoder::DecodeSingleNonText() {
   if (contentType.empty()) throw EMessageParserError(kMissingContentType);
   try {
     item->ContentType = contentType;
-    item->SetFileName(GetParameter("name", contentType));
+    item->SetFileName(DecodeHeaderText(GetParameter("name", contentType)));
     bool uuencoded = false;
     TAttEncoding encoding = EncodingOf(HeaderList, uuencoded);
     if (item->FileName().empty()) {
-      std::string name = GetParameter("filename", GetFieldValue(HeaderList, "Content-Disposition"));
+      std::string name = DecodeHeaderText(
+          GetParameter("filename", GetFieldValue(HeaderList, "Content-Disposition")));
       if (name.empty()) name = "att." + std::to_string(Message->Attachments.Count());
       item->SetFileName(name);
       item->ContentType = GetMediaType(contentType);
