@@ -135,11 +135,11 @@ std::string FilePart(const TmsAttItem& item) {
 
 // What an attachment's bytes hold, for the choice of its transfer encoding.
 struct TByteScan {
-  bool eightBit = false;   // a byte from 128 up
-  bool nul = false;        // a zero byte
-  bool bareEnd = false;    // a CR or LF that is not part of CR LF
-  bool substitute = false; // the byte 26, which the quoted-printable reader may take for an end
-  bool longLine = false;   // a line longer than kMaxBodyLine
+  bool eightBit = false;     // a byte from 128 up
+  bool nul = false;          // a zero byte
+  bool bareEnd = false;      // a CR or LF that is not part of CR LF
+  bool substitute = false;   // the byte 26, which the quoted-printable reader may take for an end
+  bool longLine = false;     // a line longer than kMaxBodyLine
   bool endsWithLine = true;  // empty, or ends with CR LF
 
   explicit TByteScan(std::string_view d) {
@@ -209,8 +209,8 @@ bool UsableDomain(std::string_view domain) {
       domain.find("..") != std::string_view::npos)
     return false;
   return std::all_of(domain.begin(), domain.end(), [](char c) {
-    return IsAsciiAlnum(uint8_t(c)) || std::string_view(".-_!#$%&'*+/=?^`{|}~").find(c) !=
-                                           std::string_view::npos;
+    return IsAsciiAlnum(uint8_t(c)) ||
+           std::string_view(".-_!#$%&'*+/=?^`{|}~").find(c) != std::string_view::npos;
   });
 }
 
@@ -244,8 +244,7 @@ bool NeedsEncodedWords(std::string_view text) {
 void THeaderField::Add(std::string_view token, bool blank) {
   if (!blank) {
     lines_.back() += token;
-  } else if (tokens_ && !token.empty() &&
-             lines_.back().size() + 1 + token.size() > kHeaderFoldAt) {
+  } else if (tokens_ && !token.empty() && lines_.back().size() + 1 + token.size() > kHeaderFoldAt) {
     lines_.push_back(" " + std::string(token));
   } else {
     lines_.back() += ' ';
@@ -270,7 +269,11 @@ void THeaderField::AddWords(std::string_view text, std::string_view prefix,
     const size_t frame = (pos == 0 ? prefix.size() : 0) + suffix.size() + 1;  // and the blank
     const size_t used = lines_.back().size() + frame;
     const size_t room = used < kHeaderFoldAt ? kHeaderFoldAt - used : 0;
-    if (room < kMinWord && tokens_) {
+    // A fresh line where the word is short of room, or where the rest would fit in one word
+    // there but not here.
+    const size_t rest = base64 ? (text.size() - pos + 2) / 3 * 4 : QLength(text.substr(pos));
+    const size_t whole = rest + 12;  // "=?utf-8?Q?" and "?="
+    if (tokens_ && (room < kMinWord || (whole > room && whole + frame <= kHeaderFoldAt))) {
       NewLine("");
       continue;
     }
@@ -284,12 +287,23 @@ void THeaderField::AddWords(std::string_view text, std::string_view prefix,
 }
 
 void THeaderField::AddText(std::string_view text) {
-  // Tokens between single blanks: a run of blanks gives empty tokens, which never fold.
+  // Tokens between single blanks. Folds go only where one blank stands alone: readers that
+  // join folded lines with one blank then read the text as it was.
+  bool single = true;
   for (size_t start = 0;;) {
     const size_t blank = text.find(' ', start);
-    Add(text.substr(start, blank == std::string_view::npos ? std::string_view::npos
-                                                             : blank - start));
-    if (blank == std::string_view::npos) break;
+    const std::string_view token = text.substr(
+        start, blank == std::string_view::npos ? std::string_view::npos : blank - start);
+    const bool last = blank == std::string_view::npos;
+    if (single && !token.empty()) {
+      Add(token);
+    } else {
+      lines_.back() += ' ';
+      lines_.back() += token;
+      tokens_ = true;
+    }
+    single = !token.empty();
+    if (last) break;
     start = blank + 1;
   }
 }
@@ -309,8 +323,7 @@ void THeaderField::AddParameter(std::string_view name, std::string_view value) {
     while (pos < value.size()) {
       const size_t bytes = CharBytes(value, pos);
       const std::string escaped = Percent(value.substr(pos, bytes));
-      if (!chunk.empty() && head.size() + chunk.size() + escaped.size() + 2 > kHeaderFoldAt)
-        break;
+      if (!chunk.empty() && head.size() + chunk.size() + escaped.size() + 2 > kHeaderFoldAt) break;
       chunk += escaped;
       pos += bytes;
     }
@@ -437,8 +450,7 @@ void TmsCustomEncoder::Encode() {
 void TmsCustomEncoder::AddAddress(THeaderField& field, const TmsMailAddress& address,
                                   bool more) const {
   std::string name = CleanHeaderText(ModelText(address.Name.str()));
-  const std::string tail =
-      "<" + CleanHeaderText(address.Address.str()) + ">" + (more ? "," : "");
+  const std::string tail = "<" + CleanHeaderText(address.Address.str()) + ">" + (more ? "," : "");
   if (NeedsEncodedWords(name)) {
     // Quotes the name carries are no part of it inside encoded words.
     if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
@@ -521,8 +533,8 @@ void TmsCustomEncoder::AddDateAndMessageID(std::string_view messageID) {
   if (missing("Date")) headers.push_back("Date: " + FormatMailDate(Now()));
   if (missing("Message-ID")) {
     const std::vector<std::string> given = MessageIDs(messageID);
-    headers.push_back("Message-ID: " + (given.empty() ? MakeMessageID(message_.Sender.Address)
-                                                      : given.front()));
+    headers.push_back("Message-ID: " +
+                      (given.empty() ? MakeMessageID(message_.Sender.Address) : given.front()));
   }
 }
 
@@ -538,8 +550,7 @@ void TmsMessageEncoder::WriteHeaders() {
   WriteAddressList("To", message->Recipients);
   WriteAddressList("CC", message->CC);
   if (message->ReturnReceipt)
-    WriteHeaderLine("Return-Receipt-To: <" + CleanHeaderText(message->Sender.Address.str()) +
-                    ">");
+    WriteHeaderLine("Return-Receipt-To: <" + CleanHeaderText(message->Sender.Address.str()) + ">");
   if (message->Priority == ptHigh) WriteLine("X-Priority: 1");
   if (message->Priority == ptLow) WriteLine("X-Priority: 5");
   WriteOtherHeaders();
@@ -581,8 +592,8 @@ TmsCustomEncoder::TEntity TmsCustomEncoder::TextEntity(const TStringList& lines,
     text.push_back(ModelText(line));
     const std::string& t = text.back();
     if (!IsAscii(t)) ascii = false;
-    if (t.size() > kMaxBodyLine || t.find_first_of(std::string_view("\0\r\n", 3)) !=
-                                       std::string::npos)
+    if (t.size() > kMaxBodyLine ||
+        t.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos)
       fit = false;
   }
   const bool quoted = !fit || (!ascii && !EightBit);
@@ -636,8 +647,8 @@ TmsCustomEncoder::TEntity TmsCustomEncoder::AttachmentEntity(TmsAttItem& item, b
   } else {
     const TAttEncoding wanted =
         item.TransferEncoding <= aeQuotedPrintable ? item.TransferEncoding : aeBase64;
-    const bool sevenBit = !scan.eightBit && !scan.nul && !scan.bareEnd && !scan.longLine &&
-                          scan.endsWithLine;
+    const bool sevenBit =
+        !scan.eightBit && !scan.nul && !scan.bareEnd && !scan.longLine && scan.endsWithLine;
     const bool quoted = !scan.nul && !scan.bareEnd && !scan.substitute;
     const bool text = lower.starts_with("text/");
     if (wanted == aeSevenBit && sevenBit)
@@ -654,16 +665,13 @@ TmsCustomEncoder::TEntity TmsCustomEncoder::AttachmentEntity(TmsAttItem& item, b
     contentType.AddParameter("charset", CleanHeaderText(charset));
   if (!boundary.empty()) contentType.AddParameter("boundary", boundary);
   if (named && !name.empty()) {
-    // The name for readers that know no RFC 2231 parameters.
+    // The name for readers that know no RFC 2231 parameters: as it stands where a quoted
+    // string carries it, else as encoded words.
     contentType.Add(";", false);
-    if (NeedsEncodedWords(name)) {
+    if (NeedsEncodedWords(name) || name.find_first_of("\"\\") != std::string::npos)
       contentType.AddWords(name, "name=\"", "\"");
-    } else {
-      std::string plain = name;
-      std::replace(plain.begin(), plain.end(), '"', '_');
-      std::replace(plain.begin(), plain.end(), '\\', '_');
-      contentType.Add("name=\"" + plain + "\"");
-    }
+    else
+      contentType.Add("name=\"" + name + "\"");
   }
   entity.headers = contentType.Lines();
   entity.headers.push_back(std::string("Content-Transfer-Encoding: ") + kTransferNames[transfer]);

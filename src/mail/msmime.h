@@ -30,8 +30,7 @@ class THeaderField {
   void NewLine(std::string indent);
   // Appends UTF-8 text as utf-8 encoded words (B or Q, whichever is shorter), each sized to the
   // room left on its line; prefix goes before the first word and suffix after the last.
-  void AddWords(std::string_view text, std::string_view prefix = {},
-                std::string_view suffix = {});
+  void AddWords(std::string_view text, std::string_view prefix = {}, std::string_view suffix = {});
   // Appends ASCII text after a blank, folded at its own blanks.
   void AddText(std::string_view text);
   // Appends a parameter (";" and name="value"): ASCII values quoted as they are when they fit;

@@ -257,15 +257,18 @@ TEST_P(SmtpTest, ExtensionsDecideTheGreetingAndHowTextGoes) {
   struct {
     std::string ehlo;  // the reply to EHLO; "" for a server that refuses it
     std::string body;
-    Lines commands;            // up to MAIL FROM, without the ones taken from the data
-    std::string transfer;      // the text's Content-Transfer-Encoding
-    std::string parameters;    // after MAIL FROM:<...>, "SIZE" stands for the size
+    Lines commands;          // up to MAIL FROM, without the ones taken from the data
+    std::string transfer;    // the text's Content-Transfer-Encoding
+    std::string parameters;  // after MAIL FROM:<...>, "SIZE" stands for the size
   } rows[] = {
-      {"250-fake.test\r\n250-8BITMIME\r\n250 SIZE 100000\r\n", "Gr\xc3\xbc\xc3\x9f"
-       "e", {"EHLO"}, "8bit", " BODY=8BITMIME SIZE"},
+      {"250-fake.test\r\n250-8BITMIME\r\n250 SIZE 100000\r\n",
+       "Gr\u00fc\u00dfe",
+       {"EHLO"},
+       "8bit",
+       " BODY=8BITMIME SIZE"},
       {"250-fake.test\r\n250 8bitmime\r\n", "plain", {"EHLO"}, "7bit", ""},
-      {"250 fake.test\r\n", "Gr\xc3\xbc\xc3\x9f" "e", {"EHLO"}, "quoted-printable", ""},
-      {"", "Gr\xc3\xbc\xc3\x9f" "e", {"EHLO", "HELO"}, "quoted-printable", ""},
+      {"250 fake.test\r\n", "Gr\u00fc\u00dfe", {"EHLO"}, "quoted-printable", ""},
+      {"", "Gr\u00fc\u00dfe", {"EHLO", "HELO"}, "quoted-printable", ""},
       {"554 not you\r\n", "x", {"EHLO", "HELO"}, "7bit", ""},
   };
   for (const auto& row : rows) {
@@ -285,7 +288,8 @@ TEST_P(SmtpTest, ExtensionsDecideTheGreetingAndHowTextGoes) {
     ASSERT_EQ(peer.Data().size(), 1u);
     const std::string data = peer.Data()[0];
     Lines expected;
-    for (const std::string& word : row.commands) expected.push_back(word + " " + smtp.LocalHostName);
+    for (const std::string& word : row.commands)
+      expected.push_back(word + " " + smtp.LocalHostName);
     std::string parameters = row.parameters;
     if (parameters.ends_with("SIZE")) parameters += "=" + std::to_string(data.size() - 3);
     expected.push_back("MAIL FROM:<ann@from.test>" + parameters);
