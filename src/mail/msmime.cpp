@@ -524,7 +524,14 @@ void TmsCustomEncoder::WriteOtherHeaders(std::string_view extraField) {
 }
 
 void TmsCustomEncoder::AddDateAndMessageID(std::string_view messageID) {
-  TmsHeaders& headers = message_.Headers;
+  // A message read from somewhere is written as it came: an identity of its own would make
+  // the copy another message.
+  if (!message_.Original.empty()) return;
+  AddMissingDateAndMessageID(message_, messageID);
+}
+
+void AddMissingDateAndMessageID(TmsCustomMessage& message, std::string_view messageID) {
+  TmsHeaders& headers = message.Headers;
   const auto missing = [&headers](std::string_view name) {
     if (!Trim(GetFieldValue(headers, name)).empty()) return false;
     RemoveField(headers, name);  // an empty one
@@ -534,7 +541,7 @@ void TmsCustomEncoder::AddDateAndMessageID(std::string_view messageID) {
   if (missing("Message-ID")) {
     const std::vector<std::string> given = MessageIDs(messageID);
     headers.push_back("Message-ID: " +
-                      (given.empty() ? MakeMessageID(message_.Sender.Address) : given.front()));
+                      (given.empty() ? MakeMessageID(message.Sender.Address) : given.front()));
   }
 }
 

@@ -53,6 +53,9 @@ bool NeedsEncodedWords(std::string_view text);
 std::string FormatMailDate(TDateTime value);
 // A new Message-ID, "<random@domain>"; the domain is that of address when it has a usable one.
 std::string MakeMessageID(std::string_view address);
+// Adds Date (now) and Message-ID (messageID when it holds one, else a new one) to the message's
+// Headers where they are missing or empty.
+void AddMissingDateAndMessageID(TmsCustomMessage& message, std::string_view messageID = {});
 // The In-Reply-To and References lines (folded) of a reply to the message with these header
 // lines: its Message-ID, and its References (or its In-Reply-To) followed by that Message-ID.
 // None when it has no Message-ID.
@@ -100,8 +103,9 @@ class TmsCustomEncoder {
   // Drops the fields this encoder writes itself from the message's Headers (every
   // occurrence) and writes the lines that remain. extraField is also dropped when not empty.
   void WriteOtherHeaders(std::string_view extraField = {});
-  // Adds Date and Message-ID to the message's Headers where they are missing, so that saving
-  // it again writes the same message. messageID is the one to use, if any.
+  // Adds Date and Message-ID to the Headers of a message composed here (no Original) where
+  // they are missing, so that saving it again writes the same message. messageID is the one to
+  // use, if any.
   void AddDateAndMessageID(std::string_view messageID = {});
   // Writes Mime-Version where the message goes out as MIME.
   void WriteMimeVersion();

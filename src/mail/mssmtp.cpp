@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mail/agConst.h"
+#include "mail/msmime.h"
 #include "mail/msuucode.h"
 #include "store/Pump.h"
 
@@ -231,6 +232,8 @@ void TmsSMTP::SendMail() {
   DataStream = std::make_unique<TTempFileStream>();
 
   if (OnPrepare) OnPrepare(*this);
+  // Whatever it was read from, a message goes out with a date and an identity.
+  AddMissingDateAndMessageID(message);
   // Text goes as 8bit where the server takes it, else quoted-printable.
   const bool eightBitMime = HasExtension("8BITMIME");
   {

@@ -198,6 +198,12 @@ TEST(EncodeHeaders, DateAndMessageIdWhereMissing) {
                                                   "\\d\\d \\w{3} \\d{4} [0-9:]{8} [+-]\\d{4}\r\n"
                                                   "Message-ID: <[0-9a-f]{32}@a.test>\r\n")))
       << first;
+  // A message read from somewhere keeps the identity it has, or none.
+  TmsMessage read;
+  MakeAnn(read);
+  read.Headers.clear();
+  read.Original = "From: ann@a.test\r\n\r\nline one\r\n";
+  EXPECT_EQ(Encode(read).find("Message-ID"), std::string::npos);
   TmsArticle article;
   article.MessageID = "<news@a.test>";
   article.Sender.Address = "j@a.test";

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -279,6 +280,8 @@ TEST_P(SmtpTest, ExtensionsDecideTheGreetingAndHowTextGoes) {
     m.Sender.Address = "ann@from.test";
     m.Recipients.AddAddress("rob@to.test", "");
     m.Body = {row.body};
+    m.Original =
+        "read from the outbox";  // the encoder adds no Date or ID of its own: SendMail does
     smtp.Server = peer.Address();
     smtp.MailMessage = &m;
     smtp.Connect();
@@ -298,6 +301,7 @@ TEST_P(SmtpTest, ExtensionsDecideTheGreetingAndHowTextGoes) {
     EXPECT_NE(data.find("Content-Transfer-Encoding: " + row.transfer + "\r\n"), std::string::npos)
         << data;
     EXPECT_EQ(data.find(row.body) != std::string::npos, row.transfer != "quoted-printable");
+    EXPECT_TRUE(std::regex_search(data, std::regex("\r\nDate: .+\r\nMessage-ID: <.+@from.test>")));
   }
 }
 
