@@ -1,7 +1,8 @@
 // A message written and read back keeps its sender, recipients, subject, body and attachments.
-// The input builds the message; texts are kept to what a header line or a body line can carry:
-// no line ends or zero bytes, subjects and names without blanks at their ends or encoded words,
-// no body line that could be taken for a boundary or the start of a uuencoded file.
+// The input builds the message; texts are UTF-8 and kept to what a header line or a body line
+// can carry: no line ends or zero bytes, subjects and names without blanks at their ends or
+// encoded words, no body line that could be taken for a boundary or the start of a uuencoded
+// file.
 #include <strings.h>
 
 #include <cctype>
@@ -30,32 +31,35 @@ std::string AddressText(fuzz::TInput& in) {
   return local + "@" + domain + ".test";
 }
 
-// Words of letters and digits with one blank between them.
-std::string NameText(fuzz::TInput& in) {
+// Words of letters and digits (and, with eightBit, letters of other scripts) with one blank
+// between them.
+std::string NameText(fuzz::TInput& in, bool eightBit) {
   std::string name;
   for (char c : in.Bytes(30)) {
-    if (std::isalnum(static_cast<unsigned char>(c)))
+    if (std::isalnum(static_cast<unsigned char>(c)) || (eightBit && (c & 0x80)))
       name += c;
     else if (!name.empty() && name.back() != ' ')
       name += ' ';
   }
   while (!name.empty() && name.back() == ' ') name.pop_back();
-  return name;
+  return RawToUtf8(name);
 }
 
-std::string SubjectText(fuzz::TInput& in) {
-  std::string s = Only(in.Bytes(255), [](unsigned char c) { return c >= 32 && c < 127; });
+std::string SubjectText(fuzz::TInput& in, bool eightBit) {
+  std::string s = Only(in.Bytes(255), [&](unsigned char c) {
+    return c >= 32 && (c < 127 || (eightBit && c >= 0xA0));
+  });
   for (size_t at; (at = s.find("=?")) != std::string::npos;) s.erase(at, 1);
   const size_t first = s.find_first_not_of(' ');
   if (first == std::string::npos) return "";
-  return s.substr(first, s.find_last_not_of(' ') - first + 1);
+  return Utf8Prefix(RawToUtf8(s.substr(first, s.find_last_not_of(' ') - first + 1)), 255);
 }
 
 std::string BodyLine(fuzz::TInput& in, bool eightBit) {
   std::string line = Only(in.Bytes(255), [&](unsigned char c) {
-    return c == '\t' || (c >= 32 && (c < 127 || eightBit));
+    return c == '\t' || (c >= 32 && (c < 127 || (eightBit && c >= 0xA0)));
   });
-  if (eightBit) line = RawToUtf8(line);                  // model text is UTF-8
+  line = RawToUtf8(line);
   if (in.Byte() == 0xFF) line += std::string(300, 'x');  // long lines go quoted-printable
   if (line.starts_with("--") || (line.size() >= 5 && strncasecmp(line.c_str(), "begin", 5) == 0))
     line.insert(0, ">");
@@ -88,15 +92,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t flags = in.Byte();
   TmsMessage m;
   m.Encoding = flags & 1 ? meUU : meMIME;
-  m.CharSet = flags & 2 ? csISO8859 : csUSASCII;
+  const bool eightBit = flags & 2;  // text beyond ASCII
   m.Priority = flags & 4 ? ptHigh : ptNormal;
   m.ReturnReceipt = flags & 8;
   m.Sender.Address = AddressText(in);
-  m.Sender.Name = NameText(in);
-  m.Subject = SubjectText(in);
-  for (int n = in.Byte() % 4; n > 0; --n) m.Recipients.AddAddress(AddressText(in), NameText(in));
-  for (int n = in.Byte() % 3; n > 0; --n) m.CC.AddAddress(AddressText(in), NameText(in));
-  for (int n = in.Byte() % 20; n > 0; --n) m.Body.push_back(BodyLine(in, m.CharSet == csISO8859));
+  m.Sender.Name = NameText(in, eightBit);
+  m.Subject = SubjectText(in, eightBit);
+  for (int n = in.Byte() % 4; n > 0; --n)
+    m.Recipients.AddAddress(AddressText(in), NameText(in, eightBit));
+  for (int n = in.Byte() % 3; n > 0; --n) m.CC.AddAddress(AddressText(in), NameText(in, eightBit));
+  for (int n = in.Byte() % 20; n > 0; --n) m.Body.push_back(BodyLine(in, eightBit));
   for (int n = in.Byte() % 4; n > 0; --n) {
     auto item = std::make_unique<TmsAttItem>();
     std::string name = Only(in.Bytes(12), [](unsigned char c) { return std::isalnum(c) != 0; });

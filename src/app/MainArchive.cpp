@@ -11,6 +11,7 @@
 
 #include "app/Main.h"
 #include "mail/msCls.h"
+#include "mail/msmime.h"
 #include "mail/msutils.h"
 
 namespace norva {
@@ -175,6 +176,7 @@ void TfrmMain::ArchiveReplyMsg(const std::string& fileName, MessageListEntry& en
   msMsg.Headers.push_back("X-Mailer: N o r v a");
   // Marks the reply as automatic, so that an auto-responder at the other end leaves it alone.
   msMsg.Headers.push_back("Auto-Submitted: auto-replied");
+  for (const std::string& line : ReplyHeaderLines(answered.Headers)) msMsg.Headers.push_back(line);
   const TNamedFile* named = nullptr;
   for (const TNamedFile& t : frmOptions.lstTemplate)
     if (!named && t.Name == entry.ReplyTemplate) named = &t;

@@ -11,6 +11,7 @@
 #include "app/Msg.h"
 #include "mail/agConst.h"
 #include "mail/msCls.h"
+#include "mail/msmime.h"
 #include "mail/mspars.h"
 
 namespace norva {
@@ -31,6 +32,7 @@ bool TfrmMain::PrepareMsg() {
   window.edtMsgTo.clear();
   window.edtMsgSubject.clear();
   window.lsvMsgAttach.clear();
+  window.ReplyFields.clear();
   const MailboxAccount* from = DefaultAccount();
   window.edtMsgFrom = frmOptions.edtUserName + " " + (from ? from->Address : std::string());
   window.MarkUnchanged();
@@ -74,6 +76,8 @@ bool TfrmMain::ReplyMsg(MessageListEntry& entry) {
   if (window.edtMsgTo.empty()) window.edtMsgTo = GetFieldValue(*headers, "From");
   window.edtMsgSubject =
       "re: " + (retrieved ? entry.Message->Subject.str() : GetFieldValue(*headers, "Subject"));
+  // The reply names the message it answers, so that readers thread them together.
+  window.ReplyFields = ReplyHeaderLines(*headers);
   if (retrieved)
     for (const std::string& line : entry.Message->Body) window.redMsg.push_back("> " + line);
   window.MarkUnchanged();

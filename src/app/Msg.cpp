@@ -217,6 +217,7 @@ void TfrmMsg::BuildMessage(TmsMessage& message) const {
   ParseAddressList(edtMsgTo, message.Recipients);
   message.Body.insert(message.Body.end(), redMsg.begin(), redMsg.end());
   message.Headers.push_back("X-Mailer: N o r v a");
+  message.Headers.insert(message.Headers.end(), ReplyFields.begin(), ReplyFields.end());
   for (const TAttachRow& row : lsvMsgAttach) message.Attachments.AddFile(row.Caption);
   message.Priority = TPriority(PriorityImage - kLowPriorityImage);
 }

@@ -49,6 +49,10 @@ class TfrmMsg {
   int32_t Left = 0, Top = 0, Width = kDesignWidth, Height = kDesignHeight;
   bool Visible = false;
 
+  // Header lines the message being written carries besides its own: a reply's In-Reply-To and
+  // References.
+  TStringList ReplyFields;
+
   // 0 nothing to confirm, 1 reading, 2 reply, 3 new message: what closing must ask.
   uint8_t MsgWindowMode = 0;
   bool ShowingHeaders = false;

@@ -92,6 +92,18 @@ std::string Format(std::string text, const char* placeholder, long long value) {
 
 std::function<int(const std::string& path)> TmsCustomMessage::OpenWithDesktop;
 
+namespace {
+
+// The bytes a message was read from, all of them.
+void KeepOriginal(TStream& stream, std::string& original) {
+  TMemoryStream copy;
+  stream.SetPosition(0);
+  copy.CopyFrom(stream, 0);
+  original = copy.Bytes();
+}
+
+}  // namespace
+
 TmsCustomMessage::~TmsCustomMessage() {
   for (const auto& file : TempFiles) {  // errors ignored, file by file
     fileio::Unlink(file);
@@ -239,6 +251,7 @@ void TmsMessage::CheckFields() {
 void TmsMessage::SaveToStream(TStream& stream) {
   TmsMessageEncoder encoder(*this);
   encoder.Stream = &stream;
+  encoder.EightBit = EightBitTransport;
   encoder.Encode();
 }
 
@@ -251,6 +264,7 @@ void TmsMessage::LoadFromStream(TStream& stream) {
   TmsMessageDecoder decoder(stream);
   decoder.Message = this;
   decoder.Decode();
+  KeepOriginal(stream, Original);
 }
 
 void TmsMessage::Clear() {
@@ -294,6 +308,7 @@ void TmsArticle::CheckFields() {
 void TmsArticle::SaveToStream(TStream& stream) {
   TmsArticleEncoder encoder(*this);
   encoder.Stream = &stream;
+  encoder.EightBit = EightBitTransport;
   encoder.Encode();
 }
 
@@ -302,6 +317,7 @@ void TmsArticle::LoadFromStream(TStream& stream) {
   TmsArticleDecoder decoder(stream);
   decoder.Message = this;
   decoder.Decode();
+  KeepOriginal(stream, Original);
 }
 
 void TmsArticle::Clear() {

@@ -45,6 +45,9 @@ class TmsCustomMessage : public TObject {
   // The bytes the message was read from by LoadFromStream; empty for a message composed here.
   // An archived copy of a received message is these bytes.
   std::string Original;
+  // Set by the SMTP client while it encodes for a server that announced 8BITMIME: non-ASCII
+  // text may then go as 8bit rather than quoted-printable.
+  bool EightBitTransport = false;
   TStringList TempFiles;  // files written by ExecuteAttachment, deleted with the message
   int32_t Tag = 0;
 

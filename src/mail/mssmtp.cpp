@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mail/agConst.h"
+#include "mail/msmime.h"
 #include "mail/msuucode.h"
 #include "store/Pump.h"
 
@@ -31,7 +32,9 @@ std::string EnvelopeCommand(std::string_view prefix, const std::string& address,
 // Copies the encoded message into out as the data block goes on the wire: every line end (CR LF,
 // or a lone CR or LF, which a server may take for one) becomes CR LF, a line that begins with "."
 // gets one more in front, a last line without a line end gets one, and the "." line follows.
-void WriteDataBlock(TStream& in, TStream& out) {
+// True when the message has a byte from 128 up.
+bool WriteDataBlock(TStream& in, TStream& out) {
+  bool eightBit = false;
   in.SetPosition(0);
   char buffer[16384];
   std::string block;
@@ -54,6 +57,7 @@ void WriteDataBlock(TStream& in, TStream& out) {
         continue;
       }
       if (lineStart && c == '.') block += '.';
+      if (uint8_t(c) >= 0x80) eightBit = true;
       block += c;
       lineStart = false;
     }
@@ -61,6 +65,7 @@ void WriteDataBlock(TStream& in, TStream& out) {
   }
   if (!lineStart) out.WriteString("\r\n");
   out.WriteString(".\r\n");
+  return eightBit;
 }
 
 EDeliveryUnknown DeliveryUnknown(const std::string& why) {
@@ -99,19 +104,19 @@ void TmsSMTP::Login() {
   try {
     ConnectSocket();
     ExpectReply(2);  // the greeting
-    if (Security == TSecurity::None && !Authenticate) {
-      SendLine("HELO " + LocalHostName);
-      if (ReadReply() / 100 != 2) {
-        SendLine("HELO");
-        ExpectReply(2);
-      }
-      return;
-    }
   } catch (const ESocketError&) {
-    // A refused greeting or HELO leaves the connection to the caller; a broken one is closed,
-    // so that the next Connect starts afresh.
-    Close();
+    Close();  // a broken connection is closed, so that the next Connect starts afresh
     throw;
+  }
+  if (Security == TSecurity::None && !Authenticate) {
+    // A refused greeting leaves the connection to the caller, as before a plain HELO.
+    try {
+      Hello();
+    } catch (const ESocketError&) {
+      Close();
+      throw;
+    }
+    return;
   }
   // A session that was to be secured or authenticated is never left half done: whatever fails
   // closes it, so that no later Connect takes it for a logged-in one.
@@ -158,10 +163,15 @@ bool TmsSMTP::Hello() {
   Counter.Stop();
   if (code / 100 == 2) return true;
   Extensions.clear();
-  // A server that does not know EHLO says so with 500 or 502: greet it the old way.
-  if (code != 500 && code != 502) throw EServerError(LastReply);
+  // A server that refuses EHLO for good (5xx: it does not know it, or will not have it) is
+  // greeted the old way (RFC 5321 section 4.1.4); a 4xx reply means it is closing.
+  if (code / 100 != 5) throw EServerError(LastReply);
   SendLine("HELO " + LocalHostName);
-  ExpectReply(2);
+  if (ReadReply() / 100 != 2) {
+    // Some servers refuse the host name they are told: greet them without one.
+    SendLine("HELO");
+    ExpectReply(2);
+  }
   return false;
 }
 
@@ -222,8 +232,25 @@ void TmsSMTP::SendMail() {
   DataStream = std::make_unique<TTempFileStream>();
 
   if (OnPrepare) OnPrepare(*this);
-  message.SaveToStream(encoded);
-  WriteDataBlock(encoded, *DataStream);
+  // Whatever it was read from, a message goes out with a date and an identity.
+  AddMissingDateAndMessageID(message);
+  // Text goes as 8bit where the server takes it, else quoted-printable.
+  const bool eightBitMime = HasExtension("8BITMIME");
+  {
+    struct TTransport {
+      TmsMessage& message;
+      ~TTransport() { message.EightBitTransport = false; }
+    } transport{message};
+    message.EightBitTransport = eightBitMime;
+    message.SaveToStream(encoded);
+  }
+  const bool eightBit = WriteDataBlock(encoded, *DataStream);
+  // What the server may want to know before the data: 8-bit content (RFC 6152) and the size,
+  // without the "." line (RFC 1870).
+  std::string mailParameters;
+  if (eightBit && eightBitMime) mailParameters += " BODY=8BITMIME";
+  if (HasExtension("SIZE"))
+    mailParameters += " SIZE=" + std::to_string(std::max<int64_t>(0, DataStream->Size() - 3));
 
   if (OnSending) OnSending(*this);
   // The envelope is taken once, after the last handler that may change it, and checked whole
@@ -243,7 +270,7 @@ void TmsSMTP::SendMail() {
   }
 
   if (!mailFrom.empty()) {
-    SendLine(mailFrom);
+    SendLine(mailFrom + mailParameters);
     ExpectReply(2);
   }
   for (const auto& [address, command] : recipients) {

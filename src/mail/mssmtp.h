@@ -1,4 +1,4 @@
-// TmsSMTP: the SMTP session: HELO (or EHLO, STARTTLS and AUTH), MAIL FROM, RCPT TO, DATA and
+// TmsSMTP: the SMTP session: EHLO (or HELO), STARTTLS and AUTH, MAIL FROM, RCPT TO, DATA and
 // QUIT.
 #pragma once
 
@@ -52,27 +52,30 @@ class TmsSMTP : public TmsMailBase {
 
   // Without a port in Server: 25, or 465 for SslTls, 587 for StartTls.
   void Open() override;
-  // Connects and reads the greeting. With Security None and no Authenticate it says "HELO" with
-  // the host name, or without it if refused. Otherwise it says "EHLO" (falling back to "HELO"
-  // on 500 or 502), secures the connection with STARTTLS when Security asks for it (then says
-  // "EHLO" again and trusts only that reply) and authenticates; any failure of these closes
-  // the connection. STARTTLS missing or refused raises ETlsError.
+  // Connects, reads the greeting and says "EHLO"; a server that refuses it (a 5xx reply) gets
+  // "HELO" with the host name, or without it if that is refused too. Then it secures the
+  // connection with STARTTLS when Security asks for it (says "EHLO" again and trusts only that
+  // reply) and authenticates. In a secured or authenticated session any failure of these
+  // closes the connection; a plain one stays open after a refusal. STARTTLS missing or refused
+  // raises ETlsError.
   void Login() override;
   void Logout() override;
   // Sends MailMessage: the envelope of its sender and every Recipients, CC and BCC address,
-  // then the encoded message. A refusal raises EServerError with the server's reply line and
-  // leaves the connection open. No reply to the final "." raises EDeliveryUnknown, with the
-  // connection closed.
+  // then the encoded message, its text as 8bit where the server announced 8BITMIME (MAIL FROM
+  // then says BODY=8BITMIME) and with SIZE= where it announced SIZE. A refusal raises
+  // EServerError with the server's reply line and leaves the connection open. No reply to the
+  // final "." raises EDeliveryUnknown, with the connection closed.
   void SendMail();
+  // True when the last EHLO reply named the extension ("8BITMIME", "SIZE", "STARTTLS").
+  bool HasExtension(const std::string& keyword) const;
 
  protected:
   // Reads a reply; raises EServerError with its last line unless its code is in the given
   // hundreds (2 for 2xx).
   void ExpectReply(int hundreds);
-  // Says "EHLO" and fills Extensions; false when the server did not know it and "HELO" was
+  // Says "EHLO" and fills Extensions; false when the server refused it and "HELO" was
   // taken instead.
   virtual bool Hello();
-  bool HasExtension(const std::string& keyword) const;
   bool OffersAuth(const std::string& mechanism) const;
   void SendAuth();
 };

@@ -20,11 +20,6 @@ const std::array<int8_t, 256> kBase64Values = [] {
   return values;
 }();
 
-// A quoted-printable paragraph may hold at most this many bytes less one.
-constexpr size_t kParagraphLimit = 24576;
-// Longest stretch of paragraph text on one encoded line.
-constexpr size_t kChunkLength = 65;
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -67,39 +62,6 @@ class TByteReader {
   size_t pos_ = 0;
   size_t len_ = 0;
 };
-
-// Appends one chunk of paragraph text: control bytes, "=" and bytes from 128 up become "=XX".
-void AppendEscaped(std::string_view chunk, std::string& out) {
-  static const char kHex[] = "0123456789ABCDEF";
-  for (char ch : chunk) {
-    uint8_t c = uint8_t(ch);
-    if (c < 32 || c == '=' || c >= 128) {
-      out += '=';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += ch;
-    }
-  }
-}
-
-// Cuts a paragraph into encoded lines, preferring to break before a space.
-void EncodeParagraph(std::string_view text, TStringList& lines) {
-  while (text.size() > kChunkLength) {
-    // The last space among the characters 2 to 66 starts the next chunk.
-    size_t cut = kChunkLength;
-    size_t space = text.substr(0, kChunkLength + 1).rfind(' ');
-    if (space != std::string_view::npos && space >= 1) cut = space;
-    std::string line;
-    AppendEscaped(text.substr(0, cut), line);
-    line += '=';
-    lines.push_back(std::move(line));
-    text.remove_prefix(cut);
-  }
-  std::string line;
-  AppendEscaped(text, line);
-  lines.push_back(std::move(line));
-}
 
 // The bytes of one quoted-printable line without its soft break. Malformed escapes are kept as
 // they stand, so that a stray "=" never costs the reader the whole text.
@@ -293,15 +255,42 @@ void TQuotedPrintable::Encode() {
         break;
       }
       paragraph += char(c);
-      if (paragraph.size() >= kParagraphLimit) throw Exception("Paragraph is too large");
     }
     if (!lineEnd && paragraph.empty()) return;
-    EncodeParagraph(paragraph, lines_);
     // Data that does not end with a line end ends with a soft break, so that decoding adds none.
-    if (!lineEnd) lines_.back() += '=';
+    EncodeQuotedPrintable(paragraph, !lineEnd, lines_);
     ProcessMessages();
     if (!lineEnd || Cancel) return;
   }
+}
+
+void EncodeQuotedPrintable(std::string_view paragraph, bool soft, TStringList& lines) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string line;
+  char escape[3] = {'=', 0, 0};
+  for (size_t i = 0; i < paragraph.size(); ++i) {
+    const uint8_t c = uint8_t(paragraph[i]);
+    const bool last = i + 1 == paragraph.size();
+    // A blank that ends a line would be lost to transports that strip trailing blanks.
+    const bool literal = c >= 32 && c < 127 && c != '=' && !(c == ' ' && last && !soft);
+    std::string_view token(escape, 3);
+    if (literal) {
+      token = std::string_view(paragraph.data() + i, 1);
+    } else {
+      escape[1] = kHex[c >> 4];
+      escape[2] = kHex[c & 15];
+    }
+    // A line that goes on ends with "=": 75 characters and the soft break at most. The last
+    // line of a hard-broken paragraph may use all 76.
+    const size_t limit = last && !soft ? kQuotedPrintableLine : kQuotedPrintableLine - 1;
+    if (line.size() + token.size() > limit) {
+      lines.push_back(line + '=');
+      line.clear();
+    }
+    line += token;
+  }
+  if (soft) line += '=';
+  lines.push_back(std::move(line));
 }
 
 }  // namespace norva

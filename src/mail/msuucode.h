@@ -37,12 +37,22 @@ class TQuotedPrintable {
   bool Cancel = false;
   // Lines (quoted-printable) -> bytes appended to the stream.
   void Decode();
-  // The stream's bytes from its start -> quoted-printable lines appended to the list.
+  // The stream's bytes from its start -> quoted-printable lines appended to the list (see
+  // EncodeQuotedPrintable). Any line length is taken.
   void Encode();
 
  private:
   TStream& stream_;
   TStringList& lines_;
 };
+
+// The longest quoted-printable line, soft break included.
+inline constexpr size_t kQuotedPrintableLine = 76;
+
+// Appends the quoted-printable lines of one paragraph (bytes without line ends): "=", control
+// bytes, DEL, bytes from 128 up and a blank at the paragraph's end become "=XX". Lines hold at
+// most kQuotedPrintableLine characters and never cut an "=XX"; soft gives the last line a soft
+// break too, for a paragraph that the data does not end with a line end.
+void EncodeQuotedPrintable(std::string_view paragraph, bool soft, TStringList& lines);
 
 }  // namespace norva

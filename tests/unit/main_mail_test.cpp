@@ -396,6 +396,30 @@ TEST_F(MailTest, ReplyQuotesTheMessageAndAnswersReplyTo) {
   EXPECT_EQ(desktop.Boxes.size(), boxes);
 }
 
+// A reply, from the directory's fields or the retrieved message, names the message it answers
+// and its thread; a new message names none. The reply goes out with them, a Date and an ID.
+TEST_F(MailTest, AReplyCarriesInReplyToAndReferences) {
+  Check({Message("a1", "Lunch", "References: <root@test>\r\n"), Message("a2", "Tea")},
+        smtp.Address());
+  TfrmMsg& window = *main.frmMsg;
+  Select({0});
+  main.btnReplyMsgClick();
+  EXPECT_EQ(window.ReplyFields,
+            (Lines{"In-Reply-To: <a1@test>", "References: <root@test> <a1@test>"}));
+  main.btnSendMsgClick();
+  EXPECT_TRUE(window.ReplyFields.empty());
+  Select({1});
+  main.lsvMailDblClick();
+  window.btnReplyClick();
+  EXPECT_EQ(window.ReplyFields, (Lines{"In-Reply-To: <a2@test>", "References: <a2@test>"}));
+  window.btnSendClick();
+  ASSERT_EQ(smtp.Data().size(), 1u);
+  const std::string sent = smtp.Data()[0];
+  for (const std::string part : {"\r\nIn-Reply-To: <a2@test>\r\nReferences: <a2@test>\r\n",
+                                 "\r\nDate: ", "\r\nMessage-ID: <", "@example.org>\r\n"})
+    EXPECT_TRUE(Has(sent, part)) << part << "\n" << sent;
+}
+
 // New message, Reply and reading another row each refill the message window: a message being
 // written is given up only when the user says so, and an untouched one goes without a question.
 TEST_F(MailTest, AMessageBeingWrittenIsDiscardedOnlyWhenTheUserSaysSo) {
@@ -843,6 +867,7 @@ TEST_F(MailTest, RulesReadArchiveAndAutoReplyToPeopleOnly) {
   ASSERT_EQ(smtp.Data().size(), 1u);
   const std::string reply = smtp.Data()[0];
   for (const char* part : {"Subject: re: Question", "\r\nAuto-Submitted: auto-replied\r\n",
+                           "\r\nIn-Reply-To: <p1@test>\r\nReferences: <p1@test>\r\n",
                            "Thank you for writing.\r\nI am away."})
     EXPECT_TRUE(Has(reply, part)) << part << "\n" << reply;
   const Archive sent = ReadArchive(Sent());

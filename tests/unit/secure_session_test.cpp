@@ -154,10 +154,12 @@ TEST_F(SecureSessionTest, SmtpStartTlsThenEhloAgainThenAuthPlain) {
   smtp.SendMail();
   smtp.Disconnect();
   // "\0user\0secret"
+  ASSERT_EQ(server.Data().size(), 1u);
+  // SIZE counts the data block without its "." line.
   EXPECT_EQ(server.Commands(),
             (Lines{Ehlo(), "STARTTLS", Ehlo(), "AUTH PLAIN AHVzZXIAc2VjcmV0",
-                   "MAIL FROM:<ann@from.test>", "RCPT TO:<rob@to.test>", "DATA", "QUIT"}));
-  EXPECT_EQ(server.Data().size(), 1u);
+                   "MAIL FROM:<ann@from.test> SIZE=" + std::to_string(server.Data()[0].size() - 3),
+                   "RCPT TO:<rob@to.test>", "DATA", "QUIT"}));
 }
 
 TEST_F(SecureSessionTest, SmtpImplicitTlsWithAuthLogin) {
@@ -188,14 +190,14 @@ TEST_F(SecureSessionTest, SmtpAuthWithoutTlsOnlyWhenSecurityIsNone) {
   EXPECT_EQ(server.Commands(), (Lines{Ehlo(), "AUTH PLAIN AHVzZXIAc2VjcmV0"}));
 }
 
-// A server that does not know EHLO: HELO, which is all an unsecured session without login
-// needs (and what one without either sends straight away); a secured one goes on over TLS.
-TEST_F(SecureSessionTest, SmtpFallsBackToHeloOnlyWhenNothingNeedsEhlo) {
+// A server that does not know EHLO gets HELO, which is all an unsecured session without login
+// needs; a secured one goes on over TLS.
+TEST_F(SecureSessionTest, SmtpFallsBackToHeloWhenNothingNeedsEhlo) {
   FakeSmtp plain;  // answers EHLO with 500
   smtp.Server = plain.Address();
   smtp.Connect();
   smtp.Disconnect();
-  EXPECT_EQ(plain.Commands(), (Lines{"HELO " + smtp.LocalHostName, "QUIT"}));
+  EXPECT_EQ(plain.Commands(), (Lines{Ehlo(), "HELO " + smtp.LocalHostName, "QUIT"}));
 
   FakeSmtp implicit;
   implicit.UseTls(Certs().localhost.cert, Certs().localhost.key, true);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,7 +51,8 @@ class SmtpTest : public ::testing::TestWithParam<bool> {
     message.Recipients.AddAddress("rob@to.test", "Rob");
     SetMessagePump({});
   }
-  Lines Helo() const { return {"HELO " + smtp.LocalHostName}; }
+  // The fake refuses EHLO (500): the client greets it the old way.
+  Lines Helo() const { return {"EHLO " + smtp.LocalHostName, "HELO " + smtp.LocalHostName}; }
   size_t TempFiles() const {
     auto files = std::filesystem::directory_iterator(tmp.Path());
     return size_t(std::distance(begin(files), end(files)));
@@ -71,7 +73,7 @@ const Lines kEnvelope = {"MAIL FROM:<ann@from.test>", "RCPT TO:<rob@to.test>", "
 
 // Several messages in one session, each with its whole envelope and its encoded form with
 // dot lines stuffed and one line end before the ".". Every reply here has several lines and
-// counts by its first code; a refused host name gets a bare HELO.
+// counts by its first code; a refused EHLO gets HELO, a refused host name a bare HELO.
 TEST_P(SmtpTest, SendsTheEnvelopeInOrderAndTheMessagesWithDotLinesStuffed) {
   struct {
     std::string encoded, wire;
@@ -248,6 +250,59 @@ TEST_P(SmtpTest, UnsafeAddressesAreRefusedBeforeTheEnvelope) {
   }
   smtp.Disconnect();
   EXPECT_EQ(server.Commands().back(), "QUIT");
+}
+
+// What the EHLO reply announces decides the greeting, the MAIL FROM parameters and how
+// non-ASCII text goes: 8bit with BODY=8BITMIME, else quoted-printable.
+TEST_P(SmtpTest, ExtensionsDecideTheGreetingAndHowTextGoes) {
+  struct {
+    std::string ehlo;  // the reply to EHLO; "" for a server that refuses it
+    std::string body;
+    Lines commands;          // up to MAIL FROM, without the ones taken from the data
+    std::string transfer;    // the text's Content-Transfer-Encoding
+    std::string parameters;  // after MAIL FROM:<...>, "SIZE" stands for the size
+  } rows[] = {
+      {"250-fake.test\r\n250-8BITMIME\r\n250 SIZE 100000\r\n",
+       "Gr\u00fc\u00dfe",
+       {"EHLO"},
+       "8bit",
+       " BODY=8BITMIME SIZE"},
+      {"250-fake.test\r\n250 8bitmime\r\n", "plain", {"EHLO"}, "7bit", ""},
+      {"250 fake.test\r\n", "Gr\u00fc\u00dfe", {"EHLO"}, "quoted-printable", ""},
+      {"", "Gr\u00fc\u00dfe", {"EHLO", "HELO"}, "quoted-printable", ""},
+      {"554 not you\r\n", "x", {"EHLO", "HELO"}, "7bit", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.ehlo + row.body);
+    FakeSmtp peer;
+    if (!row.ehlo.empty()) peer.Reply("EHLO", row.ehlo);
+    TmsMessage m;
+    m.Sender.Address = "ann@from.test";
+    m.Recipients.AddAddress("rob@to.test", "");
+    m.Body = {row.body};
+    m.Original =
+        "read from the outbox";  // the encoder adds no Date or ID of its own: SendMail does
+    smtp.Server = peer.Address();
+    smtp.MailMessage = &m;
+    smtp.Connect();
+    smtp.SendMail();
+    EXPECT_FALSE(m.EightBitTransport);
+    smtp.Disconnect();
+    ASSERT_EQ(peer.Data().size(), 1u);
+    const std::string data = peer.Data()[0];
+    Lines expected;
+    for (const std::string& word : row.commands)
+      expected.push_back(word + " " + smtp.LocalHostName);
+    std::string parameters = row.parameters;
+    if (parameters.ends_with("SIZE")) parameters += "=" + std::to_string(data.size() - 3);
+    expected.push_back("MAIL FROM:<ann@from.test>" + parameters);
+    const Lines commands = peer.Commands();
+    EXPECT_EQ(Lines(commands.begin(), commands.begin() + long(expected.size())), expected);
+    EXPECT_NE(data.find("Content-Transfer-Encoding: " + row.transfer + "\r\n"), std::string::npos)
+        << data;
+    EXPECT_EQ(data.find(row.body) != std::string::npos, row.transfer != "quoted-printable");
+    EXPECT_TRUE(std::regex_search(data, std::regex("\r\nDate: .+\r\nMessage-ID: <.+@from.test>")));
+  }
 }
 
 // A refused connection, a missing server or message, and a refused QUIT.
