@@ -34,6 +34,15 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
          });
 }
 
+// Lower case in every script; plain ASCII, by far the most text, without the UTF-8 walk.
+std::string Lowered(std::string_view text) {
+  if (!IsAscii(text)) return Utf8Lower(text);
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+  return out;
+}
+
 bool NeedsDecoding(std::string_view text) {
   return text.find("=?") != std::string_view::npos || !IsAscii(text);
 }
@@ -67,34 +76,51 @@ std::string_view Domain(std::string_view address) {
   return at == std::string_view::npos ? address : address.substr(at + 1);
 }
 
-// One text of the message as the filters read it: as the user sees it (decoded) and, when that
-// reads differently, as the header has it (raw); with the lower-case forms of both.
-struct TextFact {
-  std::string Shown, Raw;  // Raw: empty when it reads as Shown does
-  std::string ShownLower, RawLower;
+// One text of the message as the filters read it, in two forms: Text, as the user sees it
+// (decoded), and Also, as the header has it when that reads differently (raw). A filter fires on
+// either. Their lower-case forms are made on first use.
+class TextFact {
+ public:
+  std::string Text, Also;  // Also: empty when it reads as Text does
 
-  void Set(std::string shown, std::string raw) {
-    Shown = std::move(shown);
-    ShownLower = Utf8Lower(Shown);
-    if (raw != Shown) {
-      Raw = std::move(raw);
-      RawLower = Utf8Lower(Raw);
-    }
+  void Set(std::string text, std::string also) {
+    Text = std::move(text);
+    if (also != Text) Also = std::move(also);
   }
-  // The forms a filter tests, in lower case.
+  // Both forms as they stand, for the check lists (which ignore case themselves).
   template <class Test>
   bool Either(Test&& test) const {
-    return test(ShownLower) || (!Raw.empty() && test(RawLower));
+    return test(Text) || (!Also.empty() && test(Also));
+  }
+  // Both forms in lower case.
+  template <class Test>
+  bool EitherLower(Test&& test) const {
+    Lower();
+    return test(textLower_) || (!Also.empty() && test(alsoLower_));
+  }
+  const std::string& TextLower() const {
+    Lower();
+    return textLower_;
   }
   bool Contains(std::string_view needle) const {
-    return Either([&](const std::string& text) { return Holds(text, needle); });
+    return EitherLower([&](const std::string& text) { return Holds(text, needle); });
   }
   bool Equals(std::string_view lowered) const {
-    return Either([&](const std::string& text) { return text == lowered; });
+    return EitherLower([&](const std::string& text) { return text == lowered; });
   }
   bool DomainEquals(std::string_view lowered) const {
-    return Either([&](const std::string& text) { return Domain(text) == lowered; });
+    return EitherLower([&](const std::string& text) { return Domain(text) == lowered; });
   }
+
+ private:
+  void Lower() const {
+    if (lowered_) return;
+    textLower_ = Lowered(Text);
+    if (!Also.empty()) alsoLower_ = Lowered(Also);
+    lowered_ = true;
+  }
+  mutable bool lowered_ = false;
+  mutable std::string textLower_, alsoLower_;
 };
 
 // What the filters read of one message: taken before the first rule runs (actions may let the
@@ -160,32 +186,30 @@ class MessageFacts {
   const TextFact& Subject() { return Value(subject_, "Subject"); }
   const TextFact& Mailer() { return Value(mailer_, "X-Mailer"); }
   const TextFact& Distribution() { return Value(distribution_, "X-Distribution"); }
-  // Every header line followed by CR LF; shown, each field on one line with its value decoded.
+  // Every header line followed by CR LF; also each field whose value holds encoded words or
+  // 8-bit bytes, on one line and decoded (the other fields read the same either way).
   const TextFact& Header() {
     if (!header_) {
-      std::string raw;
+      std::string block, decoded;
       size_t bytes = 0;
       for (const std::string& line : headers_) bytes += line.size() + 2;
-      raw.reserve(bytes);
-      for (const std::string& line : headers_) (raw += line) += "\r\n";
-      std::string shown = raw;
-      if (NeedsDecoding(raw)) {
-        shown.clear();
-        for (size_t i = 0; i < headers_.size(); ++i) {
-          const std::string& line = headers_[i];
-          const size_t colon = line.find(':');
-          std::string value = colon == std::string::npos ? line : line.substr(colon + 1);
-          for (; i + 1 < headers_.size() && !headers_[i + 1].empty() &&
-                 (headers_[i + 1][0] == ' ' || headers_[i + 1][0] == '\t');
-               ++i)
-            (value += ' ') += Trim(headers_[i + 1]);
-          if (colon != std::string::npos) (shown += line.substr(0, colon)) += ": ";
-          shown += NeedsDecoding(value) ? DecodeHeaderText(Trim(value)) : Trim(value);
-          shown += "\r\n";
-        }
+      block.reserve(bytes);
+      for (const std::string& line : headers_) (block += line) += "\r\n";
+      const bool encoded = NeedsDecoding(block);
+      for (size_t i = 0; encoded && i < headers_.size(); ++i) {
+        const std::string& line = headers_[i];
+        const size_t colon = line.find(':');
+        std::string value = colon == std::string::npos ? line : line.substr(colon + 1);
+        for (; i + 1 < headers_.size() && !headers_[i + 1].empty() &&
+               (headers_[i + 1][0] == ' ' || headers_[i + 1][0] == '\t');
+             ++i)
+          (value += ' ') += Trim(headers_[i + 1]);
+        if (!NeedsDecoding(value)) continue;
+        if (colon != std::string::npos) (decoded += line.substr(0, colon)) += ": ";
+        (decoded += DecodeHeaderText(Trim(value))) += "\r\n";
       }
       header_.emplace();
-      header_->Set(std::move(shown), std::move(raw));
+      header_->Set(std::move(block), std::move(decoded));
     }
     return *header_;
   }
@@ -234,13 +258,13 @@ bool Fires(TfrmMain& main, const MailRule& rule, const std::string& lowered, Mes
     case 3:
       return f.To().Contains(lowered);
     case 4:
-      return !f.MailFor().Shown.empty() && f.MailFor().ShownLower != f.To().ShownLower;
+      return !f.MailFor().Text.empty() && f.MailFor().TextLower() != f.To().TextLower();
     case 5:
-      return !f.ReplyTo().Shown.empty() && f.ReplyTo().ShownLower == f.To().ShownLower;
+      return !f.ReplyTo().Text.empty() && f.ReplyTo().TextLower() == f.To().TextLower();
     case 6:
-      return !f.ReplyTo().Shown.empty() && f.ReplyTo().ShownLower != f.From().ShownLower;
+      return !f.ReplyTo().Text.empty() && f.ReplyTo().TextLower() != f.From().TextLower();
     case 7:
-      return f.To().ShownLower == f.From().ShownLower;
+      return f.To().TextLower() == f.From().TextLower();
     case 8:
       return f.HasField(p);
     case 9:
@@ -258,7 +282,7 @@ bool Fires(TfrmMain& main, const MailRule& rule, const std::string& lowered, Mes
     case 16:
       return textInList(f.Subject());
     case 17:
-      return f.To().Shown.empty();
+      return f.To().Text.empty();
     case 18:
       return f.size < StrToInt(p);
     case 19:
@@ -268,7 +292,7 @@ bool Fires(TfrmMain& main, const MailRule& rule, const std::string& lowered, Mes
     case 21:
       return textInList(f.Header());
     case 22:
-      return !f.To().Shown.empty() && !inList(f.To());
+      return !f.To().Text.empty() && !inList(f.To());
     default:
       return false;
   }
@@ -337,7 +361,7 @@ void TfrmMain::ApplyRules(const TmsRemoteInfoItem& item, MessageListEntry& entry
   for (const MailRule& rule : rules) {
     if (rule.FilterType == 13)
       entry.HasPoundRule = true;
-    else if (Fires(*this, rule, Utf8Lower(rule.FilterParam), facts, entry))
+    else if (Fires(*this, rule, Lowered(rule.FilterParam), facts, entry))
       DoAction(rule, entry);
   }
   // The score is compared once every rule of the first pass has added to it.
