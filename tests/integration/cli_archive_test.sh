@@ -31,11 +31,13 @@ before=$(md5sum < "$dir/a.TMA")
 listed() {  # listed ZONE KEY: subject and date of that key's line
   TZ=$1 "$cli" archive list "$dir/a.TMA" | awk -F'\t' -v k="$2" '$1 "" == k "" { print $3 " " $4 }'
 }
-for row in "UTC|000000000000000|First 02.01.24 08:30" "Asia/Tokyo|000000000000000|First 02.01.24 17:30" \
+for row in "UTC|000000000000000|First 02.01.24 08:30" \
+  "Asia/Tokyo|000000000000000|First 02.01.24 17:30" \
   "UTC|              2|Third 02.01.24 04:00" "Asia/Tokyo|              2|Third 02.01.24 13:00" \
   "Asia/Tokyo|              1|Second 30.12.99 00:00"; do
   IFS='|' read -r zone key want <<<"$row"
-  [ "$(listed "$zone" "$key")" = "$want" ] || fail "list in $zone, key '$key': $(listed "$zone" "$key")"
+  got=$(listed "$zone" "$key")
+  [ "$got" = "$want" ] || fail "list in $zone, key '$key': $got"
 done
 grep -qP "^000000000000000\tAnn <ann@example.org>\tFirst\t.*\t$(wc -c < "$dir/m1")\$" \
   <(TZ=UTC "$cli" archive list "$dir/a.TMA") || fail "list: sender or size"
@@ -110,9 +112,10 @@ m.add_attachment(bytes(range(256)) * 40, maintype="application", subtype="pdf",
                  filename="Übersicht 2026.pdf")
 out.append(m.as_bytes())
 # Raw 8-bit UTF-8 in the header, as some mailers send it, and CR LF line ends.
-out.append("From: Zoë <zoe@example.org>\r\nSubject: Prize draw für Zoë\r\nDate: Mon, 05 Jan 2026 "
-           "08:00:00 +0000\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n"
-           "Content-Transfer-Encoding: 8bit\r\n\r\nRaw bytes in the header.\r\n".encode())
+out.append("From: Zoë <zoe@example.org>\r\nSubject: Prize draw für Zoë\r\n"
+           "Date: Mon, 05 Jan 2026 08:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
+           "Raw bytes in the header.\r\n".encode())
 for i, data in enumerate(out):
     open(f"{d}/{i:04d}.eml", "wb").write(data)
 PY
