@@ -8,6 +8,7 @@
 
 #include <sys/statfs.h>
 
+#include "mail/mscharset.h"
 #include "mail/msutils.h"
 #include "store/FileIO.h"
 #include "store/Streams.h"
@@ -19,7 +20,9 @@ unsigned char Fold(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
 }
 
+// Lower case in every script; plain ASCII folded in place.
 std::string Folded(std::string_view text) {
+  if (!IsAscii(text)) return Utf8Lower(text);
   std::string folded(text);
   for (char& c : folded) c = char(Fold(static_cast<unsigned char>(c)));
   return folded;
@@ -93,12 +96,13 @@ bool Settled(const std::string& path, const struct stat& status, const timespec&
 
 }  // namespace
 
-// ---- TTextMatcher: an Aho-Corasick automaton over the lower-cased texts ----
+// ---- TTextMatcher: an Aho-Corasick automaton over the lower-case texts ----
 
 TTextMatcher::TTextMatcher(const TStringList& needles) : rootChild_(256, 0) {
   nodes_.emplace_back();
-  for (const std::string& needle : needles) {
-    if (needle.empty()) continue;  // an empty text occurs nowhere
+  for (const std::string& text : needles) {
+    if (text.empty()) continue;  // an empty text occurs nowhere
+    const std::string needle = Folded(text);
     int32_t node = 0;
     for (char c : needle) {
       const unsigned char b = Fold(static_cast<unsigned char>(c));
@@ -159,6 +163,9 @@ int32_t TTextMatcher::Next(int32_t node, unsigned char byte) const {
 }
 
 bool TTextMatcher::OccursIn(std::string_view text) const {
+  // Text beyond ASCII is lowered first, as the texts were; ASCII is folded byte by byte below.
+  std::string lowered;
+  if (!IsAscii(text)) text = lowered = Utf8Lower(text);
   int32_t node = 0;
   for (char c : text) {
     const unsigned char b = Fold(static_cast<unsigned char>(c));

@@ -16,8 +16,8 @@
 
 namespace norva {
 
-// Whether any of a set of texts occurs in a text, without regard to ASCII case: one pass over
-// the text, however many texts the set holds.
+// Whether any of a set of texts occurs in a text, without regard to letter case in any script:
+// one pass over the text, however many texts the set holds.
 class TTextMatcher {
  public:
   explicit TTextMatcher(const TStringList& needles);
@@ -62,7 +62,7 @@ class TCheckList {
   TStringList lines_;
   std::string bytes_;
   mutable bool addressesBuilt_ = false;
-  mutable std::unordered_set<std::string> addresses_, domains_;  // in lower case
+  mutable std::unordered_set<std::string> addresses_, domains_;  // in lower case (any script)
   mutable std::unique_ptr<TTextMatcher> matcher_;
 };
 

@@ -392,12 +392,10 @@ void TfrmMain::msRPOPNextInfoUpdated(TObject& sender, int32_t num) {
       if (same && entry.DeleteRequested) RequestDeletion(entry);
     }
   } else {
-    TDateTime date = 0;
-    std::string zone;
-    ParseMailDate(GetFieldValue(item.Headers, "Date"), date, zone);
     TListRow row;
     row.Caption = GetFieldValue(item.Headers, "From");
-    row.SubItems = {GetFieldValue(item.Headers, "Subject"), FormatDateTime(date),
+    row.SubItems = {GetFieldValue(item.Headers, "Subject"),
+                    FormatDateTime(MailDateToLocal(GetFieldValue(item.Headers, "Date"))),
                     std::to_string(item.Size)};
     row.ImageIndex = 1;
     auto entry = std::make_unique<MessageListEntry>();

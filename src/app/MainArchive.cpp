@@ -134,8 +134,13 @@ void TfrmMain::ArchiveMsg(const std::string& fileName, MessageListEntry& entry, 
   if (!entry.BodyRetrieved) LeggiMsg(entry, connect);
   if (!entry.BodyRetrieved || !entry.Message) return;
   PutStatusMessage("Archiving...");
+  // A message read from a server or an archive is kept as the bytes it came as; only one
+  // composed here is encoded.
   TMemoryStream stream;
-  entry.Message->SaveToStream(stream);
+  if (!entry.Message->Original.empty())
+    stream.Assign(entry.Message->Original);
+  else
+    entry.Message->SaveToStream(stream);
   StoreMessage(QDB1, fileName, stream);
 }
 
@@ -270,12 +275,10 @@ void TfrmMain::LoadArchive(const std::string& fileName) {
         ++unreadable;
       }
       const TStringList& headers = entry->Message->Headers;
-      TDateTime date = 0;
-      std::string zone;
-      ParseMailDate(GetFieldValue(headers, "Date"), date, zone);
       TListRow row;
       row.Caption = GetFieldValue(headers, "From");
-      row.SubItems = {GetFieldValue(headers, "Subject"), FormatDateTime(date), "0", "0"};
+      row.SubItems = {GetFieldValue(headers, "Subject"),
+                      FormatDateTime(MailDateToLocal(GetFieldValue(headers, "Date"))), "0", "0"};
       row.ImageIndex = 1;
       row.StateIndex = 4;
       entry->Status = 1;

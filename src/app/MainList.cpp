@@ -33,8 +33,8 @@ int Order(const T& a, const T& b) {
   return (b < a) - (a < b);
 }
 
-// The date of the row's "Date" header as written (its zone not applied): from the retrieved
-// message, else from the row's directory entry; 0 when the row has neither any more.
+// The instant of the row's "Date" header (its zone applied): from the retrieved message, else
+// from the row's directory entry; 0 when the row has neither any more or the date is unreadable.
 TDateTime RowDate(const TfrmMain& main, const TListRow& row) {
   if (!row.Data) return 0;
   const MessageListEntry& entry = *row.Data;
@@ -43,11 +43,7 @@ TDateTime RowDate(const TfrmMain& main, const TListRow& row) {
     headers = &entry.Message->Headers;
   else if (const TmsRemoteInfoItem* item = main.DirectoryEntry(entry))
     headers = &item->Headers;
-  if (!headers) return 0;
-  TDateTime date = 0;
-  std::string zone;
-  ParseMailDate(GetFieldValue(*headers, "Date"), date, zone);
-  return date;
+  return headers ? MailDateToUtc(GetFieldValue(*headers, "Date")) : 0;
 }
 
 // The row the preview and the row commands act on: the focused row when it is selected (the
@@ -178,11 +174,8 @@ int TfrmMain::CompareSortKeys(int32_t column, const SortKey& key1, const SortKey
     case 0:
     case 1:
       return Order(*key1.Text, *key2.Text);  // byte-wise: upper case first
-    case 2: {
-      // Dates less than 1/1000 day (86.4 seconds) apart compare equal.
-      const double difference = (key1.Date - key2.Date) * 1000;
-      return difference >= 1 ? 1 : difference <= -1 ? -1 : 0;
-    }
+    case 2:
+      return Order(key1.Date, key2.Date);  // instants in whole seconds
     case 3:
     case 4:
       return Order(key1.Number, key2.Number);

@@ -13,46 +13,55 @@
 #include "app/Main.h"
 #include "app/Rules.h"
 #include "mail/msCls.h"
+#include "mail/mscharset.h"
 #include "mail/msutils.h"
 
 namespace norva {
 
 namespace {
 
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-bool SameLetters(char a, char b) {
-  return LowerAscii(a) == LowerAscii(b);
-}
-
-// Whether needle occurs in text, without regard to case. An empty needle never does: a rule whose
+// Whether a lower-case needle occurs in lower-case text. An empty needle never does: a rule whose
 // text was left empty must match nothing rather than every message.
-bool ContainsText(std::string_view text, std::string_view needle) {
-  if (needle.empty() || needle.size() > text.size()) return false;
-  // Candidates are where the needle's first letter stands in either case; memchr finds them
-  // far faster than comparing byte by byte, and each case's next place is kept until passed.
-  const char lower = LowerAscii(needle[0]);
-  const char upper = lower >= 'a' && lower <= 'z' ? char(lower - 'a' + 'A') : lower;
-  const char* const begin = text.data();
-  const char* const last = begin + (text.size() - needle.size());  // the last possible start
-  const auto next = [&](const char* from, char c) {
-    const void* found = std::memchr(from, c, size_t(last - from) + 1);
-    return found ? static_cast<const char*>(found) : last + 1;
-  };
-  const char* nextLower = next(begin, lower);
-  const char* nextUpper = upper == lower ? last + 1 : next(begin, upper);
-  while (nextLower <= last || nextUpper <= last) {
-    const bool lowerFirst = nextLower < nextUpper;
-    const char* at = lowerFirst ? nextLower : nextUpper;
-    if (std::equal(needle.begin() + 1, needle.end(), at + 1, SameLetters)) return true;
-    if (lowerFirst)
-      nextLower = next(at + 1, lower);
-    else
-      nextUpper = next(at + 1, upper);
+bool Holds(std::string_view text, std::string_view needle) {
+  return !needle.empty() && text.find(needle) != std::string_view::npos;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
+           return lower(a) == lower(b);
+         });
+}
+
+// Lower case in every script; plain ASCII, by far the most text, without the UTF-8 walk.
+std::string Lowered(std::string_view text) {
+  if (!IsAscii(text)) return Utf8Lower(text);
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+  return out;
+}
+
+bool NeedsDecoding(std::string_view text) {
+  return text.find("=?") != std::string_view::npos || !IsAscii(text);
+}
+
+// The value of the first field called name as it stands in the header, unfolded and trimmed:
+// neither decoded nor cut.
+std::string RawValue(const TmsHeaders& headers, std::string_view name) {
+  const std::string field = std::string(name) + ":";
+  for (size_t i = 0; i < headers.size(); ++i) {
+    if (!StartsWithNoCase(headers[i], field)) continue;
+    std::string value = Trim(std::string_view(headers[i]).substr(field.size()));
+    for (size_t k = i + 1; k < headers.size(); ++k) {
+      const std::string& next = headers[k];
+      if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;
+      (value += ' ') += Trim(next);
+    }
+    return value;
   }
-  return false;
+  return std::string();
 }
 
 std::string BareAddress(const std::string& value) {
@@ -60,6 +69,59 @@ std::string BareAddress(const std::string& value) {
   SplitAddress(value, address, name);
   return address;
 }
+
+// Everything up to and including the first "@" gone (all of it without one).
+std::string_view Domain(std::string_view address) {
+  const size_t at = address.find('@');
+  return at == std::string_view::npos ? address : address.substr(at + 1);
+}
+
+// One text of the message as the filters read it, in two forms: Text, as the user sees it
+// (decoded), and Also, as the header has it when that reads differently (raw). A filter fires on
+// either. Their lower-case forms are made on first use.
+class TextFact {
+ public:
+  std::string Text, Also;  // Also: empty when it reads as Text does
+
+  void Set(std::string text, std::string also) {
+    Text = std::move(text);
+    if (also != Text) Also = std::move(also);
+  }
+  // Both forms as they stand, for the check lists (which ignore case themselves).
+  template <class Test>
+  bool Either(Test&& test) const {
+    return test(Text) || (!Also.empty() && test(Also));
+  }
+  // Both forms in lower case.
+  template <class Test>
+  bool EitherLower(Test&& test) const {
+    Lower();
+    return test(textLower_) || (!Also.empty() && test(alsoLower_));
+  }
+  const std::string& TextLower() const {
+    Lower();
+    return textLower_;
+  }
+  bool Contains(std::string_view needle) const {
+    return EitherLower([&](const std::string& text) { return Holds(text, needle); });
+  }
+  bool Equals(std::string_view lowered) const {
+    return EitherLower([&](const std::string& text) { return text == lowered; });
+  }
+  bool DomainEquals(std::string_view lowered) const {
+    return EitherLower([&](const std::string& text) { return Domain(text) == lowered; });
+  }
+
+ private:
+  void Lower() const {
+    if (lowered_) return;
+    textLower_ = Lowered(Text);
+    if (!Also.empty()) alsoLower_ = Lowered(Also);
+    lowered_ = true;
+  }
+  mutable bool lowered_ = false;
+  mutable std::string textLower_, alsoLower_;
+};
 
 // What the filters read of one message: taken before the first rule runs (actions may let the
 // user interface run), and only the facts that some rule reads.
@@ -117,27 +179,37 @@ class MessageFacts {
   }
 
   const int32_t size;
-  const std::string& From() { return Address(from_, "From"); }
-  const std::string& To() { return Address(to_, "To"); }
-  const std::string& MailFor() { return Address(mailFor_, "Mail-For"); }
-  const std::string& ReplyTo() { return Address(replyTo_, "Reply-To"); }
-  // The From address without everything up to and including its first "@" (all of it without).
-  std::string_view FromDomain() {
-    const std::string& from = From();
-    const size_t at = from.find('@');
-    return at == std::string::npos ? std::string_view(from) : std::string_view(from).substr(at + 1);
-  }
-  const std::string& Subject() { return Value(subject_, "Subject"); }
-  const std::string& Mailer() { return Value(mailer_, "X-Mailer"); }
-  const std::string& Distribution() { return Value(distribution_, "X-Distribution"); }
-  // Every header line followed by CR LF.
-  const std::string& Header() {
+  const TextFact& From() { return Address(from_, "From"); }
+  const TextFact& To() { return Address(to_, "To"); }
+  const TextFact& MailFor() { return Address(mailFor_, "Mail-For"); }
+  const TextFact& ReplyTo() { return Address(replyTo_, "Reply-To"); }
+  const TextFact& Subject() { return Value(subject_, "Subject"); }
+  const TextFact& Mailer() { return Value(mailer_, "X-Mailer"); }
+  const TextFact& Distribution() { return Value(distribution_, "X-Distribution"); }
+  // Every header line followed by CR LF; also each field whose value holds encoded words or
+  // 8-bit bytes, on one line and decoded (the other fields read the same either way).
+  const TextFact& Header() {
     if (!header_) {
-      header_.emplace();
+      std::string block, decoded;
       size_t bytes = 0;
       for (const std::string& line : headers_) bytes += line.size() + 2;
-      header_->reserve(bytes);
-      for (const std::string& line : headers_) (*header_ += line) += "\r\n";
+      block.reserve(bytes);
+      for (const std::string& line : headers_) (block += line) += "\r\n";
+      const bool encoded = NeedsDecoding(block);
+      for (size_t i = 0; encoded && i < headers_.size(); ++i) {
+        const std::string& line = headers_[i];
+        const size_t colon = line.find(':');
+        std::string value = colon == std::string::npos ? line : line.substr(colon + 1);
+        for (; i + 1 < headers_.size() && !headers_[i + 1].empty() &&
+               (headers_[i + 1][0] == ' ' || headers_[i + 1][0] == '\t');
+             ++i)
+          (value += ' ') += Trim(headers_[i + 1]);
+        if (!NeedsDecoding(value)) continue;
+        if (colon != std::string::npos) (decoded += line.substr(0, colon)) += ": ";
+        (decoded += DecodeHeaderText(Trim(value))) += "\r\n";
+      }
+      header_.emplace();
+      header_->Set(std::move(block), std::move(decoded));
     }
     return *header_;
   }
@@ -147,58 +219,70 @@ class MessageFacts {
   }
 
  private:
-  const std::string& Value(std::optional<std::string>& fact, std::string_view field) {
-    if (!fact) fact = GetFieldValue(headers_, field);
+  const TextFact& Value(std::optional<TextFact>& fact, std::string_view field) {
+    if (!fact) fact.emplace().Set(GetFieldValue(headers_, field), RawValue(headers_, field));
     return *fact;
   }
-  const std::string& Address(std::optional<std::string>& fact, std::string_view field) {
-    if (!fact) fact = BareAddress(GetFieldValue(headers_, field));
+  const TextFact& Address(std::optional<TextFact>& fact, std::string_view field) {
+    if (!fact)
+      fact.emplace().Set(BareAddress(GetFieldValue(headers_, field)),
+                         BareAddress(RawValue(headers_, field)));
     return *fact;
   }
   const TmsHeaders& headers_;  // read by the constructor only
-  std::optional<std::string> from_, to_, mailFor_, replyTo_, subject_, mailer_, distribution_,
-      header_;
+  std::optional<TextFact> from_, to_, mailFor_, replyTo_, subject_, mailer_, distribution_, header_;
   std::vector<std::string> present_;
 };
 
 // Whether a rule's filter fires for the message (filter 13 is tested apart, after the others).
-bool Fires(TfrmMain& main, const MailRule& rule, MessageFacts& f, const MessageListEntry& entry) {
+// Texts match what the user sees or what the header says, letter case ignored in any script;
+// lowered is the rule's parameter in lower case. Two fields are compared as the user sees them.
+bool Fires(TfrmMain& main, const MailRule& rule, const std::string& lowered, MessageFacts& f,
+           const MessageListEntry& entry) {
   const std::string& p = rule.FilterParam;
+  const auto inList = [&](const TextFact& fact) {
+    const auto list = main.CheckList(p);
+    return list && fact.Either([&](const std::string& a) { return list->HasAddress(a); });
+  };
+  const auto textInList = [&](const TextFact& fact) {
+    const auto list = main.CheckList(p);
+    return list && fact.Either([&](const std::string& t) { return list->OccursIn(t); });
+  };
   switch (rule.FilterType) {
     case 0:
-      return SameText(f.From(), p);
+      return f.From().Equals(lowered);
     case 1:
-      return SameText(f.FromDomain(), p);
+      return f.From().DomainEquals(lowered);
     case 2:
-      return ContainsText(f.Subject(), p);
+      return f.Subject().Contains(lowered);
     case 3:
-      return ContainsText(f.To(), p);
+      return f.To().Contains(lowered);
     case 4:
-      return !f.MailFor().empty() && !SameText(f.MailFor(), f.To());
+      return !f.MailFor().Text.empty() && f.MailFor().TextLower() != f.To().TextLower();
     case 5:
-      return !f.ReplyTo().empty() && SameText(f.ReplyTo(), f.To());
+      return !f.ReplyTo().Text.empty() && f.ReplyTo().TextLower() == f.To().TextLower();
     case 6:
-      return !f.ReplyTo().empty() && !SameText(f.ReplyTo(), f.From());
+      return !f.ReplyTo().Text.empty() && f.ReplyTo().TextLower() != f.From().TextLower();
     case 7:
-      return SameText(f.To(), f.From());
+      return f.To().TextLower() == f.From().TextLower();
     case 8:
       return f.HasField(p);
     case 9:
-      return ContainsText(f.Header(), p);
+      return f.Header().Contains(lowered);
     case 10:
-      return ContainsText(f.Mailer(), p);
+      return f.Mailer().Contains(lowered);
     case 11:
-      return ContainsText(f.Distribution(), p);
+      return f.Distribution().Contains(lowered);
     case 12:
       return f.size > StrToInt(p);
     case 14:
-      return main.IsInList(p, f.From());
+      return inList(f.From());
     case 15:
-      return main.IsInList(p, f.To());
+      return inList(f.To());
     case 16:
-      return main.IsStringInList(p, f.Subject());
+      return textInList(f.Subject());
     case 17:
-      return f.To().empty();
+      return f.To().Text.empty();
     case 18:
       return f.size < StrToInt(p);
     case 19:
@@ -206,9 +290,9 @@ bool Fires(TfrmMain& main, const MailRule& rule, MessageFacts& f, const MessageL
     case 20:
       return main.IsHeaderInList(p, entry);
     case 21:
-      return main.IsStringInList(p, f.Header());
+      return textInList(f.Header());
     case 22:
-      return !f.To().empty() && !main.IsInList(p, f.To());
+      return !f.To().Text.empty() && !inList(f.To());
     default:
       return false;
   }
@@ -277,7 +361,7 @@ void TfrmMain::ApplyRules(const TmsRemoteInfoItem& item, MessageListEntry& entry
   for (const MailRule& rule : rules) {
     if (rule.FilterType == 13)
       entry.HasPoundRule = true;
-    else if (Fires(*this, rule, facts, entry))
+    else if (Fires(*this, rule, Lowered(rule.FilterParam), facts, entry))
       DoAction(rule, entry);
   }
   // The score is compared once every rule of the first pass has added to it.

@@ -2,13 +2,16 @@
 // (the last key handed out) is not a message and is left alone.
 #include "cli/ArchiveCommand.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <set>
 #include <stdexcept>
 
 #include "cli/CliText.h"
@@ -20,9 +23,11 @@ namespace norva::cli {
 const char kArchiveHelp[] =
     "Archives (read only; the archive file is never changed):\n"
     "  archive list FILE.TMA                 one line per message, tab-separated: key, sender,\n"
-    "                                        subject, date (dd.mm.yy hh:nn), size in bytes\n"
+    "                                        subject, date (dd.mm.yy hh:nn, local time), size\n"
+    "                                        in bytes\n"
     "  archive export FILE.TMA --mbox OUT    all messages into a new mboxrd file OUT\n"
-    "  archive export FILE.TMA --dir OUT     one KEY.eml per message in the folder OUT\n"
+    "  archive export FILE.TMA --dir OUT     one KEY.eml per message in the folder OUT, KEY\n"
+    "                                        without blanks and leading zeros (2.eml)\n"
     "  Existing output files are never overwritten.\n";
 
 namespace {
@@ -45,26 +50,12 @@ TStringList HeaderLines(const std::string& bytes) {
   return lines;
 }
 
-// The "From " line's date in asctime form: the Date header moved to UTC when its zone is
-// numeric, the Unix epoch when there is no readable date.
+// The "From " line's date in asctime form: the instant of the Date header in UTC, the Unix
+// epoch when there is no readable date.
 std::string EnvelopeDate(const TStringList& headers) {
-  TDateTime value = 0;
-  std::string zone;
-  ParseMailDate(GetFieldValue(headers, "Date"), value, zone);
-  std::time_t t = 0;
-  if (value != 0) {
-    std::tm parts{};
-    DecodeDateTime(value, parts.tm_year, parts.tm_mon, parts.tm_mday, parts.tm_hour, parts.tm_min,
-                   parts.tm_sec);
-    parts.tm_year -= 1900;
-    parts.tm_mon -= 1;
-    t = timegm(&parts);
-    if (zone.size() >= 5 && (zone[0] == '+' || zone[0] == '-') &&
-        zone.find_first_not_of("0123456789", 1) >= 5) {
-      int minutes = std::stoi(zone.substr(1, 2)) * 60 + std::stoi(zone.substr(3, 2));
-      t -= (zone[0] == '-' ? -minutes : minutes) * 60;
-    }
-  }
+  const TDateTime instant = MailDateToUtc(GetFieldValue(headers, "Date"));
+  constexpr double kEpoch = 25569;  // 1 January 1970
+  const std::time_t t = instant == 0 ? 0 : std::time_t(std::llround((instant - kEpoch) * 86400));
   std::tm utc{};
   char text[64];
   if (gmtime_r(&t, &utc) == nullptr ||
@@ -93,12 +84,22 @@ std::string MboxEntry(const std::string& bytes) {
   return entry + "\n";
 }
 
-// A key is used as a file name only when it cannot leave the folder or hide itself.
-bool SafeFileKey(const std::string& key) {
-  if (key.empty() || key[0] == '.') return false;
-  for (unsigned char c : key)
-    if (!std::isalnum(c) && c != '-' && c != '_' && c != '$' && c != '.') return false;
-  return true;
+// The file name an item's key gives: the key without the blanks that pad it, a running number
+// without its leading zeros ("         2" gives "2.eml"), and "_" for every character that could
+// leave the folder, hide the file or trouble a shell. A name already given gets "~2", "~3", ...
+std::string EmlName(const std::string& key, std::set<std::string>& given) {
+  std::string stem = Trim(key);
+  if (!stem.empty() && stem.find_first_not_of("0123456789") == std::string::npos)
+    stem.erase(0, std::min(stem.find_first_not_of('0'), stem.size() - 1));
+  for (char& c : stem)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '$' &&
+        c != '.')
+      c = '_';
+  if (stem.empty() || stem[0] == '.') stem.insert(0, "_");
+  if (stem.size() > 200) stem.resize(200);
+  std::string name = stem + ".eml";
+  for (int n = 2; !given.insert(name).second; ++n) name = stem + "~" + std::to_string(n) + ".eml";
+  return name;
 }
 
 // Writes a new file; an existing one is an error and stays as it is.
@@ -133,25 +134,24 @@ std::vector<Item> ReadItems(TQDB& db) {
 void List(const std::vector<Item>& items, std::ostream& out) {
   for (const Item& item : items) {
     TStringList headers = HeaderLines(item.bytes);
-    TDateTime date = 0;
-    std::string zone;
-    ParseMailDate(GetFieldValue(headers, "Date"), date, zone);
     out << Printable(item.key) << '\t' << Printable(GetFieldValue(headers, "From")) << '\t'
-        << Printable(GetFieldValue(headers, "Subject")) << '\t' << FormatDateTime(date) << '\t'
+        << Printable(GetFieldValue(headers, "Subject")) << '\t'
+        << FormatDateTime(MailDateToLocal(GetFieldValue(headers, "Date"))) << '\t'
         << item.bytes.size() << '\n';
   }
 }
 
 void ExportDir(const std::vector<Item>& items, const fs::path& dir) {
   // Everything is checked before the first file is written, so a refusal writes nothing.
+  std::set<std::string> given;
+  std::vector<fs::path> names;
   for (const Item& item : items) {
-    if (!SafeFileKey(item.key))
-      throw std::runtime_error("the key '" + Printable(item.key) + "' cannot be a file name");
-    if (fs::exists(fs::symlink_status(dir / (item.key + ".eml"))))
-      throw std::runtime_error((dir / (item.key + ".eml")).string() + " exists already");
+    names.push_back(dir / EmlName(item.key, given));
+    if (fs::exists(fs::symlink_status(names.back())))
+      throw std::runtime_error(names.back().string() + " exists already");
   }
   fs::create_directories(dir);
-  for (const Item& item : items) WriteNewFile(dir / (item.key + ".eml"), item.bytes);
+  for (size_t i = 0; i < items.size(); ++i) WriteNewFile(names[i], items[i].bytes);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "mail/msCls.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -547,6 +548,48 @@ void ParseMailDate(std::string_view text, TDateTime& dateTime, std::string& zone
     dateTime = 0;
     zone.clear();
   }
+}
+
+int MailZoneMinutes(std::string_view zone) {
+  std::string word = Upper(Trim(zone));
+  word = word.substr(0, word.find_first_of(" \t("));
+  static const std::pair<const char*, int> kNames[] = {
+      {"GMT", 0},       {"UT", 0},        {"UTC", 0},       {"Z", 0},
+      {"EST", -5 * 60}, {"EDT", -4 * 60}, {"CST", -6 * 60}, {"CDT", -5 * 60},
+      {"MST", -7 * 60}, {"MDT", -6 * 60}, {"PST", -8 * 60}, {"PDT", -7 * 60}};
+  for (const auto& [name, minutes] : kNames)
+    if (word == name) return minutes;
+  for (const char* prefix : {"GMT", "UTC"})
+    if (word.starts_with(prefix)) word.erase(0, std::strlen(prefix));
+  if (word.size() == 6 && word[3] == ':') word.erase(3, 1);
+  if (word.size() != 5 || (word[0] != '+' && word[0] != '-') ||
+      word.find_first_not_of("0123456789", 1) != std::string::npos)
+    return 0;
+  const int hours = (word[1] - '0') * 10 + (word[2] - '0');
+  const int minutes = (word[3] - '0') * 10 + (word[4] - '0');
+  if (hours > 23 || minutes > 59) return 0;
+  return (word[0] == '-' ? -1 : 1) * (hours * 60 + minutes);
+}
+
+TDateTime MailDateToUtc(std::string_view text) {
+  TDateTime written = 0;
+  std::string zone;
+  ParseMailDate(text, written, zone);
+  if (written == 0) return 0;
+  // In whole seconds, so that one instant written in two zones gives the same value.
+  const int64_t seconds = std::llround(written * 86400) - int64_t(MailZoneMinutes(zone)) * 60;
+  return double(seconds) / 86400;
+}
+
+TDateTime MailDateToLocal(std::string_view text) {
+  const TDateTime utc = MailDateToUtc(text);
+  if (utc == 0) return 0;
+  constexpr double kEpoch = 25569;  // 1 January 1970
+  const std::time_t seconds = std::time_t(std::llround((utc - kEpoch) * 86400));
+  std::tm local{};
+  if (localtime_r(&seconds, &local) == nullptr) return utc;
+  return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                        local.tm_min, local.tm_sec);
 }
 
 std::string LocalTimeZone() {

@@ -87,6 +87,15 @@ std::string GetMediaType(std::string_view value);
 std::string ExtractWord(std::string_view text, int n, bool firstOnly);
 // The date-time written in a mail date (0 when it cannot be read) and its zone text.
 void ParseMailDate(std::string_view text, TDateTime& dateTime, std::string& zone);
+// The zone of a mail date in minutes east of UTC: "+hhmm" or "-hhmm" (also "+hh:mm", and after
+// "GMT" or "UTC"), "GMT", "UT", "UTC", "Z" and EST, EDT, CST, CDT, MST, MDT, PST, PDT, in any
+// letter case. Anything else (a military letter, another name, no zone) is unknown: 0.
+int MailZoneMinutes(std::string_view zone);
+// The instant a mail date names, as a UTC date-time: ParseMailDate's with its zone applied.
+// 0 when the date cannot be read.
+TDateTime MailDateToUtc(std::string_view text);
+// That instant in the local time zone, as the user reads it; 0 when the date cannot be read.
+TDateTime MailDateToLocal(std::string_view text);
 // The local zone now: a sign and four digits.
 std::string LocalTimeZone();
 // A sign, two hour digits and two minute digits.

@@ -56,6 +56,7 @@ void TmsCustomPOP::ExpectPositive() {
 
 void TmsCustomPOP::Login() {
   ResetState();
+  utf8Mode_ = false;
   try {
     ConnectSocket();
     ExpectPositive();  // the greeting
@@ -71,6 +72,7 @@ void TmsCustomPOP::Login() {
     ExpectPositive();
     SendLine("PASS " + Password);
     ExpectPositive();
+    LoggedIn();
     Stat();
   } catch (const ESocketError&) {
     // A refused USER or PASS leaves the connection to the caller; a broken one is closed.
@@ -119,6 +121,13 @@ void TmsCustomPOP::Retrieve(int32_t num) {
   stream.Assign(RemoveDotStuffing(block.Bytes()));
   SaveMessage(num, stream);
   if (OnRetrieved) OnRetrieved(*this, num);
+}
+
+void TmsCustomPOP::StartUtf8() {
+  SendLine("UTF8");
+  std::string reply;
+  utf8Mode_ = ReadLine(reply) == 1;
+  LastReply = reply;
 }
 
 void TmsCustomPOP::Delete(int32_t num) {

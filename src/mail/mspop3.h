@@ -1,5 +1,5 @@
 // TmsCustomPOP: the POP3 session: USER/PASS login (over TLS from the first byte, or after STLS,
-// as Security says), STAT, LIST and RETR, DELE, QUIT.
+// as Security says), UTF8, STAT, LIST and RETR, DELE, QUIT.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +39,15 @@ class TmsCustomPOP : public TmsMailBase {
   void Retrieve(int32_t num);
   // Sends "DELE"; a negative reply is not an error.
   void Delete(int32_t num);
+  // Sends "UTF8" (RFC 6856): a server that takes it hands out messages whose headers hold raw
+  // UTF-8 as they are, instead of a stand-in. A refusal is no error.
+  void StartUtf8();
+  // The server took "UTF8" in this session.
+  bool Utf8Mode() const { return utf8Mode_; }
 
  protected:
+  // Runs once the server has accepted the login, before "STAT".
+  virtual void LoggedIn() {}
   // Reads one reply line; raises EServerError with it unless it is positive.
   void ExpectPositive();
   // The size in a "LIST" reply: the number after the first blank of the text; 0 (unknown) when
@@ -49,6 +56,9 @@ class TmsCustomPOP : public TmsMailBase {
   // The most a data block of a message of the listed size may hold: every line end doubled
   // (LF sent as CR LF, dot-stuffing) and some slack; no limit when the size is unknown (0).
   static int64_t DataLimit(int32_t listed) { return listed > 0 ? 2 * int64_t(listed) + 65536 : -1; }
+
+ private:
+  bool utf8Mode_ = false;
 };
 
 }  // namespace norva

@@ -57,7 +57,9 @@ void TmsRemotePOP::UpdateInfo() {
   Connect();
   if (OnUpdatingInfo) OnUpdatingInfo(*this);
   MessageInfo.Clear();
-  walkedPipelined_ = Pipelining && MessageCount > 0 && ServerPipelines();
+  const bool asked = Pipelining && MessageCount > 0;
+  walkedPipelined_ = asked && ServerPipelines();
+  if (asked && !utf8Peer_.empty() && !Utf8Mode()) StartUtf8();
   if (walkedPipelined_) {
     UpdateInfoPipelined();
   } else {
@@ -74,7 +76,7 @@ void TmsRemotePOP::UpdateInfo() {
 
 bool TmsRemotePOP::ServerPipelines() {
   SendLine("CAPA");
-  bool pipelining = false;
+  bool pipelining = false, utf8 = false;
   Counter.Start();  // the whole list is one reply
   if (ReadNextLine(LastReply) == 1) {
     std::string line;
@@ -84,10 +86,17 @@ bool TmsRemotePOP::ServerPipelines() {
       std::string_view capability(line);
       if (!capability.empty() && capability.front() == '.') capability.remove_prefix(1);
       if (IsCapability(capability, "PIPELINING")) pipelining = true;
+      if (IsCapability(capability, "UTF8")) utf8 = true;
     }
   }
   Counter.Stop();
+  utf8Peer_ = utf8 ? Peer() : std::string();
   return pipelining;
+}
+
+void TmsRemotePOP::LoggedIn() {
+  // A session that reads no capabilities still reads messages as the last CAPA allowed.
+  if (Pipelining && !utf8Peer_.empty() && utf8Peer_ == Peer()) StartUtf8();
 }
 
 // Entries and events come as the lock-step walk gives them, a batch at a time. Each batch's

@@ -39,9 +39,10 @@ class TmsRemotePOP : public TmsCustomPOP {
   // A non-empty folder gets a trailing "/".
   void SetMessageDirectory(const std::string& folder);
 
-  // Lets UpdateInfo ask for the server's capabilities ("CAPA") and, when it announces
-  // PIPELINING, send the commands for many messages at a time. Off: no CAPA, one command at a
-  // time.
+  // Lets UpdateInfo ask for the server's capabilities ("CAPA"): when it announces PIPELINING the
+  // walk sends the commands for many messages at a time, and when it announces UTF8 the session
+  // and every later one with that server and user send "UTF8" (before "STAT" once known). Off:
+  // no CAPA, no UTF8, one command at a time.
   bool Pipelining = false;
   TmsRemoteInfo MessageInfo;
   TNotifyEvent OnUpdatingInfo, OnInfoUpdated, OnTransferringData, OnDataTransfered;
@@ -56,8 +57,12 @@ class TmsRemotePOP : public TmsCustomPOP {
   void SaveMessage(int32_t num, TMemoryStream& stream) override;
 
  private:
-  // Sends "CAPA"; true when the answer lists PIPELINING. A refusal means no capabilities.
+  // Sends "CAPA"; true when the answer lists PIPELINING. Notes whether it lists UTF8. A refusal
+  // means no capabilities.
   bool ServerPipelines();
+  void LoggedIn() override;
+  // Who the capabilities are known for: the server as named and the user.
+  std::string Peer() const { return Server + "\n" + UserName; }
   // The walk with the commands for up to kPipelineDepth messages on the wire at a time.
   void UpdateInfoPipelined();
   // The replies to "LIST n" and "TOP n 1", read into item.
@@ -84,6 +89,7 @@ class TmsRemotePOP : public TmsCustomPOP {
 
   std::string messageDirectory_;
   bool walkedPipelined_ = false;
+  std::string utf8Peer_;  // the Peer whose last CAPA listed UTF8, "" for none
   Batch inFlight_;
   TMemoryStream topBlock_;  // the data block of the last "TOP", kept for its capacity
 };

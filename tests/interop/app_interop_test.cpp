@@ -115,6 +115,39 @@ std::vector<std::unique_ptr<TmsMessage>> ReadArchive(const std::string& path) {
   return items;
 }
 
+// An archive's items as stored, sorted; with CR LF line ends, as POP3 carries them, for files.
+std::vector<std::string> SortedBytes(std::vector<std::string> items) {
+  std::sort(items.begin(), items.end());
+  return items;
+}
+std::vector<std::string> ArchiveBytes(const std::string& path) {
+  std::vector<std::string> items;
+  TQDB db;
+  db.SetReadOnly(true);
+  db.SetFileName(path);
+  for (int32_t i = 0; i < db.Count(); ++i) {
+    db.GoToItem(i);
+    TMemoryStream stream;
+    db.GetItem(stream);
+    items.push_back(stream.Bytes());
+  }
+  db.SetFileName("");
+  return SortedBytes(items);
+}
+std::vector<std::string> MaildirBytes(const std::string& maildir) {
+  std::vector<std::string> items;
+  for (const char* sub : {"cur", "new"})
+    for (const auto& file : fs::directory_iterator(fs::path(maildir) / sub)) {
+      std::string crlf;
+      for (char c : ReadFile(file.path().string())) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
+      }
+      items.push_back(crlf);
+    }
+  return SortedBytes(items);
+}
+
 // The number of messages the sink stored in dir.
 size_t SinkCount(const std::string& dir) {
   size_t count = 0;
@@ -238,6 +271,8 @@ TEST_F(AppInterop, RulesReadArchiveAndReplyToEveryMessage) {
   for (auto* list : {&expected, &replied, &archived, &read}) std::sort(list->begin(), list->end());
   EXPECT_EQ(replied, expected);
   EXPECT_EQ(archived, read);
+  // The archive holds each message as the server handed it out, byte for byte.
+  EXPECT_TRUE(ArchiveBytes(dir.File("Rules.TMA")) == MaildirBytes(settings_.at("POP3_MAILDIR")));
   EXPECT_EQ(ReadArchive(dir.File("$Sent.TMA")).size(), n);
   EXPECT_TRUE(ReadArchive(dir.File("$OutBox.TMA")).empty());
 }

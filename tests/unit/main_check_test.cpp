@@ -106,7 +106,8 @@ TEST_F(CheckTest, NewMailIsListedOnceAndSeenMailRaisesNoAlarm) {
   Check();
   ASSERT_EQ(main->lsvMail.size(), 3u);  // the same id in two mailboxes gives two rows
   EXPECT_EQ(main->lsvMail[0].Caption, "sender@example.org");
-  EXPECT_EQ(main->lsvMail[1].SubItems, (TStringList{"two", "05.12.26 10:20", "129", "0"}));
+  // 10:20 +0100 in the local zone (the tests run in UTC).
+  EXPECT_EQ(main->lsvMail[1].SubItems, (TStringList{"two", "05.12.26 09:20", "129", "0"}));
   EXPECT_EQ(main->lsvMail[2].Data->Presence, 2);
   EXPECT_EQ(Status(), "Closed connection...");
   ASSERT_EQ(desktop.Boxes.size(), 1u);

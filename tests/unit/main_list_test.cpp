@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -17,6 +18,7 @@
 #include "support/FakeDesktop.h"
 #include "support/FakePeer.h"
 #include "support/Helpers.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace norva {
@@ -235,21 +237,58 @@ TEST_F(MainListTest, SortsNumbersAsNumbersAndTextsByteWiseKeepingEqualRowsInOrde
   EXPECT_EQ(Captions(), (Lines{"Alice", "Bob", "alice", "bob"}));
 }
 
-TEST_F(MainListTest, SortsByDateFromRetrievedDirectoryAndGoneRowsAlike) {
+// The Date column shows each message's instant in the user's zone (here Berlin, UTC+1 in
+// winter, +2 in summer) and sorts by that instant to the second: a mail of 19:00 +0900 comes
+// before one of 18:00 -0500 that day. Unreadable dates, and rows no longer in the directory,
+// come first; a retrieved message's own Date counts.
+TEST_F(MainListTest, TheDateColumnShowsAndSortsTheInstantInTheUsersZone) {
+  struct Tzset {
+    ~Tzset() { tzset(); }
+  } restored;
+  testing::ScopedEnv zone("TZ", "Europe/Berlin");
+  tzset();
+  struct {
+    const char *from, *date, *shown;
+  } rows[] = {
+      {"new york", "Tue, 02 Jan 2024 18:00:00 -0500", "03.01.24 00:00"},
+      {"tokyo", "Tue, 02 Jan 2024 19:00:00 +0900", "02.01.24 11:00"},
+      {"gmt", "Tue, 02 Jan 2024 10:00:40 GMT", "02.01.24 11:00"},
+      {"ut", "Tue, 02 Jan 2024 10:00:20 ut", "02.01.24 11:00"},
+      {"z", "2 Jan 2024 10:00:30 Z", "02.01.24 11:00"},
+      {"est", "Tue, 02 Jan 2024 05:00:10 EST", "02.01.24 11:00"},
+      {"edt", "Tue, 02 Jan 2024 06:00:50 EDT", "02.01.24 11:00"},
+      {"cst", "Tue, 02 Jan 2024 04:01:00 CST", "02.01.24 11:01"},
+      {"cdt", "Tue, 02 Jan 2024 05:01:10 CDT", "02.01.24 11:01"},
+      {"mst", "Tue, 02 Jan 2024 03:01:20 MST", "02.01.24 11:01"},
+      {"mdt", "Tue, 02 Jan 2024 04:01:30 MDT", "02.01.24 11:01"},
+      {"pst", "Tue, 02 Jan 2024 02:01:40 PST", "02.01.24 11:01"},
+      {"pdt", "Tue, 02 Jan 2024 03:01:50 PDT", "02.01.24 11:01"},
+      {"military", "Tue, 02 Jan 2024 10:02:00 M", "02.01.24 11:02"},  // unknown: as UTC
+      {"comment", "Tue, 02 Jan 2024 10:00:05 +0000 (UTC)", "02.01.24 11:00"},
+      {"colon", "Tue, 02 Jan 2024 15:32:10 +05:30", "02.01.24 11:02"},
+      {"summer", "Sun, 30 Jun 2024 23:30:00 -0230", "01.07.24 04:00"},
+      {"unreadable", "someday", "30.12.99 00:00"},
+      {"retrieved", "Tue, 09 Jan 2024 10:00:00 +0000", "09.01.24 11:00"},
+      {"gone", "Tue, 09 Jan 2024 10:00:00 +0000", "09.01.24 11:00"},
+  };
   MailboxAccount& account = AddAccount("alice");
-  List(account, {Message(1, "later", "Sat, 02 Mar 2024 10:00:30 +0100"),
-                 Message(2, "retrieved", "Sun, 03 Mar 2024 09:00:00 +0000"),
-                 Message(3, "earlier", "Sat, 02 Mar 2024 10:00:00 -0500"),
-                 Message(4, "gone", "Tue, 05 Mar 2024 08:00:00 +0000")});
-  MessageListEntry& retrieved = *main.lsvMail[1].Data;
+  Lines messages;
+  for (const auto& row : rows)
+    messages.push_back(Message(int(messages.size()) + 1, row.from, row.date));
+  List(account, messages);
+  for (size_t i = 0; i < std::size(rows); ++i)
+    EXPECT_EQ(main.lsvMail[i].SubItems.at(1), rows[i].shown) << rows[i].from;
+  MessageListEntry& retrieved = *main.lsvMail[18].Data;
   retrieved.BodyRetrieved = true;
   retrieved.Message = std::make_unique<TmsMessage>();
-  retrieved.Message->Headers = {"Date: Fri, 01 Mar 2024 09:00:00 +0000"};
-  main.lsvMail[3].Data->InfoIndex = 7;  // no longer in the latest directory: date 0
+  retrieved.Message->Headers = {"Date: Mon, 01 Jan 2024 09:00:00 +0000"};
+  main.lsvMail[19].Data->InfoIndex = 70;  // no longer in the latest directory: date 0
 
-  // Zones are not applied, and 30 seconds apart is equal: "later" stays before "earlier".
   main.lsvMailColumnClick(2);
-  EXPECT_EQ(Captions(), (Lines{"gone", "retrieved", "later", "earlier"}));
+  EXPECT_EQ(Captions(),
+            (Lines{"unreadable", "gone", "retrieved", "tokyo", "comment",  "est",   "ut",
+                   "z",          "gmt",  "edt",       "cst",   "cdt",      "mst",   "mdt",
+                   "pst",        "pdt",  "military",  "colon", "new york", "summer"}));
 }
 
 // Dates come in equal pairs two minutes apart. Each column's order is that of a stable sort by

@@ -47,10 +47,19 @@ class RecordingMain : public TfrmMain {
 };
 
 // Every rule below uses it: lines with CR LF ends, a comment, an empty line, a bare domain in
-// other letter case, a full address, a line with a leading blank, a word and a header name.
+// other letter case, a full address, a line with a leading blank, a word, a header name, and a
+// domain and a word beyond ASCII.
 const char kBlackList[] =
     "; blocked senders\r\n\r\nEXAMPLE.com\r\nboss@Corp.com\r\n spaced.com\r\nviagra\r\n"
-    "X-Spam-Flag\r\n";
+    "X-Spam-Flag\r\nmünchen.example\r\nGröße\r\n";
+
+// Header fields as Python's email package writes them for non-ASCII text (names, subject and
+// even addresses in encoded words, a long subject folded).
+const std::vector<std::string> kPythonFrom = {
+    "From:", " =?utf-8?q?J=C3=BCrgen_Wei=C3=9F?= <juergen@=?utf-8?q?M=C3=9CNCHEN?=.example>"};
+const std::vector<std::string> kPythonSubject = {
+    "Subject: Sie haben einen PREIS gewonnen: =?utf-8?b?R3LDtsOfZSB6w6RobHQg4oCT?=",
+    " prize inside"};
 
 class RulesTest : public ::testing::Test {
  protected:
@@ -154,6 +163,32 @@ TEST_F(RulesTest, EachFilterFiresExactlyWhenItsConditionHolds) {
       {22, "Black List", {"To: x@example.com"}, 0, false, "To in the list"},
       {22, "Grey List", {"To: x@other.org"}, 0, true, "no such list: nobody is in it"},
       {22, "New List", {"To: x@other.org"}, 0, true, "list never saved: nobody is in it"},
+      // What the user sees (decoded, any script's letter case) and what the header says.
+      {2, "größe zählt", kPythonSubject, 0, true, "an encoded word"},
+      {2, "ZÄHLT", kPythonSubject, 0, true, "upper case beyond ASCII"},
+      {2, "zählt – prize", kPythonSubject, 0, true, "across the fold"},
+      {2, "?utf-8?B?", kPythonSubject, 0, true, "the raw text as well"},
+      {2, "grüße", {"Subject: GR\xDC\xDF\x45"}, 0, true, "raw Latin-1"},
+      {2, "tail", {"Subject: " + std::string(300, 'x') + " tail"}, 0, true, "past 255 shown"},
+      {2, "prize", {"Subject: =?utf-8?q?a_pri?= =?utf-8?q?ze?="}, 0, true, "words joined"},
+      {2, "prize", {"Subject: =?utf-8?q?a_price?="}, 0, false, "no such text"},
+      {0, "JUERGEN@münchen.example", kPythonFrom, 0, true, "an encoded address"},
+      {1, "münchen.EXAMPLE", kPythonFrom, 0, true, "its domain"},
+      {3,
+       "örg.example",
+       {"To: <=?utf-8?q?ZO=C3=8B?=@=?utf-8?q?=C3=B6rg?=.example>"},
+       0,
+       true,
+       "To"},
+      {4, "", {"To: a@x.com", "Mail-For: =?utf-8?q?A?=@X.com"}, 0, false, "same once decoded"},
+      {9, "preis gewonnen: größe", kPythonSubject, 0, true, "a decoded field"},
+      {10, "bülk mäiler", {"X-Mailer: =?utf-8?q?B=C3=BClk_M=C3=A4iler?= 3"}, 0, true, "encoded"},
+      {11, "mäßig", {"X-Distribution: =?iso-8859-1?q?M=C4=DFIG?="}, 0, true, "a Latin-1 word"},
+      {14, "Black List", kPythonFrom, 0, true, "listed domain beyond ASCII, other case"},
+      {16, "Black List", {"Subject: =?utf-8?b?QnV5IFZJQUdSQQ==?="}, 0, true, "encoded subject"},
+      {16, "Black List", {"Subject: =?utf-8?q?GR=C3=96=C3=9FE?="}, 0, true, "listed word, case"},
+      {21, "Black List", {"X-Note: =?utf-8?b?dmlh?= =?utf-8?b?Z3Jh?="}, 0, true, "decoded block"},
+      {22, "Black List", {"To: Boss <=?utf-8?q?BOSS?=@corp.com>"}, 0, false, "To listed"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("filter " + std::to_string(c.filter) + ": " + c.why);
@@ -348,6 +383,10 @@ TEST(TextMatcherTest, FindsEveryTextWhereverItStandsAndNothingElse) {
   EXPECT_TRUE(overlapping.OccursIn("abcf"));
   EXPECT_FALSE(overlapping.OccursIn("abcbcd-bc"));
   EXPECT_FALSE(TTextMatcher({""}).OccursIn("anything"));
+  // Letter case beyond ASCII, in the texts and in the text searched.
+  const TTextMatcher unicode({"Größe", "ÉTÉ"});
+  for (const char* text : {"x GRÖßE x", "l'été", "grosse", "ete"})
+    EXPECT_EQ(unicode.OccursIn(text), text[0] != 'g' && text[0] != 'e') << text;
 }
 
 TEST(SplitAddressTest, SeparatesTheBareAddressFromTheRest) {

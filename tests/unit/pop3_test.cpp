@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -254,6 +255,70 @@ TEST_P(Pop3Test, UpdateInfoReadsEveryMessageInOrderInLockStep) {
       EXPECT_EQ(pop.MessageInfo.Items(i).Headers, texts[i].second);
       EXPECT_EQ(pop.MessageInfo.Items(i).Size, int(mailbox[size_t(i)].size()));
     }
+  }
+}
+
+// A server announcing UTF8 hands out a message whose header holds raw UTF-8 only to a session
+// that sent "UTF8", and a stand-in to others, as Courier does. Capabilities are asked only with
+// pipelining on; a later session with the same server and user sends UTF8 before STAT.
+TEST_P(Pop3Test, Utf8IsSentWhereTheServerAnnouncesIt) {
+  const std::string raw = "Subject: Grüße\r\n\r\nbody\r\n";
+  const std::string standIn = "Subject: Cannot display Unicode content\r\n\r\n";
+  const std::string announced = "+OK\r\nUTF8 USER\r\nPIPELINING\r\n.\r\n";
+  const Lines walk = {"LIST 1", "TOP 1 1", "QUIT"}, read = {"LIST 1", "RETR 1", "QUIT"};
+  const Lines afterLogin = {"USER user", "PASS secret", "UTF8", "STAT"};
+  struct {
+    const char* name;
+    std::string capa, utf8Reply;
+    bool pipelining, otherServer;
+    Lines walked, readBack;
+    bool intact;
+  } rows[] = {
+      {"announced", announced, "+OK UTF8 enabled\r\n", true, false,
+       Concat({kLogin, {"CAPA", "UTF8"}, walk}), Concat({afterLogin, read}), true},
+      {"announced, refused", announced, "-ERR not now\r\n", true, false,
+       Concat({kLogin, {"CAPA", "UTF8"}, walk}), Concat({afterLogin, read}), false},
+      {"announced, read from another server", announced, "+OK\r\n", true, true,
+       Concat({kLogin, {"CAPA", "UTF8"}, walk}), Concat({kLogin, read}), false},
+      {"not announced", "+OK\r\nTOP\r\nUTF8-LIKE\r\n.\r\n", "+OK\r\n", true, false,
+       Concat({kLogin, {"CAPA"}, walk}), Concat({kLogin, read}), false},
+      {"pipelining off", announced, "+OK\r\n", false, false, Concat({kLogin, walk}),
+       Concat({kLogin, read}), false},
+  };
+  std::vector<std::unique_ptr<FakePop3>> boxes;  // all kept: every server has a port of its own
+  std::string saved;
+  pop.OnUserMessageSave = [&](TObject&, int32_t, TMemoryStream& m) { saved = m.Bytes(); };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    bool utf8 = false;  // the session sent UTF8 and the server took it
+    const auto serve = [&] {
+      auto& box = *boxes.emplace_back(std::make_unique<FakePop3>(Lines{raw}));
+      box.Reply("CAPA", row.capa);
+      box.On("PASS", [&utf8](PeerConnection& c, const std::string&) {
+        utf8 = false;
+        c.Send("+OK logged in\r\n");
+      });
+      box.On("UTF8", [&](PeerConnection& c, const std::string&) {
+        utf8 = row.utf8Reply[0] == '+';
+        c.Send(row.utf8Reply);
+      });
+      box.On("RETR", [&](PeerConnection& c, const std::string&) {
+        c.Send("+OK\r\n" + (utf8 ? raw : standIn) + ".\r\n");
+      });
+      return &box;
+    };
+    FakePop3* box = serve();
+    pop.Server = box->Address();
+    pop.Pipelining = row.pipelining;
+    pop.UpdateInfo();
+    EXPECT_EQ(box->Commands(), row.walked);
+    if (row.otherServer) pop.Server = (box = serve())->Address();
+    pop.Connect();
+    pop.Retrieve(0);
+    EXPECT_EQ(pop.Utf8Mode(), row.intact);
+    pop.Disconnect();
+    EXPECT_EQ(box->Commands(), Concat({row.otherServer ? Lines{} : row.walked, row.readBack}));
+    EXPECT_EQ(saved, row.intact ? raw : standIn);
   }
 }
 
