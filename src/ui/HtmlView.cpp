@@ -2,6 +2,7 @@
 #include "ui/HtmlView.h"
 
 #include <QByteArray>
+#include <QTimer>
 #include <QUrl>
 
 #include "ui/Text.h"
@@ -20,7 +21,11 @@ HtmlView::HtmlView(QWidget* parent) : QTextBrowser(parent) {
       scrollToAnchor(url.fragment());
       return;
     }
-    if (OnLink) OnLink(FromQt(url.toString(QUrl::FullyEncoded)));
+    // Handled once the click is over: a box opened inside the mouse release would leave the
+    // view thinking the button is still down, and the next click would select text instead.
+    QTimer::singleShot(0, this, [this, link = FromQt(url.toString(QUrl::FullyEncoded))] {
+      if (OnLink) OnLink(link);
+    });
   });
   // The address a link really leads to shows while the pointer is over it, whatever its text
   // claims.

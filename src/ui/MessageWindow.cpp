@@ -252,6 +252,8 @@ void MessageWindow::Sync() {
   bool same = lsvMsgAttach_->topLevelItemCount() == int(model_.lsvMsgAttach.size());
   for (int i = 0; same && i < lsvMsgAttach_->topLevelItemCount(); ++i)
     same = lsvMsgAttach_->topLevelItem(i)->text(0) == ToQt(model_.lsvMsgAttach[size_t(i)].Caption);
+  // Reading a message without attachments, the text takes the whole width.
+  lsvMsgAttach_->setVisible(!reading || !model_.lsvMsgAttach.empty());
   if (!same) {
     lsvMsgAttach_->clear();
     for (const TAttachRow& row : model_.lsvMsgAttach) {

@@ -296,6 +296,7 @@ void ClickText(QTextEdit* view, const QString& text) {
   view->ensureCursorVisible();
   QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
                     view->cursorRect(at).center());
+  QApplication::processEvents();  // the link is followed once the click is over
 }
 
 // The HTML of the message below.
@@ -441,6 +442,7 @@ TEST_F(MainWindowTest, PlainMailWrapsAtTheWindowsWidth) {
   EXPECT_EQ(messages->findChild<QLineEdit*>("edtMsgDate")->text(), "06.03.26 00:00");
   EXPECT_EQ(messages->findChild<QLineEdit*>("edtMsgToList")->text(), "me@example.org");
   EXPECT_FALSE(messages->findChild<QLineEdit*>("edtMsgCc")->isVisible());  // no copies
+  EXPECT_FALSE(messages->findChild<QWidget*>("lsvMsgAttach")->isVisible());  // nor attachments
 
   for (QWidget* in : {static_cast<QWidget*>(window), static_cast<QWidget*>(messages)}) {
     auto* text = in->findChild<QPlainTextEdit*>("redMsg");
