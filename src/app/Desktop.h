@@ -1,6 +1,7 @@
 // Desktop: what the windows' logic needs of the platform — message and input boxes, file and
-// print dialogs, sounds, opening files, printing, the tray icon, text metrics, the busy cursor,
-// the default error display and the message pump. The Qt application and the tests supply it.
+// print dialogs, sounds, opening files and links, printing, the tray icon, text metrics, the
+// busy cursor, the default error display and the message pump. The Qt application and the
+// tests supply it.
 #pragma once
 
 #include <string>
@@ -39,6 +40,12 @@ class Desktop {
   virtual void Beep() = 0;
   // Opens a file with the program the desktop associates with it; 32 or more on success.
   virtual int OpenWithDesktop(const std::string& path) = 0;
+  // Opens a web address in the desktop's browser; false when it could not. A desktop without a
+  // browser (the headless tool) opens nothing.
+  virtual bool OpenUrl(const std::string& url) {
+    (void)url;
+    return false;
+  }
 
   // The tray icon shows this image of the toolbar image list.
   virtual void SetTrayIcon(int imageIndex) = 0;

@@ -83,6 +83,7 @@ class TfrmMain {
   TStringList cmbSelAddress;
   int32_t cmbSelAddressIndex = -1;
   TStringList redMsg;
+  std::string redMsgHtml;       // the preview shows an HTML message's body: its HTML, rendered
   bool PopMailAttached = true;  // the list's pop-up menu can open
 
   // ---- components ----

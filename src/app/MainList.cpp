@@ -193,8 +193,10 @@ void TfrmMain::lsvMailClick() {
   if (index < 0 || !lsvMail[size_t(index)].Data) return;
   const TListRow& row = lsvMail[size_t(index)];
   const MessageListEntry& entry = *row.Data;
+  redMsgHtml.clear();
   if (entry.BodyRetrieved && entry.Message) {
     StringToString(entry.Message->Body, redMsg);
+    redMsgHtml = entry.Message->Html;
   } else if (const TmsRemoteInfoItem* item = DirectoryEntry(entry)) {
     StringToString(item->Headers, redMsg);
   } else {
@@ -218,12 +220,14 @@ void TfrmMain::mnuViewAppliedRulesClick() {
   const int32_t index = CurrentRow(*this);
   if (index < 0 || !lsvMail[size_t(index)].Data) return;
   StringToString(lsvMail[size_t(index)].Data->AppliedRules, redMsg);
+  redMsgHtml.clear();
 }
 
 void TfrmMain::mnuViewMessageHeadersClick() {
   const int32_t index = CurrentRow(*this);
   if (index < 0 || !lsvMail[size_t(index)].Data) return;
   const MessageListEntry& entry = *lsvMail[size_t(index)].Data;
+  redMsgHtml.clear();
   if (entry.BodyRetrieved && entry.Message)
     StringToString(entry.Message->Headers, redMsg);
   else if (const TmsRemoteInfoItem* item = DirectoryEntry(entry))
@@ -234,7 +238,9 @@ void TfrmMain::mnuViewMessageTextClick() {
   const int32_t index = CurrentRow(*this);
   if (index < 0 || !lsvMail[size_t(index)].Data) return;
   const MessageListEntry& entry = *lsvMail[size_t(index)].Data;
-  if (entry.BodyRetrieved && entry.Message) StringToString(entry.Message->Body, redMsg);
+  if (!entry.BodyRetrieved || !entry.Message) return;
+  StringToString(entry.Message->Body, redMsg);
+  redMsgHtml = entry.Message->Html;
 }
 
 void TfrmMain::StatusBarDblClick() {

@@ -124,29 +124,11 @@ void TfrmMain::lsvMailDblClick() {
 
 void TfrmMain::BrowseMsg(MessageListEntry& entry) {
   if (!entry.Message || !frmMsg->MayDiscard()) return;
-  TmsMessage& message = *entry.Message;
-  TfrmMsg& window = *frmMsg;
-  window.ShowingHeaders = false;
-  StringToString(message.Body, window.redMsg);
-  desktop.ProcessMessages();
-  window.edtMsgFrom = message.Sender.Name.str() + " " + message.Sender.Address.str();
-  window.edtMsgTo.clear();
-  if (message.Recipients.Count() > 0) {
-    const TmsMailAddress& to = message.Recipients.Items(0);
-    window.edtMsgTo = to.Name.str() + " " + to.Address.str();
-  }
-  window.edtMsgSubject = message.Subject;
-  window.lsvMsgAttach.clear();
-  window.PriorityImage = TfrmMsg::kLowPriorityImage + message.Priority;
-  window.SetReadingMode(true);
-  window.MsgWindowMode = 1;
   CurrentEntry = &entry;
-  CurrentMessage = &message;
-  for (int32_t i = 0; i < message.Attachments.Count(); ++i) {
-    TmsAttItem& item = message.Attachments.Items(i);
-    window.lsvMsgAttach.push_back({item.FileName(), std::to_string(item.Data.Size())});
-  }
-  window.Show();
+  CurrentMessage = entry.Message.get();
+  frmMsg->FillFromMessage(*entry.Message);
+  desktop.ProcessMessages();
+  frmMsg->Show();
 }
 
 }  // namespace norva

@@ -1,6 +1,10 @@
 // TfrmMsg: the message window's reading and compose modes, its placement and its commands.
 #include "app/Msg.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <ctime>
 #include <exception>
 #include <filesystem>
 
@@ -9,8 +13,104 @@
 #include "app/Rules.h"
 #include "config/BookPage.h"
 #include "mail/msCls.h"
+#include "mail/mscharset.h"
 
 namespace norva {
+
+namespace {
+
+// Minutes east of UTC of a mail date's zone: "+hhmm" or "-hhmm", or one of the names mail
+// still carries; any other zone counts as UTC, as "-0000" does.
+int ZoneMinutes(std::string_view zone) {
+  zone = zone.substr(0, zone.find_first_of(" \t("));
+  if (zone.size() == 5 && (zone[0] == '+' || zone[0] == '-')) {
+    int value = 0;
+    for (char c : zone.substr(1)) {
+      if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
+      value = value * 10 + (c - '0');
+    }
+    const int minutes = value / 100 * 60 + value % 100;
+    return zone[0] == '-' ? -minutes : minutes;
+  }
+  static const struct {
+    const char* name;
+    int minutes;
+  } kNames[] = {{"EST", -300}, {"EDT", -240}, {"CST", -360}, {"CDT", -300},
+                {"MST", -420}, {"MDT", -360}, {"PST", -480}, {"PDT", -420}};
+  for (const auto& named : kNames)
+    if (zone == named.name) return named.minutes;
+  return 0;
+}
+
+// "%41" and the like decoded, as UTF-8 (other bytes read as Windows-1252); control characters
+// (a line break smuggled into a subject) become blanks.
+std::string PercentDecoded(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      c = char(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    }
+    out += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
+  }
+  return RawToUtf8(out);
+}
+
+// The scheme of a URL in lower case ("" when it has none, as a relative link).
+std::string UrlScheme(std::string_view url) {
+  const size_t colon = url.find(':');
+  if (colon == std::string_view::npos || colon == 0) return {};
+  std::string scheme;
+  for (char c : url.substr(0, colon)) {
+    const auto u = static_cast<unsigned char>(c);
+    if (!std::isalnum(u) && c != '+' && c != '-' && c != '.') return {};
+    scheme += char(std::tolower(u));
+  }
+  return std::isalpha(static_cast<unsigned char>(scheme[0])) ? scheme : std::string();
+}
+
+}  // namespace
+
+std::string FormatMailbox(const TmsMailAddress& address) {
+  std::string name = address.Name.str();
+  const std::string& mailbox = address.Address.str();
+  if (name.empty() || name == mailbox) return mailbox;
+  if (mailbox.empty()) return name;
+  if (name.find_first_of(",;<>@\"") != std::string::npos) {
+    std::string quoted = "\"";
+    for (char c : name) {
+      if (c == '"' || c == '\\') quoted += '\\';
+      quoted += c;
+    }
+    name = quoted + '"';
+  }
+  return name + " <" + mailbox + ">";
+}
+
+std::string FormatMailboxes(const TmsAddressList& list) {
+  std::string text;
+  for (int32_t i = 0; i < list.Count(); ++i)
+    (text += text.empty() ? "" : ", ") += FormatMailbox(list.Items(i));
+  return text;
+}
+
+std::string LocalMailDate(const std::string& text) {
+  if (Trim(text).empty()) return {};
+  TDateTime written = 0;
+  std::string zone;
+  ParseMailDate(text, written, zone);
+  if (written == 0) return text;
+  // Days since 30 December 1899 in the sender's zone, to seconds since 1970 in UTC, to the
+  // user's zone at that instant (its summer time included).
+  const double utc = written - ZoneMinutes(zone) / 1440.0;
+  const auto seconds = static_cast<std::time_t>(std::llround((utc - 25569.0) * 86400.0));
+  std::tm local{};
+  if (localtime_r(&seconds, &local) == nullptr) return FormatDateTime(written);
+  return FormatDateTime(EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                       local.tm_hour, local.tm_min, local.tm_sec));
+}
 
 TfrmMsg::TfrmMsg(Desktop& desktop, TfrmOptions& options, TfrmMain& main)
     : desktop_(desktop), options_(options), main_(main) {}
@@ -76,6 +176,31 @@ void TfrmMsg::SetReadingMode(bool reading) {
   btnSend = btnCut = btnPaste = btnAttach = btnDeAttach = mnuAttach = mnuDetach = !reading;
   btnShowHeader = btnReply = mnuLaunch = reading;
   PriorityMenu = !reading;
+  if (reading) return;
+  edtMsgCc.clear();
+  edtMsgDate.clear();
+  redMsgHtml.clear();
+  Caption = kEditorCaption;
+}
+
+void TfrmMsg::FillFromMessage(TmsMessage& message) {
+  ShowingHeaders = false;
+  TfrmMain::StringToString(message.Body, redMsg);
+  redMsgHtml = message.Html;
+  edtMsgFrom = FormatMailbox(message.Sender);
+  edtMsgTo = FormatMailboxes(message.Recipients);
+  edtMsgCc = FormatMailboxes(message.CC);
+  edtMsgDate = LocalMailDate(GetFieldValue(message.Headers, "Date"));
+  edtMsgSubject = message.Subject;
+  lsvMsgAttach.clear();
+  for (int32_t i = 0; i < message.Attachments.Count(); ++i) {
+    TmsAttItem& item = message.Attachments.Items(i);
+    lsvMsgAttach.push_back({item.FileName(), std::to_string(item.Data.Size())});
+  }
+  PriorityImage = kLowPriorityImage + message.Priority;
+  SetReadingMode(true);
+  Caption = message.Subject.empty() ? std::string("(no subject)") : message.Subject.str();
+  MsgWindowMode = 1;
 }
 
 void TfrmMsg::ShowText(const TStringList& lines) {
@@ -89,6 +214,7 @@ void TfrmMsg::btnShowHeaderClick() {
   ShowingHeaders = !ShowingHeaders;
   TmsMessage* message = ShownMessage();
   if (!message) return;
+  redMsgHtml = ShowingHeaders ? std::string() : message->Html;
   ShowText(ShowingHeaders ? message->Headers : message->Body);
 }
 
@@ -157,6 +283,42 @@ void TfrmMsg::mnuAttachSaveAsClick() {
   } catch (const std::exception& e) {
     main_.ShowError(e.what());
   }
+}
+
+void TfrmMsg::LinkClicked(const std::string& url) {
+  const std::string scheme = UrlScheme(url);
+  if (scheme == "http" || scheme == "https") {
+    if (!desktop_.OpenUrl(url))
+      desktop_.MessageBox("The browser could not be started for " + url, "Error", Desktop::mbOK,
+                          Desktop::iconError);
+    return;
+  }
+  if (scheme == "mailto") {
+    // mailto:address[,address]?subject=...: a new message, as the New command writes one.
+    if (main_.Busy || !main_.CheckForAddress()) return;
+    const std::string_view rest = std::string_view(url).substr(scheme.size() + 1);
+    const size_t query = rest.find('?');
+    std::string subject;
+    if (query != std::string_view::npos) {
+      std::string_view fields = rest.substr(query + 1);
+      while (!fields.empty()) {
+        const std::string_view field = fields.substr(0, fields.find('&'));
+        fields.remove_prefix(std::min(fields.size(), field.size() + 1));
+        const size_t equals = field.find('=');
+        if (equals != std::string_view::npos && Utf8Lower(field.substr(0, equals)) == "subject")
+          subject = PercentDecoded(field.substr(equals + 1));
+      }
+    }
+    if (!main_.ComposeTo(Trim(PercentDecoded(rest.substr(0, query))))) return;
+    edtMsgSubject = TShortString(subject);
+    MarkUnchanged();
+    return;
+  }
+  desktop_.MessageBox(
+      "Norva opens only web pages (http, https) and mail addresses from a message. This link "
+      "was not opened:\n" +
+          url,
+      "Link", Desktop::mbOK, Desktop::iconWarning);
 }
 
 // ---- composing ----

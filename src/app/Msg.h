@@ -22,12 +22,23 @@ struct TAttachRow {
   bool Selected = false;
 };
 
+// "Name <address>" as a reader shows a mailbox (the name quoted when it holds a list's
+// separator), the bare address when there is no name.
+std::string FormatMailbox(const TmsMailAddress& address);
+// The mailboxes of a list, separated by ", ".
+std::string FormatMailboxes(const TmsAddressList& list);
+// A Date header's instant in the user's time zone ("dd.mm.yy hh:nn"); the text as it stands
+// when it cannot be read, "" when there is none.
+std::string LocalMailDate(const std::string& text);
+
 class TfrmMsg {
  public:
   // The window's size as designed, the default placement's width and height.
   static constexpr int32_t kDesignWidth = 600, kDesignHeight = 450;
   // btnPriority's images: low, normal and high priority (priority = image - kLowPriorityImage).
   static constexpr int32_t kLowPriorityImage = 22;
+  // The window's title while composing; reading, it shows the message's subject.
+  static constexpr const char* kEditorCaption = "Message Editor";
 
   TfrmMsg(Desktop& desktop, TfrmOptions& options, TfrmMain& main);
   TfrmMsg(const TfrmMsg&) = delete;
@@ -35,6 +46,12 @@ class TfrmMsg {
 
   // ---- models of the widgets ----
   std::string edtMsgFrom, edtMsgTo, edtMsgSubject;
+  // Reading only: the copies' recipients, and the date in the user's time zone.
+  std::string edtMsgCc, edtMsgDate;
+  // Reading an HTML message's body: its HTML, which the window renders (redMsg holds its text
+  // rendering). Empty for plain text, headers and composing.
+  std::string redMsgHtml;
+  std::string Caption = kEditorCaption;
   std::vector<std::string> edtMsgToItems;  // the To box's drop-down: the address book
   TStringList redMsg;
   std::vector<TAttachRow> lsvMsgAttach;
@@ -74,8 +91,12 @@ class TfrmMsg {
   // What the window now holds counts as nothing written yet (it was just filled).
   void MarkUnchanged() { filled_ = Draft(); }
 
-  // Switches the widgets between reading (true) and composing (false).
+  // Switches the widgets between reading (true) and composing (false); composing clears what
+  // only reading shows.
   void SetReadingMode(bool reading);
+  // Fills every field for reading message: body (or its HTML), addresses, date, subject,
+  // priority and attachments.
+  void FillFromMessage(TmsMessage& message);
 
   // ---- commands ----
   void btnShowHeaderClick();
@@ -84,6 +105,10 @@ class TfrmMsg {
   void btnReplyClick();
   void lsvMsgAttachDblClick();  // also the attachment menu's "Launch"
   void mnuAttachSaveAsClick();
+  // A link of the shown message (or of the main window's preview) was clicked: web pages open
+  // in the desktop's browser, mail addresses in a new message; anything else (local files,
+  // scripts, relative links) is refused with a box.
+  void LinkClicked(const std::string& url);
   void btnAttachClick();    // also "Attach"
   void btnDeAttachClick();  // also "Detach"
   // A priority menu item was chosen; its tag is the image index it stands for.

@@ -12,21 +12,6 @@
 
 namespace norva::ui {
 
-namespace {
-
-// The typed text as UTF-8 in at most 255 bytes, cut before a character that would not fit
-// whole: a split character would make the stored text invalid UTF-8, shown as Latin-1.
-std::string ShortText(const QString& text) {
-  std::string bytes = FromQt(text);
-  if (bytes.size() <= TShortString::kCapacity) return bytes;
-  size_t end = TShortString::kCapacity;
-  while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) --end;
-  bytes.resize(end);
-  return bytes;
-}
-
-}  // namespace
-
 AddressDialog::AddressDialog(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("MailAddressDlg"));
   setWindowTitle(QStringLiteral("Address"));
@@ -62,8 +47,9 @@ void AddressDialog::SetAddress(const TmsMailAddress& address) {
 }
 
 void AddressDialog::accept() {
-  address_.Name = ShortText(NameEdit->text());
-  address_.Address = ShortText(AddressEdit->text());
+  // The fields keep at most 255 characters, never a split one.
+  address_.Name = FromQt(NameEdit->text());
+  address_.Address = FromQt(AddressEdit->text());
   QDialog::accept();
 }
 

@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTableView>
@@ -21,6 +22,7 @@
 #include <QToolBar>
 
 #include "app/Msg.h"
+#include "ui/HtmlView.h"
 #include "ui/Images.h"
 #include "ui/MessageListModel.h"
 #include "ui/MessageWindow.h"
@@ -90,15 +92,23 @@ MainWindow::MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop)
   redMsg_ = new QPlainTextEdit;
   redMsg_->setObjectName("redMsg");
   redMsg_->setReadOnly(true);
-  redMsg_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  redMsg_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   QFont fixed("Courier New");
   fixed.setStyleHint(QFont::Monospace);
   if (!QFontInfo(fixed).fixedPitch()) fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   redMsg_->setFont(fixed);
+  redMsgHtml_ = new HtmlView;
+  redMsgHtml_->setObjectName("redMsgHtml");
+  redMsgHtml_->OnLink = [this](const std::string& url) {
+    Run([&] { main_.frmMsg->LinkClicked(url); });
+  };
+  preview_ = new QStackedWidget;
+  preview_->addWidget(redMsg_);
+  preview_->addWidget(redMsgHtml_);
 
   auto* lower = new QSplitter(Qt::Horizontal);
   lower->addWidget(trvFolder_);
-  lower->addWidget(redMsg_);
+  lower->addWidget(preview_);
   lower->setStretchFactor(1, 1);
   lower->setSizes({140, 500});
   splitter_ = new QSplitter(Qt::Vertical);
@@ -281,6 +291,7 @@ void MainWindow::BuildStatusBar() {
   for (size_t i = 0; i < panels_.size(); ++i) {
     panels_[i] = new QLabel;
     panels_[i]->setObjectName(QString("StatusPanel%1").arg(i));
+    panels_[i]->setTextFormat(Qt::PlainText);  // server replies are shown, never rendered
     panels_[i]->setFrameShape(QFrame::StyledPanel);
     panels_[i]->setFrameShadow(QFrame::Sunken);
     bar->addWidget(panels_[i], i == 4 ? 1 : 0);
@@ -374,6 +385,12 @@ void MainWindow::Sync(bool full) {
     shownPreview_ = main_.redMsg;
     redMsg_->setPlainText(LinesToQt(shownPreview_));
   }
+  if (main_.redMsgHtml != shownPreviewHtml_) {
+    shownPreviewHtml_ = main_.redMsgHtml;
+    redMsgHtml_->SetMessageHtml(shownPreviewHtml_);
+  }
+  preview_->setCurrentWidget(shownPreviewHtml_.empty() ? static_cast<QWidget*>(redMsg_)
+                                                       : redMsgHtml_);
   if (main_.trvFolder != shownFolders_) {
     shownFolders_ = main_.trvFolder;
     trvFolder_->clear();

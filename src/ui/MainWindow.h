@@ -19,12 +19,14 @@ class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QSplitter;
+class QStackedWidget;
 class QSystemTrayIcon;
 class QTableView;
 class QTimer;
 
 namespace norva::ui {
 
+class HtmlView;
 class MessageListModel;
 class MessageWindow;
 class OptionsDialog;
@@ -79,7 +81,9 @@ class MainWindow : public QMainWindow {
   QTableView* lsvMail_ = nullptr;
   QSplitter* splitter_ = nullptr;
   QListWidget* trvFolder_ = nullptr;
+  QStackedWidget* preview_ = nullptr;  // the preview: plain text, or an HTML message rendered
   QPlainTextEdit* redMsg_ = nullptr;
+  HtmlView* redMsgHtml_ = nullptr;
   QComboBox* cmbSelAddress_ = nullptr;
   QMenu* popMail_ = nullptr;
   std::array<QLabel*, 5> panels_{};
@@ -89,6 +93,7 @@ class MainWindow : public QMainWindow {
   MessageWindow* msgWindow_ = nullptr;
   OptionsDialog* options_ = nullptr;
   TStringList shownPreview_;
+  std::string shownPreviewHtml_;
   TStringList shownFolders_;
   bool syncing_ = false;
   static constexpr qint64 kPumpInterval = 40;  // milliseconds between syncs while pumping

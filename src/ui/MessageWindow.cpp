@@ -11,28 +11,51 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "ui/HtmlView.h"
 #include "ui/Images.h"
 #include "ui/MainWindow.h"
 #include "ui/Text.h"
 
 namespace norva::ui {
 
+namespace {
+
+// A window title shows "[*]" only doubled: once, it stands for the modified mark.
+QString TitleText(const std::string& text) {
+  return ToQt(text).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+}
+
+QLineEdit* ReadOnlyField(const char* name) {
+  auto* field = new QLineEdit;
+  field->setObjectName(name);
+  field->setReadOnly(true);
+  return field;
+}
+
+}  // namespace
+
 MessageWindow::MessageWindow(TfrmMain& main, TfrmMsg& model, MainWindow* mainWindow)
     : QMainWindow(nullptr), main_(main), model_(model), mainWindow_(mainWindow) {
   setObjectName("frmMsg");
-  setWindowTitle("Message Editor");
+  setWindowTitle(TfrmMsg::kEditorCaption);
   setWindowIcon(ToolbarImage(55));
 
   QToolBar* bar = addToolBar("Message");
   bar->setMovable(false);
   bar->setIconSize(QSize(16, 16));
   AddButton("btnCut", "Cut", int(Command::Cut), [this] { redMsg_->cut(); });
-  AddButton("btnCopy", "Copy", int(Command::Copy), [this] { redMsg_->copy(); });
+  AddButton("btnCopy", "Copy", int(Command::Copy), [this] {
+    if (body_->currentWidget() == redMsgHtml_)
+      redMsgHtml_->copy();
+    else
+      redMsg_->copy();
+  });
   AddButton("btnPaste", "Paste", int(Command::Paste), [this] { redMsg_->paste(); });
   bar->addSeparator();
   AddButton("btnReply", "Reply", int(Command::ReplyMsg), [this] { model_.btnReplyClick(); });
@@ -84,9 +107,21 @@ MessageWindow::MessageWindow(TfrmMain& main, TfrmMsg& model, MainWindow* mainWin
   edtMsgTo_->setInsertPolicy(QComboBox::NoInsert);
   edtMsgSubject_ = new QLineEdit;
   edtMsgSubject_->setObjectName("edtMsgSubject");
+  edtMsgToList_ = ReadOnlyField("edtMsgToList");
+  edtMsgCc_ = ReadOnlyField("edtMsgCc");
+  edtMsgDate_ = ReadOnlyField("edtMsgDate");
+  // Lines wrap at the pane's width; what the user types keeps only the breaks typed.
   redMsg_ = new QPlainTextEdit;
   redMsg_->setObjectName("redMsg");
-  redMsg_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  redMsg_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  redMsgHtml_ = new HtmlView;
+  redMsgHtml_->setObjectName("redMsgHtml");
+  redMsgHtml_->OnLink = [this](const std::string& url) {
+    Command([&] { model_.LinkClicked(url); });
+  };
+  body_ = new QStackedWidget;
+  body_->addWidget(redMsg_);
+  body_->addWidget(redMsgHtml_);
   lsvMsgAttach_ = new QTreeWidget;
   lsvMsgAttach_->setObjectName("lsvMsgAttach");
   lsvMsgAttach_->setRootIsDecorated(false);
@@ -114,18 +149,21 @@ MessageWindow::MessageWindow(TfrmMain& main, TfrmMsg& model, MainWindow* mainWin
   connect(lsvMsgAttach_, &QTreeWidget::itemDoubleClicked, this,
           [this] { Command([&] { model_.lsvMsgAttachDblClick(); }); });
 
-  auto* fields = new QFormLayout;
-  fields->addRow("From:", edtMsgFrom_);
-  fields->addRow("To:", edtMsgTo_);
-  fields->addRow("Subject:", edtMsgSubject_);
+  fields_ = new QFormLayout;
+  fields_->addRow("From:", edtMsgFrom_);
+  fields_->addRow("To:", edtMsgTo_);
+  fields_->addRow("To:", edtMsgToList_);
+  fields_->addRow("Cc:", edtMsgCc_);
+  fields_->addRow("Date:", edtMsgDate_);
+  fields_->addRow("Subject:", edtMsgSubject_);
   auto* split = new QSplitter(Qt::Horizontal);
-  split->addWidget(redMsg_);
+  split->addWidget(body_);
   split->addWidget(lsvMsgAttach_);
   split->setStretchFactor(0, 1);
   split->setSizes({420, 180});
   auto* body = new QWidget;
   auto* layout = new QVBoxLayout(body);
-  layout->addLayout(fields);
+  layout->addLayout(fields_);
   layout->addWidget(split, 1);
   setCentralWidget(body);
   resize(TfrmMsg::kDesignWidth, TfrmMsg::kDesignHeight);
@@ -166,39 +204,56 @@ void MessageWindow::Sync() {
     if (text == shown) return;
     shown = text;
     edit->setText(ToQt(text));
+    edit->setCursorPosition(0);  // a long line shows its beginning
   };
   set(edtMsgFrom_, model_.edtMsgFrom, shownFrom_);
   set(edtMsgSubject_, model_.edtMsgSubject, shownSubject_);
-  // Composing, the To box is an editable drop-down of the address book; reading, a plain
-  // drop-down showing the message's first recipient.
-  const bool editable = !model_.ReadOnly;
-  if (edtMsgTo_->isEditable() != editable || model_.edtMsgToItems != shownToItems_) {
+  // Composing, the To box is an editable drop-down of the address book; reading, a read-only
+  // line of every recipient, with the copies and the date under it.
+  const bool reading = model_.ReadOnly;
+  if (model_.edtMsgToItems != shownToItems_) {
     const QString typed = edtMsgTo_->currentText();  // a new address book keeps what is typed
     shownToItems_ = model_.edtMsgToItems;
     edtMsgTo_->clear();
-    edtMsgTo_->setEditable(editable);
-    if (!editable) edtMsgTo_->addItem(QString());
     for (const std::string& item : shownToItems_) edtMsgTo_->addItem(ToQt(item));
-    if (editable) edtMsgTo_->setEditText(typed);
+    edtMsgTo_->setEditText(typed);
   }
-  if (!editable) {
-    shownTo_ = model_.edtMsgTo;
-    edtMsgTo_->setItemText(0, ToQt(shownTo_));
-    edtMsgTo_->setCurrentIndex(0);
-  } else if (model_.edtMsgTo != shownTo_) {
+  if (model_.edtMsgTo != shownTo_) {
+    // The hidden box follows too, so that composing starts from what the model holds.
     shownTo_ = model_.edtMsgTo;
     edtMsgTo_->setEditText(ToQt(shownTo_));
   }
+  auto fill = [](QLineEdit* field, const std::string& text) {
+    const QString value = ToQt(text);
+    if (field->text() == value) return;  // a selection the user is making stays
+    field->setText(value);
+    field->setCursorPosition(0);
+  };
+  fill(edtMsgToList_, reading ? model_.edtMsgTo : std::string());
+  fill(edtMsgCc_, model_.edtMsgCc);
+  fill(edtMsgDate_, model_.edtMsgDate);
+  fields_->setRowVisible(edtMsgTo_, !reading);
+  fields_->setRowVisible(edtMsgToList_, reading);
+  fields_->setRowVisible(edtMsgCc_, reading && !model_.edtMsgCc.empty());
+  fields_->setRowVisible(edtMsgDate_, reading);
   if (model_.redMsg != shownBody_) {
     shownBody_ = model_.redMsg;
     redMsg_->setPlainText(LinesToQt(shownBody_));
     redMsg_->moveCursor(QTextCursor::Start);
     redMsg_->ensureCursorVisible();
   }
+  if (model_.redMsgHtml != shownHtml_) {
+    shownHtml_ = model_.redMsgHtml;
+    redMsgHtml_->SetMessageHtml(shownHtml_);
+  }
+  body_->setCurrentWidget(shownHtml_.empty() ? static_cast<QWidget*>(redMsg_) : redMsgHtml_);
+  setWindowTitle(TitleText(model_.Caption));
   // Rows carry the attachment's name or path and its size.
   bool same = lsvMsgAttach_->topLevelItemCount() == int(model_.lsvMsgAttach.size());
   for (int i = 0; same && i < lsvMsgAttach_->topLevelItemCount(); ++i)
     same = lsvMsgAttach_->topLevelItem(i)->text(0) == ToQt(model_.lsvMsgAttach[size_t(i)].Caption);
+  // Reading a message without attachments, the text takes the whole width.
+  lsvMsgAttach_->setVisible(!reading || !model_.lsvMsgAttach.empty());
   if (!same) {
     lsvMsgAttach_->clear();
     for (const TAttachRow& row : model_.lsvMsgAttach) {

@@ -11,13 +11,16 @@
 
 class QAction;
 class QComboBox;
+class QFormLayout;
 class QLineEdit;
 class QPlainTextEdit;
+class QStackedWidget;
 class QToolButton;
 class QTreeWidget;
 
 namespace norva::ui {
 
+class HtmlView;
 class MainWindow;
 
 class MessageWindow : public QMainWindow {
@@ -45,7 +48,15 @@ class MessageWindow : public QMainWindow {
   QLineEdit* edtMsgFrom_ = nullptr;
   QComboBox* edtMsgTo_ = nullptr;
   QLineEdit* edtMsgSubject_ = nullptr;
+  // Reading: every recipient, the copies and the date.
+  QLineEdit* edtMsgToList_ = nullptr;
+  QLineEdit* edtMsgCc_ = nullptr;
+  QLineEdit* edtMsgDate_ = nullptr;
+  QFormLayout* fields_ = nullptr;
+  // The body: plain text (reading and writing) or an HTML message rendered.
+  QStackedWidget* body_ = nullptr;
   QPlainTextEdit* redMsg_ = nullptr;
+  HtmlView* redMsgHtml_ = nullptr;
   QTreeWidget* lsvMsgAttach_ = nullptr;
   QToolButton* btnPriority_ = nullptr;
   std::map<std::string, QAction*> actions_;
@@ -53,6 +64,7 @@ class MessageWindow : public QMainWindow {
   // never over what the user is typing.
   std::string shownFrom_, shownTo_, shownSubject_;
   std::vector<std::string> shownBody_;
+  std::string shownHtml_;
   std::vector<std::string> shownToItems_;
   bool syncing_ = false;
   bool placed_ = false;

@@ -137,6 +137,8 @@ Desktop::Result QtDesktop::MessageBox(const std::string& text, const std::string
                                       int buttons, Icon icon, bool foreground) {
   QMessageBox box(mainWindow_);
   box.setWindowTitle(ToQt(caption));
+  // Texts carry server replies and message text: shown as they are, never as markup.
+  box.setTextFormat(Qt::PlainText);
   box.setText(ToQt(text));
   switch (icon) {
     case iconInformation:
@@ -282,6 +284,11 @@ int QtDesktop::OpenWithDesktop(const std::string& path) {
   return QDesktopServices::openUrl(QUrl::fromLocalFile(ToQt(path))) ? 33 : 0;
 }
 
+bool QtDesktop::OpenUrl(const std::string& url) {
+  const QUrl address(ToQt(url), QUrl::StrictMode);
+  return address.isValid() && QDesktopServices::openUrl(address);
+}
+
 void QtDesktop::SetTrayIcon(int imageIndex) {
   if (OnTrayIcon) OnTrayIcon(imageIndex);
 }
@@ -323,7 +330,11 @@ void QtDesktop::SetBusyCursor(bool busy) {
 
 void QtDesktop::ShowError(const std::string& text) {
   NormalCursor cursor(busyCursor_);
-  QMessageBox::critical(mainWindow_, QStringLiteral("Error"), ToQt(text), QMessageBox::Ok);
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), QString(), QMessageBox::Ok,
+                  mainWindow_);
+  box.setTextFormat(Qt::PlainText);  // a server's error line is not markup
+  box.setText(ToQt(text));
+  box.exec();
 }
 
 void QtDesktop::ProcessMessages() {

@@ -1,5 +1,6 @@
 // QtDesktop: the Desktop of the desktop application — Qt message and input boxes, file and
-// print dialogs, WAV alarms, printing, opening files with the desktop, and the event pump.
+// print dialogs, WAV alarms, printing, opening files and links with the desktop, and the event
+// pump.
 #pragma once
 
 #include <QPointer>
@@ -45,6 +46,7 @@ class QtDesktop : public Desktop {
   void StopSound() override;
   void Beep() override;
   int OpenWithDesktop(const std::string& path) override;
+  bool OpenUrl(const std::string& url) override;
   void SetTrayIcon(int imageIndex) override;
   int TextWidth(const std::string& text) override;
   void ScreenSize(int& width, int& height) override;

@@ -1,15 +1,10 @@
-// Bytes and the toolkit's text.
+// The logic's UTF-8 text and the toolkit's.
 #include "ui/Text.h"
-
-#include <QStringDecoder>
 
 namespace norva::ui {
 
-QString ToQt(const std::string& bytes) {
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  QString text = utf8(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
-  if (!utf8.hasError()) return text;
-  return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+QString ToQt(const std::string& text) {
+  return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
 std::string FromQt(const QString& text) {

@@ -1,5 +1,5 @@
-// Bytes and the toolkit's text: the logic keeps 8-bit texts; they are shown as UTF-8 when they
-// are valid UTF-8 and as Latin-1 otherwise, and what the user types is stored as UTF-8.
+// The logic's text and the toolkit's: the logic keeps UTF-8, shown as such (a byte that is not
+// UTF-8 shows as U+FFFD), and what the user types is stored as UTF-8.
 #pragma once
 
 #include <QString>
@@ -9,7 +9,7 @@
 
 namespace norva::ui {
 
-QString ToQt(const std::string& bytes);
+QString ToQt(const std::string& text);
 std::string FromQt(const QString& text);
 // Lines joined with "\n" for a text pane, and split back.
 QString LinesToQt(const std::vector<std::string>& lines);

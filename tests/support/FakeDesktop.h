@@ -28,6 +28,8 @@ class FakeDesktop : public Desktop {
   int Beeps = 0;
   std::vector<std::string> Opened;
   int OpenResult = 42;
+  std::vector<std::string> Links;  // addresses given to the browser
+  bool LinkResult = true;
   std::vector<int> TrayIcons;
   std::vector<std::string> Errors;
   bool Busy = false;
@@ -63,6 +65,10 @@ class FakeDesktop : public Desktop {
   int OpenWithDesktop(const std::string& path) override {
     Opened.push_back(path);
     return OpenResult;
+  }
+  bool OpenUrl(const std::string& url) override {
+    Links.push_back(url);
+    return LinkResult;
   }
   void SetTrayIcon(int imageIndex) override { TrayIcons.push_back(imageIndex); }
   int TextWidth(const std::string& text) override { return 7 * int(text.size()); }

@@ -45,12 +45,22 @@ TEST(QtDesktopTest, FiltersBecomeQtNameFilters) {
   EXPECT_EQ(QtDesktop::QtFilter(""), "");
 }
 
-TEST(TextTest, BytesShowAsUtf8OrLatin1AndTypedTextIsUtf8) {
-  const std::string utf8 = "Caf\xC3\xA9 \xE2\x82\xAC";
-  EXPECT_EQ(ToQt(utf8), QString::fromUtf8("Caf\xC3\xA9 \xE2\x82\xAC"));
-  EXPECT_EQ(FromQt(ToQt(utf8)), utf8);
-  EXPECT_EQ(ToQt("Caf\xE9"), QString::fromUtf8("Caf\xC3\xA9"));
-  EXPECT_EQ(FromQt(ToQt("Caf\xE9")), "Caf\xC3\xA9");
+// The logic's text is UTF-8: it shows as such, bytes that are not UTF-8 as U+FFFD (never
+// guessed as Latin-1), and typed text comes back as UTF-8.
+TEST(TextTest, Utf8ShowsAsItIsAndInvalidBytesAsReplacementCharacters) {
+  const struct {
+    std::string text;
+    QString shown;
+  } cases[] = {
+      {"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA7", QString::fromUtf8("Café € 📧")},
+      {"Caf\xE9", QStringLiteral("Caf\uFFFD")},
+      {"\xE2\x82 cut", QStringLiteral("\uFFFD\uFFFD cut")},  // one for each byte
+      {"", QString()},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ToQt(c.text), c.shown) << c.text;
+    EXPECT_EQ(ToQt(FromQt(c.shown)), c.shown) << c.text;
+  }
 }
 
 QImage Image(const QIcon& icon) {
@@ -154,6 +164,7 @@ TEST(QtDesktopTest, EnterInAMessageBoxAnswersItsDefaultButton) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.buttons);
     OnNextDialog<QMessageBox>([](QMessageBox& box) {
+      EXPECT_EQ(box.textFormat(), Qt::PlainText);  // a server's "<b>" stays text
       ASSERT_NE(box.defaultButton(), nullptr);
       box.defaultButton()->click();
     });
@@ -198,32 +209,41 @@ TEST(QtDesktopTest, BusyCursorIsNeverStackedAndTrayFollows) {
   EXPECT_EQ(shown, std::vector<int>({55}));
 }
 
-TEST(AddressDialogTest, OkKeepsAtMost255BytesOfWholeCharactersAndCancelKeepsTheAddress) {
+TEST(AddressDialogTest, OkKeepsAtMost255WholeCharactersAndCancelKeepsTheAddress) {
   InstallAddressDialog();
   TmsMailAddress address;
   address.Name = "Old Name";
   address.Address = "old@example.org";
+  std::string e255;
+  for (int i = 0; i < 255; ++i) e255 += "\xC3\xA9";
+
+  const struct {
+    QString typed;
+    std::string kept;
+  } cases[] = {
+      {QString(300, 'n'), std::string(255, 'n')},
+      {QString(300, QChar(0xE9)), e255},  // characters, not bytes
+      {QString::fromUtf8("Jörg Müller"), "J\xC3\xB6rg M\xC3\xBCller"},
+  };
+  for (const auto& c : cases) {
+    OnNextDialog<AddressDialog>([&](AddressDialog& dialog) {
+      EXPECT_EQ(dialog.windowTitle(), "Address");
+      dialog.NameEdit->setText(c.typed);
+      dialog.AddressEdit->setText("new@example.org");
+      dialog.accept();
+    });
+    ASSERT_TRUE(address.Edit());
+    EXPECT_EQ(address.Name.str(), c.kept);
+    EXPECT_EQ(address.Address.str(), "new@example.org");
+  }
 
   OnNextDialog<AddressDialog>([](AddressDialog& dialog) {
-    EXPECT_EQ(dialog.windowTitle(), "Address");
-    EXPECT_EQ(dialog.NameEdit->text(), "Old Name");
-    EXPECT_EQ(dialog.AddressEdit->text(), "old@example.org");
-    dialog.NameEdit->setText(QString(300, 'n'));
-    dialog.AddressEdit->setText(QString(200, QChar(0xE9)));  // 400 bytes of UTF-8
-    dialog.accept();
-  });
-  ASSERT_TRUE(address.Edit());
-  EXPECT_EQ(address.Name.str(), std::string(255, 'n'));
-  std::string e;
-  for (int i = 0; i < 127; ++i) e += "\xC3\xA9";
-  EXPECT_EQ(address.Address.str(), e);
-
-  OnNextDialog<AddressDialog>([](AddressDialog& dialog) {
+    EXPECT_EQ(dialog.NameEdit->text(), QString::fromUtf8("Jörg Müller"));
     dialog.NameEdit->setText("Changed");
     dialog.reject();
   });
   EXPECT_FALSE(address.Edit());
-  EXPECT_EQ(address.Name.str(), std::string(255, 'n'));
+  EXPECT_EQ(address.Name.str(), "J\xC3\xB6rg M\xC3\xBCller");
   TmsMailAddress::EditHook = nullptr;
 }
 

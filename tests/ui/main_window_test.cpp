@@ -1,29 +1,41 @@
 // The main window and the message window on the offscreen platform: first start, a check
-// against a loopback server, sorting, the stop command, compose and send, close confirmation
-// and the kept geometry.
+// against a loopback server, sorting, the stop command, compose and send, close confirmation,
+// the kept geometry, and reading HTML and plain mail.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFormLayout>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextLayout>
+#include <cstring>
+#include <ctime>
 #include <deque>
 
 #include "app/Msg.h"
 #include "support/FakePeer.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "ui/Application.h"
+#include "ui/HtmlView.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageWindow.h"
 #include "ui/QtDesktop.h"
+#include "ui/Text.h"
 
 namespace norva::ui {
 namespace {
@@ -34,8 +46,12 @@ using testing::FakeSmtp;
 // The Qt desktop with its boxes answered from a script, so that nothing waits for a user.
 class ScriptedDesktop : public QtDesktop {
  public:
-  std::vector<std::string> Boxes, Errors;
+  std::vector<std::string> Boxes, Errors, Links;
   std::deque<Result> Answers;
+  bool OpenUrl(const std::string& url) override {
+    Links.push_back(url);
+    return true;
+  }
   Result MessageBox(const std::string& text, const std::string&, int, Icon, bool) override {
     Boxes.push_back(text);
     if (Answers.empty()) return mrOK;
@@ -55,6 +71,20 @@ std::string Message(int n, const std::string& subject) {
          "@example.org\r\nSubject: " + subject +
          "\r\nDate: Sat, 5 Dec 2026 10:20:30 +0100\r\n\r\nbody " + std::to_string(n) + "\r\n";
 }
+
+// The user's zone for a test: Berlin, whose offset changes on 29 March 2026.
+class BerlinTime {
+ public:
+  BerlinTime() { tzset(); }
+  ~BerlinTime() {
+    restore_.reset();
+    tzset();
+  }
+
+ private:
+  std::unique_ptr<testing::ScopedEnv> restore_ =
+      std::make_unique<testing::ScopedEnv>("TZ", "Europe/Berlin");
+};
 
 class MainWindowTest : public ::testing::Test {
  protected:
@@ -86,6 +116,29 @@ class MainWindowTest : public ::testing::Test {
   }
 
   QAction* Action(QWidget* in, const char* name) { return in->findChild<QAction*>(name); }
+  // A retrieved message in the list, read from the bytes a mail program sent. html stands for
+  // the decoder's HTML of an HTML-only message where it does not give one.
+  void AddRetrieved(const std::string& raw, const std::string& html = "") {
+    TListRow row;
+    row.Caption = "sender";
+    row.SubItems = {"subject", "05.03.26 11:00", std::to_string(raw.size()), "0"};
+    row.Data = std::make_unique<MessageListEntry>();
+    row.Data->Message = std::make_unique<TmsMessage>();
+    TMemoryStream stream;
+    stream.Assign(raw);
+    row.Data->Message->LoadFromStream(stream);
+    if (row.Data->Message->Html.empty()) row.Data->Message->Html = html;
+    row.Data->BodyRetrieved = true;
+    main->lsvMail.push_back(std::move(row));
+    window->Sync();
+  }
+  // Opens row in the message window, as a double click does.
+  MessageWindow* Read(int row) {
+    window->List()->selectRow(row);
+    window->Run([&] { main->lsvMailDblClick(); });
+    QApplication::processEvents();
+    return window->Messages();
+  }
   QString Cell(int row, int column) {
     QTableView* list = window->List();
     return list->model()->index(row, column).data().toString();
@@ -226,6 +279,187 @@ TEST_F(MainWindowTest, TypingSurvivesTheWindowsSyncingAndClosingAsksFirst) {
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(messages->isVisible());
   EXPECT_EQ(desktop->Boxes.back(), "Exit message ?");
+}
+
+std::string Crlf(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+// Clicks the middle of the first place the text shows.
+void ClickText(QTextEdit* view, const QString& text) {
+  const QTextCursor found = view->document()->find(text);
+  ASSERT_FALSE(found.isNull()) << text.toStdString();
+  QTextCursor at(view->document());
+  at.setPosition((found.selectionStart() + found.selectionEnd()) / 2);
+  view->setTextCursor(at);
+  view->ensureCursorVisible();
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    view->cursorRect(at).center());
+  QApplication::processEvents();  // the link is followed once the click is over
+}
+
+// HTML-only mail as mail programs send it (its HTML in html), with what hostile mail adds: a
+// style sheet and a tracking image on a server, an image from a local file, a script, and
+// links of every kind.
+std::string HtmlMail(const std::string& host, const std::string& image, std::string& html) {
+  html = R"html(<html><head>
+<link rel="stylesheet" href="http://HOST/s.css">
+<script>document.write("SCRIPTED")</script></head><body>
+<h1>Spring sale</h1><p>Gr&uuml;&szlig;e from the shop.</p>
+<img src="http://HOST/pixel.gif" alt="[pixel]">
+<img src="file://IMAGE" alt="[local]">
+<p><a href="https://example.org/offer?id=7">Read more</a> |
+<a href="file:///etc/passwd">Local file</a> | <a href="javascript:alert(1)">Run script</a> |
+<a href="mailto:shop@example.org?subject=Order%20no.%207%0D%0ABcc:%20x@y">Write to us</a></p>
+</body></html>
+)html";
+  for (const auto& [from, to] : {std::pair{"HOST", host}, std::pair{"IMAGE", image}})
+    for (size_t at = html.find(from); at != std::string::npos; at = html.find(from, at))
+      html.replace(at, std::strlen(from), to);
+  return Crlf(
+             "From: =?utf-8?q?J=C3=B6rg_M=C3=BCller?= <joerg@example.de>\n"
+             "To: Priya Nair <priya@example.org>, \"Jensen, Mark\" <mark@example.org>\n"
+             "Cc: Team <team@example.org>\n"
+             "Subject: Angebot =?utf-8?q?f=C3=BCr_M=C3=A4rz?=\n"
+             "Date: Thu, 05 Mar 2026 19:00:00 +0900\n"
+             "Message-ID: <html1@example.de>\n"
+             "Content-Type: text/html; charset=\"utf-8\"\n"
+             "Content-Transfer-Encoding: 7bit\n"
+             "MIME-Version: 1.0\n\n") +
+         Crlf(html);
+}
+
+TEST_F(MainWindowTest, HtmlMailShowsRenderedFetchesNothingAndOnlyClickedLinksOpen) {
+  BerlinTime zone;
+  AddMailbox("127.0.0.1:1");
+  FakePop3 web({});  // counts the connections a request for remote content would make
+  const std::string image = dir.File("big.png");
+  QImage big(400, 400, QImage::Format_RGB32);
+  big.fill(Qt::red);
+  ASSERT_TRUE(big.save(ToQt(image)));
+  std::string html;
+  const std::string raw = HtmlMail(web.Address(), image, html);
+  AddRetrieved(raw, html);
+
+  window->List()->selectRow(0);
+  auto* preview = window->findChild<HtmlView*>("redMsgHtml");
+  EXPECT_TRUE(preview->isVisible());
+  EXPECT_TRUE(preview->toPlainText().contains(QString::fromUtf8("Grüße from the shop")));
+
+  MessageWindow* messages = Read(0);
+  EXPECT_EQ(messages->windowTitle(), QString::fromUtf8("Angebot für März"));
+  auto field = [&](const char* name) { return messages->findChild<QLineEdit*>(name)->text(); };
+  EXPECT_EQ(field("edtMsgFrom"), QString::fromUtf8("Jörg Müller <joerg@example.de>"));
+  EXPECT_EQ(field("edtMsgToList"),
+            "Priya Nair <priya@example.org>, \"Jensen, Mark\" <mark@example.org>");
+  EXPECT_EQ(field("edtMsgCc"), "Team <team@example.org>");
+  EXPECT_EQ(field("edtMsgDate"), "05.03.26 11:00");  // 10:00 UTC
+  EXPECT_TRUE(messages->findChild<QLineEdit*>("edtMsgCc")->isVisible());
+  EXPECT_FALSE(messages->findChild<QComboBox*>("edtMsgTo")->isVisible());
+
+  auto* view = messages->findChild<HtmlView*>("redMsgHtml");
+  ASSERT_TRUE(view->isVisible());
+  EXPECT_TRUE(view->toPlainText().startsWith("Spring sale")) << view->toPlainText().toStdString();
+  EXPECT_FALSE(view->toPlainText().contains("SCRIPTED"));
+  // Nothing was fetched: no connection to the server, and the local picture, 400 pixels high
+  // in a browser that reads files, stays out.
+  QTest::qWait(100);
+  EXPECT_EQ(web.Connections(), 0);
+  QTextBrowser reads;
+  reads.setHtml(ToQt(html));
+  reads.document()->setTextWidth(view->document()->textWidth());
+  EXPECT_GT(reads.document()->size().height(), 400);
+  EXPECT_LT(view->document()->size().height(), 400);
+
+  // The header lines show as text; back again, the rendered body.
+  Action(messages, "btnShowHeader")->trigger();
+  EXPECT_FALSE(view->isVisible());
+  Action(messages, "btnShowHeader")->trigger();
+  EXPECT_TRUE(view->isVisible());
+
+  // Only a click opens a link, and only a web page goes to the browser.
+  EXPECT_TRUE(desktop->Links.empty());
+  const struct {
+    QTextEdit* in;
+    const char* text;
+    std::vector<std::string> links;
+    size_t boxes;
+  } clicks[] = {
+      {view, "Read more", {"https://example.org/offer?id=7"}, 0},
+      {view, "Local file", {}, 1},
+      {view, "Run script", {}, 1},
+      {preview, "Read more", {"https://example.org/offer?id=7"}, 0},
+      {preview, "Local file", {}, 1},
+  };
+  for (const auto& c : clicks) {
+    SCOPED_TRACE(c.text);
+    desktop->Links.clear();
+    desktop->Boxes.clear();
+    ClickText(c.in, c.text);
+    EXPECT_EQ(desktop->Links, c.links);
+    EXPECT_EQ(desktop->Boxes.size(), c.boxes);
+  }
+
+  // A mail address starts a new message to it; a line break smuggled into the subject does not
+  // make a header of its own.
+  ClickText(view, "Write to us");
+  EXPECT_FALSE(view->isVisible());
+  EXPECT_EQ(messages->windowTitle(), "Message Editor");
+  EXPECT_EQ(messages->findChild<QComboBox*>("edtMsgTo")->currentText(), "shop@example.org");
+  EXPECT_EQ(field("edtMsgSubject"), "Order no. 7  Bcc: x@y");
+  EXPECT_FALSE(messages->findChild<QLineEdit*>("edtMsgDate")->isVisible());
+}
+
+TEST_F(MainWindowTest, PlainMailWrapsAtTheWindowsWidth) {
+  BerlinTime zone;
+  std::string paragraph;
+  for (int i = 0; i < 60; ++i) paragraph += "word" + std::to_string(i) + " ";
+  AddRetrieved(
+      Crlf("From: Ann <ann@example.org>\nTo: me@example.org\n"
+           "Subject: A long plain letter\nDate: Thu, 05 Mar 2026 18:00:00 -0500\n"
+           "Message-ID: <plain1@example.org>\nMIME-Version: 1.0\n"
+           "Content-Type: text/plain; charset=\"utf-8\"\n"
+           "Content-Transfer-Encoding: 7bit\n\n" +
+           paragraph + "\n\nSecond paragraph.\n"));
+  window->List()->selectRow(0);
+  MessageWindow* messages = Read(0);
+  EXPECT_EQ(messages->windowTitle(), "A long plain letter");
+  EXPECT_EQ(messages->findChild<QLineEdit*>("edtMsgDate")->text(), "06.03.26 00:00");
+  EXPECT_EQ(messages->findChild<QLineEdit*>("edtMsgToList")->text(), "me@example.org");
+  EXPECT_FALSE(messages->findChild<QLineEdit*>("edtMsgCc")->isVisible());    // no copies
+  EXPECT_FALSE(messages->findChild<QWidget*>("lsvMsgAttach")->isVisible());  // nor attachments
+
+  for (QWidget* in : {static_cast<QWidget*>(window), static_cast<QWidget*>(messages)}) {
+    auto* text = in->findChild<QPlainTextEdit*>("redMsg");
+    SCOPED_TRACE(in->objectName().toStdString());
+    ASSERT_TRUE(text->isVisible());
+    EXPECT_FALSE(in->findChild<HtmlView*>("redMsgHtml")->isVisible());
+    EXPECT_TRUE(text->toPlainText().startsWith("word0 word1"));
+    EXPECT_GT(text->document()->firstBlock().layout()->lineCount(), 1);
+    EXPECT_EQ(text->horizontalScrollBar()->maximum(), 0);
+  }
+}
+
+// The Date shown is the instant the message was sent, in the user's zone and its summer time.
+TEST(LocalMailDateTest, ShowsTheInstantInTheUsersZone) {
+  BerlinTime zone;
+  const struct {
+    const char* header;
+    const char* shown;
+  } cases[] = {
+      {"Thu, 05 Mar 2026 19:00:00 +0900", "05.03.26 11:00"},
+      {"Thu, 05 Mar 2026 18:00:00 -0500 (EST)", "06.03.26 00:00"},
+      {"Sun, 5 Jul 2026 12:00:00 GMT", "05.07.26 14:00"},
+      {"5 Jul 2026 08:00:00 EDT", "05.07.26 14:00"},
+      {"Sat, 28 Mar 2026 23:30:00 +0000", "29.03.26 00:30"},
+      {"Sun, 29 Mar 2026 01:30:00 -0000", "29.03.26 03:30"},
+      {"Fri, 4 Dec 2026 23:50:00 +0530", "04.12.26 19:20"},
+      {"next Tuesday", "next Tuesday"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LocalMailDate(c.header), c.shown) << c.header;
 }
 
 }  // namespace

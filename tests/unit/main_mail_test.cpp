@@ -200,8 +200,9 @@ TEST_F(MailTest, DoubleClickRetrievesOnceAndShowsTheMessageForReading) {
   EXPECT_EQ(main.lsvMail[0].StateIndex, 5);
   TfrmMsg& window = *main.frmMsg;
   EXPECT_TRUE(window.Visible);
-  EXPECT_EQ(window.edtMsgFrom, "Ann ann@example.org");
-  EXPECT_EQ(window.edtMsgTo, "Me me@example.org");  // the first recipient only
+  EXPECT_EQ(window.edtMsgFrom, "Ann <ann@example.org>");
+  EXPECT_EQ(window.edtMsgTo, "Me <me@example.org>, Bob <bob@example.org>");
+  EXPECT_EQ(window.Caption, "first");
   EXPECT_EQ(window.edtMsgSubject, "first");
   EXPECT_EQ(window.redMsg, (Lines{"line one", "line two"}));
   EXPECT_EQ(window.PriorityImage, 24);
