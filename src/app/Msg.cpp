@@ -19,29 +19,6 @@ namespace norva {
 
 namespace {
 
-// Minutes east of UTC of a mail date's zone: "+hhmm" or "-hhmm", or one of the names mail
-// still carries; any other zone counts as UTC, as "-0000" does.
-int ZoneMinutes(std::string_view zone) {
-  zone = zone.substr(0, zone.find_first_of(" \t("));
-  if (zone.size() == 5 && (zone[0] == '+' || zone[0] == '-')) {
-    int value = 0;
-    for (char c : zone.substr(1)) {
-      if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
-      value = value * 10 + (c - '0');
-    }
-    const int minutes = value / 100 * 60 + value % 100;
-    return zone[0] == '-' ? -minutes : minutes;
-  }
-  static const struct {
-    const char* name;
-    int minutes;
-  } kNames[] = {{"EST", -300}, {"EDT", -240}, {"CST", -360}, {"CDT", -300},
-                {"MST", -420}, {"MDT", -360}, {"PST", -480}, {"PDT", -420}};
-  for (const auto& named : kNames)
-    if (zone == named.name) return named.minutes;
-  return 0;
-}
-
 // "%41" and the like decoded, as UTF-8 (other bytes read as Windows-1252); control characters
 // (a line break smuggled into a subject) become blanks.
 std::string PercentDecoded(std::string_view text) {
@@ -98,18 +75,8 @@ std::string FormatMailboxes(const TmsAddressList& list) {
 
 std::string LocalMailDate(const std::string& text) {
   if (Trim(text).empty()) return {};
-  TDateTime written = 0;
-  std::string zone;
-  ParseMailDate(text, written, zone);
-  if (written == 0) return text;
-  // Days since 30 December 1899 in the sender's zone, to seconds since 1970 in UTC, to the
-  // user's zone at that instant (its summer time included).
-  const double utc = written - ZoneMinutes(zone) / 1440.0;
-  const auto seconds = static_cast<std::time_t>(std::llround((utc - 25569.0) * 86400.0));
-  std::tm local{};
-  if (localtime_r(&seconds, &local) == nullptr) return FormatDateTime(written);
-  return FormatDateTime(EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                                       local.tm_hour, local.tm_min, local.tm_sec));
+  const TDateTime local = MailDateToLocal(text);
+  return local == 0 ? text : FormatDateTime(local);
 }
 
 TfrmMsg::TfrmMsg(Desktop& desktop, TfrmOptions& options, TfrmMain& main)

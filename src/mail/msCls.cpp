@@ -689,7 +689,7 @@ bool IsMailbox(std::string_view address) {
 std::vector<std::string> SplitAddressList(std::string_view raw, bool semicolons) {
   std::vector<std::string> items;
   std::string item;
-  bool quoted = false, angled = false, group = false;
+  bool quoted = false, angled = false;
   for (size_t i = 0; i < raw.size(); ++i) {
     const char c = raw[i];
     if (quoted && c == '\\' && i + 1 < raw.size()) {
@@ -702,13 +702,11 @@ std::vector<std::string> SplitAddressList(std::string_view raw, bool semicolons)
     if ((c == ',' || c == ';') && !quoted && !angled) {
       // A ";" separates like a comma; in a header field it also ends a group.
       items.push_back(Trim(item));
-      if (c == ';') group = false;
       item.clear();
       continue;
     }
     if (c == ':' && !semicolons && !quoted && !angled) {
       // A group's display name ("undisclosed-recipients:;") names no address.
-      group = true;
       item.clear();
       continue;
     }

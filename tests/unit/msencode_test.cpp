@@ -81,9 +81,13 @@ void ExpectLineLimits(const std::string& out) {
     if (line.starts_with("Content-Transfer-Encoding:")) quoted = line.ends_with("quoted-printable");
     if (line.starts_with("--")) header = true;
     const bool oneToken = line.find(' ', 1) == std::string::npos;
-    if (header && !oneToken) EXPECT_LE(line.size(), kHeaderFoldAt) << line;
+    if (header && !oneToken) {
+      EXPECT_LE(line.size(), kHeaderFoldAt) << line;
+    }
     EXPECT_LE(line.size(), kMaxBodyLine) << line;
-    if (!header && quoted) EXPECT_LE(line.size(), kQuotedPrintableLine) << line;
+    if (!header && quoted) {
+      EXPECT_LE(line.size(), kQuotedPrintableLine) << line;
+    }
   }
 }
 
@@ -101,13 +105,13 @@ TEST(EncodeHeaders, SubjectsAndNamesAsEncodedWords) {
     std::string text, expectStart, decoded;  // decoded: "" for text itself
     TCharSet charset = csUSASCII;
   } cases[] = {
-      {"Plans", "Plans"},
-      {std::string(50, 'a') + " " + std::string(40, 'b') + "  c", "aaaa"},  // folded at a blank
-      {"Gr\u00fc\u00dfe aus M\xc3\xbcnchen", "=?utf-8?B?R3LDvMOfZSBhdXMgTcO8bmNoZW4=?="},
-      {"Caf\xc3\xa9 au lait avec Zo\xc3\xab", "=?utf-8?Q?Caf=C3=A9_au_lait_avec_Zo=C3=AB?="},
-      {cyrillic + " " + cyrillic, "=?utf-8?B?"},
-      {emoji + emoji + emoji, "=?utf-8?"},
-      {"not =?us-ascii?Q?a_word?= here", "=?utf-8?"},  // read as text
+      {"Plans", "Plans", ""},
+      {std::string(50, 'a') + " " + std::string(40, 'b') + "  c", "aaaa", ""},  // folded at a blank
+      {"Gr\u00fc\u00dfe aus M\xc3\xbcnchen", "=?utf-8?B?R3LDvMOfZSBhdXMgTcO8bmNoZW4=?=", ""},
+      {"Caf\xc3\xa9 au lait avec Zo\xc3\xab", "=?utf-8?Q?Caf=C3=A9_au_lait_avec_Zo=C3=AB?=", ""},
+      {cyrillic + " " + cyrillic, "=?utf-8?B?", ""},
+      {emoji + emoji + emoji, "=?utf-8?", ""},
+      {"not =?us-ascii?Q?a_word?= here", "=?utf-8?", ""},  // read as text
       {"Caf\xe9 cr\xe8me", "=?utf-8?", "Caf\xc3\xa9 cr\xc3\xa8me"},
       {"\x1b$B$3$s\x1b(B", "=?utf-8?B?", "\xe3\x81\x93\xe3\x82\x93", csISO2022jp},
   };
@@ -435,7 +439,9 @@ TEST(EncodeAttachments, Structure) {
          ++it) {
       types.push_back((*it)[1]);
       if ((*it)[3].matched) boundaries.push_back((*it)[3]);
-      if (types.back().starts_with("multipart/")) EXPECT_TRUE((*it)[3].matched);
+      if (types.back().starts_with("multipart/")) {
+        EXPECT_TRUE((*it)[3].matched);
+      }
     }
     EXPECT_EQ(types, c.types) << out;
     for (const std::string& b : boundaries) {
