@@ -74,6 +74,9 @@ void ParseRawAddress(std::string_view raw, TmsMailAddress& address) {
     address.Name.clear();
     return;
   }
+  // "addr (comment)" has no display name: a comment is not one, and mail readers show the
+  // address alone (the list still shows the whole field).
+  if (raw.find('<') == std::string_view::npos) address.Name.clear();
   address.Name = DecodeHeaderText(address.Name.str());
 }
 

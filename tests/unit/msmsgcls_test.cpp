@@ -49,12 +49,13 @@ TEST(MessageContentType, FollowsBodyAndAttachments) {
 TEST(MessageHeaderFields, FillTheTypedFields) {
   TmsMessage m;
   m.Subject = "kept";
-  m.SetHeaderFields({"From: \"Ann Smith\" <ann@example.org>", "To: a@x, b@x,", " c@x",
+  m.SetHeaderFields({"From: \"Ann Smith\" <ann@example.org>", "To: a@x, b@x,", " c@x (Cee)",
                      "CC: Carl <c@y>", "X-Priority: 1", "Return-Receipt-To: <ann@example.org>"});
   EXPECT_EQ(m.Sender.Name, "Ann Smith");
   EXPECT_EQ(m.Sender.Address, "ann@example.org");
   ASSERT_EQ(m.Recipients.Count(), 3);
   EXPECT_EQ(m.Recipients.Items(2).Address, "c@x");
+  EXPECT_EQ(m.Recipients.Items(2).Name, "");  // a comment is no display name
   EXPECT_EQ(m.CC.Items(0).Name, "Carl");
   EXPECT_EQ(m.Subject, "kept");  // an empty Subject leaves it
   EXPECT_EQ(m.Priority, ptHigh);
