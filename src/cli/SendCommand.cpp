@@ -12,6 +12,7 @@
 #include "cli/CheckCommand.h"
 #include "cli/CliText.h"
 #include "cli/HeadlessMain.h"
+#include "mail/mscharset.h"
 #include "mail/msutils.h"
 #include "store/QDB.h"
 
@@ -22,7 +23,8 @@ const char kSendHelp[] =
     "program folder (--folder DIR, else the program's own folder): from the user's name and the\n"
     "default mailbox's address, to ADDR (one or more of \"Name <addr>\" or a bare address,\n"
     "separated by commas or semicolons; a name with a comma goes in double quotes), with the\n"
-    "subject, the body read from a file (its bytes as they are) and any number of attachments.\n"
+    "subject, the body read from a file (UTF-8, else read as Windows-1252) and any number of\n"
+    "attachments.\n"
     "The message is queued in $OutBox.TMA first; the whole outbox is then sent through the\n"
     "default mailbox's SMTP server and every sent message is kept in $Sent.TMA (one the sent\n"
     "archive will not take is kept as \"Unsaved sent N.eml\" in the folder). A message the\n"
@@ -72,12 +74,14 @@ int SendCommand(const std::vector<std::string>& args, std::ostream& err) {
     main.btnSendMsgClick();  // says so when there is no mailbox to send from
     TfrmMsg& window = *main.frmMsg;
     if (!window.Visible) return 1;
-    window.edtMsgTo = to;
-    window.edtMsgSubject = subject;
+    // Text inside is UTF-8: arguments and a body file in another encoding are read as
+    // Windows-1252, as raw mail headers are.
+    window.edtMsgTo = RawToUtf8(to);
+    window.edtMsgSubject = RawToUtf8(subject);
     if (!bodyFile.empty()) {
       TMemoryStream body;
       body.LoadFromFile(bodyFile);
-      window.redMsg = SplitLines(body.Bytes());
+      window.redMsg = SplitLines(RawToUtf8(body.Bytes()));
     }
     for (const std::string& path : attachments) {
       std::error_code error;
