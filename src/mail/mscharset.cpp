@@ -41,24 +41,6 @@ size_t SequenceAt(std::string_view text, size_t i) {
   return length;
 }
 
-void AppendCodePoint(uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | (cp >> 18));
-    out += char(0x80 | ((cp >> 12) & 0x3F));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
-}
-
 uint32_t CodePointAt(std::string_view text, size_t i, size_t length) {
   const auto byte = [&](size_t k) { return uint32_t(static_cast<unsigned char>(text[i + k])); };
   switch (length) {
@@ -189,6 +171,25 @@ locale_t Utf8Locale() {
 }
 
 }  // namespace
+
+void AppendCodePoint(uint32_t cp, std::string& out) {
+  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | (cp >> 6));
+    out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += char(0xE0 | (cp >> 12));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xF0 | (cp >> 18));
+    out += char(0x80 | ((cp >> 12) & 0x3F));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
+}
 
 bool IsUtf8(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {

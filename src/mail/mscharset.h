@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,9 @@ std::string RawToUtf8(std::string_view bytes);
 // form in it.
 bool FromUtf8(std::string_view text, std::string_view charset, std::string& out);
 
+// Appends a code point as UTF-8; one that has no UTF-8 form (a surrogate, past U+10FFFF)
+// becomes U+FFFD.
+void AppendCodePoint(uint32_t cp, std::string& out);
 // The number of characters (code points) of UTF-8 text; a stray byte counts as one.
 size_t Utf8Length(std::string_view text);
 // The longest start of text with at most maxChars characters; a character is never split.

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "mail/mscharset.h"
+
 namespace norva {
 namespace {
 
@@ -68,24 +70,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == prefix;
 }
 
-void AppendUtf8(std::string& out, long code) {
-  if (code < 0x80) {
-    out += char(code);
-  } else if (code < 0x800) {
-    out += char(0xC0 | (code >> 6));
-    out += char(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += char(0xE0 | (code >> 12));
-    out += char(0x80 | ((code >> 6) & 0x3F));
-    out += char(0x80 | (code & 0x3F));
-  } else {
-    out += char(0xF0 | (code >> 18));
-    out += char(0x80 | ((code >> 12) & 0x3F));
-    out += char(0x80 | ((code >> 6) & 0x3F));
-    out += char(0x80 | (code & 0x3F));
-  }
-}
-
 // Text with its character references decoded: "&" starts one when a known name or a number
 // follows, ended by ";" (which a name may also lack); anything else stays as written.
 std::string DecodeEntities(std::string_view text) {
@@ -104,7 +88,7 @@ std::string DecodeEntities(std::string_view text) {
       out += '&';
       continue;
     }
-    AppendUtf8(out, code);
+    AppendCodePoint(uint32_t(code), out);
     i = end < text.size() && text[end] == ';' ? end : end - 1;
   }
   return out;
