@@ -9,19 +9,6 @@ namespace norva::cli {
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at text[i], or 0 when a stray byte stands there.
-size_t SequenceAt(std::string_view text, size_t i) {
-  const unsigned char c = static_cast<unsigned char>(text[i]);
-  const size_t length = c < 0x80   ? 1
-                        : c < 0xC2 ? 0
-                        : c < 0xE0 ? 2
-                        : c < 0xF0 ? 3
-                        : c < 0xF5 ? 4
-                                   : 0;
-  if (length == 0 || length > text.size() - i) return 0;
-  return IsUtf8(text.substr(i, length)) ? length : 0;
-}
-
 void Escape(unsigned char c, std::string& out) {
   char hex[5];
   std::snprintf(hex, sizeof hex, "\\x%02X", c);
@@ -31,20 +18,7 @@ void Escape(unsigned char c, std::string& out) {
 }  // namespace
 
 std::string ToJsonText(std::string_view text) {
-  if (IsUtf8(text)) return std::string(text);
-  std::string out;
-  out.reserve(text.size() + 8);
-  for (size_t i = 0; i < text.size();) {
-    const size_t length = SequenceAt(text, i);
-    if (length == 0) {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    } else {
-      out.append(text, i, length);
-      i += length;
-    }
-  }
-  return out;
+  return ValidUtf8(text);
 }
 
 std::string Printable(std::string_view text) {
@@ -52,7 +26,7 @@ std::string Printable(std::string_view text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    const size_t length = SequenceAt(text, i);
+    const size_t length = Utf8SequenceLength(text, i);
     if (length == 0 || c < 0x20 || c == 0x7F) {
       Escape(c, out);
       ++i;

@@ -2,10 +2,13 @@
 #include "cli/MessageCommand.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -66,17 +69,12 @@ json Addresses(const TmsAddressList& list) {
 // The offset of a mail date's zone ("+0900", "-0500 (EST)", "GMT", "EDT") as "+09:00"; "" when
 // the zone is missing or unknown.
 std::string IsoOffset(const std::string& zone) {
-  if (zone.size() >= 5 && (zone[0] == '+' || zone[0] == '-') &&
-      std::all_of(zone.begin() + 1, zone.begin() + 5, [](char c) { return c >= '0' && c <= '9'; }))
-    return zone.substr(0, 3) + ":" + zone.substr(3, 2);
-  static const std::pair<const char*, const char*> kNamed[] = {
-      {"UT", "+00:00"},  {"UTC", "+00:00"}, {"GMT", "+00:00"}, {"Z", "+00:00"},
-      {"EST", "-05:00"}, {"EDT", "-04:00"}, {"CST", "-06:00"}, {"CDT", "-05:00"},
-      {"MST", "-07:00"}, {"MDT", "-06:00"}, {"PST", "-08:00"}, {"PDT", "-07:00"}};
-  const std::string name = zone.substr(0, zone.find(' '));
-  for (const auto& [named, offset] : kNamed)
-    if (name == named) return offset;
-  return "";
+  const std::optional<int> minutes = MailZoneOffset(zone);
+  if (!minutes) return "";
+  char text[16];
+  std::snprintf(text, sizeof text, "%c%02d:%02d", *minutes < 0 ? '-' : '+', std::abs(*minutes) / 60,
+                std::abs(*minutes) % 60);
+  return text;
 }
 
 // A mail date as ISO 8601 in the sender's zone; null when the date cannot be read.

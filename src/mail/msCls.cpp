@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <unordered_map>
 
 #include <openssl/evp.h>
@@ -550,7 +551,7 @@ void ParseMailDate(std::string_view text, TDateTime& dateTime, std::string& zone
   }
 }
 
-int MailZoneMinutes(std::string_view zone) {
+std::optional<int> MailZoneOffset(std::string_view zone) {
   std::string word = Upper(Trim(zone));
   word = word.substr(0, word.find_first_of(" \t("));
   static const std::pair<const char*, int> kNames[] = {
@@ -564,11 +565,15 @@ int MailZoneMinutes(std::string_view zone) {
   if (word.size() == 6 && word[3] == ':') word.erase(3, 1);
   if (word.size() != 5 || (word[0] != '+' && word[0] != '-') ||
       word.find_first_not_of("0123456789", 1) != std::string::npos)
-    return 0;
+    return std::nullopt;
   const int hours = (word[1] - '0') * 10 + (word[2] - '0');
   const int minutes = (word[3] - '0') * 10 + (word[4] - '0');
-  if (hours > 23 || minutes > 59) return 0;
+  if (hours > 23 || minutes > 59) return std::nullopt;
   return (word[0] == '-' ? -1 : 1) * (hours * 60 + minutes);
+}
+
+int MailZoneMinutes(std::string_view zone) {
+  return MailZoneOffset(zone).value_or(0);
 }
 
 TDateTime MailDateToUtc(std::string_view text) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -91,6 +92,8 @@ void ParseMailDate(std::string_view text, TDateTime& dateTime, std::string& zone
 // "GMT" or "UTC"), "GMT", "UT", "UTC", "Z" and EST, EDT, CST, CDT, MST, MDT, PST, PDT, in any
 // letter case. Anything else (a military letter, another name, no zone) is unknown: 0.
 int MailZoneMinutes(std::string_view zone);
+// The same, with no value for a zone that is unknown.
+std::optional<int> MailZoneOffset(std::string_view zone);
 // The instant a mail date names, as a UTC date-time: ParseMailDate's with its zone applied.
 // 0 when the date cannot be read.
 TDateTime MailDateToUtc(std::string_view text);

@@ -191,6 +191,14 @@ void AppendCodePoint(uint32_t cp, std::string& out) {
   }
 }
 
+size_t Utf8SequenceLength(std::string_view text, size_t i) {
+  return i < text.size() ? SequenceAt(text, i) : 0;
+}
+
+std::string ValidUtf8(std::string_view bytes) {
+  return IsUtf8(bytes) ? std::string(bytes) : RepairedUtf8(bytes);
+}
+
 bool IsUtf8(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {
     const size_t length = SequenceAt(bytes, i);

@@ -13,6 +13,10 @@ namespace norva {
 // True when bytes are well-formed UTF-8 (no overlong forms, surrogates or code points past
 // U+10FFFF).
 bool IsUtf8(std::string_view bytes);
+// The length of the well-formed UTF-8 sequence at text[i], or 0 when a stray byte stands there.
+size_t Utf8SequenceLength(std::string_view text, size_t i);
+// Valid UTF-8 kept; each byte that starts no well-formed sequence becomes U+FFFD.
+std::string ValidUtf8(std::string_view bytes);
 // True when every byte is below 0x80.
 bool IsAscii(std::string_view bytes);
 
