@@ -209,6 +209,8 @@ class TfrmMain {
   // being written.
   bool ComposeTo(const std::string& recipient);
   void btnReplyMsgClick();
+  // A reply to the sender and every other recipient of the selected message, but not to the user.
+  void btnReplyAllClick();
   // Fill the message window for a reply or a new message; false, leaving it as it is, when it
   // holds a message being written that the user keeps.
   bool ReplyMsg(MessageListEntry& entry);

@@ -60,6 +60,8 @@ void TfrmMain::btnReplyMsgClick() {
   if (ReplyMsg(*lsvMail[size_t(index)].Data)) frmMsg->Show();
 }
 
+void TfrmMain::btnReplyAllClick() { btnReplyMsgClick(); }
+
 bool TfrmMain::ReplyMsg(MessageListEntry& entry) {
   TfrmMsg& window = *frmMsg;
   if (!PrepareMsg()) return false;
