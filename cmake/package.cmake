@@ -7,10 +7,11 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_CONTACT "Norva developers <norva@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "e-mail checker with spam filtering and a small mailer")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Norva reads only the headers of the messages waiting on POP3 servers, sorts
-them with the user's rules into safe, unknown and spam, and deletes the spam
-on the server. It checks on a schedule from the system tray, alarms on new and urgent
-mail, reads and answers messages, sends mail over SMTP and keeps archives.
+    "Norva reads only the headers of the messages waiting on POP3 servers,
+sorts them with the user's rules into safe, unknown and spam, and
+deletes the spam on the server. It checks on a schedule from the
+system tray, alarms on new and urgent mail, reads and answers
+messages, sends mail over SMTP and keeps archives.
 
 norva-cli does the same from the command line.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
