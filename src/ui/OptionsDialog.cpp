@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -20,10 +21,12 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <cstdlib>
 #include <exception>
 #include <initializer_list>
 #include <utility>
 
+#include "config/Autostart.h"
 #include "ui/RuleDialog.h"
 #include "ui/Text.h"
 
@@ -750,9 +753,25 @@ QWidget* OptionsDialog::BuildConnectionPage() {
   alarms->addWidget(buildAlarm({true, chkUrgentPopUp_, chkUrgentPlay_, chkUrgentPlayLoop_,
                                 edtUrgentSound_, btnUrgentSound_}));
 
+  // Autostart takes effect at once: the box shows whether the login entry exists.
+  auto* autostart = Check("chkAutostart", "Start Norva when I log in");
+  autostart->setChecked(autostart::IsEnabled());
+  connect(autostart, &QCheckBox::clicked, this, [this, autostart](bool checked) {
+    try {
+      const char* folder = std::getenv("NORVA_FOLDER");
+      checked ? autostart::Enable(autostart::RunningExecutable(),
+                                  folder && *folder ? ProgramFolder() : std::string())
+              : autostart::Disable();
+    } catch (const std::exception& e) {
+      QMessageBox::warning(this, "Norva", ToQt(e.what()));
+    }
+    autostart->setChecked(autostart::IsEnabled());
+  });
+
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(connectionGroup);
   layout->addWidget(alarmGroup);
+  layout->addWidget(autostart);
   layout->addStretch();
   return page;
 }

@@ -9,6 +9,7 @@
 #include "config/Options.h"
 #include "store/FolderLock.h"
 #include "ui/Application.h"
+#include "ui/SingleInstance.h"
 #include "ui/Text.h"
 
 int main(int argc, char** argv) {
@@ -21,12 +22,21 @@ int main(int argc, char** argv) {
   std::unique_ptr<norva::FolderLock> lock;
   try {
     lock = std::make_unique<norva::FolderLock>(norva::ProgramFolder(), "the Norva desktop program");
+  } catch (const norva::EFolderBusy& e) {
+    // A second start on the folder of a running Norva brings that one to the front. A folder
+    // held by norva-cli has nobody to answer, and the user is told who holds it.
+    if (norva::ui::AskRunningInstanceToShow(norva::ui::ToQt(norva::ProgramFolder()))) return 0;
+    QMessageBox box(QMessageBox::Critical, "N o r v a", norva::ui::ToQt(e.what()));
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    return 1;
   } catch (const std::exception& e) {
     QMessageBox box(QMessageBox::Critical, "N o r v a", norva::ui::ToQt(e.what()));
     box.setTextFormat(Qt::PlainText);
     box.exec();
     return 1;
   }
+  norva::ui::SingleInstance instance(norva::ui::ToQt(norva::ProgramFolder()));
   norva::ui::Application norva(norva::ProgramFolder());
   try {
     norva.Start();
@@ -38,5 +48,11 @@ int main(int argc, char** argv) {
                               " cannot be read:\n" + norva::ui::ToQt(e.what()));
     return 1;
   }
+  QObject::connect(&instance, &norva::ui::SingleInstance::ShowRequested, [&norva] {
+    QWidget& window = norva.Window();
+    window.showNormal();
+    window.raise();
+    window.activateWindow();
+  });
   return app.exec();
 }
