@@ -244,6 +244,9 @@ class TfrmMain {
   void btnDeleteAllSpamClick() { DeleteMsg(0); }
   void MarkMsg(uint8_t newStatus);
   void DeleteMsg(uint8_t selector);
+  // Asks before rows chosen by selector are deleted on the server, naming how many (default
+  // No); true to go ahead. Skipped when nothing is to be deleted or the user opted out.
+  bool ConfirmServerDelete(uint8_t selector);
   // DeleteMsg in the archive view: the chosen rows' items leave the archive file.
   void DeleteFromArchive(uint8_t selector);
   void lsvMailDelete(int32_t index);

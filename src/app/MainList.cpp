@@ -281,12 +281,27 @@ void TfrmMain::MarkMsg(uint8_t newStatus) {
   }
 }
 
+bool TfrmMain::ConfirmServerDelete(uint8_t selector) {
+  int32_t count = 0;
+  for (const TListRow& row : lsvMail)
+    if (Chosen(row, selector) && !row.Data->DeletedOnServer) ++count;
+  // Nothing to delete, or the user chose not to be asked: the deletion reports for itself.
+  if (count == 0 || frmOptions.chkNoDeleteConfirm) return true;
+  const std::string text =
+      count == 1 ? std::string("Delete 1 message on the server? It cannot be recovered.")
+                 : "Delete " + std::to_string(count) +
+                       " messages on the server? They cannot be recovered.";
+  return desktop.MessageBox(text, "Norva", Desktop::mbYes | Desktop::mbNo | Desktop::mbDefaultNo,
+                            Desktop::iconQuestion) == Desktop::mrYes;
+}
+
 void TfrmMain::DeleteMsg(uint8_t selector) {
   if (Busy) return;
   if (ArchiveView) {
     DeleteFromArchive(selector);
     return;
   }
+  if (!ConfirmServerDelete(selector)) return;
   LockWindow();
   DeleteOutcome outcome;
   bool failed = false;

@@ -137,13 +137,19 @@ TfrmRule::TfrmRule(TfrmOptions& options) : frmOptions(options) {
   FormCreate();
 }
 
+MailRule TfrmRule::NewRule() {
+  MailRule rule;
+  rule.ActionType = kMarkSpamAction;
+  return rule;
+}
+
 void TfrmRule::FormCreate() {
   lstFilter.assign(kFilterCaptions.begin(), kFilterCaptions.end());
   lstAction.assign(kActionCaptions.begin(), kActionCaptions.end());
   reloadCmbFilter();
   reloadCmbAction();
   lstFilterIndex = 0;
-  lstActionIndex = 0;
+  lstActionIndex = kMarkSpamAction;
   lstFilterClick();
   lstActionClick();
 }

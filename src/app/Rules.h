@@ -50,6 +50,8 @@ inline constexpr std::array<TRuleParamKind, kFilterTypeCount> kFilterParamKinds 
     pkNamed, pkNamed, pkNamed,                                          // 20-22
 };
 
+inline constexpr uint8_t kMarkSpamAction = 1;
+
 inline constexpr std::array<const char*, kActionTypeCount> kActionCaptions = {
     "Delete the message",         // 0
     "Mark message as spam ",      // 1
@@ -90,6 +92,10 @@ class TfrmRule {
   explicit TfrmRule(TfrmOptions& options);
 
   TfrmOptions& frmOptions;
+
+  // The rule the editor starts from for Add: it marks as spam, since a rule that deletes on
+  // the server should be chosen, not fallen into.
+  static MailRule NewRule();
 
   // ---- the " Event " group ----
   std::vector<std::string> lstFilter;  // the captions, by filter code

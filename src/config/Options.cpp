@@ -164,6 +164,7 @@ void TfrmOptions::LoadFromStore() {
   StoreSession session(QDB1, ConfigFileName());
 
   chkBlocking = QReadBoolean("Connection/Blocking", false);
+  chkNoDeleteConfirm = QReadBoolean("Connection/No Delete Confirmation", false);
   if (SMTPClient) SMTPClient->Blocking = chkBlocking;
   AllMailboxesSchedule.CheckOnStartup = QReadBoolean("ALL/Check On Startup", true);
   AllMailboxesSchedule.CheckManually = QReadBoolean("ALL/Check Manually", false);
@@ -350,6 +351,7 @@ void TfrmOptions::SaveAccounts() {
 
 void TfrmOptions::SaveLists() {
   QDB1.SetAdminBoolean("Connection/Blocking", chkBlocking);
+  QDB1.SetAdminBoolean("Connection/No Delete Confirmation", chkNoDeleteConfirm);
   if (SMTPClient) SMTPClient->Blocking = chkBlocking;
   QDB1.SetAdminBoolean("Connection/Direct Connection", radDirectConnection);
   QDB1.SetAdminBoolean("Connection/Auto Dial", chkAutoDial);

@@ -157,6 +157,8 @@ class TfrmOptions {
 
   // ---- connection ----
   bool chkBlocking = false;
+  // Deleting on the server goes ahead without asking first.
+  bool chkNoDeleteConfirm = false;
   bool radDirectConnection = false;  // else radDialUp
   bool radDialUp() const { return !radDirectConnection; }
   bool chkAutoDial = true;

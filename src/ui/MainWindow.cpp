@@ -11,7 +11,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -43,8 +45,6 @@ class SelectorCombo : public QComboBox {
     QComboBox::showPopup();
   }
 };
-
-constexpr int kDeleteKey = 46;
 
 }  // namespace
 
@@ -206,82 +206,157 @@ void MainWindow::BuildToolbar() {
     Command image;
     const char* hint;
     std::function<void()> run;
+    QKeySequence key;
   };
   const std::vector<Button> buttons = {
       {"btnCheckMailbox", Command::CheckMail, "Check mail boxes now",
-       [this] { main_.btnCheckMailboxClick(); }},
+       [this] { main_.btnCheckMailboxClick(); }, QKeySequence(Qt::Key_F5)},
       {"btnReadMsg", Command::ReadMsg, "Read selected messages",
-       [this] { main_.btnReadMsgClick(); }},
-      {"btnSendMsg", Command::SendMsg, "New message", [this] { main_.btnSendMsgClick(); }},
-      {"btnReplyMsg", Command::ReplyMsg, "Reply", [this] { main_.btnReplyMsgClick(); }},
-      {nullptr, Command::CheckMail, nullptr, nullptr},
+       [this] { main_.btnReadMsgClick(); }, {}},
+      {"btnSendMsg", Command::SendMsg, "New message", [this] { main_.btnSendMsgClick(); },
+       QKeySequence(Qt::CTRL | Qt::Key_N)},
+      {"btnReplyMsg", Command::ReplyMsg, "Reply", [this] { main_.btnReplyMsgClick(); },
+       QKeySequence(Qt::CTRL | Qt::Key_R)},
+      {nullptr, Command::CheckMail, nullptr, nullptr, {}},
       {"btnMarkSpam", Command::MarkSpam, "Mark selected messages as Spam",
-       [this] { main_.btnMarkSpamClick(); }},
+       [this] { main_.btnMarkSpamClick(); }, {}},
       {"btnMarkUnknow", Command::MarkUnknown, "Mark selected messages as Unknown ",
-       [this] { main_.btnMarkUnknowClick(); }},
+       [this] { main_.btnMarkUnknowClick(); }, {}},
       {"btnMarkOK", Command::MarkSafe, "Mark selected messages as Safe",
-       [this] { main_.btnMarkOKClick(); }},
-      {"btnDelete", Command::Delete, "Delete Selected", [this] { main_.btnDeleteClick(); }},
+       [this] { main_.btnMarkOKClick(); }, {}},
+      {"btnDelete", Command::Delete, "Delete Selected", [this] { main_.btnDeleteClick(); },
+       QKeySequence(Qt::Key_Delete)},
       {"btnDeleteAllSpam", Command::DeleteAllSpam, "Delete all \"spam marked\" messages",
-       [this] { main_.btnDeleteAllSpamClick(); }},
-      {nullptr, Command::CheckMail, nullptr, nullptr},
+       [this] { main_.btnDeleteAllSpamClick(); }, {}},
+      {nullptr, Command::CheckMail, nullptr, nullptr, {}},
       {"btnArchive", Command::Archive, "Archive selected messages",
-       [this] { main_.btnArchiveClick(); }},
+       [this] { main_.btnArchiveClick(); }, {}},
       {"btnOpenArchive", Command::OpenArchive, "Open an archive",
-       [this] { main_.btnOpenArchiveClick(); }},
-      {"btnPrint", Command::Print, "Print", [this] { main_.btnPrintClick(); }},
-      {nullptr, Command::CheckMail, nullptr, nullptr},
-      {"btnConfig", Command::Config, "Configure", [this] { ShowOptions(); }},
-      {"btnHelp", Command::Help, "Help", [this] { main_.btnHelpClick(); }},
-      {"btnLogs", Command::Logs, "View Logs", [this] { main_.btnLogsClick(); }},
+       [this] { main_.btnOpenArchiveClick(); }, {}},
+      {"btnPrint", Command::Print, "Print", [this] { main_.btnPrintClick(); },
+       QKeySequence(Qt::CTRL | Qt::Key_P)},
+      {nullptr, Command::CheckMail, nullptr, nullptr, {}},
+      {"btnConfig", Command::Config, "Configure", [this] { ShowOptions(); }, {}},
+      {"btnHelp", Command::Help, "Help", [this] { main_.btnHelpClick(); }, {}},
+      {"btnLogs", Command::Logs, "View Logs", [this] { main_.btnLogsClick(); }, {}},
   };
   for (const Button& b : buttons) {
     if (!b.name) {
       bar->addSeparator();
       continue;
     }
-    QAction* action = bar->addAction(CommandImage(b.image), QString::fromLatin1(b.hint));
-    action->setObjectName(b.name);
-    action->setToolTip(QString::fromLatin1(b.hint));
-    connect(action, &QAction::triggered, this, [this, run = b.run] { Run(run); });
+    bar->addAction(
+        MakeAction(b.name, QString::fromLatin1(b.hint), b.run, b.key, CommandImage(b.image)));
   }
 }
 
+QAction* MainWindow::MakeAction(const char* name, const QString& text, std::function<void()> run,
+                                const QKeySequence& key, const QIcon& icon) {
+  auto* action = new QAction(icon, text, this);
+  action->setObjectName(name);
+  // Menus show the key beside the text; the toolbar's tooltip names it too.
+  QString tip = text;
+  tip.remove('&');
+  if (!key.isEmpty()) {
+    action->setShortcut(key);
+    tip += " (" + key.toString(QKeySequence::NativeText) + ")";
+  }
+  action->setToolTip(tip);
+  connect(action, &QAction::triggered, this, [this, run = std::move(run)] { Run(run); });
+  if (key == QKeySequence(Qt::Key_Delete)) {
+    // Delete acts on the list only: in the filter box it deletes characters, not mail.
+    action->setShortcutContext(Qt::WidgetShortcut);
+    lsvMail_->addAction(action);
+  } else {
+    addAction(action);  // its key works wherever the focus is in this window
+  }
+  actions_[QString::fromLatin1(name)] = action;
+  return action;
+}
+
+QAction* MainWindow::Action(const char* name) const {
+  auto found = actions_.find(QString::fromLatin1(name));
+  return found == actions_.end() ? nullptr : found->second;
+}
+
 void MainWindow::BuildMenu() {
+  // The commands of the pop-up menu that have no toolbar button.
+  using Item = TfrmMain::TQuickRuleItem;
+  MakeAction("mnuViewMessageHeaders", "Message &Headers",
+             [this] { main_.mnuViewMessageHeadersClick(); });
+  MakeAction("mnuViewMessageText", "Message &Text", [this] { main_.mnuViewMessageTextClick(); });
+  MakeAction("mnuViewAppliedRules", "&Applied Rules",
+             [this] { main_.mnuViewAppliedRulesClick(); });
+  MakeAction("mnuARSSender", "This \"Sender:\" is Safe !!",
+             [this] { main_.mnuARSSenderClick(Item::mnuARSSender); });
+  MakeAction("mnuARSSenderDomain", "This \"Sender:\" Domain is Safe !!",
+             [this] { main_.mnuARSSenderClick(Item::mnuARSSenderDomain); });
+  MakeAction("mnuARASender", "This \"Sender:\" is Spam !!!",
+             [this] { main_.mnuARSSenderClick(Item::mnuARASender); });
+  MakeAction("mnuARASenderDomain", "This \"Sender:\" Domain is Spam !!!",
+             [this] { main_.mnuARSSenderClick(Item::mnuARASenderDomain); });
+  MakeAction("mnuAddBook", "Add Sender to Address &Book", [this] { main_.mnuAddBookClick(); });
+  // Commands of the menu bar only.
+  MakeAction("btnReplyAll", "Reply All", [this] { main_.btnReplyAllClick(); },
+             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+  MakeAction("mnuFind", "&Find", [this] { FocusFilter(); }, QKeySequence(Qt::CTRL | Qt::Key_F));
+  MakeAction("mnuQuit", "&Quit", [this] { close(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
+
   popMail_ = new QMenu(this);
   popMail_->setObjectName("popMail");
-  auto add = [this](QMenu* menu, const char* name, const char* caption, std::function<void()> run) {
-    QAction* action = menu->addAction(QString::fromLatin1(caption));
-    action->setObjectName(name);
-    connect(action, &QAction::triggered, this, [this, run] { Run(run); });
-  };
-  add(popMail_, "mnuReply", "&Reply", [this] { main_.btnReplyMsgClick(); });
-  add(popMail_, "mnuArchive", "Archi&ve", [this] { main_.btnArchiveClick(); });
+  popMail_->addAction(Action("btnReplyMsg"));
+  popMail_->addAction(Action("btnArchive"));
   QMenu* mark = popMail_->addMenu("&Mark");
-  add(mark, "mnuMarkSpam", "as Sp&am", [this] { main_.btnMarkSpamClick(); });
-  add(mark, "mnuMarkUnknow", "as &Unknow", [this] { main_.btnMarkUnknowClick(); });
-  add(mark, "mnuMarkSafe", "as &Safe", [this] { main_.btnMarkOKClick(); });
-  add(popMail_, "mnuDelete", "&Delete", [this] { main_.btnDeleteClick(); });
+  for (const char* name : {"btnMarkSpam", "btnMarkUnknow", "btnMarkOK"})
+    mark->addAction(Action(name));
+  popMail_->addAction(Action("btnDelete"));
   popMail_->addSeparator();
   QMenu* view = popMail_->addMenu("View");
-  add(view, "mnuViewMessageHeaders", "Message &Headers",
-      [this] { main_.mnuViewMessageHeadersClick(); });
-  add(view, "mnuViewMessageText", "Message &Text", [this] { main_.mnuViewMessageTextClick(); });
-  add(view, "mnuViewAppliedRules", "&Applied Rules", [this] { main_.mnuViewAppliedRulesClick(); });
-  add(popMail_, "mnuPrint", "&Print", [this] { main_.btnPrintClick(); });
+  for (const char* name : {"mnuViewMessageHeaders", "mnuViewMessageText", "mnuViewAppliedRules"})
+    view->addAction(Action(name));
+  popMail_->addAction(Action("btnPrint"));
   popMail_->addSeparator();
-  using Item = TfrmMain::TQuickRuleItem;
   QMenu* safe = popMail_->addMenu("Add &Safe Rule");
-  add(safe, "mnuARSSender", "This \"Sender:\" is Safe !!",
-      [this] { main_.mnuARSSenderClick(Item::mnuARSSender); });
-  add(safe, "mnuARSSenderDomain", "This \"Sender:\" Domain is Safe !!",
-      [this] { main_.mnuARSSenderClick(Item::mnuARSSenderDomain); });
+  safe->addAction(Action("mnuARSSender"));
+  safe->addAction(Action("mnuARSSenderDomain"));
   QMenu* spam = popMail_->addMenu("Add Sp&am Rule");
-  add(spam, "mnuARASender", "This \"Sender:\" is Spam !!!",
-      [this] { main_.mnuARSSenderClick(Item::mnuARASender); });
-  add(spam, "mnuARASenderDomain", "This \"Sender:\" Domain is Spam !!!",
-      [this] { main_.mnuARSSenderClick(Item::mnuARASenderDomain); });
-  add(popMail_, "mnuAddBook", "Add Sender to Address &Book", [this] { main_.mnuAddBookClick(); });
+  spam->addAction(Action("mnuARASender"));
+  spam->addAction(Action("mnuARASenderDomain"));
+  popMail_->addAction(Action("mnuAddBook"));
+
+  // The menu bar holds every command; a null name is a separator.
+  struct Menu {
+    const char* title;
+    std::vector<const char*> items;
+  };
+  const std::vector<Menu> menus = {
+      {"&File",
+       {"btnSendMsg", "btnCheckMailbox", "btnOpenArchive", nullptr, "btnPrint", nullptr,
+        "mnuQuit"}},
+      {"&Message",
+       {"btnReadMsg", "btnReplyMsg", "btnReplyAll", nullptr, "btnMarkSpam", "btnMarkUnknow",
+        "btnMarkOK", nullptr, "btnDelete", "btnDeleteAllSpam", nullptr, "btnArchive", nullptr,
+        "mnuARSSender", "mnuARSSenderDomain", "mnuARASender", "mnuARASenderDomain", "mnuAddBook"}},
+      {"&View", {"mnuViewMessageHeaders", "mnuViewMessageText", "mnuViewAppliedRules", nullptr,
+                 "mnuFind"}},
+      {"&Tools", {"btnConfig"}},
+      {"&Help", {"btnHelp", "btnLogs"}},
+  };
+  for (const Menu& m : menus) {
+    QMenu* menu = menuBar()->addMenu(QString::fromLatin1(m.title));
+    for (const char* name : m.items) {
+      if (name)
+        menu->addAction(Action(name));
+      else
+        menu->addSeparator();
+    }
+  }
+}
+
+void MainWindow::FocusFilter() {
+  if (!filter_) return;
+  filter_->setFocus(Qt::ShortcutFocusReason);
+  filter_->selectAll();
 }
 
 void MainWindow::BuildStatusBar() {
@@ -517,11 +592,12 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     Run([&] { main_.StatusBarDblClick(); });
     return true;
   }
-  if (watched == lsvMail_ && event->type() == QEvent::KeyRelease &&
-      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete &&
-      !static_cast<QKeyEvent*>(event)->isAutoRepeat() && !main_.Busy) {
-    Run([&] { main_.lsvMailKeyUp(kDeleteKey); });
-    return true;
+  if (watched == lsvMail_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !main_.Busy) {
+      Run([&] { main_.lsvMailDblClick(); });
+      return true;
+    }
   }
   return QMainWindow::eventFilter(watched, event);
 }

@@ -4,10 +4,14 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QIcon>
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QPointer>
+#include <QString>
 #include <array>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "app/Main.h"
@@ -15,6 +19,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QMenu;
 class QPlainTextEdit;
@@ -55,6 +60,8 @@ class MainWindow : public QMainWindow {
   // The preferences window, created when first needed.
   OptionsDialog& Options();
   bool HasTray() const { return tray_ != nullptr; }
+  // The one action of a command, shared by the toolbar, the menu bar and the pop-up menu.
+  QAction* Action(const char* name) const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -65,6 +72,9 @@ class MainWindow : public QMainWindow {
   void BuildToolbar();
   void BuildMenu();
   void BuildStatusBar();
+  QAction* MakeAction(const char* name, const QString& text, std::function<void()> run,
+                      const QKeySequence& key = {}, const QIcon& icon = {});
+  void FocusFilter();
   void ShowOptions();
   void ComposeTo(const std::string& recipient);
   void PushSelection();
@@ -86,6 +96,8 @@ class MainWindow : public QMainWindow {
   HtmlView* redMsgHtml_ = nullptr;
   QComboBox* cmbSelAddress_ = nullptr;
   QMenu* popMail_ = nullptr;
+  QLineEdit* filter_ = nullptr;  // the quick filter above the list
+  std::map<QString, QAction*> actions_;
   std::array<QLabel*, 5> panels_{};
   QTimer* timer1_ = nullptr;
   QTimer* anim_ = nullptr;

@@ -484,7 +484,7 @@ void OptionsDialog::EditRule(bool add) {
   const auto& rules = options_.lsvRule;
   if (!add && (lists_.RuleIndex < 0 || size_t(lists_.RuleIndex) >= rules.size())) return;
   // An empty rule resets the editor for Add.
-  MailRule rule = add ? MailRule{} : rules[size_t(lists_.RuleIndex)];
+  MailRule rule = add ? TfrmRule::NewRule() : rules[size_t(lists_.RuleIndex)];
   if (ruleDialog_->Execute(rule) != QDialog::Accepted) return;
   if (add && lists_.AddRule(rule)) lists_.RuleIndex = int32_t(rules.size()) - 1;
   if (!add) lists_.UpdateRule(rule);
@@ -686,6 +686,10 @@ QWidget* OptionsDialog::BuildConnectionPage() {
   chkBlocking_ = Check("chkBlocking", "Synchronous Socket");
   connect(chkBlocking_, &QCheckBox::clicked, this,
           [this](bool checked) { options_.chkBlocking = checked; });
+  chkNoDeleteConfirm_ =
+      Check("chkNoDeleteConfirm", "Do not ask again before deleting messages on the server");
+  connect(chkNoDeleteConfirm_, &QCheckBox::clicked, this,
+          [this](bool checked) { options_.chkNoDeleteConfirm = checked; });
 
   auto* connectionGroup = new QGroupBox(" Connection Rules");
   connectionGroup->setObjectName("grpConnection");
@@ -698,6 +702,7 @@ QWidget* OptionsDialog::BuildConnectionPage() {
   c->addWidget(radDialUp_);
   c->addLayout(dial);
   c->addWidget(chkBlocking_);
+  c->addWidget(chkNoDeleteConfirm_);
 
   // One alarm group: pop-up, sound with its file and loop.
   struct Alarm {
@@ -780,6 +785,7 @@ void OptionsDialog::RenderConnection() {
   SetChecked(radDirectConnection_, options_.radDirectConnection);
   SetChecked(radDialUp_, options_.radDialUp());
   SetChecked(chkAutoDial_, options_.chkAutoDial);
+  SetChecked(chkNoDeleteConfirm_, options_.chkNoDeleteConfirm);
   {
     const QSignalBlocker block(cmbRas_);
     cmbRas_->clear();

@@ -121,6 +121,7 @@ class OptionsDialog : public QDialog {
   // " Connection && Alarms"
   QRadioButton *radDirectConnection_ = nullptr, *radDialUp_ = nullptr;
   QCheckBox *chkAutoDial_ = nullptr, *chkBlocking_ = nullptr;
+  QCheckBox* chkNoDeleteConfirm_ = nullptr;
   QComboBox* cmbRas_ = nullptr;
   QLineEdit* edtRASPassword_ = nullptr;
   QCheckBox *chkNewPopUp_ = nullptr, *chkNewPlay_ = nullptr, *chkNewPlayLoop_ = nullptr;

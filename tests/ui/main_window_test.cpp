@@ -11,9 +11,12 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSignalSpy>
+#include <QToolBar>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -197,6 +200,59 @@ TEST_F(MainWindowTest, FirstStartCheckSortAndKeptGeometry) {
   Stop();
   Start();
   EXPECT_EQ(window->geometry(), QRect(40, 50, 700, 500));
+}
+
+TEST_F(MainWindowTest, MenuBarHoldsEveryToolbarCommandAndKeysTriggerThem) {
+  // Every toolbar button is the same action as an entry of the menu bar.
+  std::vector<QAction*> inMenus;
+  for (QAction* top : window->menuBar()->actions())
+    for (QAction* item : top->menu()->actions()) inMenus.push_back(item);
+  auto* bar = window->findChild<QToolBar*>("ToolBar1");
+  int buttons = 0;
+  for (QAction* action : bar->actions()) {
+    if (action->isSeparator() || action->objectName().isEmpty()) continue;
+    ++buttons;
+    EXPECT_NE(std::find(inMenus.begin(), inMenus.end(), action), inMenus.end())
+        << action->objectName().toStdString();
+  }
+  EXPECT_EQ(buttons, 15);
+
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  window->List()->setFocus();
+  const struct {
+    const char* action;
+    QKeySequence key;
+    const char* tip;
+  } keys[] = {
+      {"btnCheckMailbox", QKeySequence(Qt::Key_F5), "Check mail boxes now (F5)"},
+      {"btnSendMsg", QKeySequence(Qt::CTRL | Qt::Key_N), "New message (Ctrl+N)"},
+      {"btnReplyMsg", QKeySequence(Qt::CTRL | Qt::Key_R), "Reply (Ctrl+R)"},
+      {"btnReplyAll", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R), "Reply All (Ctrl+Shift+R)"},
+      {"btnPrint", QKeySequence(Qt::CTRL | Qt::Key_P), "Print (Ctrl+P)"},
+      {"btnDelete", QKeySequence(Qt::Key_Delete), "Delete Selected (Del)"},
+      {"mnuFind", QKeySequence(Qt::CTRL | Qt::Key_F), "Find (Ctrl+F)"},
+      {"mnuQuit", QKeySequence(Qt::CTRL | Qt::Key_Q), "Quit (Ctrl+Q)"},
+  };
+  for (const auto& k : keys) {
+    QAction* action = window->Action(k.action);
+    ASSERT_NE(action, nullptr) << k.action;
+    EXPECT_EQ(action->shortcut(), k.key) << k.action;
+    EXPECT_EQ(action->toolTip(), k.tip);
+  }
+  // Pressing the key runs the command: F5 checks (no mailbox: nothing to do but it runs),
+  // Delete in the list deletes.
+  for (const char* name : {"btnCheckMailbox", "btnDelete"}) {
+    QSignalSpy spy(window->Action(name), &QAction::triggered);
+    QTest::keySequence(window->List(), window->Action(name)->shortcut());
+    EXPECT_EQ(spy.count(), 1) << name;
+  }
+  // Enter opens the selected message, as a double click does.
+  AddRetrieved(Message(1, "hello"));
+  window->List()->selectRow(0);
+  QTest::keyClick(window->List(), Qt::Key_Return);
+  EXPECT_TRUE(window->Messages()->isVisible());
 }
 
 TEST_F(MainWindowTest, ComposeAndSendReachTheServerAndClosingAsks) {

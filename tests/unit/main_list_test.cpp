@@ -59,6 +59,7 @@ class MainListTest : public ::testing::Test {
   MainListTest() {
     SetClock([this] { return now_; });
     SetTime(9, 0, 0);
+    options.chkNoDeleteConfirm = true;  // the confirmation has a test of its own
   }
   ~MainListTest() override { SetClock(nullptr); }
 
@@ -398,6 +399,53 @@ TEST_F(MainListTest, MarkingDecidesWhatDeletingAllSpamTouches) {
   EXPECT_TRUE(Deleted(0));
   EXPECT_FALSE(Deleted(1));
   EXPECT_EQ(main.lsvMail[1].Data->MessageNumber, 0);
+}
+
+TEST_F(MainListTest, DeletingOnTheServerAsksFirstNamingTheCount) {
+  options.chkNoDeleteConfirm = false;
+  const struct {
+    const char* name;
+    bool allSpam;   // "Delete all spam", else the selected rows
+    int chosen;     // rows chosen, of three
+    Desktop::Result answer;
+    bool noAsk;     // "do not ask again"
+    const char* asked;  // nullptr: no question
+    int deleted;
+  } cases[] = {
+      {"one selected, yes", false, 1, Desktop::mrYes, false,
+       "Delete 1 message on the server? It cannot be recovered.", 1},
+      {"all spam, yes", true, 3, Desktop::mrYes, false,
+       "Delete 3 messages on the server? They cannot be recovered.", 3},
+      {"no keeps everything", false, 2, Desktop::mrNo, false,
+       "Delete 2 messages on the server? They cannot be recovered.", 0},
+      {"closing the box keeps everything", true, 2, Desktop::mrCancel, false,
+       "Delete 2 messages on the server? They cannot be recovered.", 0},
+      {"do not ask again", false, 2, Desktop::mrNo, true, nullptr, 2},
+      {"nothing chosen asks nothing", true, 0, Desktop::mrYes, false, nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePop3 server({Message(1), Message(2), Message(3)});
+    main.lsvMailClear();
+    List(AddAccount(c.name, server.Address()), {Message(1), Message(2), Message(3)});
+    for (int i = 0; i < c.chosen; ++i) {
+      main.lsvMail[size_t(i)].Selected = !c.allSpam;
+      if (c.allSpam) main.lsvMail[size_t(i)].Data->Status = 0;
+    }
+    options.chkNoDeleteConfirm = c.noAsk;
+    desktop.Boxes.clear();
+    desktop.BoxAnswers = {c.answer};
+    c.allSpam ? main.btnDeleteAllSpamClick() : main.btnDeleteClick();
+    if (c.asked) {
+      ASSERT_EQ(desktop.Boxes.size(), 1u);
+      EXPECT_EQ(desktop.Boxes[0].text, c.asked);
+      EXPECT_TRUE(desktop.Boxes[0].buttons & Desktop::mbDefaultNo);
+    } else {
+      EXPECT_TRUE(desktop.Boxes.empty());
+    }
+    EXPECT_EQ(int(Sent(server).size()), c.deleted);
+    if (c.deleted == 0) EXPECT_EQ(server.Connections(), 0);
+  }
 }
 
 TEST_F(MainListTest, OneSessionPerMailboxInMailboxOrderAndNeverTwice) {

@@ -74,6 +74,11 @@ TEST_F(RuleEditorTest, LoadedRuleBuildsBackAndAnEmptyRuleResets) {
   rule.LoadRule({});
   EXPECT_EQ(rule.edtFilter + rule.edtAction, "");
   EXPECT_EQ(rule.BuildRule(), MailRule{});
+  // A new rule starts as marking spam, never as deleting on the server.
+  rule.LoadRule(TfrmRule::NewRule());
+  EXPECT_EQ(rule.lstAction[size_t(rule.lstActionIndex)], "Mark message as spam ");
+  rule.FormCreate();
+  EXPECT_EQ(rule.lstActionIndex, 1);
 }
 
 class QuickRulesTest : public ::testing::Test {
