@@ -93,7 +93,7 @@ void TAccountsPage::btnClearClick() {
   edtMailSMTP.clear();
   edtMailPassword.clear();
   edtMailTimeOut.clear();
-  cmbMailSecurity = cmbSMTPSecurity = 0;
+  cmbMailSecurity = cmbSMTPSecurity = 1;
   chkSMTPAuth = false;
   edtSMTPUser.clear();
   edtSMTPPassword.clear();

@@ -157,7 +157,7 @@ class TfrmOptions {
 
   // ---- connection ----
   bool chkBlocking = false;
-  bool radDirectConnection = false;  // else radDialUp
+  bool radDirectConnection = true;  // else radDialUp, only when the user picks it
   bool radDialUp() const { return !radDirectConnection; }
   bool chkAutoDial = true;
   TComboModel cmbRas;  // the dial-up entries, filled from RasEntries at load
