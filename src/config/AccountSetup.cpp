@@ -51,8 +51,7 @@ void TAccountSetup::FieldEdited(const std::string& field) {
   if (field == "edtSMTP") smtpEdited_ = true;
 }
 
-bool TAccountSetup::btnOKClick() {
-  TfrmOptions& options = page_.Options();
+void TAccountSetup::ToPage() {
   page_.btnClearClick();
   page_.edtMailAddress = Trim(edtAddress);
   page_.edtMailAccount = Trim(edtAccount).empty() ? Trim(edtAddress) : Trim(edtAccount);
@@ -63,6 +62,17 @@ bool TAccountSetup::btnOKClick() {
   page_.cmbSMTPSecurity = cmbSMTPSecurity;
   // Most providers want a login before they relay: authenticate when there is a password.
   page_.chkSMTPAuth = !edtPassword.empty();
+}
+
+bool TAccountSetup::FillAccount(MailboxAccount& account) {
+  ToPage();
+  page_.Selected = -1;
+  return page_.FillAccount(account);
+}
+
+bool TAccountSetup::btnOKClick() {
+  TfrmOptions& options = page_.Options();
+  ToPage();
   page_.chkIsDefault = options.lsvAddress.empty();
   if (!page_.btnAddAddressClick()) return false;
   if (options.edtUserName.empty()) options.edtUserName = Trim(edtName);

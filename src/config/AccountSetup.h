@@ -38,8 +38,13 @@ class TAccountSetup {
   // OK: adds the mailbox and stores the configuration; false (nothing changed) when the
   // accounts page's checks refused the input. page.Focused names the refused field then.
   bool btnOKClick();
+  // Test connection: the fields as a mailbox, without storing it; false when refused.
+  bool FillAccount(MailboxAccount& account);
 
  private:
+  // Hands the fields to the accounts page.
+  void ToPage();
+
   TAccountsPage& page_;
   bool accountEdited_ = false, pop3Edited_ = false, smtpEdited_ = false;
 };

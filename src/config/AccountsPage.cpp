@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <tuple>
 
 namespace norva {
 
@@ -84,6 +85,22 @@ void TAccountsPage::btnDeleteAddressClick() {
   options_.lsvAddress.erase(options_.lsvAddress.begin() + ptrdiff_t(n));
   firstMoved_ = std::min(firstMoved_, n);
   Selected = -1;
+}
+
+bool TAccountsPage::FillAccount(MailboxAccount& account) {
+  Focused.clear();
+  if (edtMailTimeOut.empty()) edtMailTimeOut = "60";
+  const int32_t timeOut = TimeOutField();
+  if (timeOut == 0) return false;
+  if (Selected >= 0 && size_t(Selected) < options_.lsvAddress.size()) {
+    const MailboxAccount& row = *options_.lsvAddress[size_t(Selected)];
+    std::tie(account.POP3Server, account.SMTPServer) = std::tie(row.POP3Server, row.SMTPServer);
+    account.POP3Certificate = row.POP3Certificate;
+    account.SMTPCertificate = row.SMTPCertificate;
+  }
+  Assign(account, timeOut);
+  account.Client->Blocking = options_.chkBlocking;
+  return true;
 }
 
 void TAccountsPage::btnClearClick() {

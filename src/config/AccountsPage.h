@@ -54,6 +54,10 @@ class TAccountsPage {
   void btnDeleteAddressClick();
   void btnClearClick();
   TfrmOptions& Options() { return options_; }
+  // The fields as a mailbox to try ("Test connection"): the selected row's accepted
+  // certificates carried over while its servers stay. False (after the error box) when the
+  // timeout field is refused.
+  bool FillAccount(MailboxAccount& account);
 
   // The OK button's store part: TfrmOptions::Save, then the seen lists of the mailboxes that
   // moved or were added since the last save. Seen lists are stored by row position and Save
