@@ -27,8 +27,13 @@ std::string Stages(TmsMailBase& client, bool secured, const std::string& loginDo
     client.Open();
   } catch (const ECanceledError&) {
     return "canceled";
+  } catch (const ESocketError& e) {
+    // Codes from 57000 on are settings the client refuses before going out (no password).
+    if (e.Code < 57000) return "name resolution failed: " + std::string(e.what());
+    return "not tried: " + std::string(e.what());
   } catch (const Exception& e) {
-    return "name resolution failed: " + std::string(e.what());
+    // A setting the client refuses before going out (no password, say).
+    return "not tried: " + std::string(e.what());
   }
   try {
     login();

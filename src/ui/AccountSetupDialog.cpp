@@ -8,12 +8,45 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QPointer>
 #include <QVBoxLayout>
 #include <tuple>
+
+#include "config/ConnectionTest.h"
 
 #include "ui/Text.h"
 
 namespace norva::ui {
+
+namespace {
+constexpr const char* kTestCaption = "&Test connection";
+constexpr const char* kCancelCaption = "Cancel &test";
+}  // namespace
+
+void RunConnectionTest(QPushButton* button, QListWidget* results,
+                       const std::function<bool(MailboxAccount&)>& fill) {
+  static TConnectionTest* running = nullptr;
+  if (running) {
+    running->Cancel();
+    return;
+  }
+  MailboxAccount account;
+  if (!fill(account)) return;
+  TConnectionTest test;
+  QPointer<QPushButton> b(button);
+  QPointer<QListWidget> list(results);
+  list->clear();
+  list->addItem("Testing...");
+  list->show();
+  b->setText(kCancelCaption);
+  running = &test;
+  const std::vector<std::string> lines = test.Run(account);
+  running = nullptr;
+  if (b) b->setText(kTestCaption);
+  if (!list) return;
+  list->clear();
+  for (const std::string& line : lines) list->addItem(ToQt(line));
+}
 
 AccountSetupDialog::AccountSetupDialog(QWidget* parent, TfrmOptions& options, Desktop& desktop)
     : QDialog(parent),
@@ -64,6 +97,12 @@ AccountSetupDialog::AccountSetupDialog(QWidget* parent, TfrmOptions& options, De
   layout->addWidget(lstResults_);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  btnTest_ = buttons->addButton(kTestCaption, QDialogButtonBox::ActionRole);
+  btnTest_->setObjectName("btnTestConnection");
+  connect(btnTest_, &QPushButton::clicked, this, [this] {
+    RunConnectionTest(btnTest_, lstResults_,
+                      [this](MailboxAccount& account) { return setup_.FillAccount(account); });
+  });
   buttons->button(QDialogButtonBox::Ok)->setObjectName("btnOK");
   buttons->button(QDialogButtonBox::Cancel)->setObjectName("btnCancel");
   layout->addWidget(buttons);
@@ -100,7 +139,16 @@ AccountSetupDialog::AccountSetupDialog(QWidget* parent, TfrmOptions& options, De
   resize(460, sizeHint().height());
 }
 
+void AccountSetupDialog::reject() {
+  if (btnTest_->text() == kCancelCaption) {
+    btnTest_->click();
+    return;
+  }
+  QDialog::reject();
+}
+
 void AccountSetupDialog::accept() {
+  if (btnTest_->text() == kCancelCaption) return;
   if (!setup_.btnOKClick()) {
     // The accounts page names its own fields; these are the same ones here.
     QLineEdit* refused = page_.Focused == "edtMailPOP3" ? edtPOP3_ : edtAddress_;

@@ -9,10 +9,17 @@
 #include "config/Schedule.h"
 
 class QComboBox;
+class QPushButton;
 class QLineEdit;
 class QListWidget;
 
 namespace norva::ui {
+
+// Runs "Test connection" from button: the mailbox that fill makes is tried, and the lines go to
+// results. While it runs the button reads "Cancel test" and cancels it. The widgets may go away
+// meanwhile (the events keep running): they are touched only while they exist.
+void RunConnectionTest(QPushButton* button, QListWidget* results,
+                       const std::function<bool(MailboxAccount&)>& fill);
 
 class AccountSetupDialog : public QDialog {
   Q_OBJECT
@@ -27,6 +34,8 @@ class AccountSetupDialog : public QDialog {
   QListWidget* Results() const { return lstResults_; }
 
   void accept() override;
+  // While a connection test runs, Cancel and Esc end the test, not the dialog.
+  void reject() override;
 
  private:
   TScheduleControls schedule_;
@@ -35,6 +44,7 @@ class AccountSetupDialog : public QDialog {
   QLineEdit *edtName_, *edtAddress_, *edtPassword_, *edtAccount_, *edtPOP3_, *edtSMTP_;
   QComboBox *cmbMailSecurity_, *cmbSMTPSecurity_;
   QListWidget* lstResults_;
+  QPushButton* btnTest_;
   bool syncing_ = false;
 };
 

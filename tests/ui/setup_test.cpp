@@ -1,18 +1,22 @@
 // The first-run setup dialog: it opens by itself on an empty program folder, adds the mailbox
-// through its fields, and the Check button reopens it while there is still none.
+// through its fields, tests the connection, and the Check button reopens it while there is
+// still none.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 
+#include "support/FakePeer.h"
 #include "support/TempDir.h"
 #include "ui/Application.h"
 
 namespace norva::ui {
 namespace {
 
+using norva::testing::ClosedPort;
 using norva::testing::TempDir;
 
 // The Qt desktop with every box answered at once.
@@ -59,13 +63,27 @@ TEST(AccountSetupDialogTest, OpensOnAnEmptyFolderAndAddsTheMailbox) {
   EXPECT_EQ(app.Main().StatusBar[4].Text, "");
 }
 
-TEST(AccountSetupDialogTest, CheckWithNoMailboxOpensTheDialog) {
+TEST(AccountSetupDialogTest, TestsTheConnectionThenCheckReopensTheDialog) {
   TempDir dir;
   Application app(dir.Path(), std::make_unique<SilentDesktop>());
   app.Start();
   QApplication::processEvents();
-  ASSERT_NE(app.AccountSetup(), nullptr);
-  app.AccountSetup()->reject();
+  AccountSetupDialog* dialog = app.AccountSetup();
+  ASSERT_NE(dialog, nullptr);
+  const ClosedPort closed;
+  const QString refused = "127.0.0.1:" + QString::number(closed.Port());
+  QTest::keyClicks(dialog->findChild<QLineEdit*>("edtAddress"), "ann@example.org");
+  QTest::keyClicks(dialog->findChild<QLineEdit*>("edtPassword"), "secret");
+  for (const char* name : {"edtPOP3", "edtSMTP"}) dialog->findChild<QLineEdit*>(name)->setText(refused);
+  dialog->findChild<QPushButton*>("btnTestConnection")->click();
+  QListWidget* results = dialog->Results();
+  ASSERT_EQ(results->count(), 2);
+  EXPECT_EQ(results->item(0)->text().toStdString(),
+            ("POP3 " + refused + " SSL/TLS: connection failed: [10061] Connection refused").toStdString());
+  EXPECT_TRUE(results->item(1)->text().startsWith("SMTP " + refused + " SSL/TLS: connection failed"));
+  EXPECT_EQ(dialog->findChild<QPushButton*>("btnTestConnection")->text(), "&Test connection");
+
+  dialog->reject();
   QApplication::processEvents();  // deleted on close
   EXPECT_EQ(app.AccountSetup(), nullptr);
   app.Main().btnCheckMailboxClick();

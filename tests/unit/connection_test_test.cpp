@@ -42,6 +42,7 @@ TEST(ConnectionTestTest, NamesTheStageThatFailed) {
       {selfSigned.Address(), 1, "secret", "", "connected, certificate failed: .+", ""},
       {refused, 0, "secret", "", "connection failed: .+", ""},
       {"no-such-host.invalid", 1, "secret", "", "name resolution failed: .+", ""},
+      {plain.Address(), 0, "", "", "not tried: .+", ""},
   };
   for (const Case& c : cases) {
     MailboxAccount account;
