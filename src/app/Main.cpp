@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/Msg.h"
+#include "config/AccountSetup.h"
 
 #include "mail/msCls.h"
 #include "store/Pump.h"
@@ -121,6 +122,13 @@ void TfrmMain::AnimTimer() {
 
 void TfrmMain::btnCheckMailboxClick() {
   if (Busy) return;
+  if (frmOptions.lsvAddress.empty()) {
+    if (OnNoMailbox)
+      OnNoMailbox();
+    else
+      PutStatusMessage(kNoMailboxHint);
+    return;
+  }
   const int32_t k = std::max(cmbSelAddressIndex, 0);
   CheckMail(k == 0, k - 1);
 }

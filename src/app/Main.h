@@ -112,7 +112,10 @@ class TfrmMain {
   MailboxAccount* CurrentAccount = nullptr;
   bool ArchiveView = false;
   std::string ArchiveViewFile;
+  // With no mailbox configured, the button calls OnNoMailbox (the setup dialog) or, without
+  // one, says so in the status bar.
   void btnCheckMailboxClick();
+  std::function<void()> OnNoMailbox;
   virtual void CheckMail(bool together, int32_t accountIndex);
   void CheckMailBox(int32_t accountIndex);
   // When e is a certificate that failed verification, asks whether to trust exactly that

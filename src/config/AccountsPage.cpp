@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <tuple>
 
 namespace norva {
 
@@ -86,6 +87,22 @@ void TAccountsPage::btnDeleteAddressClick() {
   Selected = -1;
 }
 
+bool TAccountsPage::FillAccount(MailboxAccount& account) {
+  Focused.clear();
+  if (edtMailTimeOut.empty()) edtMailTimeOut = "60";
+  const int32_t timeOut = TimeOutField();
+  if (timeOut == 0) return false;
+  if (Selected >= 0 && size_t(Selected) < options_.lsvAddress.size()) {
+    const MailboxAccount& row = *options_.lsvAddress[size_t(Selected)];
+    std::tie(account.POP3Server, account.SMTPServer) = std::tie(row.POP3Server, row.SMTPServer);
+    account.POP3Certificate = row.POP3Certificate;
+    account.SMTPCertificate = row.SMTPCertificate;
+  }
+  Assign(account, timeOut);
+  account.Client->Blocking = options_.chkBlocking;
+  return true;
+}
+
 void TAccountsPage::btnClearClick() {
   edtMailAddress.clear();
   edtMailAccount.clear();
@@ -93,7 +110,7 @@ void TAccountsPage::btnClearClick() {
   edtMailSMTP.clear();
   edtMailPassword.clear();
   edtMailTimeOut.clear();
-  cmbMailSecurity = cmbSMTPSecurity = 0;
+  cmbMailSecurity = cmbSMTPSecurity = 1;
   chkSMTPAuth = false;
   edtSMTPUser.clear();
   edtSMTPPassword.clear();

@@ -28,9 +28,10 @@ class TAccountsPage {
   std::string edtMailSMTP;
   std::string edtMailTimeOut;
   bool chkIsDefault = false;
-  // Secured connections: 0 "None", 1 "SSL/TLS", 2 "STARTTLS" (kSecurityNames).
-  int32_t cmbMailSecurity = 0;
-  int32_t cmbSMTPSecurity = 0;
+  // Secured connections: 0 "None", 1 "SSL/TLS", 2 "STARTTLS" (kSecurityNames). A new mailbox
+  // starts with SSL/TLS, so no password goes out in clear unless the user picks None.
+  int32_t cmbMailSecurity = 1;
+  int32_t cmbSMTPSecurity = 1;
   bool chkSMTPAuth = false;
   std::string edtSMTPUser;  // "" means the POP3 account's
   std::string edtSMTPPassword;
@@ -52,6 +53,11 @@ class TAccountsPage {
   bool btnUpdateAddressClick();
   void btnDeleteAddressClick();
   void btnClearClick();
+  TfrmOptions& Options() { return options_; }
+  // The fields as a mailbox to try ("Test connection"): the selected row's accepted
+  // certificates carried over while its servers stay. False (after the error box) when the
+  // timeout field is refused.
+  bool FillAccount(MailboxAccount& account);
 
   // The OK button's store part: TfrmOptions::Save, then the seen lists of the mailboxes that
   // moved or were added since the last save. Seen lists are stored by row position and Save

@@ -185,7 +185,7 @@ void TfrmOptions::LoadFromStore() {
 
   cmbRas.Items = RasEntries ? RasEntries() : std::vector<std::string>{};
   cmbRas.Select(0);
-  radDirectConnection = QReadBoolean("Connection/Direct Connection", false);
+  radDirectConnection = QReadBoolean("Connection/Direct Connection", true);
   chkAutoDial = QReadBoolean("Connection/Auto Dial", true);
   cmbRas.Select(QReadInteger("Connection/RAS", 0));
   edtRASPassword.clear();

@@ -159,7 +159,7 @@ class TfrmOptions {
   bool chkBlocking = false;
   // Deleting on the server goes ahead without asking first.
   bool chkNoDeleteConfirm = false;
-  bool radDirectConnection = false;  // else radDialUp
+  bool radDirectConnection = true;  // else radDialUp, only when the user picks it
   bool radDialUp() const { return !radDirectConnection; }
   bool chkAutoDial = true;
   TComboModel cmbRas;  // the dial-up entries, filled from RasEntries at load

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 #include "app/Msg.h"
 #include "ui/AddressDialog.h"
@@ -29,6 +30,7 @@ Application::Application(const std::string& folder, std::unique_ptr<QtDesktop> d
   InstallAddressDialog();
   main_->HelpFile = HelpFile();
   main_->frmRule = rule_.get();
+  main_->OnNoMailbox = [this] { OpenAccountSetup(); };
 }
 
 Application::~Application() {
@@ -48,6 +50,29 @@ void Application::Start() {
   desktop_->OnPump = [this] { window_->Sync(false); };
   window_->show();
   window_->Sync();
+  if (NeedsAccountSetup(*options_)) {
+    main_->PutStatusMessage(kNoMailboxHint);
+    // Once the main window is on screen, so the dialog opens over it.
+    QTimer::singleShot(0, window_.get(), [this] {
+      if (NeedsAccountSetup(*options_)) OpenAccountSetup();
+    });
+  }
+}
+
+void Application::OpenAccountSetup() {
+  if (!setup_) {
+    setup_ = new AccountSetupDialog(window_.get(), *options_, *desktop_);
+    setup_->setAttribute(Qt::WA_DeleteOnClose);
+    setup_->OnAdded = [this] {
+      main_->cmbSelAddressDropDown();
+      main_->NextCheckCalc();
+      main_->PutStatusMessage("");
+      window_->Sync();
+    };
+  }
+  setup_->show();
+  setup_->raise();
+  setup_->activateWindow();
 }
 
 }  // namespace norva::ui

@@ -7,6 +7,9 @@
 
 #include "app/Main.h"
 #include "app/Rules.h"
+#include <QPointer>
+
+#include "ui/AccountSetupDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/QtDesktop.h"
 
@@ -23,6 +26,11 @@ class Application {
   // running). Raises the store's error when Config.QDB cannot be read.
   void Start();
 
+  // Opens the mailbox setup dialog (or raises it when open); Start calls it when Config.QDB holds
+  // no mailbox, the Check button when there is still none.
+  void OpenAccountSetup();
+  AccountSetupDialog* AccountSetup() const { return setup_; }
+
   QtDesktop& Desktop() { return *desktop_; }
   TfrmOptions& Options() { return *options_; }
   TfrmMain& Main() { return *main_; }
@@ -35,6 +43,7 @@ class Application {
   std::unique_ptr<TfrmMain> main_;
   std::unique_ptr<TfrmRule> rule_;
   std::unique_ptr<MainWindow> window_;
+  QPointer<AccountSetupDialog> setup_;
 };
 
 // The user manual: beside the program when installed, in the source tree when run from a build.

@@ -27,6 +27,7 @@
 #include <utility>
 
 #include "config/Autostart.h"
+#include "ui/AccountSetupDialog.h"
 #include "ui/RuleDialog.h"
 #include "ui/Text.h"
 
@@ -307,6 +308,15 @@ QWidget* OptionsDialog::BuildAccountsPage() {
   auto* btnUpdateAddress = Button("btnUpdateAddress", "Update");
   auto* btnDeleteAddress = Button("btnDeleteAddress", "Delete");
   auto* btnClear = Button("btnClear", "Clear");
+  auto* btnTest = Button("btnTestConnection", "&Test connection");
+  auto* lstTestResults = new QListWidget;
+  lstTestResults->setObjectName("lstTestResults");
+  lstTestResults->setMaximumHeight(70);
+  lstTestResults->hide();
+  connect(btnTest, &QPushButton::clicked, this, [this, btnTest, lstTestResults] {
+    RunConnectionTest(btnTest, lstTestResults,
+                      [this](MailboxAccount& account) { return accounts_.FillAccount(account); });
+  });
   // A refused Add or Update puts the focus on the field the page named.
   auto focusRefused = [this] {
     if (QWidget* w = findChild<QWidget*>(QString::fromStdString(accounts_.Focused))) w->setFocus();
@@ -379,7 +389,9 @@ QWidget* OptionsDialog::BuildAccountsPage() {
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(lsvAddress_, 1);
   layout->addLayout(fields);
-  layout->addLayout(ButtonRow({btnAddAddress, btnUpdateAddress, btnDeleteAddress, btnClear}));
+  layout->addLayout(
+      ButtonRow({btnAddAddress, btnUpdateAddress, btnDeleteAddress, btnClear, btnTest}));
+  layout->addWidget(lstTestResults);
   layout->addWidget(chkCheckTogether_);
   layout->addWidget(chkCheckOnStartup_);
   layout->addWidget(radCheckManual_);

@@ -62,7 +62,7 @@ TEST_F(OptionsTest, MissingFileIsCreatedAndEverySettingTakesItsDefault) {
             std::make_tuple(true, false, 0, 10));
   EXPECT_EQ(std::tie(o.chkCheckTogether, o.chkBlocking, o.radDirectConnection, o.chkAutoDial,
                      o.cmbRas.ItemIndex),
-            std::make_tuple(true, false, false, true, -1));
+            std::make_tuple(true, false, true, true, -1));  // a new file: direct
   EXPECT_EQ(std::tie(o.chkNewPopUp, o.chkUrgentPopUp, o.chkNewPlay, o.chkUrgentPlay,
                      o.chkNewPlayLoop, o.chkUrgentPlayLoop),
             std::make_tuple(true, true, false, false, false, false));

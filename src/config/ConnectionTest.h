@@ -1,0 +1,32 @@
+// TConnectionTest: logs in to a mailbox's POP3 and SMTP servers and reports, per server, which
+// stage worked and which failed: name resolution, connection, certificate, login. Nothing is
+// fetched, deleted or sent.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "config/Options.h"
+#include "mail/mssmtp.h"
+
+namespace norva {
+
+class TConnectionTest {
+ public:
+  // One line per server: "POP3 pop.example.org:995 SSL/TLS: connected, certificate OK, login OK".
+  // The clients are set up by MailboxAccount::ApplyToClient and ApplyToSMTP, as a check and a
+  // send set them up; their waits pump the desktop's events, so Cancel can be called meanwhile.
+  std::vector<std::string> Run(MailboxAccount& account);
+  // Ends the running test: the server being tried reports "canceled", the next is not tried.
+  void Cancel();
+  bool Running() const { return current_ != nullptr; }
+
+ private:
+  std::string TestPOP3(MailboxAccount& account);
+  std::string TestSMTP(const MailboxAccount& account);
+
+  TagSocket* current_ = nullptr;
+  bool canceled_ = false;
+};
+
+}  // namespace norva
