@@ -147,6 +147,8 @@ class TfrmMain {
   bool Timer1Enabled = false;  // the ten-second timer
   void CNextCheck(TCheckSchedule& schedule);
   void NextCheckCalc();
+  // Makes the schedules that ask to be checked at start-up due in a few seconds.
+  void ScheduleStartupChecks();
   void Timer1Timer();
 
   // ---- rule evaluation ----

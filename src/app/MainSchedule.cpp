@@ -67,6 +67,20 @@ void TfrmMain::NextCheckCalc() {
   panel.Width = desktop.TextWidth(panel.Text) + 10;
 }
 
+void TfrmMain::ScheduleStartupChecks() {
+  // Due a few seconds from now, so the window is up first; the timer then checks them one by
+  // one through CheckMail, waiting while a check is busy.
+  const TDateTime soon = Now() + 5.0 / 86400;
+  if (frmOptions.chkCheckTogether) {
+    if (frmOptions.AllMailboxesSchedule.CheckOnStartup)
+      frmOptions.AllMailboxesSchedule.NextCheck = soon;
+  } else {
+    for (auto& account : frmOptions.lsvAddress)
+      if (account->CheckOnStartup) account->NextCheck = soon;
+  }
+  NextCheckCalc();
+}
+
 void TfrmMain::Timer1Timer() {
   if (Busy || Now() < NextCheckTime) return;
   Timer1Enabled = false;

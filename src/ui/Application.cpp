@@ -44,7 +44,7 @@ void Application::Start() {
   rule_->reloadCmbFilter();
   rule_->reloadCmbAction();
   main_->cmbSelAddressDropDown();
-  main_->NextCheckCalc();
+  main_->ScheduleStartupChecks();
   main_->frmMsg->FormCreate();
   // While the logic waits, the windows show what it changed so far.
   desktop_->OnPump = [this] { window_->Sync(false); };

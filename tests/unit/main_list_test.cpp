@@ -174,6 +174,46 @@ TEST_F(MainListTest, PerMailboxSchedulesCheckOnlyTheDueMailboxAndTiesGoInListOrd
   EXPECT_EQ(main.StatusBar[1].Text, "05/03/24 09:10 - alice");
 }
 
+TEST_F(MainListTest, StartupChecksOnlyTheSchedulesThatAskAndWaitsWhileBusy) {
+  struct Case {
+    bool together, allOnStartup;
+    std::vector<bool> onStartup;  // per mailbox
+    Calls checks;                 // after ticks at 09:00:06 (busy), 09:00:07, 09:00:08
+  };
+  const std::vector<Case> cases = {
+      {false, false, {true, false, true}, {{false, 0}, {false, 2}}},
+      {false, false, {false, false}, {}},
+      {true, true, {false, false}, {{true, 0}}},
+      {true, false, {true, true}, {}},
+  };
+  for (const Case& t : cases) {
+    options.lsvAddress.clear();
+    main.Checks.clear();
+    SetTime(9, 0, 0);
+    options.chkCheckTogether = t.together;
+    options.AllMailboxesSchedule.CheckOnStartup = t.allOnStartup;
+    options.AllMailboxesSchedule.CheckFreq = 10;
+    main.CNextCheck(options.AllMailboxesSchedule);
+    for (size_t i = 0; i < t.onStartup.size(); ++i) {
+      MailboxAccount& a = AddAccount("m" + std::to_string(i));
+      a.CheckFreq = 10;
+      a.CheckOnStartup = t.onStartup[i];
+      main.CNextCheck(a);
+    }
+    main.ScheduleStartupChecks();
+    main.Timer1Timer();  // not yet due
+    SetTime(9, 0, 6);
+    main.Busy = true;
+    main.Timer1Timer();
+    main.Busy = false;
+    for (int second : {7, 8}) {
+      SetTime(9, 0, second);
+      main.Timer1Timer();
+    }
+    EXPECT_EQ(main.Checks, t.checks) << t.together << " " << t.onStartup.size();
+  }
+}
+
 TEST_F(MainListTest, ManualSchedulesAndUnitsSetTheNextCheck) {
   options.chkCheckTogether = false;
   main.NextCheckCalc();  // no mailbox at all
