@@ -170,6 +170,8 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     main.CheckMail(mailbox < 0, mailbox);
     bool failed = unsuccessful || main.SessionHadErrors || session.desktop.Errors > 0;
     if (deleteSpam) {
+      // --delete-spam is the user's answer: the desktop program's question is not asked.
+      session.options.chkNoDeleteConfirm = true;
       main.DeleteMsg(0);
       int left = 0;
       for (const TListRow& row : main.lsvMail)
