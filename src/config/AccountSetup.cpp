@@ -4,21 +4,13 @@
 #include <algorithm>
 #include <cctype>
 
+#include "mail/msCls.h"
+
 namespace norva {
 
 bool NeedsAccountSetup(const TfrmOptions& options) {
   return options.lsvAddress.empty();
 }
-
-namespace {
-
-std::string Trim(const std::string& s) {
-  const size_t begin = s.find_first_not_of(" \t");
-  if (begin == std::string::npos) return "";
-  return s.substr(begin, s.find_last_not_of(" \t") - begin + 1);
-}
-
-}  // namespace
 
 std::string AddressDomain(const std::string& address) {
   const std::string a = Trim(address);

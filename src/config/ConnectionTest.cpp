@@ -20,50 +20,46 @@ std::string Where(const std::string& server, uint16_t defaultPort, TSecurity sec
 // says how far it got.
 template <class Login>
 std::string Stages(TmsMailBase& client, bool secured, const std::string& loginDone, Login login) {
-  std::string done;
-  auto with = [&done](const std::string& more) { return done + (done.empty() ? "" : ", ") + more; };
   client.SetWinsockLoaded(true);  // as a check and a send do
   try {
     client.Open();
   } catch (const ECanceledError&) {
     return "canceled";
-  } catch (const ESocketError& e) {
-    // Codes from 57000 on are settings the client refuses before going out (no password).
-    if (e.Code < 57000) return "name resolution failed: " + std::string(e.what());
-    return "not tried: " + std::string(e.what());
   } catch (const Exception& e) {
-    // A setting the client refuses before going out (no password, say).
-    return "not tried: " + std::string(e.what());
+    // Socket errors below 57000 come from the name lookup; the rest are settings the client
+    // refuses before going out (no password, say).
+    const auto* socket = dynamic_cast<const ESocketError*>(&e);
+    return (socket && socket->Code < 57000 ? "name resolution failed: " : "not tried: ") +
+           std::string(e.what());
   }
+  const std::string connected = secured ? "connected, certificate OK" : "connected";
+  std::string result;
+  bool loggedIn = false;
   try {
     login();
+    loggedIn = true;
+    result = connected + ", " + loginDone;
   } catch (const ECanceledError&) {
-    client.Close();
-    return "canceled";
+    result = "canceled";
   } catch (const ETimedOutError& e) {
-    client.Close();
-    return "connection failed: " + std::string(e.what());
+    result = "connection failed: " + std::string(e.what());
   } catch (const ETlsError& e) {
-    client.Close();
-    return with("connected, certificate failed: " + std::string(e.what()));
+    result = "connected, certificate failed: " + std::string(e.what());
   } catch (const ESocketError& e) {
-    client.Close();
-    return "connection failed: " + std::string(e.what());
+    result = "connection failed: " + std::string(e.what());
   } catch (const Exception& e) {
     // The server answered: connected (and secured, if asked), but the login was refused.
-    client.Close();
-    done = secured ? "connected, certificate OK" : "connected";
-    return with("login failed: " + std::string(e.what()));
+    result = connected + ", login failed: " + std::string(e.what());
   }
-  done = secured ? "connected, certificate OK" : "connected";
-  if (!loginDone.empty()) done = with(loginDone);
-  try {
-    client.Logout();
-  } catch (const Exception&) {
-    // The login is what was tested; a lost QUIT reply changes nothing.
+  if (loggedIn) {
+    try {
+      client.Logout();
+    } catch (const Exception&) {
+      // The login is what was tested; a lost QUIT reply changes nothing.
+    }
   }
   client.Close();
-  return done;
+  return result;
 }
 
 }  // namespace

@@ -304,17 +304,28 @@ void MainWindow::BuildMenu() {
 
   popMail_ = new QMenu(this);
   popMail_->setObjectName("popMail");
-  popMail_->addAction(Action("btnReplyMsg"));
-  popMail_->addAction(Action("btnArchive"));
+  // The pop-up keeps its own captions; each entry runs the shared command (and shows its key).
+  auto popup = [this](QMenu* menu, const char* name, const char* caption, const char* command) {
+    QAction* shared = Action(command);
+    auto* item = new QAction(QString::fromLatin1(caption), menu);
+    item->setObjectName(name);
+    item->setShortcut(shared->shortcut());
+    item->setShortcutContext(Qt::WidgetShortcut);  // the key itself belongs to the shared one
+    connect(item, &QAction::triggered, shared, &QAction::trigger);
+    menu->addAction(item);
+  };
+  popup(popMail_, "mnuReply", "&Reply", "btnReplyMsg");
+  popup(popMail_, "mnuArchive", "Archi&ve", "btnArchive");
   QMenu* mark = popMail_->addMenu("&Mark");
-  for (const char* name : {"btnMarkSpam", "btnMarkUnknow", "btnMarkOK"})
-    mark->addAction(Action(name));
-  popMail_->addAction(Action("btnDelete"));
+  popup(mark, "mnuMarkSpam", "as Sp&am", "btnMarkSpam");
+  popup(mark, "mnuMarkUnknow", "as &Unknow", "btnMarkUnknow");
+  popup(mark, "mnuMarkSafe", "as &Safe", "btnMarkOK");
+  popup(popMail_, "mnuDelete", "&Delete", "btnDelete");
   popMail_->addSeparator();
   QMenu* view = popMail_->addMenu("View");
   for (const char* name : {"mnuViewMessageHeaders", "mnuViewMessageText", "mnuViewAppliedRules"})
     view->addAction(Action(name));
-  popMail_->addAction(Action("btnPrint"));
+  popup(popMail_, "mnuPrint", "&Print", "btnPrint");
   popMail_->addSeparator();
   QMenu* safe = popMail_->addMenu("Add &Safe Rule");
   safe->addAction(Action("mnuARSSender"));

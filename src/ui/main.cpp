@@ -22,15 +22,12 @@ int main(int argc, char** argv) {
   std::unique_ptr<norva::FolderLock> lock;
   try {
     lock = std::make_unique<norva::FolderLock>(norva::ProgramFolder(), "the Norva desktop program");
-  } catch (const norva::EFolderBusy& e) {
+  } catch (const std::exception& e) {
     // A second start on the folder of a running Norva brings that one to the front. A folder
     // held by norva-cli has nobody to answer, and the user is told who holds it.
-    if (norva::ui::AskRunningInstanceToShow(norva::ui::ToQt(norva::ProgramFolder()))) return 0;
-    QMessageBox box(QMessageBox::Critical, "N o r v a", norva::ui::ToQt(e.what()));
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-    return 1;
-  } catch (const std::exception& e) {
+    if (dynamic_cast<const norva::EFolderBusy*>(&e) &&
+        norva::ui::AskRunningInstanceToShow(norva::ui::ToQt(norva::ProgramFolder())))
+      return 0;
     QMessageBox box(QMessageBox::Critical, "N o r v a", norva::ui::ToQt(e.what()));
     box.setTextFormat(Qt::PlainText);
     box.exec();

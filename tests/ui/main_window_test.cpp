@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -216,6 +217,19 @@ TEST_F(MainWindowTest, MenuBarHoldsEveryToolbarCommandAndKeysTriggerThem) {
         << action->objectName().toStdString();
   }
   EXPECT_EQ(buttons, 15);
+  // The pop-up menu keeps its own captions, and each entry runs the shared command.
+  const std::pair<const char*, const char*> popup[] = {
+      {"mnuReply", "&Reply"},   {"mnuArchive", "Archi&ve"},      {"mnuMarkSpam", "as Sp&am"},
+      {"mnuMarkUnknow", "as &Unknow"}, {"mnuMarkSafe", "as &Safe"}, {"mnuDelete", "&Delete"},
+      {"mnuPrint", "&Print"}};
+  for (const auto& [name, caption] : popup) {
+    auto* item = window->findChild<QMenu*>("popMail")->findChild<QAction*>(name);
+    ASSERT_NE(item, nullptr) << name;
+    EXPECT_EQ(item->text(), caption);
+  }
+  QSignalSpy print(window->Action("btnPrint"), &QAction::triggered);
+  window->findChild<QMenu*>("popMail")->findChild<QAction*>("mnuPrint")->trigger();
+  EXPECT_EQ(print.count(), 1);
 
   window->show();
   window->activateWindow();
