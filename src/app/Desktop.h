@@ -30,7 +30,9 @@ class Desktop {
                           std::string& fileName) = 0;
   virtual bool SaveDialog(const std::string& title, const std::string& filter,
                           std::string& fileName) = 0;
-  // Prints lines in the named font and size, after the print dialog; false when cancelled.
+  // Prints lines in the named font and size, after the print dialog; false when cancelled. A
+  // line that is just kPageBreak starts a new page.
+  static constexpr char kPageBreak = '\f';
   virtual bool PrintLines(const std::vector<std::string>& lines, const std::string& font,
                           int pointSize) = 0;
 

@@ -420,7 +420,7 @@ void TfrmMain::msRPOPNextInfoUpdated(TObject& sender, int32_t num) {
     if (CurrentAccount && SeenBefore(*CurrentAccount, id))
       added->Presence = 1;
     else if (CurrentAccount)
-      NewMailFound = true;
+      NewMailFound = added->Unread = true;
     SpamCheckMsg(*added);
     if (added->Urgent) UrgentMailFound = true;
     if (TListRow* r = RowOf(added)) r->SubItems.push_back(std::to_string(added->SpamPound));

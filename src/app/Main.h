@@ -42,6 +42,7 @@ struct MessageListEntry {
   int32_t SpamPound = 0;
   bool HasPoundRule = false, MarkSpam = false, MarkSafe = false, Urgent = false;
   bool DeleteRequested = false, ArchiveRequested = false;
+  bool Unread = false;  // new to the user in this run, until its row is shown in the preview
   std::string ArchiveFile;
   bool ReplyRequested = false;
   std::string ReplyTemplate;
@@ -192,6 +193,7 @@ class TfrmMain {
   std::unique_ptr<TfrmMsg> frmMsg;           // the message window
   MessageListEntry* CurrentEntry = nullptr;  // the row the message window shows
   TmsMessage* CurrentMessage = nullptr;      // the message being retrieved or shown
+  // Retrieves the selected messages, then shows the first of them in the message window.
   void btnReadMsgClick();
   // Retrieves the selected rows not read yet: one session per mailbox, rows in list order.
   void ReadSelected();
@@ -261,24 +263,45 @@ class TfrmMain {
   void ForgetAccount(const MailboxAccount& account);
 
   // ---- printing ----
+  // Prints every selected message, reading those not read yet first.
   void btnPrintClick();
-  // Prints the message as plain lines in a small fixed-pitch font, after the print dialog.
-  void PrintMsg(TmsMessage& message);
+  // Prints the messages as plain lines in a small fixed-pitch font, each from a new page, in one
+  // job after the print dialog.
+  void PrintMsg(const std::vector<const TmsMessage*>& messages);
 
   // ---- the list and the preview ----
-  int32_t SortColumn = 0;
+  // The column the list was last sorted by (-1: not sorted, rows in arrival order) and its
+  // direction; clicking the same column again reverses it.
+  int32_t SortColumn = -1;
+  bool SortDescending = false;
   int32_t SplitPercent = 40;
+  int32_t FolderWidth = 140;  // the archive folders' share of the lower panel, in pixels
   int32_t pnlMainHeight = 0, lsvMailHeight = 0;
   void lsvMailColumnClick(int32_t column);
+  // Compares two rows under SortColumn, ascending; text columns ignore letter case.
   int lsvMailCompare(const TListRow& item1, const TListRow& item2) const;
-  // What a row is sorted by under SortColumn: its text, date or number.
+  // What a row is sorted by under SortColumn: its text (letter case folded), date or number.
   struct SortKey {
-    const std::string* Text = nullptr;
+    std::string Text;
     TDateTime Date = 0;
     int64_t Number = 0;
   };
   SortKey RowSortKey(const TListRow& row) const;
   static int CompareSortKeys(int32_t column, const SortKey& key1, const SortKey& key2);
+
+  // ---- the quick filter ----
+  // The list shows the rows whose sender or subject contains Text (letter case ignored) and
+  // whose status is ticked. A hidden row is never selected, and "Delete all spam" leaves hidden
+  // rows alone, so every command acts on what the user sees.
+  struct TListFilter {
+    std::string Text;
+    std::array<bool, 3> Show{true, true, true};  // spam, unknown, safe
+    bool operator==(const TListFilter&) const = default;
+  };
+  TListFilter ListFilter;
+  bool Filtering() const { return ListFilter != TListFilter{}; }
+  bool RowVisible(const TListRow& row) const;
+  void SetListFilter(const TListFilter& filter);
   void lsvMailClick();
   void lsvMailKeyUp(int32_t key);
   void mnuViewAppliedRulesClick();
@@ -317,6 +340,7 @@ class TfrmMain {
 
  private:
   size_t rowHint_ = 0;  // where RowOf last found a row
+  void DeselectHiddenRows();
   // Bumped whenever rows may have moved or been removed, or a check starts matching them anew.
   uint64_t rowsGeneration_ = 0;
   // The rows one mailbox's session may still match, by Message-ID, as positions in list order;

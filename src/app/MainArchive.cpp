@@ -128,6 +128,12 @@ void TfrmMain::StoreMessage(TQDB& store, const std::string& fileName, TStream& m
     throw;
   }
   CloseOrDiscard(store);
+  // An archive made just now appears among the folders at once.
+  const std::filesystem::path path(fileName);
+  const std::string name = path.filename().string();
+  if (IsArchiveName(name) && path.parent_path() == std::filesystem::path(frmOptions.Folder()) &&
+      std::find(trvFolder.begin(), trvFolder.end(), name) == trvFolder.end())
+    LoadFolders();
 }
 
 void TfrmMain::ArchiveMsg(const std::string& fileName, MessageListEntry& entry, bool connect) {

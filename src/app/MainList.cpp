@@ -8,6 +8,7 @@
 #include "app/ServerMessages.h"
 #include "mail/agConst.h"
 #include "mail/msCls.h"
+#include "mail/mscharset.h"
 
 namespace norva {
 
@@ -54,9 +55,10 @@ int32_t CurrentRow(const TfrmMain& main) {
   return main.SelectedIndex();
 }
 
-// Selector 0 chooses the spam-marked rows, 3 the selected rows.
-bool Chosen(const TListRow& row, uint8_t selector) {
-  return row.Data && (row.Data->Status == selector || (selector == 3 && row.Selected));
+// Selector 0 chooses the spam-marked rows the list shows, 3 the selected rows.
+bool Chosen(const TfrmMain& main, const TListRow& row, uint8_t selector) {
+  if (!row.Data) return false;
+  return selector == 3 ? row.Selected : row.Data->Status == selector && main.RowVisible(row);
 }
 
 struct DeleteOutcome {
@@ -70,7 +72,7 @@ void DeleteFromMailbox(TfrmMain& main, MailboxAccount& account, uint8_t selector
   TmsRemotePOP& client = *account.Client;
   std::vector<const MessageListEntry*> targets;  // in list order
   for (const TListRow& row : main.lsvMail)
-    if (Chosen(row, selector) && !row.Data->DeletedOnServer && row.Data->Client == &client)
+    if (Chosen(main, row, selector) && !row.Data->DeletedOnServer && row.Data->Client == &client)
       targets.push_back(row.Data.get());
 
   main.CurrentAccount = &account;
@@ -129,17 +131,20 @@ std::string Messages(int32_t count) {
 void TfrmMain::lsvMailColumnClick(int32_t column) {
   // A running check or deletion works through the rows: their order stays until it ends.
   if (Busy) return;
+  SortDescending = column == SortColumn && !SortDescending;
   SortColumn = column;
   ++rowsGeneration_;
   // Each row's key is read once (a date means parsing its header), then the keys are sorted
-  // with the same comparison and the rows moved into that order.
+  // with the same comparison and the rows moved into that order. Equal rows keep their order
+  // in either direction.
   std::vector<SortKey> keys;
   keys.reserve(lsvMail.size());
   for (const TListRow& row : lsvMail) keys.push_back(RowSortKey(row));
   std::vector<uint32_t> order(lsvMail.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = uint32_t(i);
-  std::stable_sort(order.begin(), order.end(), [&keys, column](uint32_t a, uint32_t b) {
-    return CompareSortKeys(column, keys[a], keys[b]) < 0;
+  const int direction = SortDescending ? -1 : 1;
+  std::stable_sort(order.begin(), order.end(), [&keys, column, direction](uint32_t a, uint32_t b) {
+    return CompareSortKeys(column, keys[a], keys[b]) * direction < 0;
   });
   std::vector<TListRow> sorted;
   sorted.reserve(lsvMail.size());
@@ -151,10 +156,10 @@ TfrmMain::SortKey TfrmMain::RowSortKey(const TListRow& row) const {
   SortKey key;
   switch (SortColumn) {
     case 0:
-      key.Text = &row.Caption;
+      key.Text = Utf8Lower(row.Caption);
       break;
     case 1:
-      key.Text = &SubItem(row, 0);
+      key.Text = Utf8Lower(SubItem(row, 0));
       break;
     case 2:
       key.Date = RowDate(*this, row);
@@ -173,7 +178,7 @@ int TfrmMain::CompareSortKeys(int32_t column, const SortKey& key1, const SortKey
   switch (column) {
     case 0:
     case 1:
-      return Order(*key1.Text, *key2.Text);  // byte-wise: upper case first
+      return Order(key1.Text, key2.Text);  // folded: "alice" and "Alice" are equal
     case 2:
       return Order(key1.Date, key2.Date);  // instants in whole seconds
     case 3:
@@ -188,11 +193,29 @@ int TfrmMain::lsvMailCompare(const TListRow& item1, const TListRow& item2) const
   return CompareSortKeys(SortColumn, RowSortKey(item1), RowSortKey(item2));
 }
 
+bool TfrmMain::RowVisible(const TListRow& row) const {
+  if (row.Data && row.Data->Status <= 2 && !ListFilter.Show[row.Data->Status]) return false;
+  return ListFilter.Text.empty() || ContainsNoCase(row.Caption, ListFilter.Text) ||
+         ContainsNoCase(SubItem(row, 0), ListFilter.Text);
+}
+
+void TfrmMain::SetListFilter(const TListFilter& filter) {
+  ListFilter = filter;
+  DeselectHiddenRows();
+}
+
+void TfrmMain::DeselectHiddenRows() {
+  if (!Filtering()) return;
+  for (TListRow& row : lsvMail)
+    if (row.Selected && !RowVisible(row)) row.Selected = row.Focused = false;
+}
+
 void TfrmMain::lsvMailClick() {
   const int32_t index = CurrentRow(*this);
   if (index < 0 || !lsvMail[size_t(index)].Data) return;
   const TListRow& row = lsvMail[size_t(index)];
-  const MessageListEntry& entry = *row.Data;
+  MessageListEntry& entry = *row.Data;
+  entry.Unread = false;  // shown now
   redMsgHtml.clear();
   if (entry.BodyRetrieved && entry.Message) {
     StringToString(entry.Message->Body, redMsg);
@@ -279,12 +302,13 @@ void TfrmMain::MarkMsg(uint8_t newStatus) {
     row.Data->Status = newStatus;
     row.ImageIndex = newStatus;
   }
+  DeselectHiddenRows();  // a row the filter now hides leaves the selection
 }
 
 bool TfrmMain::ConfirmServerDelete(uint8_t selector) {
   int32_t count = 0;
   for (const TListRow& row : lsvMail)
-    if (Chosen(row, selector) && !row.Data->DeletedOnServer) ++count;
+    if (Chosen(*this, row, selector) && !row.Data->DeletedOnServer) ++count;
   // Nothing to delete, or the user chose not to be asked: the deletion reports for itself.
   if (count == 0 || frmOptions.chkNoDeleteConfirm) return true;
   const std::string text =
@@ -310,7 +334,7 @@ void TfrmMain::DeleteMsg(uint8_t selector) {
     for (auto& account : frmOptions.lsvAddress) {
       account->MessageCounter = 0;
       for (const TListRow& row : lsvMail)
-        if (Chosen(row, selector) && !row.Data->DeletedOnServer &&
+        if (Chosen(*this, row, selector) && !row.Data->DeletedOnServer &&
             row.Data->Client == account->Client.get())
           ++account->MessageCounter;
     }
@@ -340,7 +364,7 @@ void TfrmMain::DeleteFromArchive(uint8_t selector) {
     QDB1.SetFileName(ArchiveViewFile);
     try {
       for (size_t i = 0; i < lsvMail.size();) {
-        if (Chosen(lsvMail[i], selector) && QDB1.ExactMatch(lsvMail[i].Data->MessageId)) {
+        if (Chosen(*this, lsvMail[i], selector) && QDB1.ExactMatch(lsvMail[i].Data->MessageId)) {
           QDB1.KillItem();
           lsvMailDelete(int32_t(i));
         } else {

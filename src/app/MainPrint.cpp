@@ -1,5 +1,5 @@
-// Printing the selected message: a short header summary between two rule lines, then the body,
-// as plain lines in a small fixed-pitch font.
+// Printing the selected messages: each a short header summary between two rule lines, then the
+// body, as plain lines in a small fixed-pitch font, one print job with a page per message.
 #include <exception>
 #include <string>
 #include <vector>
@@ -46,24 +46,43 @@ std::vector<std::string> MessageLines(const TmsMessage& message) {
 
 }  // namespace
 
-void TfrmMain::PrintMsg(TmsMessage& message) {
+void TfrmMain::PrintMsg(const std::vector<const TmsMessage*>& messages) {
+  std::vector<std::string> lines;
+  for (const TmsMessage* message : messages) {
+    if (!lines.empty()) lines.push_back(std::string(1, Desktop::kPageBreak));
+    const std::vector<std::string> one = MessageLines(*message);
+    lines.insert(lines.end(), one.begin(), one.end());
+  }
   // The platform shows the print dialog; a cancelled dialog prints nothing.
-  desktop.PrintLines(MessageLines(message), "Courier New", 8);
+  if (!lines.empty()) desktop.PrintLines(lines, "Courier New", 8);
 }
 
 void TfrmMain::btnPrintClick() {
   if (Busy) return;
-  int32_t index = SelectedIndex();
-  if (index < 0 || !lsvMail[size_t(index)].Data) return;
-  MessageListEntry& entry = *lsvMail[size_t(index)].Data;
-  // Archived rows, and rows read before, already hold the whole message; reading one locks the
-  // window like every other session.
-  if ((!entry.BodyRetrieved || !entry.Message) && !RunLocked([&] { LeggiMsg(entry, true); }))
+  std::vector<MessageListEntry*> chosen;  // in list order
+  bool toRead = false;
+  for (TListRow& row : lsvMail) {
+    if (!row.Selected || !row.Data) continue;
+    chosen.push_back(row.Data.get());
+    toRead = toRead || !row.Data->BodyRetrieved || !row.Data->Message;
+  }
+  if (chosen.empty()) return;
+  // Archived rows, and rows read before, already hold the whole message; reading the others
+  // locks the window like every other session.
+  if (toRead && !RunLocked([&] {
+        for (MessageListEntry* entry : chosen)
+          if (RowOf(entry) && (!entry->BodyRetrieved || !entry->Message)) LeggiMsg(*entry, true);
+      }))
     return;
-  // A retrieval that produced no message leaves nothing to print.
-  if (!entry.BodyRetrieved || !entry.Message) return;
+  std::vector<const TmsMessage*> messages;
+  for (MessageListEntry* entry : chosen) {
+    // A row may have gone while the session waited; a retrieval that produced no message
+    // leaves nothing to print.
+    if (RowOf(entry) && entry->BodyRetrieved && entry->Message)
+      messages.push_back(entry->Message.get());
+  }
   try {
-    PrintMsg(*entry.Message);
+    PrintMsg(messages);
   } catch (const std::exception& e) {
     ShowError(e.what());
   }

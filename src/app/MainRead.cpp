@@ -107,7 +107,15 @@ bool TfrmMain::RunLocked(const std::function<void()>& command) {
 }
 
 void TfrmMain::btnReadMsgClick() {
-  if (!Busy) RunLocked([this] { ReadSelected(); });
+  if (Busy) return;
+  RunLocked([this] { ReadSelected(); });
+  // Even after a failure, what was read before it is there to show.
+  for (TListRow& row : lsvMail) {
+    if (row.Selected && row.Data && row.Data->BodyRetrieved && row.Data->Message) {
+      BrowseMsg(*row.Data);
+      break;
+    }
+  }
 }
 
 void TfrmMain::lsvMailDblClick() {

@@ -22,6 +22,8 @@
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 #include "app/Msg.h"
 #include "ui/HtmlView.h"
@@ -62,12 +64,15 @@ MainWindow::MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop)
   lsvMail_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lsvMail_->setShowGrid(false);
   lsvMail_->setWordWrap(false);
-  lsvMail_->setIconSize(QSize(32, 16));
+  lsvMail_->setIconSize(QSize(40, 16));
   lsvMail_->verticalHeader()->hide();
   lsvMail_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
   lsvMail_->horizontalHeader()->setSectionsClickable(true);
   lsvMail_->horizontalHeader()->setHighlightSections(false);
   lsvMail_->horizontalHeader()->setStretchLastSection(false);
+  lsvMail_->horizontalHeader()->setSortIndicatorShown(false);  // until the list is sorted
+  // The subject takes the width the other columns leave.
+  lsvMail_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
   lsvMail_->setContextMenuPolicy(Qt::CustomContextMenu);
   lsvMail_->installEventFilter(this);
   connect(lsvMail_->horizontalHeader(), &QHeaderView::sectionClicked, this,
@@ -106,15 +111,24 @@ MainWindow::MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop)
   preview_->addWidget(redMsg_);
   preview_->addWidget(redMsgHtml_);
 
-  auto* lower = new QSplitter(Qt::Horizontal);
-  lower->addWidget(trvFolder_);
-  lower->addWidget(preview_);
-  lower->setStretchFactor(1, 1);
-  lower->setSizes({140, 500});
+  lower_ = new QSplitter(Qt::Horizontal);
+  lower_->setObjectName("pnlLower");
+  lower_->addWidget(trvFolder_);
+  lower_->addWidget(preview_);
+  lower_->setStretchFactor(1, 1);
+  lower_->setSizes({140, 500});
+  connect(lower_, &QSplitter::splitterMoved, this,
+          [this] { main_.FolderWidth = lower_->sizes().value(0); });
+  auto* upper = new QWidget;
+  auto* upperLayout = new QVBoxLayout(upper);
+  upperLayout->setContentsMargins(0, 0, 0, 0);
+  upperLayout->setSpacing(2);
+  upperLayout->addWidget(BuildFilterBar());
+  upperLayout->addWidget(lsvMail_);
   splitter_ = new QSplitter(Qt::Vertical);
   splitter_->setObjectName("pnlMain");
-  splitter_->addWidget(lsvMail_);
-  splitter_->addWidget(lower);
+  splitter_->addWidget(upper);
+  splitter_->addWidget(lower_);
   splitter_->setChildrenCollapsible(false);
   splitter_->installEventFilter(this);  // the list keeps its share when the panel resizes
   connect(splitter_, &QSplitter::splitterMoved, this, [this] {
@@ -364,8 +378,46 @@ void MainWindow::BuildMenu() {
   }
 }
 
+QWidget* MainWindow::BuildFilterBar() {
+  auto* bar = new QWidget;
+  auto* layout = new QHBoxLayout(bar);
+  layout->setContentsMargins(2, 2, 2, 0);
+  filter_ = new QLineEdit;
+  filter_->setObjectName("edtFilter");
+  filter_->setClearButtonEnabled(true);
+  filter_->setPlaceholderText("Filter: sender or subject contains... (Ctrl+F)");
+  filter_->installEventFilter(this);  // Escape clears it
+  layout->addWidget(filter_, 1);
+  connect(filter_, &QLineEdit::textChanged, this, [this] { FilterChanged(); });
+  const char* const names[] = {"btnShowSpam", "btnShowUnknown", "btnShowSafe"};
+  const char* const captions[] = {"Spam", "Unknown", "Safe"};
+  for (int i = 0; i < 3; ++i) {
+    auto* button = new QToolButton;
+    button->setObjectName(names[i]);
+    button->setText(captions[i]);
+    button->setIcon(MailImage(i));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setCheckable(true);
+    button->setChecked(true);
+    button->setToolTip(QString("Show messages marked %1").arg(QString(captions[i]).toLower()));
+    connect(button, &QToolButton::toggled, this, [this] { FilterChanged(); });
+    layout->addWidget(button);
+    show_[size_t(i)] = button;
+  }
+  return bar;
+}
+
+void MainWindow::FilterChanged() {
+  TfrmMain::TListFilter filter;
+  filter.Text = FromQt(filter_->text());
+  for (size_t i = 0; i < show_.size(); ++i) filter.Show[i] = show_[i]->isChecked();
+  if (filter == main_.ListFilter) return;
+  PushSelection();
+  main_.SetListFilter(filter);
+  Sync();
+}
+
 void MainWindow::FocusFilter() {
-  if (!filter_) return;
   filter_->setFocus(Qt::ShortcutFocusReason);
   filter_->selectAll();
 }
@@ -392,6 +444,7 @@ void MainWindow::FormCreate() {
   main_.FormCreate();
   setGeometry(main_.Left, main_.Top, main_.Width, main_.Height);
   for (int i = 0; i < 5; ++i) lsvMail_->setColumnWidth(i, main_.lsvMailColumns[size_t(i)]);
+  lower_->setSizes({main_.FolderWidth, std::max(main_.Width - main_.FolderWidth, 100)});
   PanelResized();
   Sync();
 }
@@ -425,9 +478,10 @@ void MainWindow::PushSelection() {
   for (TListRow& row : rows) row.Selected = row.Focused = false;
   QItemSelectionModel* selection = lsvMail_->selectionModel();
   for (const QItemSelectionRange& range : selection->selection())
-    for (int i = range.top(); i <= range.bottom() && size_t(i) < rows.size(); ++i)
-      rows[size_t(i)].Selected = true;
-  const int current = selection->currentIndex().row();
+    for (int i = range.top(); i <= range.bottom(); ++i)
+      if (const int row = model_->LogicRow(i); row >= 0 && size_t(row) < rows.size())
+        rows[size_t(row)].Selected = true;
+  const int current = model_->LogicRow(selection->currentIndex().row());
   if (current >= 0 && size_t(current) < rows.size()) rows[size_t(current)].Focused = true;
 }
 
@@ -436,15 +490,24 @@ void MainWindow::PullSelection() {
   QItemSelection chosen;
   int focused = -1;
   const auto& rows = main_.lsvMail;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    if (rows[i].Focused) focused = int(i);
-    if (!rows[i].Selected) continue;
-    size_t last = i;
-    while (last + 1 < rows.size() && rows[last + 1].Selected) {
+  auto selected = [&](int modelRow) {
+    const int row = model_->LogicRow(modelRow);
+    return row >= 0 && size_t(row) < rows.size() && rows[size_t(row)].Selected;
+  };
+  auto isFocused = [&](int modelRow) {
+    const int row = model_->LogicRow(modelRow);
+    return row >= 0 && size_t(row) < rows.size() && rows[size_t(row)].Focused;
+  };
+  const int count = model_->rowCount();
+  for (int i = 0; i < count; ++i) {
+    if (isFocused(i)) focused = i;
+    if (!selected(i)) continue;
+    int last = i;
+    while (last + 1 < count && selected(last + 1)) {
       ++last;
-      if (rows[last].Focused) focused = int(last);
+      if (isFocused(last)) focused = last;
     }
-    chosen.select(model_->index(int(i), 0), model_->index(int(last), 4));
+    chosen.select(model_->index(i, 0), model_->index(last, 4));
     i = last;
   }
   QItemSelectionModel* selection = lsvMail_->selectionModel();
@@ -467,6 +530,11 @@ void MainWindow::Sync(bool full) {
   synced_.start();
   syncing_ = true;
   if (model_->Sync() || full) PullSelection();
+  QHeaderView* header = lsvMail_->horizontalHeader();
+  header->setSortIndicatorShown(main_.SortColumn >= 0);
+  const Qt::SortOrder order = main_.SortDescending ? Qt::DescendingOrder : Qt::AscendingOrder;
+  if (header->sortIndicatorSection() != main_.SortColumn || header->sortIndicatorOrder() != order)
+    header->setSortIndicator(main_.SortColumn, order);
   if (main_.redMsg != shownPreview_) {
     shownPreview_ = main_.redMsg;
     redMsg_->setPlainText(LinesToQt(shownPreview_));
@@ -601,6 +669,12 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       (watched == statusBar() || watched->parent() == statusBar())) {
     // The stop command: the one command that works while Norva is busy.
     Run([&] { main_.StatusBarDblClick(); });
+    return true;
+  }
+  if (watched == filter_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    filter_->clear();
+    lsvMail_->setFocus();
     return true;
   }
   if (watched == lsvMail_ && event->type() == QEvent::KeyPress) {

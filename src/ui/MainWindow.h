@@ -27,6 +27,7 @@ class QSplitter;
 class QStackedWidget;
 class QSystemTrayIcon;
 class QTableView;
+class QToolButton;
 class QTimer;
 
 namespace norva::ui {
@@ -74,6 +75,9 @@ class MainWindow : public QMainWindow {
   void BuildStatusBar();
   QAction* MakeAction(const char* name, const QString& text, std::function<void()> run,
                       const QKeySequence& key = {}, const QIcon& icon = {});
+  QWidget* BuildFilterBar();
+  // The filter box or a status button changed: the logic's filter follows.
+  void FilterChanged();
   void FocusFilter();
   void ShowOptions();
   void ComposeTo(const std::string& recipient);
@@ -96,7 +100,9 @@ class MainWindow : public QMainWindow {
   HtmlView* redMsgHtml_ = nullptr;
   QComboBox* cmbSelAddress_ = nullptr;
   QMenu* popMail_ = nullptr;
+  QSplitter* lower_ = nullptr;   // the archive folders beside the preview
   QLineEdit* filter_ = nullptr;  // the quick filter above the list
+  std::array<QToolButton*, 3> show_{};  // show spam, unknown, safe rows
   std::map<QString, QAction*> actions_;
   std::array<QLabel*, 5> panels_{};
   QTimer* timer1_ = nullptr;

@@ -15,19 +15,30 @@ namespace {
 
 const char* const kColumns[] = {"Sender", "Subject", "Date", "Size", "SP"};
 
-// The row's image with its state image (deleted, archived, retrieved) drawn in its corner.
-QIcon RowIcon(int image, int state) {
+constexpr int kUrgentWidth = 8;
+
+// The row's image, with its state image (deleted, archived, retrieved) before it, and before
+// that a red "!" on urgent messages.
+QIcon RowIcon(int image, int state, bool urgent) {
   // Kept for the whole run (never destroyed after the application object).
-  static auto* cache = new QIcon[3][4];
+  static auto* cache = new QIcon[2][3][4];
   if (image < 0 || image > 2) image = 1;
   const int slot = state >= 3 && state <= 5 ? state - 2 : 0;
-  QIcon& icon = cache[image][slot];
+  QIcon& icon = cache[urgent][image][slot];
   if (icon.isNull()) {
-    QPixmap pixmap(32, 16);
+    QPixmap pixmap(kUrgentWidth + 32, 16);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
-    if (slot > 0) painter.drawPixmap(0, 0, MailImage(state).pixmap(16, 16));
-    painter.drawPixmap(16, 0, MailImage(image).pixmap(16, 16));
+    if (urgent) {
+      QFont font = painter.font();
+      font.setBold(true);
+      font.setPixelSize(14);
+      painter.setFont(font);
+      painter.setPen(QColor(200, 0, 0));
+      painter.drawText(QRect(0, 0, kUrgentWidth, 16), Qt::AlignCenter, "!");
+    }
+    if (slot > 0) painter.drawPixmap(kUrgentWidth, 0, MailImage(state).pixmap(16, 16));
+    painter.drawPixmap(kUrgentWidth + 16, 0, MailImage(image).pixmap(16, 16));
     painter.end();
     icon = QIcon(pixmap);
   }
@@ -50,8 +61,10 @@ int MessageListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant MessageListModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || size_t(index.row()) >= main_.lsvMail.size()) return {};
-  const TListRow& row = main_.lsvMail[size_t(index.row())];
+  const int logic = index.isValid() ? LogicRow(index.row()) : -1;
+  if (logic < 0 || size_t(logic) >= main_.lsvMail.size()) return {};
+  const TListRow& row = main_.lsvMail[size_t(logic)];
+  const MessageListEntry* entry = row.Data.get();
   const int column = index.column();
   switch (role) {
     case Qt::DisplayRole: {
@@ -60,7 +73,17 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const {
       return sub < row.SubItems.size() ? ToQt(row.SubItems[sub]) : QString();
     }
     case Qt::DecorationRole:
-      return column == 0 ? RowIcon(row.ImageIndex, row.StateIndex) : QVariant();
+      return column == 0 ? RowIcon(row.ImageIndex, row.StateIndex, entry && entry->Urgent)
+                         : QVariant();
+    case Qt::FontRole:
+      if (entry && entry->Unread) {
+        QFont font;
+        font.setBold(true);
+        return font;
+      }
+      return {};
+    case Qt::ToolTipRole:
+      return column == 0 && entry && entry->Urgent ? QString("Urgent") : QVariant();
     case Qt::TextAlignmentRole:
       return column >= 3 ? int(Qt::AlignRight | Qt::AlignVCenter)
                          : int(Qt::AlignLeft | Qt::AlignVCenter);
@@ -78,23 +101,44 @@ QVariant MessageListModel::headerData(int section, Qt::Orientation orientation, 
 
 bool MessageListModel::Sync() {
   const auto& rows = main_.lsvMail;
+  const bool all = !main_.Filtering();
+  std::vector<size_t> visible;
+  visible.reserve(all ? rows.size() : rows_.size());
+  modelRows_.assign(rows.size(), -1);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (!all && !main_.RowVisible(rows[i])) continue;
+    modelRows_[i] = int(visible.size());
+    visible.push_back(i);
+  }
   const size_t known = shown_.size();
-  bool prefix = rows.size() >= known;
-  for (size_t i = 0; prefix && i < known; ++i) prefix = rows[i].Data.get() == shown_[i];
+  bool prefix = visible.size() >= known;
+  for (size_t i = 0; prefix && i < known; ++i) prefix = rows[visible[i]].Data.get() == shown_[i];
   if (!prefix) {
     beginResetModel();
+    rows_ = std::move(visible);
     shown_.clear();
-    for (const TListRow& row : rows) shown_.push_back(row.Data.get());
+    for (size_t i : rows_) shown_.push_back(rows[i].Data.get());
     endResetModel();
     return true;
   }
-  if (rows.size() > known) {
-    beginInsertRows({}, int(known), int(rows.size()) - 1);
-    for (size_t i = known; i < rows.size(); ++i) shown_.push_back(rows[i].Data.get());
+  if (visible.size() > known) {
+    beginInsertRows({}, int(known), int(visible.size()) - 1);
+    rows_ = std::move(visible);
+    for (size_t i = known; i < rows_.size(); ++i) shown_.push_back(rows[rows_[i]].Data.get());
     endInsertRows();
+  } else {
+    rows_ = std::move(visible);
   }
   if (known > 0) emit dataChanged(index(0, 0), index(int(known) - 1, 4));
   return false;
+}
+
+int MessageListModel::LogicRow(int modelRow) const {
+  return modelRow >= 0 && size_t(modelRow) < rows_.size() ? int(rows_[size_t(modelRow)]) : -1;
+}
+
+int MessageListModel::ModelRow(size_t logicRow) const {
+  return logicRow < modelRows_.size() ? modelRows_[logicRow] : -1;
 }
 
 }  // namespace norva::ui

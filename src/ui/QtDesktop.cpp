@@ -243,7 +243,8 @@ bool QtDesktop::PrintLines(const std::vector<std::string>& lines, const std::str
   painter.setClipRect(QRect(0, 0, width, height));
   int y = 0;
   for (const std::string& line : lines) {
-    if (y > 0 && y + lineHeight > height) {
+    const bool pageBreak = line.size() == 1 && line[0] == kPageBreak;
+    if (y > 0 && (pageBreak || y + lineHeight > height)) {
       if (!printer.newPage()) {
         painter.end();
         if (!toPdf) ShowError("Printing failed.");
@@ -251,6 +252,7 @@ bool QtDesktop::PrintLines(const std::vector<std::string>& lines, const std::str
       }
       y = 0;
     }
+    if (pageBreak) continue;
     painter.drawText(0, y + metrics.ascent(), PrintableLine(line));
     y += lineHeight;
   }

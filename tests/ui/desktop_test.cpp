@@ -125,6 +125,7 @@ TEST(QtDesktopTest, PrintsLinesToPagesWithoutWrapping) {
   EXPECT_GT(pages, 1);
   EXPECT_EQ(print(std::vector<std::string>(200, std::string(500, 'x')), 8), pages);
   EXPECT_GT(print(std::vector<std::string>(200, "a line"), 16), pages);
+  EXPECT_EQ(print({"first", std::string(1, Desktop::kPageBreak), "second"}, 8), 2);
 
   desktop.SetPrintToPdf(ToQt(dir.File("missing/out.pdf")));
   EXPECT_FALSE(desktop.PrintLines({"a line"}, "Courier New", 8));

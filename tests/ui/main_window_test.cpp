@@ -18,6 +18,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QToolBar>
+#include <QToolButton>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -158,7 +159,7 @@ class MainWindowTest : public ::testing::Test {
 
 TEST_F(MainWindowTest, FirstStartCheckSortAndKeptGeometry) {
   EXPECT_EQ(window->windowTitle(), " N o r v a  -  beta2 (build 44)");
-  EXPECT_EQ(window->geometry(), QRect(5, 5, TfrmMain::kDesignWidth, TfrmMain::kDesignHeight));
+  EXPECT_EQ(window->geometry(), QRect(192, 154, 896, 716));  // 70% of the screen, centred
   QCoreApplication::processEvents();  // the panel takes its share once laid out
   auto* splitter = window->findChild<QSplitter*>("pnlMain");
   const QList<int> sizes = splitter->sizes();
@@ -181,12 +182,28 @@ TEST_F(MainWindowTest, FirstStartCheckSortAndKeptGeometry) {
   EXPECT_EQ(Cell(2, 3), QString::number(Message(3, "gamma").size()));
   EXPECT_EQ(window->findChild<QLabel*>("StatusPanel4")->text(), "Closed connection...");
 
-  // Sorting by subject; the selection follows its row.
+  // New messages are bold until they are shown.
+  auto bold = [&](int row) {
+    return window->List()->model()->index(row, 0).data(Qt::FontRole).value<QFont>().bold();
+  };
+  EXPECT_TRUE(bold(0) && bold(1) && bold(2));
+  // Sorting by subject; the selection follows its row, and a second click reverses the order.
+  QHeaderView* header = window->List()->horizontalHeader();
+  EXPECT_FALSE(header->isSortIndicatorShown());
   window->List()->selectRow(0);
-  window->List()->horizontalHeader()->sectionClicked(1);
+  EXPECT_FALSE(bold(0));
+  header->sectionClicked(1);
   EXPECT_EQ(Cell(0, 1), "alpha");
+  EXPECT_TRUE(bold(0) && !bold(1));
   EXPECT_EQ(window->List()->selectionModel()->selectedRows().value(0).row(), 1);
   EXPECT_EQ(window->findChild<QPlainTextEdit*>("redMsg")->toPlainText().count("Subject: beta"), 1);
+  EXPECT_TRUE(header->isSortIndicatorShown());
+  EXPECT_EQ(std::pair(header->sortIndicatorSection(), header->sortIndicatorOrder()),
+            std::pair(1, Qt::AscendingOrder));
+  header->sectionClicked(1);
+  EXPECT_EQ(Cell(0, 1), "gamma");
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+  EXPECT_EQ(header->sectionResizeMode(1), QHeaderView::Stretch);
 
   // The stop command: a double click on the status bar releases the window.
   main->LockWindow();
@@ -267,6 +284,68 @@ TEST_F(MainWindowTest, MenuBarHoldsEveryToolbarCommandAndKeysTriggerThem) {
   window->List()->selectRow(0);
   QTest::keyClick(window->List(), Qt::Key_Return);
   EXPECT_TRUE(window->Messages()->isVisible());
+}
+
+// The quick filter shows the rows whose sender or subject contains its text and whose status is
+// ticked; the commands then act on what is shown, and Escape brings every row back.
+TEST_F(MainWindowTest, QuickFilterHidesRowsAndCommandsActOnWhatIsShown) {
+  FakePop3 pop({Message(1, "Invoice March"), Message(2, "lunch"), Message(3, "INVOICE April"),
+                Message(4, "news")});
+  AddMailbox(pop.Address());
+  Action(window, "btnCheckMailbox")->trigger();
+  ASSERT_EQ(main->lsvMail.size(), 4u);
+  auto* filter = window->findChild<QLineEdit*>("edtFilter");
+  QAbstractItemModel* model = window->List()->model();
+
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  Action(window, "mnuFind")->trigger();
+  EXPECT_TRUE(filter->hasFocus());
+  QTest::keyClicks(filter, "invoice");
+  ASSERT_EQ(model->rowCount(), 2);
+  EXPECT_EQ(std::pair(Cell(0, 1), Cell(1, 1)), std::pair(QString("Invoice March"), QString("INVOICE April")));
+  // Select all that is shown and mark it spam: the hidden rows stay as they were.
+  window->List()->selectAll();
+  Action(window, "btnMarkSpam")->trigger();
+  std::vector<int> statuses;
+  for (const TListRow& row : main->lsvMail) statuses.push_back(row.Data->Status);
+  EXPECT_EQ(statuses, (std::vector<int>{0, 1, 0, 1}));
+
+  // Spam hidden: nothing is left; "Delete all spam" would act on shown rows only, so it asks
+  // nothing and deletes nothing.
+  window->findChild<QToolButton*>("btnShowSpam")->setChecked(false);
+  EXPECT_EQ(model->rowCount(), 0);
+  desktop->Boxes.clear();
+  Action(window, "btnDeleteAllSpam")->trigger();
+  EXPECT_TRUE(desktop->Boxes.empty());
+  for (const std::string& command : pop.Commands()) EXPECT_NE(command.rfind("DELE", 0), 0u);
+
+  QTest::keyClick(filter, Qt::Key_Escape);
+  EXPECT_TRUE(filter->text().isEmpty());
+  EXPECT_EQ(model->rowCount(), 2);  // the unknown ones
+  window->findChild<QToolButton*>("btnShowSpam")->setChecked(true);
+  EXPECT_EQ(model->rowCount(), 4);
+}
+
+// "Read selected messages" retrieves every selected row in one session and shows the first.
+TEST_F(MainWindowTest, ReadSelectedShowsTheFirstRetrievedMessage) {
+  FakePop3 pop({Message(1, "one"), Message(2, "two"), Message(3, "three")});
+  AddMailbox(pop.Address());
+  Action(window, "btnCheckMailbox")->trigger();
+  ASSERT_EQ(main->lsvMail.size(), 3u);
+  QItemSelectionModel* selection = window->List()->selectionModel();
+  for (int row : {1, 2})
+    selection->select(window->List()->model()->index(row, 0),
+                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  Action(window, "btnReadMsg")->trigger();
+  EXPECT_TRUE(main->lsvMail[1].Data->BodyRetrieved && main->lsvMail[2].Data->BodyRetrieved);
+  EXPECT_FALSE(main->lsvMail[0].Data->BodyRetrieved);
+  ASSERT_TRUE(window->Messages()->isVisible());
+  EXPECT_EQ(window->Messages()->findChild<QLineEdit*>("edtMsgSubject")->text(), "two");
+  int sessions = 0;
+  for (const std::string& command : pop.Commands()) sessions += command == "QUIT";
+  EXPECT_EQ(sessions, 2);  // the check and the reading
 }
 
 TEST_F(MainWindowTest, ComposeAndSendReachTheServerAndClosingAsks) {

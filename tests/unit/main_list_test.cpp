@@ -260,7 +260,10 @@ TEST_F(MainListTest, ScheduleControlsShowTheCommonOrTheFirstMailboxSchedule) {
 
 // ---- the list and the preview ----
 
-TEST_F(MainListTest, SortsNumbersAsNumbersAndTextsByteWiseKeepingEqualRowsInOrder) {
+// Each click sorts by its column; a second click on the same column reverses the order. Equal
+// rows keep their order either way, texts ignore letter case, and a column's text that is not a
+// number counts as 0.
+TEST_F(MainListTest, SortingTogglesItsDirectionAndComparesTextsWithoutCase) {
   for (auto [sender, size, sp] : {std::tuple{"bob", "10", "-2"},
                                   {"Alice", "9", "7"},
                                   {"alice", "100", "0"},
@@ -270,12 +273,71 @@ TEST_F(MainListTest, SortsNumbersAsNumbersAndTextsByteWiseKeepingEqualRowsInOrde
     row.SubItems = {"subject", "01.03.24 08:00", size, sp};
     main.lsvMail.push_back(std::move(row));
   }
-  main.lsvMailColumnClick(3);
-  EXPECT_EQ(Captions(), (Lines{"Alice", "Bob", "bob", "alice"}));
-  main.lsvMailColumnClick(4);
-  EXPECT_EQ(Captions(), (Lines{"bob", "Bob", "alice", "Alice"}));
-  main.lsvMailColumnClick(0);
-  EXPECT_EQ(Captions(), (Lines{"Alice", "Bob", "alice", "bob"}));
+  const struct {
+    int32_t column;
+    bool descending;
+    Lines order;
+  } clicks[] = {
+      {3, false, {"Alice", "Bob", "bob", "alice"}},
+      {3, true, {"alice", "bob", "Alice", "Bob"}},
+      {4, false, {"bob", "alice", "Bob", "Alice"}},
+      {0, false, {"alice", "Alice", "bob", "Bob"}},
+      {0, true, {"bob", "Bob", "alice", "Alice"}},
+      {0, false, {"alice", "Alice", "bob", "Bob"}},
+  };
+  for (const auto& click : clicks) {
+    main.lsvMailColumnClick(click.column);
+    EXPECT_EQ(main.SortDescending, click.descending) << click.column;
+    EXPECT_EQ(Captions(), click.order) << click.column;
+  }
+}
+
+// The quick filter: sender or subject contains the text in any letter case and script, and
+// the row's status is shown. Rows it hides leave the selection, so no command reaches them.
+TEST_F(MainListTest, QuickFilterMatchesSenderOrSubjectAndDeselectsWhatItHides) {
+  const struct {
+    const char *sender, *subject;
+    uint8_t status;
+  } rows[] = {{"Jörg <j@x.test>", "Ärger im Büro", 1},
+              {"bank@phish.test", "Your ACCOUNT", 0},
+              {"mum@home.test", "lunch", 2}};
+  for (const auto& r : rows) {
+    TListRow row;
+    row.Caption = r.sender;
+    row.SubItems = {r.subject, "01.03.24 08:00", "100", "0"};
+    row.Data = std::make_unique<MessageListEntry>();
+    row.Data->Status = r.status;
+    row.Selected = true;
+    main.lsvMail.push_back(std::move(row));
+  }
+  const struct {
+    std::string text;
+    std::array<bool, 3> show;
+    std::vector<bool> visible;
+  } cases[] = {
+      {"", {true, true, true}, {true, true, true}},
+      {"ärger", {true, true, true}, {true, false, false}},
+      {"JÖRG", {true, true, true}, {true, false, false}},
+      {"account", {true, true, true}, {false, true, false}},
+      {".test", {false, true, true}, {true, false, true}},
+      {"", {true, false, false}, {false, true, false}},
+      {"nowhere", {true, true, true}, {false, false, false}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    for (TListRow& row : main.lsvMail) row.Selected = true;
+    main.SetListFilter({c.text, c.show});
+    for (size_t i = 0; i < std::size(rows); ++i) {
+      EXPECT_EQ(main.RowVisible(main.lsvMail[i]), c.visible[i]) << i;
+      EXPECT_EQ(main.lsvMail[i].Selected, c.visible[i]) << i;
+    }
+  }
+  // Marking a shown row with a hidden status takes it out of the selection too.
+  main.SetListFilter({"", {false, true, true}});
+  main.lsvMail[2].Selected = true;
+  main.btnMarkSpamClick();
+  EXPECT_FALSE(main.lsvMail[2].Selected);
+  EXPECT_FALSE(main.RowVisible(main.lsvMail[2]));
 }
 
 // The Date column shows each message's instant in the user's zone (here Berlin, UTC+1 in
@@ -350,22 +412,26 @@ TEST_F(MainListTest, SortingMovesWholeRowsAsAStableSortByTheRowComparison) {
   const MessageListEntry* selected = main.lsvMail[3].Data.get();
 
   for (int32_t column : {2, 0, 1, 3, 4, 2}) {
-    main.SortColumn = column;
-    std::vector<const TListRow*> rows;
-    for (const TListRow& row : main.lsvMail) rows.push_back(&row);
-    std::stable_sort(rows.begin(), rows.end(), [&](const TListRow* a, const TListRow* b) {
-      return main.lsvMailCompare(*a, *b) < 0;
-    });
-    std::vector<const MessageListEntry*> expected;
-    for (const TListRow* row : rows) expected.push_back(row->Data.get());
+    for (bool descending : {false, true}) {
+      main.SortColumn = column;
+      std::vector<const TListRow*> rows;
+      for (const TListRow& row : main.lsvMail) rows.push_back(&row);
+      std::stable_sort(rows.begin(), rows.end(), [&](const TListRow* a, const TListRow* b) {
+        return main.lsvMailCompare(descending ? *b : *a, descending ? *a : *b) < 0;
+      });
+      std::vector<const MessageListEntry*> expected;
+      for (const TListRow* row : rows) expected.push_back(row->Data.get());
 
-    main.lsvMailColumnClick(column);
-    std::vector<const MessageListEntry*> sorted;
-    for (const TListRow& row : main.lsvMail) {
-      sorted.push_back(row.Data.get());
-      EXPECT_EQ(row.Selected, row.Data.get() == selected);
+      if (!descending) main.SortColumn = -1;  // a new column starts ascending
+      main.lsvMailColumnClick(column);
+      ASSERT_EQ(main.SortDescending, descending);
+      std::vector<const MessageListEntry*> sorted;
+      for (const TListRow& row : main.lsvMail) {
+        sorted.push_back(row.Data.get());
+        EXPECT_EQ(row.Selected, row.Data.get() == selected);
+      }
+      EXPECT_EQ(sorted, expected) << "column " << column << (descending ? " descending" : "");
     }
-    EXPECT_EQ(sorted, expected) << "column " << column;
   }
 }
 

@@ -259,7 +259,8 @@ TEST_F(MailTest, ReadCommandUsesOneSessionPerMailboxAndFindsMovedMessages) {
   EXPECT_EQ(main.lsvMail[2].Data->Message->Subject.str(), "a three");
   EXPECT_EQ(main.lsvMail[3].Data->Message->Subject.str(), "b one");
   EXPECT_FALSE(main.lsvMail[1].Data->BodyRetrieved);
-  EXPECT_FALSE(main.frmMsg->Visible);  // read, not shown
+  EXPECT_TRUE(main.frmMsg->Visible);  // the first one read is shown
+  EXPECT_EQ(main.frmMsg->edtMsgSubject, "a one");
   main.mnuViewMessageTextClick();
   EXPECT_EQ(main.redMsg, (Lines{"line one", "line two"}));
 
@@ -280,7 +281,7 @@ TEST_F(MailTest, TheMessageWindowWaitsWhileTheMainWindowWorks) {
 
   // Reading another row (as a rule does) leaves the window's commands on the shown message.
   Select({1});
-  main.btnReadMsgClick();
+  main.ReadSelected();
   window.btnShowHeaderClick();
   EXPECT_TRUE(Contains(window.redMsg, "Subject: first"));
 
@@ -488,13 +489,18 @@ TEST_F(MailTest, WindowPlacementIsKeptAndFittedToTheScreen) {
 TEST_F(MailTest, MainWindowStartsFittedAndKeepsItsLayout) {
   main.pnlMainHeight = 400;
   { std::ofstream(dir.File("a.tma")) << ""; }
-  main.FormCreate();  // first start: no Config.QDB
+  main.FormCreate();  // first start: no Config.QDB, so 70% of the 1280x1024 screen, centred
   EXPECT_EQ(std::tie(main.Left, main.Top, main.Width, main.Height),
-            std::make_tuple(5, 5, TfrmMain::kDesignWidth, TfrmMain::kDesignHeight));
+            std::make_tuple(192, 154, 896, 716));
   EXPECT_EQ(main.lsvMailHeight, 160);
   EXPECT_EQ(main.lsvMailColumns[2], 7 * 14 + 15);  // "25.25.25 25:25"
   EXPECT_EQ(main.trvFolder, (Lines{"a.tma"}));
   EXPECT_TRUE(main.Timer1Enabled);
+  // An archive made during the run is among the folders at once.
+  TMemoryStream stream;
+  stream.Assign(std::string("Subject: kept\r\n\r\nbody\r\n"));
+  main.StoreMessage(main.QDB1, dir.File("b.TMA"), stream);
+  EXPECT_EQ(main.trvFolder, (Lines{"a.tma", "b.TMA"}));
 
   main.Left = 100;
   main.Width = 800;

@@ -106,6 +106,28 @@ TEST_F(MainPrintTest, UnreadRowIsRetrievedFirstAndMissingFieldsPrintEmpty) {
   EXPECT_EQ(summary, (Lines{"To:       ", "Subject:  first  second", "Date:     "}));
 }
 
+// Every selected row prints, in list order, each from a new page of the one job.
+TEST_F(MainPrintTest, EverySelectedRowPrintsOnItsOwnPagesInOneJob) {
+  for (const char* subject : {"one", "skipped", "two"}) {
+    MessageListEntry& entry = AddRow(std::string(subject) != "skipped");
+    entry.BodyRetrieved = true;
+    entry.Message = Letter(subject, {});
+  }
+  AddRow(true);
+  main.Retrieved = Letter("three", {});  // read first
+  main.btnPrintClick();
+  EXPECT_EQ(main.Reads, std::vector<bool>{true});
+  ASSERT_EQ(desktop.Printed.size(), 1u);
+  Lines subjects;
+  int pageBreaks = 0;
+  for (const std::string& line : desktop.Printed[0]) {
+    if (line.rfind("Subject:", 0) == 0) subjects.push_back(line);
+    pageBreaks += line == std::string(1, Desktop::kPageBreak);
+  }
+  EXPECT_EQ(subjects, (Lines{"Subject:  one", "Subject:  two", "Subject:  three"}));
+  EXPECT_EQ(pageBreaks, 2);
+}
+
 TEST_F(MainPrintTest, NothingIsReadOrPrintedWhileBusyWithoutSelectionOrWhenReadingFails) {
   MessageListEntry& entry = AddRow(false);
   main.Retrieved = Letter("Minutes", {});
