@@ -444,6 +444,15 @@ void MainWindow::FormCreate() {
   main_.FormCreate();
   setGeometry(main_.Left, main_.Top, main_.Width, main_.Height);
   for (int i = 0; i < 5; ++i) lsvMail_->setColumnWidth(i, main_.lsvMailColumns[size_t(i)]);
+  // The fitted columns fit their content in bold too, as new messages show it.
+  QFont bold = lsvMail_->font();
+  bold.setBold(true);
+  const QFontMetrics metrics(bold);
+  const char* const widest[] = {"25.25.25 25:25", "5555555", "555"};
+  for (int i = 2; i < 5; ++i)
+    lsvMail_->setColumnWidth(
+        i, std::max(lsvMail_->columnWidth(i), metrics.horizontalAdvance(widest[i - 2]) + 15));
+  lsvMail_->setFocus();  // the list, not the filter box, has the keys at start
   lower_->setSizes({main_.FolderWidth, std::max(main_.Width - main_.FolderWidth, 100)});
   PanelResized();
   Sync();

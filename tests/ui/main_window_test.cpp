@@ -165,7 +165,9 @@ TEST_F(MainWindowTest, FirstStartCheckSortAndKeptGeometry) {
   const QList<int> sizes = splitter->sizes();
   EXPECT_NEAR(sizes[0] * 100.0 / (sizes[0] + sizes[1]), 40.0, 2.0);
   const int dateWidth = window->List()->columnWidth(2);
-  EXPECT_EQ(dateWidth, QFontMetrics(QApplication::font()).horizontalAdvance("25.25.25 25:25") + 15);
+  QFont boldFont = QApplication::font();  // new messages show in bold
+  boldFont.setBold(true);
+  EXPECT_EQ(dateWidth, QFontMetrics(boldFont).horizontalAdvance("25.25.25 25:25") + 15);
 
   FakePop3 pop({Message(1, "beta"), Message(2, "alpha"), Message(3, "gamma")});
   AddMailbox(pop.Address());
