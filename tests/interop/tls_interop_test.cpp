@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "app/Main.h"
+#include "config/ConnectionTest.h"
 #include "store/Pump.h"
 #include "support/FakeDesktop.h"
 #include "support/Helpers.h"
@@ -191,6 +192,48 @@ TEST_F(TlsInterop, RefusalsFromTheRealServers) {
   EXPECT_EQ(std::string(e->what()).rfind("Authentication failed: 535", 0), 0u) << e->what();
   EXPECT_EQ(std::string(e->what()).find("wrong-password"), std::string::npos);
   EXPECT_FALSE(smtp.IsOpen());
+}
+
+// "Test connection" against the real servers: every stage that works is named, and so is the
+// one that fails, without the password.
+TEST_F(TlsInterop, TestConnectionNamesEachStageAgainstTheRealServers) {
+  TrustTestCAs();
+  const struct {
+    std::string name, pop3Port, password, smtpPort;
+    int security;  // 1 SSL/TLS, 2 STARTTLS
+    const char *pop3, *smtp;
+  } cases[] = {
+      {"both work", pop3_["POP3S_PORT"], pop3_["POP3_PASS"], smtp_["SMTPS_PORT"], 1,
+       "connected, certificate OK, login OK", "connected, certificate OK, login OK"},
+      {"STARTTLS", pop3_["POP3_PORT"], pop3_["POP3_PASS"], smtp_["SMTP_PORT"], 2,
+       "connected, certificate OK, login OK", "connected, certificate OK, login OK"},
+      {"wrong password", pop3_["POP3S_PORT"], "wrong-password", smtp_["SMTPS_PORT"], 1,
+       "connected, certificate OK, login failed: ", "connected, certificate OK, login failed: "},
+      {"closed port", "1", pop3_["POP3_PASS"], "1", 1, "connection failed: ",
+       "connection failed: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MailboxAccount account;
+    account.Address = "test@example.org";
+    account.Account = pop3_["POP3_USER"];
+    account.Password = c.password;
+    account.POP3Server = "localhost:" + c.pop3Port;
+    account.Security = account.SMTPSecurity = c.security;
+    account.SMTPServer = "localhost:" + c.smtpPort;
+    account.SMTPAuth = true;
+    account.SMTPUser = smtp_["SMTP_USER"];
+    account.SMTPPassword = c.password;
+    account.TimeOut = 10;
+    TConnectionTest test;
+    const std::vector<std::string> lines = test.Run(account);
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string pop3 = lines[0].substr(lines[0].find(": ") + 2);
+    const std::string smtp = lines[1].substr(lines[1].find(": ") + 2);
+    EXPECT_EQ(pop3.rfind(c.pop3, 0), 0u) << lines[0];
+    EXPECT_EQ(smtp.rfind(c.smtp, 0), 0u) << lines[1];
+    for (const std::string& line : lines) EXPECT_EQ(line.find("wrong-password"), std::string::npos);
+  }
 }
 
 // The system's own authorities only, which do not know the test CAs: every certificate fails
