@@ -92,7 +92,8 @@ AccountSetupDialog::AccountSetupDialog(QWidget* parent, TfrmOptions& options, De
 
   lstResults_ = new QListWidget(this);
   lstResults_->setObjectName("lstResults");
-  lstResults_->setMaximumHeight(90);
+  lstResults_->setMaximumHeight(110);
+  lstResults_->setWordWrap(true);  // a failure's reason is read whole, not scrolled to
   lstResults_->hide();
   layout->addWidget(lstResults_);
 
@@ -136,7 +137,7 @@ AccountSetupDialog::AccountSetupDialog(QWidget* parent, TfrmOptions& options, De
           [this](int index) { setup_.cmbMailSecurity = index; });
   connect(cmbSMTPSecurity_, &QComboBox::currentIndexChanged, this,
           [this](int index) { setup_.cmbSMTPSecurity = index; });
-  resize(460, sizeHint().height());
+  resize(560, sizeHint().height());
 }
 
 void AccountSetupDialog::reject() {

@@ -311,7 +311,8 @@ QWidget* OptionsDialog::BuildAccountsPage() {
   auto* btnTest = Button("btnTestConnection", "&Test connection");
   auto* lstTestResults = new QListWidget;
   lstTestResults->setObjectName("lstTestResults");
-  lstTestResults->setMaximumHeight(70);
+  lstTestResults->setMaximumHeight(90);
+  lstTestResults->setWordWrap(true);  // a failure's reason is read whole, not scrolled to
   lstTestResults->hide();
   connect(btnTest, &QPushButton::clicked, this, [this, btnTest, lstTestResults] {
     RunConnectionTest(btnTest, lstTestResults,

@@ -1,14 +1,24 @@
 // norva-screenshots FOLDER OUTDIR: starts Norva over a prepared program folder, checks its
-// mailboxes and saves pictures of the main window, a message being read, every preferences page
-// and the rule editor into OUTDIR. Message boxes are answered at once instead of shown.
+// mailboxes and saves pictures of the main window, the filter, a menu, a message being read,
+// every preferences page, the rule editor and the first-run dialog into OUTDIR. Message boxes
+// are answered at once instead of shown.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 
 #include "app/Msg.h"
+#include "ui/AccountSetupDialog.h"
 #include "ui/Application.h"
 #include "ui/MessageWindow.h"
 #include "ui/OptionsDialog.h"
@@ -34,6 +44,22 @@ void Save(QWidget& widget, const QDir& out, const QString& name) {
   std::printf("%s\n", qPrintable(path));
 }
 
+// What the screen shows inside rect: menus are windows of their own, which a grab of the main
+// window leaves out.
+void SaveScreen(const QRect& rect, const QDir& out, const QString& name) {
+  QCoreApplication::processEvents();
+  const QString path = out.filePath(name + ".png");
+  const QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+  if (!screen.copy(rect).save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+  std::printf("%s\n", qPrintable(path));
+}
+
+void Wait(int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,6 +81,24 @@ int main(int argc, char** argv) {
   // The first row selected, its header lines in the preview.
   if (!main.lsvMail.empty()) window.List()->selectRow(0);
   Save(window, out, "main-window");
+
+  // The quick filter at work, then the Message menu open over the window.
+  if (auto* filter = window.findChild<QLineEdit*>("edtFilter")) {
+    filter->setText("free");
+    Save(window, out, "filter");
+    filter->clear();
+  }
+  window.show();
+  window.raise();
+  window.activateWindow();
+  Wait(300);
+  if (QMenu* menu = window.menuBar()->actions().value(1)->menu()) {
+    const QRect item = window.menuBar()->actionGeometry(window.menuBar()->actions().value(1));
+    menu->popup(window.menuBar()->mapToGlobal(item.bottomLeft()));
+    Wait(300);
+    SaveScreen(window.frameGeometry().united(menu->geometry()), out, "menus");
+    menu->hide();
+  }
 
   // A message being read: the largest one, which is the one most likely to carry attachments.
   if (!main.lsvMail.empty()) {
@@ -87,5 +131,23 @@ int main(int argc, char** argv) {
     rule->reject();
   });
   rule->Execute(example);
+
+  // The first start: the setup dialog over an empty program folder, an address typed and the
+  // connection tested against the servers guessed from it.
+  QTemporaryDir empty;
+  norva::TfrmOptions fresh(empty.path().toStdString());
+  norva::ui::AccountSetupDialog setup(&window, fresh, norva.Desktop());
+  setup.show();
+  setup.findChild<QLineEdit*>("edtName")->setText("Ann Example");
+  setup.findChild<QLineEdit*>("edtAddress")->setText("ann@example.org");
+  setup.findChild<QLineEdit*>("edtPassword")->setText("password");
+  auto* test = setup.findChild<QPushButton*>("btnTestConnection");
+  const QString idle = test->text();
+  test->click();
+  QElapsedTimer clock;
+  clock.start();
+  while ((test->text() != idle || setup.Results()->count() < 2) && clock.elapsed() < 30000)
+    Wait(50);
+  Save(setup, out, "first-run");
   return 0;
 }
