@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -64,7 +65,7 @@ std::string ProgramFolder() {
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec && exe.has_parent_path() && ::access(exe.parent_path().c_str(), W_OK) == 0)
+  if (!ec && exe.has_parent_path() && KeepsFilesBeside(exe.parent_path().string()))
     return exe.parent_path().string();
   // XDG base directories ignore a relative $XDG_DATA_HOME.
   const char* xdg = std::getenv("XDG_DATA_HOME");
@@ -75,6 +76,16 @@ std::string ProgramFolder() {
   if (fs::create_directories(folder, ec))
     fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
   return folder.string();
+}
+
+bool KeepsFilesBeside(const std::string& folder) {
+  if (folder.empty() || folder[0] != '/' || ::access(folder.c_str(), W_OK) != 0) return false;
+  for (const char* system : {"/usr", "/bin", "/sbin", "/lib", "/opt", "/etc", "/snap"}) {
+    const size_t n = std::strlen(system);
+    if (folder.compare(0, n, system) == 0 && (folder.size() == n || folder[n] == '/'))
+      return false;
+  }
+  return true;
 }
 
 void SetProgramFolder(const std::string& folder) {

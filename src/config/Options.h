@@ -17,10 +17,15 @@
 namespace norva {
 
 // The folder of Config.QDB, the templates, check lists and archives: the running executable's
-// folder when it is writable, else $XDG_DATA_HOME/norva (default ~/.local/share/norva), created
-// when first asked for. SetProgramFolder overrides it for the whole process ("" undoes that).
+// folder when it keeps its files beside itself (KeepsFilesBeside), else $XDG_DATA_HOME/norva
+// (default ~/.local/share/norva), created when first asked for. SetProgramFolder overrides it
+// for the whole process ("" undoes that).
 std::string ProgramFolder();
 void SetProgramFolder(const std::string& folder);
+// A program in folder keeps its files there when the folder is writable and is not one of the
+// system's program folders (/usr, /bin, /sbin, /opt, ...), which even root must not fill with
+// one user's mail.
+bool KeepsFilesBeside(const std::string& folder);
 
 // Rule codes run from 0 to these counts - 1 (the filter and action tables of the rule editor).
 constexpr int32_t kFilterTypeCount = 23;

@@ -334,6 +334,14 @@ TEST(ProgramFolderTest, OverrideAndFallback) {
   EXPECT_EQ(TfrmOptions().ConfigFileName(), "/some/where/Config.QDB");
   SetProgramFolder("");
   EXPECT_TRUE(std::filesystem::is_directory(ProgramFolder()));
+
+  // An installed program (root may write /usr/bin) keeps the user's mail out of the system.
+  testing::TempDir dir;
+  const std::pair<std::string, bool> folders[] = {
+      {dir.Path(), true},        {"/usr/bin", false},   {"/usr/local/bin", false},
+      {"/opt/norva", false},     {"/bin", false},       {"/no/such/folder", false},
+      {"relative/folder", false}, {"", false}};
+  for (const auto& [folder, beside] : folders) EXPECT_EQ(KeepsFilesBeside(folder), beside) << folder;
 }
 
 }  // namespace
