@@ -62,6 +62,24 @@ bool TAccountSetup::FillAccount(MailboxAccount& account) {
   return page_.FillAccount(account);
 }
 
+std::vector<std::string> TAccountSetup::TestConnection(TConnectionTest& test,
+                                                      MailboxAccount& account) {
+  std::vector<std::string> lines = test.Run(account);
+  const std::string host = Trim(edtSMTP);
+  if (test.Canceled() || host.empty() || host.find(':') != std::string::npos ||
+      cmbSMTPSecurity != 1 || test.SMTPConnected())
+    return lines;
+  account.SMTPServer = host + ":" + std::to_string(SubmissionPort);
+  account.SMTPSecurity = 2;  // STARTTLS
+  lines.push_back(test.TestSMTP(account));
+  if (test.SMTPConnected()) {
+    edtSMTP = account.SMTPServer;
+    cmbSMTPSecurity = account.SMTPSecurity;
+    smtpEdited_ = true;  // found, so it no longer follows the address
+  }
+  return lines;
+}
+
 bool TAccountSetup::btnOKClick() {
   TfrmOptions& options = page_.Options();
   ToPage();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/AccountsPage.h"
+#include "config/ConnectionTest.h"
 
 namespace norva {
 
@@ -40,6 +41,12 @@ class TAccountSetup {
   bool btnOKClick();
   // Test connection: the fields as a mailbox, without storing it; false when refused.
   bool FillAccount(MailboxAccount& account);
+  // Tests account (filled by FillAccount). When SMTP over SSL/TLS on its default port cannot
+  // be reached and the field names no port, the same host is tried on the submission port with
+  // STARTTLS, where many providers take mail; if that connects, the field and its security
+  // take it. Returns the lines to show, the second try's after the first.
+  std::vector<std::string> TestConnection(TConnectionTest& test, MailboxAccount& account);
+  uint16_t SubmissionPort = 587;
 
  private:
   // Hands the fields to the accounts page.

@@ -83,6 +83,7 @@ std::string TConnectionTest::TestSMTP(const MailboxAccount& account) {
                               smtp.Authenticate ? "login OK" : "no login asked",
                               [&] { smtp.Login(); });
   current_ = nullptr;
+  smtpConnected_ = result.rfind("connected", 0) == 0;
   return "SMTP " + Where(account.SMTPServer, smtp.DefaultPort ? smtp.DefaultPort : 25, smtp.Security) +
          ": " + result;
 }

@@ -20,13 +20,18 @@ class TConnectionTest {
   // Ends the running test: the server being tried reports "canceled", the next is not tried.
   void Cancel();
   bool Running() const { return current_ != nullptr; }
+  bool Canceled() const { return canceled_; }
+  // The SMTP server alone: Run's second line. SMTPConnected tells whether the last SMTP test
+  // got a connection, whatever happened after it.
+  std::string TestSMTP(const MailboxAccount& account);
+  bool SMTPConnected() const { return smtpConnected_; }
 
  private:
   std::string TestPOP3(MailboxAccount& account);
-  std::string TestSMTP(const MailboxAccount& account);
 
   TagSocket* current_ = nullptr;
   bool canceled_ = false;
+  bool smtpConnected_ = false;
 };
 
 }  // namespace norva

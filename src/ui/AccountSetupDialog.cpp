@@ -23,8 +23,9 @@ constexpr const char* kTestCaption = "&Test connection";
 constexpr const char* kCancelCaption = "Cancel &test";
 }  // namespace
 
-void RunConnectionTest(QPushButton* button, QListWidget* results,
-                       const std::function<bool(MailboxAccount&)>& fill) {
+void RunConnectionTest(
+    QPushButton* button, QListWidget* results, const std::function<bool(MailboxAccount&)>& fill,
+    const std::function<std::vector<std::string>(TConnectionTest&, MailboxAccount&)>& run) {
   static TConnectionTest* running = nullptr;
   if (running) {
     running->Cancel();
@@ -40,7 +41,7 @@ void RunConnectionTest(QPushButton* button, QListWidget* results,
   list->show();
   b->setText(kCancelCaption);
   running = &test;
-  const std::vector<std::string> lines = test.Run(account);
+  const std::vector<std::string> lines = run ? run(test, account) : test.Run(account);
   running = nullptr;
   if (b) b->setText(kTestCaption);
   if (!list) return;
@@ -101,8 +102,19 @@ AccountSetupDialog::AccountSetupDialog(QWidget* parent, TfrmOptions& options, De
   btnTest_ = buttons->addButton(kTestCaption, QDialogButtonBox::ActionRole);
   btnTest_->setObjectName("btnTestConnection");
   connect(btnTest_, &QPushButton::clicked, this, [this] {
-    RunConnectionTest(btnTest_, lstResults_,
-                      [this](MailboxAccount& account) { return setup_.FillAccount(account); });
+    QPointer<AccountSetupDialog> self(this);
+    RunConnectionTest(
+        btnTest_, lstResults_,
+        [this](MailboxAccount& account) { return setup_.FillAccount(account); },
+        [this](TConnectionTest& test, MailboxAccount& account) {
+          return setup_.TestConnection(test, account);
+        });
+    // The test may have found the SMTP server on another port.
+    if (!self) return;
+    syncing_ = true;
+    edtSMTP_->setText(ToQt(setup_.edtSMTP));
+    cmbSMTPSecurity_->setCurrentIndex(setup_.cmbSMTPSecurity);
+    syncing_ = false;
   });
   buttons->button(QDialogButtonBox::Ok)->setObjectName("btnOK");
   buttons->button(QDialogButtonBox::Cancel)->setObjectName("btnCancel");

@@ -18,8 +18,9 @@ namespace norva::ui {
 // Runs "Test connection" from button: the mailbox that fill makes is tried, and the lines go to
 // results. While it runs the button reads "Cancel test" and cancels it. The widgets may go away
 // meanwhile (the events keep running): they are touched only while they exist.
-void RunConnectionTest(QPushButton* button, QListWidget* results,
-                       const std::function<bool(MailboxAccount&)>& fill);
+void RunConnectionTest(
+    QPushButton* button, QListWidget* results, const std::function<bool(MailboxAccount&)>& fill,
+    const std::function<std::vector<std::string>(TConnectionTest&, MailboxAccount&)>& run = {});
 
 class AccountSetupDialog : public QDialog {
   Q_OBJECT

@@ -4,8 +4,10 @@
 
 #include <regex>
 
+#include "config/AccountSetup.h"
 #include "config/ConnectionTest.h"
 #include "support/FakePeer.h"
+#include "support/TempDir.h"
 #include "support/TestCerts.h"
 
 namespace norva {
@@ -67,6 +69,51 @@ TEST(ConnectionTestTest, NamesTheStageThatFailed) {
         << command;
   for (const std::string& command : smtp.Commands())
     EXPECT_TRUE(command.rfind("MAIL", 0) && command.rfind("DATA", 0)) << command;
+}
+
+// The setup's SMTP guess is SSL/TLS on port 465; a provider that takes mail only on the
+// submission port with STARTTLS is found there, and the fields take it. When that fails too,
+// both tries are shown and the fields stay as they were.
+TEST(ConnectionTestTest, SetupTriesTheSubmissionPortWhenImplicitTlsCannotConnect) {
+  FakePop3 pop({});
+  FakeSmtp submission;
+  submission.UseTls(Certs().localhost.cert, Certs().localhost.key, false);
+  submission.On("EHLO", [](testing::PeerConnection& c, const std::string&) {
+    c.Send("250-fake\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n");
+  });
+  submission.On("STARTTLS", [](testing::PeerConnection& c, const std::string&) {
+    c.Send("220 go ahead\r\n");
+    c.StartTls();
+  });
+  submission.Reply("AUTH", "235 accepted\r\n");
+  const ClosedPort closed;
+  for (const bool found : {true, false}) {
+    SCOPED_TRACE(found ? "found" : "not found");
+    testing::TempDir dir;
+    TfrmOptions options(dir.Path());
+    TScheduleControls schedule(options);
+    TAccountsPage page(options, schedule, [](const std::string&, const std::string&) {});
+    TAccountSetup setup(page);
+    setup.edtAddressChange("user@localhost");
+    setup.edtAccount = "user";
+    setup.edtPassword = "secret";
+    setup.edtPOP3 = pop.Address();
+    setup.cmbMailSecurity = 0;
+    setup.edtSMTP = "localhost";  // port 465 on loopback: nothing listens
+    setup.SubmissionPort = found ? submission.Port() : closed.Port();
+    MailboxAccount account;
+    ASSERT_TRUE(setup.FillAccount(account));
+    TConnectionTest test;
+    const std::vector<std::string> lines = setup.TestConnection(test, account);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex("SMTP localhost:465 SSL/TLS: connection failed: .+")))
+        << lines[1];
+    const std::string second = "SMTP localhost:" + std::to_string(setup.SubmissionPort) + " STARTTLS: ";
+    EXPECT_EQ(lines[2].rfind(second + (found ? "connected, certificate OK, login OK"
+                                             : "connection failed: "), 0), 0u) << lines[2];
+    EXPECT_EQ(setup.edtSMTP, found ? "localhost:" + std::to_string(submission.Port()) : "localhost");
+    EXPECT_EQ(setup.cmbSMTPSecurity, found ? 2 : 1);
+  }
 }
 
 }  // namespace
