@@ -21,6 +21,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTest>
 #include <QTextBlock>
@@ -36,10 +37,12 @@
 #include "support/TempDir.h"
 #include "ui/Application.h"
 #include "ui/HtmlView.h"
+#include "ui/Images.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageWindow.h"
 #include "ui/QtDesktop.h"
 #include "ui/Text.h"
+#include "ui/TrayIcon.h"
 
 namespace norva::ui {
 namespace {
@@ -267,6 +270,50 @@ TEST_F(MainWindowTest, MenuBarHoldsEveryToolbarCommandAndKeysTriggerThem) {
   window->List()->selectRow(0);
   QTest::keyClick(window->List(), Qt::Key_Return);
   EXPECT_TRUE(window->Messages()->isVisible());
+}
+
+// The tray's menu holds the five commands, each running the window's own; Show/Hide follows the
+// window. The tooltip is the logic's, and the icon carries the count of unseen new mail. (The
+// offscreen platform has no tray, so the tray object is driven directly.)
+TEST_F(MainWindowTest, TrayMenuRunsTheWindowsCommandsAndTheIconCountsNewMail) {
+  std::vector<std::string> ran;
+  const auto record = [&ran](const char* name) { return [&ran, name] { ran.push_back(name); }; };
+  TrayIcon tray(*main, *window,
+                {record("check"), record("show"), record("hide"), record("compose"),
+                 record("preferences"), record("quit")});
+  window->hide();  // in the tray
+  tray.Refresh();
+  QMenu* menu = tray.Menu();
+  std::vector<std::pair<std::string, std::string>> items;
+  for (QAction* action : menu->actions())
+    if (!action->isSeparator())
+      items.push_back({action->objectName().toStdString(), action->text().toStdString()});
+  EXPECT_EQ(items, (std::vector<std::pair<std::string, std::string>>{
+                       {"trayCheck", "&Check now"},
+                       {"trayShowHide", "&Show"},
+                       {"trayNewMessage", "&New message"},
+                       {"trayPreferences", "&Preferences"},
+                       {"trayQuit", "&Quit"}}));
+  for (const auto& item : items) menu->findChild<QAction*>(item.first.c_str())->trigger();
+  window->show();
+  tray.Refresh();
+  QAction* showHide = menu->findChild<QAction*>("trayShowHide");
+  EXPECT_EQ(showHide->text(), "&Hide");
+  showHide->trigger();
+  EXPECT_EQ(ran, (std::vector<std::string>{"check", "show", "compose", "preferences", "quit",
+                                           "hide"}));
+
+  AddMailbox("127.0.0.1:1");
+  tray.Refresh();
+  EXPECT_EQ(tray.ToolTip(), ToQt(main->TrayHint()));
+  EXPECT_TRUE(tray.ToolTip().contains("me@example.org: 0 new, 0 spam, 0 in all"));
+  const QImage idle = tray.Icon()->icon().pixmap(32).toImage();
+  main->UnseenNew = 3;
+  tray.Refresh();
+  EXPECT_NE(tray.Icon()->icon().pixmap(32).toImage(), idle) << "a badge over the icon";
+  main->UnseenNew = 0;
+  tray.SetImage(34);  // an alarm frame, as the animation sets it
+  EXPECT_EQ(tray.Icon()->icon().pixmap(32).toImage(), ToolbarImage(34).pixmap(32).toImage());
 }
 
 TEST_F(MainWindowTest, ComposeAndSendReachTheServerAndClosingAsks) {
