@@ -52,7 +52,7 @@ void TfrmMain::Alarm() {
   }
   if (!alarm) return;
   // A looping sound under a notification lasts until the user brings the window up.
-  if (!dialog && desktop.Notify(NewMessagesTitle(count), WithoutSecrets(NewMailText(news))))
+  if (!dialog && desktop.Notify(NewMessagesTitle(count), NewMailText(news)))
     return;
   // Over the desktop, but the window stays where it is (in the tray when it is there).
   if (desktop.MessageBox("New Messages in MailBox", "New Messages", Desktop::mbOK,
@@ -77,7 +77,9 @@ void TfrmMain::MailboxChecked(const MailboxAccount& account, const std::string* 
   const std::string name = MailboxName(account);
   if (failure) {
     if (!failing_.insert(&account).second) return;  // said once already
-    desktop.Notify("Norva", WithoutSecrets("Norva cannot check " + name + ": " + *failure));
+    // A server may echo the password in its reply; the mailbox's own name stays as it is,
+    // also when the password is a part of it (demo@example.org, password "demo").
+    desktop.Notify("Norva", "Norva cannot check " + name + ": " + WithoutSecrets(*failure));
   } else if (failing_.erase(&account) > 0) {
     desktop.Notify("Norva", name + " works again");
   }
