@@ -152,12 +152,15 @@ MainWindow::MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop)
   });
 
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
-    const auto show = [this] {
-      // The alarm ends; a check under way keeps its animation.
+    // The alarm ends; a check under way keeps its animation.
+    const auto seen = [this] {
       if (main_.Busy)
         main_.AlarmSeen();
       else
         Run([&] { main_.AlarmSeen(); });
+    };
+    const auto show = [this, seen] {
+      seen();
       showNormal();
       raise();
       activateWindow();
@@ -165,7 +168,7 @@ MainWindow::MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop)
     tray_ = new TrayIcon(main_, *this,
                          {[this] { Run([&] { main_.btnCheckMailboxClick(); }); }, show,
                           [this] { hide(); }, [this] { ComposeTo(""); },
-                          [this] { ShowOptions(); }, [this] { close(); }});
+                          [this] { ShowOptions(); }, [this] { close(); }, seen});
     tray_->Show();
     desktop_.OnNotifyFallback = [this](const QString& title, const QString& text) {
       return tray_->ShowMessage(title, text);

@@ -2,6 +2,7 @@
 #include "ui/TrayIcon.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
@@ -48,6 +49,10 @@ TrayIcon::TrayIcon(TfrmMain& main, QWidget& window, Commands commands)
     if (r != QSystemTrayIcon::Trigger && r != QSystemTrayIcon::DoubleClick) return;
     if (commands_.show) commands_.show();
   });
+  connect(icon_, &QSystemTrayIcon::messageClicked, this, [this] {
+    if (commands_.show) commands_.show();
+  });
+  window_.installEventFilter(this);
   // The counts change with every check and every command; a light poll keeps the tooltip and
   // the badge current without hooking each of them.
   refresh_ = new QTimer(this);
@@ -57,7 +62,21 @@ TrayIcon::TrayIcon(TfrmMain& main, QWidget& window, Commands commands)
   Refresh();
 }
 
-TrayIcon::~TrayIcon() = default;
+TrayIcon::~TrayIcon() {
+  window_.removeEventFilter(this);
+}
+
+bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == &window_ && event->type() == QEvent::WindowActivate && main_.UnseenNew > 0 &&
+      commands_.seen) {
+    // After the activation's own handling, outside any event the logic may be pumping.
+    QTimer::singleShot(0, this, [this] {
+      if (main_.UnseenNew > 0 && commands_.seen) commands_.seen();
+      Refresh();
+    });
+  }
+  return QObject::eventFilter(watched, event);
+}
 
 bool TrayIcon::WindowShown() const {
   return window_.isVisible() && !window_.isMinimized();

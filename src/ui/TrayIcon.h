@@ -23,9 +23,10 @@ class TrayIcon : public QObject {
   Q_OBJECT
 
  public:
-  // What the menu's commands do: the main window's own commands.
+  // What the menu's commands do: the main window's own commands; seen ends the alarm (the
+  // window came up: clicked in the tray, or activated otherwise while the badge shows).
   struct Commands {
-    std::function<void()> check, show, hide, compose, preferences, quit;
+    std::function<void()> check, show, hide, compose, preferences, quit, seen;
   };
   TrayIcon(TfrmMain& main, QWidget& window, Commands commands);
   ~TrayIcon() override;
@@ -45,6 +46,9 @@ class TrayIcon : public QObject {
   // The icon with count in a red disc over its lower right corner ("99+" above 99); as it is
   // for 0.
   static QIcon WithBadge(const QIcon& icon, int count);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   bool WindowShown() const;

@@ -280,7 +280,7 @@ TEST_F(MainWindowTest, TrayMenuRunsTheWindowsCommandsAndTheIconCountsNewMail) {
   const auto record = [&ran](const char* name) { return [&ran, name] { ran.push_back(name); }; };
   TrayIcon tray(*main, *window,
                 {record("check"), record("show"), record("hide"), record("compose"),
-                 record("preferences"), record("quit")});
+                 record("preferences"), record("quit"), record("seen")});
   window->hide();  // in the tray
   tray.Refresh();
   QMenu* menu = tray.Menu();
@@ -311,8 +311,21 @@ TEST_F(MainWindowTest, TrayMenuRunsTheWindowsCommandsAndTheIconCountsNewMail) {
   main->UnseenNew = 3;
   tray.Refresh();
   EXPECT_NE(tray.Icon()->icon().pixmap(32).toImage(), idle) << "a badge over the icon";
-  main->UnseenNew = 0;
   tray.SetImage(34);  // an alarm frame, as the animation sets it
+  EXPECT_NE(tray.Icon()->icon().pixmap(32).toImage(), ToolbarImage(34).pixmap(32).toImage());
+
+  // The window coming up while the badge shows ends the alarm.
+  ran.clear();
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  QTest::qWait(10);
+  EXPECT_EQ(ran, std::vector<std::string>{"seen"});
+  main->UnseenNew = 0;
+  tray.Refresh();
   EXPECT_EQ(tray.Icon()->icon().pixmap(32).toImage(), ToolbarImage(34).pixmap(32).toImage());
 }
 
