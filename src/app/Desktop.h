@@ -1,7 +1,7 @@
 // Desktop: what the windows' logic needs of the platform — message and input boxes, file and
-// print dialogs, sounds, opening files and links, printing, the tray icon, text metrics, the
-// busy cursor, the default error display and the message pump. The Qt application and the
-// tests supply it.
+// print dialogs, sounds, opening files and links, printing, the tray icon, notifications, text
+// metrics, the busy cursor, the default error display and the message pump. The Qt application
+// and the tests supply it.
 #pragma once
 
 #include <string>
@@ -51,6 +51,13 @@ class Desktop {
 
   // The tray icon shows this image of the toolbar image list.
   virtual void SetTrayIcon(int imageIndex) = 0;
+  // A passing desktop notification (plain text, never markup); false when this desktop has no
+  // way to show one, so that the caller can say it otherwise.
+  virtual bool Notify(const std::string& title, const std::string& text) {
+    (void)title;
+    (void)text;
+    return false;
+  }
   // The width in pixels of text in the status bar's font.
   virtual int TextWidth(const std::string& text) = 0;
   // The size of the screen's work area in pixels.

@@ -167,25 +167,7 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
         seen.push_back(
             {row.Data->Client, row.Data->DeletedOnServer, row.Data->Presence, row.Data->MessageId});
     frmOptions.SalvaUIDs(seen, unfinished_);
-    if (NewMailFound) {
-      // The alarm: a sound (or a beep), then the pop-up that silences it.
-      const bool urgent = UrgentMailFound;
-      const bool popUp = frmOptions.chkNewPopUp || (urgent && frmOptions.chkUrgentPopUp);
-      if (frmOptions.chkNewPlay || (frmOptions.chkUrgentPlay && urgent)) {
-        if (frmOptions.chkUrgentPlay && urgent)
-          desktop.PlaySound(frmOptions.edtUrgentSound, frmOptions.chkUrgentPlayLoop);
-        else
-          desktop.PlaySound(frmOptions.edtNewSound, frmOptions.chkNewPlayLoop);
-      } else if (popUp) {
-        desktop.Beep();
-      }
-      if (popUp) {
-        desktop.BringToFront();
-        if (desktop.MessageBox("New Messages in MailBox", "New Messages", Desktop::mbOK,
-                               Desktop::iconInformation, true) == Desktop::mrOK)
-          desktop.StopSound();
-      }
-    }
+    if (NewMailFound) Alarm();
   } catch (const std::exception& e) {
     error = e.what();
   }
@@ -241,6 +223,7 @@ void TfrmMain::CheckMailBox(int32_t accountIndex) {
           }
       }
       ruleDeletions_.clear();
+      MailboxChecked(account, nullptr);
       return;
     } catch (const ETlsError& e) {
       // A certificate the user now accepts gets one more attempt, which alone counts.
@@ -259,6 +242,7 @@ void TfrmMain::CheckMailBox(int32_t accountIndex) {
     unfinished_.push_back(&client);
     client.Cancel();
     PutStatusMessage("Last connection attempt unsuccessful. " + LastErrorText);
+    MailboxChecked(account, &LastErrorText);
     return;
   }
 }
@@ -475,6 +459,7 @@ void TfrmMain::ForgetAccount(const MailboxAccount& account) {
     if (lsvMail[size_t(i)].Data && lsvMail[size_t(i)].Data->Client == account.Client.get())
       lsvMailDelete(i);
   if (CurrentAccount == &account) CurrentAccount = nullptr;
+  failing_.erase(&account);
 }
 
 // ---- helpers ----

@@ -14,6 +14,7 @@
 
 #include "app/CheckLists.h"
 #include "app/Desktop.h"
+#include "app/Notices.h"
 #include "config/Options.h"
 #include "mail/agRasCmp.h"
 #include "mail/msmsgcls.h"
@@ -129,6 +130,23 @@ class TfrmMain {
   void ShowError(const std::string& text);
   std::string WithoutSecrets(std::string text) const;
   void SistemaContatori();
+
+  // ---- the alarm and notifications ----
+  // After a check with new mail: the sound, then a notification of the new messages that are
+  // not spam or, when the user prefers it or the desktop cannot notify, the modal box.
+  void Alarm();
+  // The new messages of the latest check that are not spam, per mailbox in list order.
+  std::vector<MailboxNews> NewMail() const;
+  // A mailbox's check ended: the first failure in a row is notified once (without passwords),
+  // and the first success after failures says it works again. A stopped check says nothing.
+  void MailboxChecked(const MailboxAccount& account, const std::string* failure);
+  bool MailboxFailing(const MailboxAccount& account) const;
+  // New messages not yet looked at (the tray's badge): they add up over checks until the user
+  // brings the window up, which also ends the alarm's sound and blinking.
+  int32_t UnseenNew = 0;
+  void AlarmSeen();
+  // The tray's tooltip: new, spam and total counts per mailbox and the next check.
+  std::string TrayHint() const;
   // Binds the session handlers to a mailbox's client (when it is created).
   void BindClient(TmsRemotePOP& client);
   void msRPOPOpen(TObject& sender);
@@ -370,6 +388,8 @@ class TfrmMain {
   std::vector<MessageListEntry*> ruleDeletions_;
   // The mailboxes whose session in this check did not finish.
   std::vector<const TmsRemotePOP*> unfinished_;
+  // The mailboxes whose latest check failed, already notified.
+  std::unordered_set<const MailboxAccount*> failing_;
   // Panels as last measured (a width of -1: never).
   std::array<TStatusPanel, 5> measuredPanels_{{{"", -1}, {"", -1}, {"", -1}, {"", -1}, {"", -1}}};
 };

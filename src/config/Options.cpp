@@ -204,6 +204,7 @@ void TfrmOptions::LoadFromStore() {
     edtRASPassword = QReadString("Connection/RASPSW-" + cmbRas.Items[size_t(cmbRas.ItemIndex)]);
 
   chkNewPopUp = QReadBoolean("Alarm/NewPopUp", true);
+  radAlarmDialog = QReadBoolean("Alarm/As Dialog Box", QDB1.ExistsAdmin("Alarm/NewPopUp"));
   chkUrgentPopUp = QReadBoolean("Alarm/UrgentPopUp", true);
   chkNewPlay = QReadBoolean("Alarm/NewPlay", false);
   chkUrgentPlay = QReadBoolean("Alarm/UrgentPlay", false);
@@ -373,6 +374,7 @@ void TfrmOptions::SaveLists() {
                         edtRASPassword);
 
   QDB1.SetAdminBoolean("Alarm/NewPopUp", chkNewPopUp);
+  QDB1.SetAdminBoolean("Alarm/As Dialog Box", radAlarmDialog);
   QDB1.SetAdminBoolean("Alarm/UrgentPopUp", chkUrgentPopUp);
   QDB1.SetAdminBoolean("Alarm/NewPlay", chkNewPlay);
   QDB1.SetAdminBoolean("Alarm/UrgentPlay", chkUrgentPlay);

@@ -184,6 +184,10 @@ class TfrmOptions {
   std::vector<std::unique_ptr<MailboxAccount>> lsvAddress;
 
   // ---- alarms ----
+  // "Pop Up Window" (Alarm/NewPopUp, Alarm/UrgentPopUp) alarms the user; radAlarmDialog says
+  // how: the modal box, or else a desktop notification. A configuration stored before the
+  // choice existed keeps the box it had; a new one notifies.
+  bool radAlarmDialog = false;
   bool chkNewPopUp = true;
   bool chkUrgentPopUp = true;
   bool chkNewPlay = false;

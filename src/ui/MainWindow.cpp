@@ -33,6 +33,7 @@
 #include "ui/OptionsDialog.h"
 #include "ui/QtDesktop.h"
 #include "ui/Text.h"
+#include "ui/TrayIcon.h"
 
 namespace norva::ui {
 
@@ -165,21 +166,31 @@ MainWindow::MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop)
   });
 
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
-    tray_ = new QSystemTrayIcon(ToolbarImage(55), this);
-    tray_->setToolTip(QApplication::applicationName());
-    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-      if (r != QSystemTrayIcon::Trigger && r != QSystemTrayIcon::DoubleClick) return;
-      if (!main_.Busy) Run([&] { main_.StopAnim(); });  // the checking animation stays
+    // The alarm ends; a check under way keeps its animation.
+    const auto seen = [this] {
+      if (main_.Busy)
+        main_.AlarmSeen();
+      else
+        Run([&] { main_.AlarmSeen(); });
+    };
+    const auto show = [this, seen] {
+      seen();
       showNormal();
       raise();
       activateWindow();
-    });
-    tray_->show();
+    };
+    tray_ = new TrayIcon(main_, *this,
+                         {[this] { Run([&] { main_.btnCheckMailboxClick(); }); }, show,
+                          [this] { hide(); }, [this] { ComposeTo(""); },
+                          [this] { ShowOptions(); }, [this] { close(); }, seen});
+    tray_->Show();
+    desktop_.OnNotifyFallback = [this](const QString& title, const QString& text) {
+      return tray_->ShowMessage(title, text);
+    };
   }
   desktop_.OnTrayIcon = [this](int index) {
-    const QIcon icon = ToolbarImage(index);
-    setWindowIcon(icon);
-    if (tray_) tray_->setIcon(icon);
+    setWindowIcon(ToolbarImage(index));
+    if (tray_) tray_->SetImage(index);
   };
   desktop_.SetMainWindow(this);
 
@@ -193,6 +204,7 @@ MainWindow::MainWindow(TfrmMain& main, TfrmRule& rule, QtDesktop& desktop)
 MainWindow::~MainWindow() {
   delete msgWindow_;  // a top-level window of its own, over logic that goes with this one
   desktop_.OnTrayIcon = nullptr;
+  desktop_.OnNotifyFallback = nullptr;
   desktop_.SetMainWindow(nullptr);
   main_.frmOptions.OnFillEdtMsgTo = nullptr;
 }
@@ -655,7 +667,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   for (int i = 0; i < 5; ++i) main_.lsvMailColumns[size_t(i)] = lsvMail_->columnWidth(i);
   main_.FormCloseQuery();
   msgWindow_->hide();
-  if (tray_) tray_->hide();
+  if (tray_) tray_->Hide();
   event->accept();
   QApplication::quit();
 }

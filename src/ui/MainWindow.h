@@ -25,7 +25,6 @@ class QMenu;
 class QPlainTextEdit;
 class QSplitter;
 class QStackedWidget;
-class QSystemTrayIcon;
 class QTableView;
 class QToolButton;
 class QTimer;
@@ -37,6 +36,7 @@ class MessageListModel;
 class MessageWindow;
 class OptionsDialog;
 class QtDesktop;
+class TrayIcon;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -107,7 +107,7 @@ class MainWindow : public QMainWindow {
   std::array<QLabel*, 5> panels_{};
   QTimer* timer1_ = nullptr;
   QTimer* anim_ = nullptr;
-  QSystemTrayIcon* tray_ = nullptr;
+  TrayIcon* tray_ = nullptr;  // none when the desktop has no tray
   MessageWindow* msgWindow_ = nullptr;
   OptionsDialog* options_ = nullptr;
   TStringList shownPreview_;

@@ -765,11 +765,27 @@ QWidget* OptionsDialog::BuildConnectionPage() {
   };
   auto* alarmGroup = new QGroupBox(" Alarm Rules");
   alarmGroup->setObjectName("grpAlarm");
-  auto* alarms = new QHBoxLayout(alarmGroup);
-  alarms->addWidget(
+  // How the pop-up alarms: a passing desktop notification, or the modal box.
+  radAlarmNotify_ = new QRadioButton("as a &notification");
+  radAlarmNotify_->setObjectName("radAlarmNotify");
+  radAlarmDialog_ = new QRadioButton("as a dialog &box");
+  radAlarmDialog_->setObjectName("radAlarmDialog");
+  for (QRadioButton* r : {radAlarmNotify_, radAlarmDialog_})
+    connect(r, &QRadioButton::clicked, this,
+            [this] { options_.radAlarmDialog = radAlarmDialog_->isChecked(); });
+  auto* style = new QHBoxLayout;
+  style->addWidget(new QLabel("Alarm the user"));
+  style->addWidget(radAlarmNotify_);
+  style->addWidget(radAlarmDialog_);
+  style->addStretch();
+  auto* kinds = new QHBoxLayout;
+  kinds->addWidget(
       buildAlarm({false, chkNewPopUp_, chkNewPlay_, chkNewPlayLoop_, edtNewSound_, btnNewSound_}));
-  alarms->addWidget(buildAlarm({true, chkUrgentPopUp_, chkUrgentPlay_, chkUrgentPlayLoop_,
-                                edtUrgentSound_, btnUrgentSound_}));
+  kinds->addWidget(buildAlarm({true, chkUrgentPopUp_, chkUrgentPlay_, chkUrgentPlayLoop_,
+                               edtUrgentSound_, btnUrgentSound_}));
+  auto* alarms = new QVBoxLayout(alarmGroup);
+  alarms->addLayout(style);
+  alarms->addLayout(kinds);
 
   // Autostart takes effect at once: the box shows whether the login entry exists.
   auto* autostart = Check("chkAutostart", "Start Norva when I log in");
@@ -811,6 +827,8 @@ void OptionsDialog::RenderConnection() {
   cmbRas_->setVisible(connection_.cmbRasVisible);
   edtRASPassword_->setVisible(connection_.edtRASPasswordVisible);
 
+  SetChecked(radAlarmNotify_, !options_.radAlarmDialog);
+  SetChecked(radAlarmDialog_, options_.radAlarmDialog);
   SetChecked(chkNewPopUp_, options_.chkNewPopUp);
   SetChecked(chkNewPlay_, options_.chkNewPlay);
   SetChecked(chkNewPlayLoop_, options_.chkNewPlayLoop);

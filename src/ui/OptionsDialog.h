@@ -128,6 +128,7 @@ class OptionsDialog : public QDialog {
   QCheckBox *chkUrgentPopUp_ = nullptr, *chkUrgentPlay_ = nullptr, *chkUrgentPlayLoop_ = nullptr;
   QLineEdit *edtNewSound_ = nullptr, *edtUrgentSound_ = nullptr;
   QPushButton *btnNewSound_ = nullptr, *btnUrgentSound_ = nullptr;
+  QRadioButton *radAlarmNotify_ = nullptr, *radAlarmDialog_ = nullptr;
 };
 
 }  // namespace norva::ui

@@ -3,6 +3,10 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -172,8 +176,11 @@ Desktop::Result QtDesktop::MessageBox(const std::string& text, const std::string
     box.setDefaultButton(QMessageBox::Ok);
   else if (standard & QMessageBox::Yes)
     box.setDefaultButton(QMessageBox::Yes);
+  // Over every other window, but the main window stays where it is: hidden in the tray it
+  // stays hidden, and the box stands on its own.
   if (foreground) {
-    BringToFront();
+    if (mainWindow_ && (!mainWindow_->isVisible() || mainWindow_->isMinimized()))
+      box.setParent(nullptr, box.windowFlags());
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.show();
     box.raise();
@@ -293,6 +300,30 @@ bool QtDesktop::OpenUrl(const std::string& url) {
 
 void QtDesktop::SetTrayIcon(int imageIndex) {
   if (OnTrayIcon) OnTrayIcon(imageIndex);
+}
+
+bool QtDesktop::Notify(const std::string& title, const std::string& text) {
+  static const QString service = QStringLiteral("org.freedesktop.Notifications");
+  static const QString path = QStringLiteral("/org/freedesktop/Notifications");
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  const bool hasService = bus.isConnected() && bus.interface() &&
+                          bus.interface()->isServiceRegistered(service).value();
+  if (!hasService) return OnNotifyFallback && OnNotifyFallback(ToQt(title), ToQt(text));
+  if (notifyMarkup_ < 0) {
+    const QDBusReply<QStringList> caps = bus.call(
+        QDBusMessage::createMethodCall(service, path, service, QStringLiteral("GetCapabilities")),
+        QDBus::Block, 2000);
+    notifyMarkup_ = caps.isValid() && caps.value().contains(QStringLiteral("body-markup"));
+  }
+  // Senders and subjects are other people's text: a service that reads markup gets it escaped.
+  QString body = ToQt(text);
+  if (notifyMarkup_) body = body.toHtmlEscaped();
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(service, path, service, QStringLiteral("Notify"));
+  call << QStringLiteral("Norva") << uint(0) << QStringLiteral("norva") << ToQt(title) << body
+       << QStringList() << QVariantMap() << int(-1);
+  // Sent without waiting for the answer: a slow service must not hold up the window.
+  return bus.send(call);
 }
 
 int QtDesktop::TextWidth(const std::string& text) {

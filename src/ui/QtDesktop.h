@@ -29,6 +29,9 @@ class QtDesktop : public Desktop {
   std::function<void()> OnPump;
   // The tray icon and the window's icon follow SetTrayIcon through this.
   std::function<void(int imageIndex)> OnTrayIcon;
+  // Shows a notification where the session has no notification service (the tray's balloon);
+  // false when it cannot either.
+  std::function<bool(const QString& title, const QString& text)> OnNotifyFallback;
 
   // "Description|*.a;*.b|All Files|*.*" as a Qt name filter list ("Description (*.a *.b);;...").
   static QString QtFilter(const std::string& filter);
@@ -48,6 +51,8 @@ class QtDesktop : public Desktop {
   int OpenWithDesktop(const std::string& path) override;
   bool OpenUrl(const std::string& url) override;
   void SetTrayIcon(int imageIndex) override;
+  // Through the session's freedesktop notification service, else OnNotifyFallback.
+  bool Notify(const std::string& title, const std::string& text) override;
   int TextWidth(const std::string& text) override;
   void ScreenSize(int& width, int& height) override;
   void BringToFront() override;
@@ -60,6 +65,7 @@ class QtDesktop : public Desktop {
   QString printToPdf_;
   std::unique_ptr<QSoundEffect> sound_;
   bool busyCursor_ = false;
+  int notifyMarkup_ = -1;  // whether the service reads markup in a body; -1 not asked yet
 };
 
 }  // namespace norva::ui

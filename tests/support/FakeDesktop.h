@@ -31,6 +31,11 @@ class FakeDesktop : public Desktop {
   std::vector<std::string> Links;  // addresses given to the browser
   bool LinkResult = true;
   std::vector<int> TrayIcons;
+  struct Notice {
+    std::string title, text;
+  };
+  std::vector<Notice> Notices;  // every notification shown
+  bool CanNotify = true;        // false: a desktop without notifications
   std::vector<std::string> Errors;
   bool Busy = false;
   int Pumps = 0;
@@ -71,6 +76,10 @@ class FakeDesktop : public Desktop {
     return LinkResult;
   }
   void SetTrayIcon(int imageIndex) override { TrayIcons.push_back(imageIndex); }
+  bool Notify(const std::string& title, const std::string& text) override {
+    if (CanNotify) Notices.push_back({title, text});
+    return CanNotify;
+  }
   int TextWidth(const std::string& text) override { return 7 * int(text.size()); }
   int ScreenWidth = 1280, ScreenHeight = 1024;
   void ScreenSize(int& width, int& height) override {

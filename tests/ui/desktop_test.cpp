@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "mail/msCls.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "ui/AddressDialog.h"
 #include "ui/Images.h"
@@ -208,6 +209,43 @@ TEST(QtDesktopTest, BusyCursorIsNeverStackedAndTrayFollows) {
   desktop.OnTrayIcon = [&](int index) { shown.push_back(index); };
   desktop.SetTrayIcon(55);
   EXPECT_EQ(shown, std::vector<int>({55}));
+}
+
+// The alarm's box comes to the foreground but leaves the main window where it is: hidden in
+// the tray it stays hidden, and the box stands on its own.
+TEST(QtDesktopTest, AForegroundBoxNeverPullsTheWindowOutOfTheTray) {
+  for (const bool hidden : {true, false}) {
+    SCOPED_TRACE(hidden);
+    QtDesktop desktop;
+    QWidget window;
+    desktop.SetMainWindow(&window);
+    if (!hidden) window.show();
+    OnNextDialog<QMessageBox>([&](QMessageBox& box) {
+      EXPECT_EQ(window.isVisible(), !hidden);
+      EXPECT_EQ(box.parentWidget(), hidden ? nullptr : &window);
+      EXPECT_TRUE(box.windowFlags() & Qt::WindowStaysOnTopHint);
+      box.button(QMessageBox::Ok)->click();
+    });
+    EXPECT_EQ(desktop.MessageBox("New Messages in MailBox", "New Messages", Desktop::mbOK,
+                                 Desktop::iconInformation, true),
+              Desktop::mrOK);
+    EXPECT_EQ(window.isVisible(), !hidden);
+  }
+}
+
+// Without a notification service a notification goes to the fallback (the tray's balloon), and
+// without that either the caller hears that nothing was shown.
+TEST(QtDesktopTest, NotificationsWithoutAServiceUseTheFallback) {
+  norva::testing::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/norva-bus");
+  QtDesktop desktop;
+  EXPECT_FALSE(desktop.Notify("1 new message", "me: 1 new"));
+  std::vector<QString> shown;
+  desktop.OnNotifyFallback = [&](const QString& title, const QString& text) {
+    shown.push_back(title + "|" + text);
+    return true;
+  };
+  EXPECT_TRUE(desktop.Notify("1 new message", "me: 1 new\nAnn <a@b>: Caf\xC3\xA9"));
+  EXPECT_EQ(shown, std::vector<QString>{QString::fromUtf8("1 new message|me: 1 new\nAnn <a@b>: Café")});
 }
 
 TEST(AddressDialogTest, OkKeepsAtMost255WholeCharactersAndCancelKeepsTheAddress) {

@@ -22,6 +22,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTest>
 #include <QTextBlock>
@@ -37,10 +38,12 @@
 #include "support/TempDir.h"
 #include "ui/Application.h"
 #include "ui/HtmlView.h"
+#include "ui/Images.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageWindow.h"
 #include "ui/QtDesktop.h"
 #include "ui/Text.h"
+#include "ui/TrayIcon.h"
 
 namespace norva::ui {
 namespace {
@@ -348,6 +351,63 @@ TEST_F(MainWindowTest, ReadSelectedShowsTheFirstRetrievedMessage) {
   int sessions = 0;
   for (const std::string& command : pop.Commands()) sessions += command == "QUIT";
   EXPECT_EQ(sessions, 2);  // the check and the reading
+}
+
+// The tray's menu holds the five commands, each running the window's own; Show/Hide follows the
+// window. The tooltip is the logic's, and the icon carries the count of unseen new mail. (The
+// offscreen platform has no tray, so the tray object is driven directly.)
+TEST_F(MainWindowTest, TrayMenuRunsTheWindowsCommandsAndTheIconCountsNewMail) {
+  std::vector<std::string> ran;
+  const auto record = [&ran](const char* name) { return [&ran, name] { ran.push_back(name); }; };
+  TrayIcon tray(*main, *window,
+                {record("check"), record("show"), record("hide"), record("compose"),
+                 record("preferences"), record("quit"), record("seen")});
+  window->hide();  // in the tray
+  tray.Refresh();
+  QMenu* menu = tray.Menu();
+  std::vector<std::pair<std::string, std::string>> items;
+  for (QAction* action : menu->actions())
+    if (!action->isSeparator())
+      items.push_back({action->objectName().toStdString(), action->text().toStdString()});
+  EXPECT_EQ(items, (std::vector<std::pair<std::string, std::string>>{
+                       {"trayCheck", "&Check now"},
+                       {"trayShowHide", "&Show"},
+                       {"trayNewMessage", "&New message"},
+                       {"trayPreferences", "&Preferences"},
+                       {"trayQuit", "&Quit"}}));
+  for (const auto& item : items) menu->findChild<QAction*>(item.first.c_str())->trigger();
+  window->show();
+  tray.Refresh();
+  QAction* showHide = menu->findChild<QAction*>("trayShowHide");
+  EXPECT_EQ(showHide->text(), "&Hide");
+  showHide->trigger();
+  EXPECT_EQ(ran, (std::vector<std::string>{"check", "show", "compose", "preferences", "quit",
+                                           "hide"}));
+
+  AddMailbox("127.0.0.1:1");
+  tray.Refresh();
+  EXPECT_EQ(tray.ToolTip(), ToQt(main->TrayHint()));
+  EXPECT_TRUE(tray.ToolTip().contains("me@example.org: 0 new, 0 spam, 0 in all"));
+  const QImage idle = tray.Icon()->icon().pixmap(32).toImage();
+  main->UnseenNew = 3;
+  tray.Refresh();
+  EXPECT_NE(tray.Icon()->icon().pixmap(32).toImage(), idle) << "a badge over the icon";
+  tray.SetImage(34);  // an alarm frame, as the animation sets it
+  EXPECT_NE(tray.Icon()->icon().pixmap(32).toImage(), ToolbarImage(34).pixmap(32).toImage());
+
+  // The window coming up while the badge shows ends the alarm.
+  ran.clear();
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  QTest::qWait(10);
+  EXPECT_EQ(ran, std::vector<std::string>{"seen"});
+  main->UnseenNew = 0;
+  tray.Refresh();
+  EXPECT_EQ(tray.Icon()->icon().pixmap(32).toImage(), ToolbarImage(34).pixmap(32).toImage());
 }
 
 TEST_F(MainWindowTest, ComposeAndSendReachTheServerAndClosingAsks) {

@@ -206,6 +206,8 @@ TEST_F(PrefsTest, OkWritesTheConfigurationAndCancelWritesNothing) {
   Type(W<QLineEdit>("edtMailAddress"), "me@example.org");
   Type(W<QLineEdit>("edtMailPOP3"), "pop.example.org");
   Click("btnAddAddress");
+  EXPECT_TRUE(W<QRadioButton>("radAlarmNotify")->isChecked());  // a new configuration notifies
+  W<QRadioButton>("radAlarmDialog")->click();
   Click("btnOK");
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   TfrmOptions reloaded{dir.Path()};
@@ -216,6 +218,7 @@ TEST_F(PrefsTest, OkWritesTheConfigurationAndCancelWritesNothing) {
   EXPECT_EQ(reloaded.lsvAddress[0]->TimeOut, 60);
   EXPECT_TRUE(reloaded.chkBlocking);
   EXPECT_TRUE(reloaded.radDirectConnection);
+  EXPECT_TRUE(reloaded.radAlarmDialog);
 }
 
 TEST_F(PrefsTest, BookDoubleClickClosesTheWindowAndComposes) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "app/Main.h"
 #include "support/FakeDesktop.h"
@@ -62,6 +63,12 @@ class CheckTest : public ::testing::Test {
 
   void Check() { main->CheckMail(true, -1); }
   const std::string& Status() const { return main->StatusBar[4].Text; }
+  // The new-mail notifications shown so far.
+  size_t NewMailNotices() const {
+    return size_t(std::count_if(desktop.Notices.begin(), desktop.Notices.end(), [](const auto& n) {
+      return n.title.find(" new message") != std::string::npos;
+    }));
+  }
   bool Saw(const std::string& status) const {
     return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
   }
@@ -110,14 +117,16 @@ TEST_F(CheckTest, NewMailIsListedOnceAndSeenMailRaisesNoAlarm) {
   EXPECT_EQ(main->lsvMail[1].SubItems, (TStringList{"two", "05.12.26 09:20", "129", "0"}));
   EXPECT_EQ(main->lsvMail[2].Data->Presence, 2);
   EXPECT_EQ(Status(), "Closed connection...");
-  ASSERT_EQ(desktop.Boxes.size(), 1u);
-  EXPECT_EQ(desktop.Boxes[0].text, "New Messages in MailBox");
+  ASSERT_EQ(desktop.Notices.size(), 1u);
+  EXPECT_EQ(desktop.Notices[0].title, "3 new messages");
+  EXPECT_TRUE(desktop.Boxes.empty());
   EXPECT_EQ(main->AnimMode, 2);
+  EXPECT_EQ(main->UnseenNew, 3);
 
   Check();
   EXPECT_EQ(main->lsvMail.size(), 3u);
   EXPECT_EQ(main->lsvMail[0].Data->Presence, 1);
-  EXPECT_EQ(desktop.Boxes.size(), 1u) << "nothing new: no alarm";
+  EXPECT_EQ(desktop.Notices.size(), 1u) << "nothing new: no alarm";
   EXPECT_FALSE(main->AnimEnabled);
   EXPECT_EQ(desktop.TrayIcons.back(), 55);
 
@@ -133,7 +142,7 @@ TEST_F(CheckTest, NewMailIsListedOnceAndSeenMailRaisesNoAlarm) {
     Check();  // no row points at a deleted client
     EXPECT_EQ(main->lsvMail.size(), left);
   }
-  EXPECT_EQ(desktop.Boxes.size(), 1u);
+  EXPECT_EQ(desktop.Notices.size(), 1u);
   EXPECT_FALSE(main->AnimEnabled);
   EXPECT_TRUE(desktop.Errors.empty());
 }
@@ -165,15 +174,54 @@ TEST_F(CheckTest, RowsAreMatchedInTheirCurrentOrderWhenTheyMoveOrGo) {
   EXPECT_EQ(main->lsvMail[1].Data->Presence, 1);
 }
 
-TEST_F(CheckTest, UrgentRulePlaysTheUrgentSoundUntilThePopUpIsClosed) {
-  FakePop3 box({Message("u1", "urgent")});
-  AddMailboxes({box.Address()});
-  options->lsvRule.push_back({19, "", 3, ""});  // all messages -> urgent
-  options->chkUrgentPlay = options->chkUrgentPlayLoop = true;
-  options->edtUrgentSound = "alarm.wav";
-  Check();
-  EXPECT_EQ(desktop.Sounds, (std::vector<std::string>{"loop alarm.wav", "stop"}));
-  EXPECT_EQ(main->AnimMode, 3);
+// The alarm in either style: the box (chosen, or when the desktop cannot notify) stops the
+// looping sound when closed; under a notification it loops until the user brings the window up.
+// The box never raises the window itself: it only asks to be in the foreground.
+TEST_F(CheckTest, UrgentMailLoopsItsSoundUntilTheUserAnswers) {
+  const struct {
+    const char* name;
+    bool dialog, canNotify;
+    size_t boxes, notices;
+  } cases[] = {
+      {"notification", false, true, 0, 1},
+      {"dialog box", true, true, 1, 0},
+      {"no notifications here", false, false, 1, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePop3 box({Message("u1", "urgent")});
+    FakeDesktop fresh;
+    fresh.CanNotify = c.canNotify;
+    const std::string folder = dir.File(c.name);
+    std::filesystem::create_directories(folder);
+    TfrmOptions opts(folder);
+    TfrmMain logic(fresh, opts);
+    opts.radAlarmDialog = c.dialog;
+    auto account = std::make_unique<MailboxAccount>();
+    account->Address = account->Account = "user";
+    account->Password = "secret";
+    account->POP3Server = box.Address();
+    logic.BindClient(*account->Client);
+    opts.lsvAddress.push_back(std::move(account));
+    opts.lsvRule.push_back({19, "", 3, ""});  // all messages -> urgent
+    opts.chkUrgentPlay = opts.chkUrgentPlayLoop = true;
+    opts.edtUrgentSound = "alarm.wav";
+    logic.CheckMail(true, -1);
+    EXPECT_EQ(fresh.Boxes.size(), c.boxes);
+    EXPECT_EQ(fresh.Notices.size(), c.notices);
+    EXPECT_EQ(logic.AnimMode, 3);
+    if (c.boxes) {
+      EXPECT_EQ(fresh.Boxes[0].text, "New Messages in MailBox");
+      EXPECT_TRUE(fresh.Boxes[0].foreground);
+      EXPECT_EQ(fresh.Sounds, (std::vector<std::string>{"loop alarm.wav", "stop"}));
+    } else {
+      EXPECT_EQ(fresh.Sounds, (std::vector<std::string>{"loop alarm.wav"}));
+      logic.AlarmSeen();
+      EXPECT_EQ(fresh.Sounds.back(), "stop");
+      EXPECT_FALSE(logic.AnimEnabled);
+      EXPECT_EQ(logic.UnseenNew, 0);
+    }
+  }
 }
 
 // Each alarm mode has its frames and pace; the frames go round.
@@ -262,7 +310,7 @@ TEST_F(CheckTest, AnUnfinishedSessionLosesNoDeletionAndNoSeenId) {
   ASSERT_EQ(main->lsvMail.size(), 3u);
   EXPECT_FALSE(main->lsvMail[0].Data->DeletedOnServer);
   EXPECT_NE(main->lsvMail[0].StateIndex, 3);
-  ASSERT_EQ(desktop.Boxes.size(), 1u);  // the first sight of the mail
+  ASSERT_EQ(NewMailNotices(), 1u);  // the first sight of the mail
 
   box.On("QUIT", nullptr);
   Check();
@@ -284,7 +332,104 @@ TEST_F(CheckTest, AnUnfinishedSessionLosesNoDeletionAndNoSeenId) {
   Restart({rest.Address()});
   Check();
   EXPECT_EQ(main->lsvMail.size(), 2u);
-  EXPECT_EQ(desktop.Boxes.size(), 1u) << "no alarm for mail seen before";
+  EXPECT_EQ(NewMailNotices(), 1u) << "no alarm for mail seen before";
+}
+
+// The notification's text: per mailbox its count and first senders and subjects, the rest
+// counted; senders by name.
+TEST(NoticesTest, NewMailTextNamesTheFirstSendersPerMailbox) {
+  using Items = std::vector<MailboxNews::Item>;
+  const struct {
+    const char* name;
+    std::vector<MailboxNews> news;
+    std::string text;
+  } cases[] = {
+      {"one mailbox", {{"me@a.org", Items{{"Alice Smith <alice@b.org>", "Lunch"}}}},
+       "me@a.org: 1 new\nAlice Smith: Lunch"},
+      {"several, an empty one left out",
+       {{"me@a.org", Items{{"\"Bob, B.\" <bob@b.org>", "Hi"}}},
+        {"quiet@a.org", {}},
+        {"work@c.org", Items{{"carol@c.org (Carol)", "Plan"}, {"dave@c.org", ""}}}},
+       "me@a.org: 1 new\nBob, B.: Hi\nwork@c.org: 2 new\nCarol: Plan\ndave@c.org: (no subject)"},
+      {"many senders",
+       {{"me@a.org", Items{{"a@x.org", "1"}, {"b@x.org", "2"}, {"c@x.org", "3"}, {"d@x.org", "4"},
+                           {"e@x.org", "5"}}}},
+       "me@a.org: 5 new\na@x.org: 1\nb@x.org: 2\nc@x.org: 3\nand 2 more"},
+      {"odd senders", {{"me", Items{{"", "s"}, {"Broken <no end", "t"}}}},
+       "me: 2 new\n(no sender): s\nBroken <no end: t"},
+      {"nothing", {{"me", {}}}, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NewMailText(c.news), c.text) << c.name;
+  EXPECT_EQ(NewMessagesTitle(1), "1 new message");
+  EXPECT_EQ(NewMessagesTitle(4), "4 new messages");
+}
+
+// Only mail worth reading is notified, with its mailbox; spam alone raises no alarm at all. The
+// tray's tooltip counts new, spam and all rows per mailbox and gives the next check.
+TEST_F(CheckTest, NewMailIsNotifiedWithoutSpamAndTheTrayCountsIt) {
+  FakePop3 a({Message("n1", "hello"), Message("n2", "buy spam now")});
+  FakePop3 b({Message("n3", "more spam")});
+  AddMailboxes({a.Address(), b.Address()});
+  options->lsvAddress[1]->Address = "other@b.org";
+  options->lsvRule = {{2, "spam", 1, ""}};  // subject contains "spam" -> mark as spam
+  Check();
+  ASSERT_EQ(desktop.Notices.size(), 1u);
+  EXPECT_EQ(desktop.Notices[0].title, "1 new message");
+  EXPECT_EQ(desktop.Notices[0].text, "user: 1 new\nsender@example.org: hello");
+  EXPECT_EQ(main->UnseenNew, 1);
+  main->NextCheckCalc();
+  EXPECT_EQ(main->TrayHint(), "Norva\nuser: 1 new, 1 spam, 2 in all\nother@b.org: 0 new, 1 spam, 1 in all\n"
+                              "Next check: " + main->StatusBar[1].Text);
+
+  FakePop3 c({Message("n4", "spam only")});
+  options->lsvAddress[0]->POP3Server = c.Address();
+  options->lsvAddress.resize(1);
+  Check();
+  EXPECT_EQ(desktop.Notices.size(), 1u) << "spam alone: no notification";
+  EXPECT_TRUE(desktop.Boxes.empty());
+  EXPECT_TRUE(desktop.Sounds.empty());
+  EXPECT_EQ(main->UnseenNew, 1);
+
+  options->lsvAddress.clear();
+  EXPECT_EQ(TrayHintText({}, "Manual Check"), "Norva\nNo mailbox yet\nChecked manually");
+}
+
+// A mailbox that fails says so once, without the password in the server's reason, however often
+// it is checked, and once more when it works again; a stopped check says nothing.
+TEST_F(CheckTest, AFailingMailboxIsNotifiedOnceAndWhenItWorksAgain) {
+  FakePop3 box({});
+  bool refuse = true;
+  box.On("PASS", [&](PeerConnection& c, const std::string& arg) {
+    c.Send(refuse ? "-ERR wrong password " + arg + "\r\n" : "+OK\r\n");
+  });
+  AddMailboxes({box.Address()});
+  options->lsvAddress[0]->Address = "secret@a.org";  // the password is part of the name
+  const std::vector<std::string> failed = {
+      "Norva cannot check secret@a.org: -ERR wrong password ***"};
+  const struct {
+    bool refuse;
+    std::vector<std::string> notices;
+  } steps[] = {
+      {true, failed},
+      {true, failed},
+      {false, {failed[0], "secret@a.org works again"}},
+      {false, {failed[0], "secret@a.org works again"}},
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE(i);
+    refuse = steps[i].refuse;
+    Check();
+    std::vector<std::string> texts;
+    for (const auto& n : desktop.Notices) texts.push_back(n.text);
+    EXPECT_EQ(texts, steps[i].notices);
+    main->NextCheckCalc();
+    EXPECT_EQ(main->TrayHint().find("(last check failed)") != std::string::npos, steps[i].refuse);
+  }
+
+  refuse = true;
+  main->StopRequested = true;
+  main->CheckMail(false, 0);
+  EXPECT_EQ(desktop.Notices.size(), 2u);
 }
 
 }  // namespace

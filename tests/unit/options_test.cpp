@@ -64,8 +64,8 @@ TEST_F(OptionsTest, MissingFileIsCreatedAndEverySettingTakesItsDefault) {
                      o.cmbRas.ItemIndex),
             std::make_tuple(true, false, true, true, -1));  // a new file: direct
   EXPECT_EQ(std::tie(o.chkNewPopUp, o.chkUrgentPopUp, o.chkNewPlay, o.chkUrgentPlay,
-                     o.chkNewPlayLoop, o.chkUrgentPlayLoop),
-            std::make_tuple(true, true, false, false, false, false));
+                     o.chkNewPlayLoop, o.chkUrgentPlayLoop, o.radAlarmDialog),
+            std::make_tuple(true, true, false, false, false, false, false));  // notifications
 
   // With no dial-up entry, the index is stored as -1.
   o.Save();
@@ -84,7 +84,7 @@ auto Settings(const TfrmOptions& o) {
                   o.cmbFreq.ItemIndex, o.tbaFreq, o.radDirectConnection, o.chkAutoDial,
                   o.cmbRas.ItemIndex, o.edtRASPassword, o.chkNewPopUp, o.chkUrgentPopUp,
                   o.chkNewPlay, o.chkUrgentPlay, o.chkNewPlayLoop, o.chkUrgentPlayLoop,
-                  o.edtNewSound, o.edtUrgentSound, o.lsvRule, o.lstTemplate, o.lstCList, o.lsvBook,
+                  o.edtNewSound, o.edtUrgentSound, o.radAlarmDialog, o.lsvRule, o.lstTemplate, o.lstCList, o.lsvBook,
                   o.BookSort);
 }
 
@@ -95,7 +95,8 @@ TEST_F(OptionsTest, EverySettingSurvivesSaveAndLoad) {
   std::tie(o.chkBlocking, o.chkCheckOnStartup, o.radCheckManual, o.cmbFreq.ItemIndex, o.tbaFreq,
            o.cmbRas.ItemIndex) = std::make_tuple(true, false, true, 2, 3, 1);
   std::tie(o.radDirectConnection, o.chkAutoDial, o.chkNewPopUp, o.chkUrgentPlay,
-           o.chkUrgentPlayLoop) = std::make_tuple(true, false, false, true, true);
+           o.chkUrgentPlayLoop, o.radAlarmDialog) = std::make_tuple(true, false, false, true, true,
+                                                                    true);
   std::tie(o.edtUserName, o.edtRASPassword, o.edtNewSound, o.edtUrgentSound) =
       std::make_tuple("Ann Example", "dialpw", "/snd/new.wav", "/snd/urgent.wav");
   MailboxAccount& a = AddAccount(o, "ann@example.org");
@@ -276,6 +277,7 @@ TEST_F(OptionsTest, OlderAndDamagedFilesLoad) {
     db.SetAdminInteger("Book/Sort", 7);
     db.SetAdminInteger("Connection/RAS", 5);
     db.SetAdminString("Connection/RASPSW-", "orphan");
+    db.SetAdminBoolean("Alarm/NewPopUp", true);  // stored before the alarm had a style
   });
   TfrmOptions o(dir.Path());
   o.Load();
@@ -295,10 +297,11 @@ TEST_F(OptionsTest, OlderAndDamagedFilesLoad) {
   EXPECT_EQ(o.lsvRule[0].FilterType, 5);
   EXPECT_EQ(o.LoadWarnings,
             (std::vector<std::string>{"Rule 1 skipped: its filter or action type is unknown"}));
-  EXPECT_LE(o.lsvBook.size(), 11u);  // a damaged count builds no more rows than the 11 entries
+  EXPECT_LE(o.lsvBook.size(), 12u);  // a damaged count builds no more rows than the 12 entries
   EXPECT_EQ(o.BookSort, 0);
   EXPECT_EQ(o.cmbRas.ItemIndex, -1);
   EXPECT_EQ(o.edtRASPassword, "");
+  EXPECT_TRUE(o.radAlarmDialog) << "an older configuration keeps its dialog box";
 
   o.QDB1.SetFileName(o.ConfigFileName());
   // Wrong sizes read as false and 0, not as the default.
