@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package that building, testing and running Norva needs.
 # Idempotent: installs only what is missing and touches apt's lists only when it must.
+# --screenshots adds what tools/screenshots.sh needs for the tray and notification pictures.
 set -euo pipefail
 
 packages=(
@@ -29,6 +30,10 @@ packages=(
   # lintian, the desktop entry's and AppStream data's validators
   dpkg-dev file lintian desktop-file-utils appstream
 )
+if [ "${1:-}" = --screenshots ]; then
+  # a tray host, a notification daemon and a D-Bus session for them, a mouse, a camera
+  packages+=(trayer dunst dbus xdotool imagemagick)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
