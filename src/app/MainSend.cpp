@@ -104,7 +104,8 @@ bool TfrmMain::ReplyMsg(MessageListEntry& entry, bool all) {
   // it was addressed to.
   int32_t account = -1;
   for (size_t i = 0; i < frmOptions.lsvAddress.size() && account < 0; ++i)
-    if (entry.Client && frmOptions.lsvAddress[i]->Client.get() == entry.Client) account = int32_t(i);
+    if (entry.Client && frmOptions.lsvAddress[i]->Client.get() == entry.Client)
+      account = int32_t(i);
   if (account < 0) {
     TmsMessage addressed;
     addressed.SetHeaderFields(*headers);
@@ -263,6 +264,8 @@ void TfrmMain::SendOutBox() {
         msgOut.LoadFromStream(stream);
         named = TakeOutboxFields(msgOut);
       } catch (const EMessageParserError& e) {
+        setAside = e.what();
+      } catch (const EMessageError& e) {
         setAside = e.what();
       }
       // It goes from that account, under the name its From line shows; an item queued without

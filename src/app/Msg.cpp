@@ -62,8 +62,8 @@ TmsAddressList FieldAddresses(const TStringList& headers, std::string_view name)
   for (size_t i = 0; i < headers.size(); ++i) {
     if (LowerAscii(std::string_view(headers[i]).substr(0, field.size())) != field) continue;
     lines.push_back("To:" + headers[i].substr(field.size()));
-    for (size_t k = i + 1;
-         k < headers.size() && !headers[k].empty() && (headers[k][0] == ' ' || headers[k][0] == '\t');
+    for (size_t k = i + 1; k < headers.size() && !headers[k].empty() &&
+                           (headers[k][0] == ' ' || headers[k][0] == '\t');
          ++k)
       lines.push_back(headers[k]);
   }
@@ -88,8 +88,8 @@ void AppendNew(const TmsAddressList& list, std::vector<std::string>& seen, std::
 }  // namespace
 
 std::string TakeOutboxFields(TmsMessage& message) {
-  // Every line of the field goes, however many there are; an address that no longer parses is
-  // dropped rather than sent to.
+  // Every line of the field goes, however many there are. A blind copy whose address no longer
+  // reads refuses the message: nobody would know that person got nothing.
   for (;;) {
     const std::string raw = GetFieldValue(message.Headers, kOutboxBccField);
     const size_t before = message.Headers.size();
@@ -97,7 +97,8 @@ std::string TakeOutboxFields(TmsMessage& message) {
     if (message.Headers.size() == before) break;
     try {
       if (!Trim(raw).empty()) ParseAddressList(raw, message.BCC);
-    } catch (const EAddressError&) {
+    } catch (const EAddressError& e) {
+      throw EMessageError(std::string("A blind copy cannot be sent: ") + e.what());
     }
   }
   std::string account = Trim(GetFieldValue(message.Headers, kOutboxAccountField));
@@ -117,11 +118,13 @@ TReplyRecipients ReplyAllRecipients(const TStringList& originalHeaders,
   TmsAddressList to = FieldAddresses(originalHeaders, "To");
   const TmsAddressList cc = FieldAddresses(originalHeaders, "Cc");
   TReplyRecipients result;
-  // The user's own message: the reply goes to its recipients again.
-  std::string answered;
-  std::vector<std::string> none = seen;
-  AppendNew(answer, none, answered);
-  if (answered.empty()) {
+  // The user's own message (it answers nobody else): the reply goes to its recipients again.
+  bool fromUser = true;
+  for (int32_t i = 0; i < answer.Count(); ++i)
+    if (std::find(seen.begin(), seen.end(), LowerAscii(Trim(answer.Items(i).Address.str()))) ==
+        seen.end())
+      fromUser = false;
+  if (fromUser) {
     AppendNew(to, seen, result.To);
     AppendNew(cc, seen, result.Cc);
     return result;
@@ -262,7 +265,8 @@ void TfrmMsg::FillFromMessage(TmsMessage& message) {
   }
   PriorityImage = kLowPriorityImage + message.Priority;
   SetReadingMode(true);
-  Caption = "Reading: " + (message.Subject.empty() ? std::string("(no subject)") : message.Subject.str());
+  Caption =
+      "Reading: " + (message.Subject.empty() ? std::string("(no subject)") : message.Subject.str());
   MsgWindowMode = 1;
 }
 

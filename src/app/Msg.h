@@ -37,7 +37,8 @@ std::string LocalMailDate(const std::string& text);
 constexpr const char* kOutboxBccField = "X-Norva-Bcc";
 constexpr const char* kOutboxAccountField = "X-Norva-Account";
 // Takes the outbox lines out of a queued message's headers: the blind copies go back into its
-// BCC list; returns the account's address ("" for an item queued without one).
+// BCC list; returns the account's address ("" for an item queued without one). EMessageError
+// when a blind copy's address does not read.
 std::string TakeOutboxFields(TmsMessage& message);
 
 // The recipients of a reply to all: To is whom the reply answers (Reply-To, else From), Cc the
@@ -89,7 +90,7 @@ class TfrmMsg {
   bool btnSend = true, btnCut = true, btnPaste = true, btnAttach = true, btnDeAttach = true;
   bool mnuAttach = true, mnuDetach = true;
   bool btnShowHeader = false, btnReply = false, btnReplyAll = false, mnuLaunch = false;
-  bool PriorityMenu = true;    // btnPriority drops down the priority menu
+  bool PriorityMenu = true;  // btnPriority drops down the priority menu
   // "edtMsgFrom", "edtMsgTo", "edtMsgCc" or "edtMsgBcc" after a refused address
   std::string FocusedControl;
   int32_t Left = 0, Top = 0, Width = kDesignWidth, Height = kDesignHeight;

@@ -400,8 +400,8 @@ TStringList ReplyHeaderLines(const TStringList& originalHeaders) {
 namespace {
 
 size_t CharCount(std::string_view text) {
-  return size_t(std::count_if(text.begin(), text.end(),
-                              [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
+  return size_t(
+      std::count_if(text.begin(), text.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
 }
 
 // The leading ">" marks of a line.

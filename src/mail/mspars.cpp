@@ -14,8 +14,8 @@
 
 #include "mail/msCls.h"
 #include "mail/mscharset.h"
-#include "mail/msmime.h"
 #include "mail/mshtml.h"
+#include "mail/msmime.h"
 #include "mail/msuucode.h"
 #include "store/Pump.h"
 

@@ -299,13 +299,12 @@ void MessageWindow::Sync() {
   edtMsgSubject_->setReadOnly(model_.ReadOnly);
   redMsg_->setReadOnly(model_.ReadOnly);
   const std::pair<const char*, bool> enabled[] = {
-      {"btnSend", model_.btnSend},          {"btnCut", model_.btnCut},
-      {"btnPaste", model_.btnPaste},        {"btnAttach", model_.btnAttach},
-      {"btnDeAttach", model_.btnDeAttach},  {"mnuAttach", model_.mnuAttach},
-      {"mnuDetach", model_.mnuDetach},      {"btnShowHeader", model_.btnShowHeader},
-      {"btnReply", model_.btnReply},        {"btnReplyAll", model_.btnReplyAll},
-      {"mnuLaunch", model_.mnuLaunch},
-      {"mnuAttachSaveAs", model_.mnuLaunch}};
+      {"btnSend", model_.btnSend},         {"btnCut", model_.btnCut},
+      {"btnPaste", model_.btnPaste},       {"btnAttach", model_.btnAttach},
+      {"btnDeAttach", model_.btnDeAttach}, {"mnuAttach", model_.mnuAttach},
+      {"mnuDetach", model_.mnuDetach},     {"btnShowHeader", model_.btnShowHeader},
+      {"btnReply", model_.btnReply},       {"btnReplyAll", model_.btnReplyAll},
+      {"mnuLaunch", model_.mnuLaunch},     {"mnuAttachSaveAs", model_.mnuLaunch}};
   for (const auto& [name, on] : enabled) actions_[name]->setEnabled(on);
   btnPriority_->setIcon(ToolbarImage(model_.PriorityImage));
   btnPriority_->setPopupMode(model_.PriorityMenu ? QToolButton::InstantPopup

@@ -302,7 +302,8 @@ TEST_F(MainWindowTest, ComposeAndSendReachTheServerAndClosingAsks) {
   EXPECT_FALSE(messages->isVisible());
   ASSERT_EQ(smtp.Data().size(), 1u);
   const std::string data = smtp.Data()[0];
-  for (const char* part : {"Subject: Hello", "First line\r\nSecond line", "Carol <carol@example.org>"})
+  for (const char* part :
+       {"Subject: Hello", "First line\r\nSecond line", "Carol <carol@example.org>"})
     EXPECT_NE(data.find(part), std::string::npos) << part;
   EXPECT_EQ(data.find("sam@"), std::string::npos);
   const std::vector<std::string> commands = smtp.Commands();

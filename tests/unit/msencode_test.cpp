@@ -335,9 +335,8 @@ TEST(EncodeBody, FlowedTextReadsBackAsTyped) {
     const Lines wire = FlowText(c.typed);
     if (!c.wire.empty()) EXPECT_EQ(wire, c.wire);
     for (const std::string& line : wire) {
-      const size_t chars = size_t(std::count_if(line.begin(), line.end(), [](char ch) {
-        return (uint8_t(ch) & 0xC0) != 0x80;
-      }));
+      const size_t chars = size_t(std::count_if(
+          line.begin(), line.end(), [](char ch) { return (uint8_t(ch) & 0xC0) != 0x80; }));
       if (line.find(url) == std::string::npos) EXPECT_LE(chars, 73u) << line;
       if (line.starts_with("From ")) ADD_FAILURE() << line;
     }

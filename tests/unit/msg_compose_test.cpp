@@ -83,15 +83,13 @@ TEST_F(ComposeTest, CopiesReachTheEnvelopeAndBlindCopiesStayOutOfTheHeader) {
                             "\"Secret, Sam\" <sam@example.org>; tom@example.org");
   window.btnSendClick();
   EXPECT_FALSE(window.Visible);
-  EXPECT_EQ(Envelope(smtpA),
-            (Lines{"MAIL FROM:<me0@example.org>", "RCPT TO:<ann@example.org>",
-                   "RCPT TO:<bob@example.org>", "RCPT TO:<carol@example.org>",
-                   "RCPT TO:<sam@example.org>", "RCPT TO:<tom@example.org>"}));
+  EXPECT_EQ(Envelope(smtpA), (Lines{"MAIL FROM:<me0@example.org>", "RCPT TO:<ann@example.org>",
+                                    "RCPT TO:<bob@example.org>", "RCPT TO:<carol@example.org>",
+                                    "RCPT TO:<sam@example.org>", "RCPT TO:<tom@example.org>"}));
   ASSERT_EQ(smtpA.Data().size(), 1u);
   const std::string data = smtpA.Data()[0];
   const Lines header = HeaderLines(data);
-  EXPECT_NE(std::find(header.begin(), header.end(),
-                      "CC:       Bob <bob@example.org>,"),
+  EXPECT_NE(std::find(header.begin(), header.end(), "CC:       Bob <bob@example.org>,"),
             header.end())
       << data;
   for (const std::string hidden : {"sam@", "tom@", "Secret", "X-Norva"})
@@ -189,7 +187,8 @@ TEST_F(ComposeTest, ReplyAllGoesFromTheAccountTheMessageCameTo) {
   pop = std::make_unique<FakePop3>(std::vector<std::string>{
       "Message-ID: <a1@test>\r\nFrom: Ann <ann@example.org>\r\n"
       "To: me1@example.org, Bob <bob@example.org>\r\nCc: carol@example.org\r\n"
-      "Subject: Lunch\r\nDate: Sat, 5 Dec 2026 10:20:30 +0100\r\n\r\nline one\r\n\r\nline two\r\n"});
+      "Subject: Lunch\r\nDate: Sat, 5 Dec 2026 10:20:30 +0100\r\n\r\nline one\r\n\r\nline "
+      "two\r\n"});
   AddMailbox(pop->Address(), smtpB.Address());
   main.CheckMail(true, -1);
   ASSERT_EQ(main.lsvMail.size(), 1u);
@@ -211,9 +210,8 @@ TEST_F(ComposeTest, ReplyAllGoesFromTheAccountTheMessageCameTo) {
             (Lines{"On 05.12.26 09:20, Ann wrote:", "> line one", ">", "> line two"}));
   window.btnSendClick();
   EXPECT_TRUE(smtpA.Commands().empty());
-  EXPECT_EQ(Envelope(smtpB),
-            (Lines{"MAIL FROM:<me1@example.org>", "RCPT TO:<ann@example.org>",
-                   "RCPT TO:<bob@example.org>", "RCPT TO:<carol@example.org>"}));
+  EXPECT_EQ(Envelope(smtpB), (Lines{"MAIL FROM:<me1@example.org>", "RCPT TO:<ann@example.org>",
+                                    "RCPT TO:<bob@example.org>", "RCPT TO:<carol@example.org>"}));
   ASSERT_EQ(smtpB.Data().size(), 1u);
   EXPECT_TRUE(Has(smtpB.Data()[0], "From:     Me Myself <me1@example.org>\r\n"));
 }
