@@ -126,7 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Expect(back.ReturnReceipt == m.ReturnReceipt, "return receipt");
 
   std::string want, got;
-  for (const auto& l : m.Body) want += l + "\n";
+  // The text goes as format=flowed, which drops the blanks that end a line (but the signature
+  // mark's).
+  for (const auto& l : m.Body)
+    want += (l == "-- " ? l : l.substr(0, l.find_last_not_of(' ') + 1)) + "\n";
   for (const auto& l : back.Body) got += l + "\n";
   Expect(want == got, "body", want, got);
 

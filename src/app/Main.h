@@ -236,9 +236,9 @@ class TfrmMain {
   void btnReplyMsgClick();
   // A reply to the sender and every other recipient of the selected message, but not to the user.
   void btnReplyAllClick();
-  // Fill the message window for a reply or a new message; false, leaving it as it is, when it
-  // holds a message being written that the user keeps.
-  bool ReplyMsg(MessageListEntry& entry);
+  // Fill the message window for a reply (all: to every recipient) or a new message; false,
+  // leaving it as it is, when it holds a message being written that the user keeps.
+  bool ReplyMsg(MessageListEntry& entry, bool all = false);
   bool PrepareMsg();
   bool CheckForAddress();
   // Sends every queued message of "$OutBox.TMA" in one session, moving each into "$Sent.TMA".

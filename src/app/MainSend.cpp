@@ -33,8 +33,20 @@ bool TfrmMain::PrepareMsg() {
   window.edtMsgSubject.clear();
   window.lsvMsgAttach.clear();
   window.ReplyFields.clear();
+  // The From box offers every account under the user's name; the default one is chosen.
+  window.edtMsgFromItems.clear();
+  window.FromIndex = -1;
+  window.FromAccount.clear();
+  window.edtMsgFrom = frmOptions.edtUserName + " ";
   const MailboxAccount* from = DefaultAccount();
-  window.edtMsgFrom = frmOptions.edtUserName + " " + (from ? from->Address : std::string());
+  for (size_t i = 0; i < frmOptions.lsvAddress.size(); ++i) {
+    TmsMailAddress mailbox;
+    mailbox.Address = frmOptions.lsvAddress[i]->Address;
+    mailbox.Name = Trim(frmOptions.edtUserName);
+    window.edtMsgFromItems.push_back(FormatMailbox(mailbox));
+  }
+  for (size_t i = 0; i < frmOptions.lsvAddress.size(); ++i)
+    if (frmOptions.lsvAddress[i].get() == from) window.SelectFrom(int32_t(i));
   window.MarkUnchanged();
   return true;
 }
@@ -60,9 +72,14 @@ void TfrmMain::btnReplyMsgClick() {
   if (ReplyMsg(*lsvMail[size_t(index)].Data)) frmMsg->Show();
 }
 
-void TfrmMain::btnReplyAllClick() { btnReplyMsgClick(); }
+void TfrmMain::btnReplyAllClick() {
+  if (Busy || !CheckForAddress()) return;
+  const int32_t index = SelectedIndex();
+  if (index < 0 || !lsvMail[size_t(index)].Data) return;
+  if (ReplyMsg(*lsvMail[size_t(index)].Data, true)) frmMsg->Show();
+}
 
-bool TfrmMain::ReplyMsg(MessageListEntry& entry) {
+bool TfrmMain::ReplyMsg(MessageListEntry& entry, bool all) {
   TfrmMsg& window = *frmMsg;
   if (!PrepareMsg()) return false;
   LockWindow();
@@ -76,12 +93,41 @@ bool TfrmMain::ReplyMsg(MessageListEntry& entry) {
     headers = &item->Headers;
   window.edtMsgTo = GetFieldValue(*headers, "Reply-To");
   if (window.edtMsgTo.empty()) window.edtMsgTo = GetFieldValue(*headers, "From");
-  window.edtMsgSubject =
-      "re: " + (retrieved ? entry.Message->Subject.str() : GetFieldValue(*headers, "Subject"));
+  std::vector<std::string> own;
+  for (const auto& account : frmOptions.lsvAddress) own.push_back(account->Address);
+  if (all) {
+    const TReplyRecipients recipients = ReplyAllRecipients(*headers, own);
+    if (!recipients.To.empty()) window.edtMsgTo = recipients.To;
+    window.edtMsgCc = recipients.Cc;
+  }
+  // The reply goes from the account the message came to: its mailbox, else the first account
+  // it was addressed to.
+  int32_t account = -1;
+  for (size_t i = 0; i < frmOptions.lsvAddress.size() && account < 0; ++i)
+    if (entry.Client && frmOptions.lsvAddress[i]->Client.get() == entry.Client)
+      account = int32_t(i);
+  if (account < 0) {
+    TmsMessage addressed;
+    addressed.SetHeaderFields(*headers);
+    for (const TmsAddressList* list : {&addressed.Recipients, &addressed.CC})
+      for (int32_t k = 0; k < list->Count() && account < 0; ++k)
+        for (size_t i = 0; i < own.size() && account < 0; ++i)
+          if (SameText(Trim(list->Items(k).Address.str()), own[i])) account = int32_t(i);
+  }
+  if (account >= 0) window.SelectFrom(account);
+  const std::string subject =
+      retrieved ? entry.Message->Subject.str() : GetFieldValue(*headers, "Subject");
+  window.edtMsgSubject = "re: " + subject;
+  window.Caption = "Reply: " + (subject.empty() ? std::string("(no subject)") : subject);
   // The reply names the message it answers, so that readers thread them together.
   window.ReplyFields = ReplyHeaderLines(*headers);
-  if (retrieved)
-    for (const std::string& line : entry.Message->Body) window.redMsg.push_back("> " + line);
+  if (retrieved) {
+    // Who wrote what follows, then the quote; an empty line quotes as ">" alone, so that it
+    // carries no trailing blank.
+    window.redMsg.push_back(AttributionLine(*headers));
+    for (const std::string& line : entry.Message->Body)
+      window.redMsg.push_back(line.empty() ? ">" : "> " + line);
+  }
   window.MarkUnchanged();
   UnlockWindow();
   return true;
@@ -171,6 +217,7 @@ void TfrmMain::SendOutBox() {
   // forgets it. A message the server refused for good, or may have taken without saying so,
   // goes to "$Failed.TMA" with a header line that says why; it is not sent again.
   bool connected = false;
+  const MailboxAccount* session = nullptr;  // whose server the connection is to
   std::vector<std::string> notes;  // what the user is told after the run
   const auto tell = [&](std::string note) {
     PutStatusMessage(note);
@@ -206,14 +253,43 @@ void TfrmMain::SendOutBox() {
     for (int32_t index = 0;;) {
       QDB1.SetFileName(outbox);
       if (index >= QDB1.Count()) break;
-      if (!connected) {
+      TMemoryStream stream;
+      QDB1.GoToItem(index);
+      QDB1.GetItem(stream);
+      std::string setAside;  // why the message goes to "$Failed.TMA"
+      std::string named;     // the account it was written from
+      try {
+        msgOut.Clear();
+        stream.SetPosition(0);
+        msgOut.LoadFromStream(stream);
+        named = TakeOutboxFields(msgOut);
+      } catch (const EMessageParserError& e) {
+        setAside = e.what();
+      } catch (const EMessageError& e) {
+        setAside = e.what();
+      }
+      // It goes from that account, under the name its From line shows; an item queued without
+      // one (or from an account since removed) from the default account, under the user's name.
+      const MailboxAccount* from = nullptr;
+      for (const auto& account : frmOptions.lsvAddress)
+        if (!named.empty() && !from && SameText(account->Address, named)) from = account.get();
+      if (from) {
+        msgOut.Sender.Address = from->Address;
+      } else {
+        from = DefaultAccount();
+        msgOut.Sender.Address = from ? from->Address : std::string();
+        msgOut.Sender.Name = frmOptions.edtUserName;
+      }
+      // Each account's messages go through its own server and login.
+      if (setAside.empty() && connected && from != session) hangUp();
+      if (!connected && setAside.empty()) {
         if (!msSMTP.WinsockLoaded()) msSMTP.SetWinsockLoaded(true);
-        const MailboxAccount* from = DefaultAccount();
         if (from)
           from->ApplyToSMTP(msSMTP);
         else
           msSMTP.Server.clear();
         connected = true;
+        session = from;
         try {
           msSMTP.Connect();
         } catch (const ETlsError& e) {
@@ -223,19 +299,11 @@ void TfrmMain::SendOutBox() {
           msSMTP.Connect();
         }
       }
-      TMemoryStream stream;
-      QDB1.GoToItem(index);
-      QDB1.GetItem(stream);
-      std::string setAside;  // why the message goes to "$Failed.TMA"
       try {
-        msgOut.Clear();
-        stream.SetPosition(0);
-        msgOut.LoadFromStream(stream);
-        const MailboxAccount* from = DefaultAccount();
-        msgOut.Sender.Address = from ? from->Address : std::string();
-        msgOut.Sender.Name = frmOptions.edtUserName;
-        msSMTP.MailMessage = &msgOut;
-        msSMTP.SendMail();
+        if (setAside.empty()) {
+          msSMTP.MailMessage = &msgOut;
+          msSMTP.SendMail();
+        }
       } catch (const EMessageError& e) {
         setAside = e.what();  // no recipient, an address no server takes
       } catch (const EMessageParserError& e) {

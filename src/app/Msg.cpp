@@ -48,7 +48,104 @@ std::string UrlScheme(std::string_view url) {
   return std::isalpha(static_cast<unsigned char>(scheme[0])) ? scheme : std::string();
 }
 
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The addresses of the header fields called name, parsed as a reader parses To: groups give
+// their members, names are decoded.
+TmsAddressList FieldAddresses(const TStringList& headers, std::string_view name) {
+  const std::string field = LowerAscii(name) + ":";
+  TStringList lines;
+  for (size_t i = 0; i < headers.size(); ++i) {
+    if (LowerAscii(std::string_view(headers[i]).substr(0, field.size())) != field) continue;
+    lines.push_back("To:" + headers[i].substr(field.size()));
+    for (size_t k = i + 1; k < headers.size() && !headers[k].empty() &&
+                           (headers[k][0] == ' ' || headers[k][0] == '\t');
+         ++k)
+      lines.push_back(headers[k]);
+  }
+  TmsMessage parsed;
+  parsed.SetHeaderFields(lines);
+  TmsAddressList list;
+  list.Assign(parsed.Recipients);
+  return list;
+}
+
+// Appends the list's mailboxes that are neither in seen nor empty to text (", " between them),
+// and marks them seen.
+void AppendNew(const TmsAddressList& list, std::vector<std::string>& seen, std::string& text) {
+  for (int32_t i = 0; i < list.Count(); ++i) {
+    const std::string key = LowerAscii(Trim(list.Items(i).Address.str()));
+    if (key.empty() || std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+    seen.push_back(key);
+    (text += text.empty() ? "" : ", ") += FormatMailbox(list.Items(i));
+  }
+}
+
 }  // namespace
+
+std::string TakeOutboxFields(TmsMessage& message) {
+  // Every line of the field goes, however many there are. A blind copy whose address no longer
+  // reads refuses the message: nobody would know that person got nothing.
+  for (;;) {
+    const std::string raw = GetFieldValue(message.Headers, kOutboxBccField);
+    const size_t before = message.Headers.size();
+    RemoveField(message.Headers, kOutboxBccField);
+    if (message.Headers.size() == before) break;
+    try {
+      if (!Trim(raw).empty()) ParseAddressList(raw, message.BCC);
+    } catch (const EAddressError& e) {
+      throw EMessageError(std::string("A blind copy cannot be sent: ") + e.what());
+    }
+  }
+  std::string account = Trim(GetFieldValue(message.Headers, kOutboxAccountField));
+  for (size_t before = message.Headers.size() + 1; message.Headers.size() < before;) {
+    before = message.Headers.size();
+    RemoveField(message.Headers, kOutboxAccountField);
+  }
+  return account;
+}
+
+TReplyRecipients ReplyAllRecipients(const TStringList& originalHeaders,
+                                    const std::vector<std::string>& ownAddresses) {
+  std::vector<std::string> seen;
+  for (const std::string& own : ownAddresses) seen.push_back(LowerAscii(Trim(own)));
+  TmsAddressList answer = FieldAddresses(originalHeaders, "Reply-To");
+  if (answer.Count() == 0) answer = FieldAddresses(originalHeaders, "From");
+  TmsAddressList to = FieldAddresses(originalHeaders, "To");
+  const TmsAddressList cc = FieldAddresses(originalHeaders, "Cc");
+  TReplyRecipients result;
+  // The user's own message (it answers nobody else): the reply goes to its recipients again.
+  bool fromUser = true;
+  for (int32_t i = 0; i < answer.Count(); ++i)
+    if (std::find(seen.begin(), seen.end(), LowerAscii(Trim(answer.Items(i).Address.str()))) ==
+        seen.end())
+      fromUser = false;
+  if (fromUser) {
+    AppendNew(to, seen, result.To);
+    AppendNew(cc, seen, result.Cc);
+    return result;
+  }
+  AppendNew(answer, seen, result.To);
+  AppendNew(to, seen, result.Cc);
+  AppendNew(cc, seen, result.Cc);
+  return result;
+}
+
+std::string AttributionLine(const TStringList& originalHeaders) {
+  const TmsAddressList from = FieldAddresses(originalHeaders, "From");
+  std::string name;
+  if (from.Count() > 0) {
+    name = Trim(from.Items(0).Name.str());
+    if (name.empty()) name = Trim(from.Items(0).Address.str());
+  }
+  if (name.empty()) name = "Someone";
+  const std::string date = LocalMailDate(GetFieldValue(originalHeaders, "Date"));
+  return (date.empty() ? "" : "On " + date + ", ") + name + " wrote:";
+}
 
 std::string FormatMailbox(const TmsMailAddress& address) {
   std::string name = address.Name.str();
@@ -114,7 +211,8 @@ void TfrmMsg::Close() {
 }
 
 std::string TfrmMsg::Draft() const {
-  std::string draft = edtMsgFrom + '\n' + edtMsgTo + '\n' + edtMsgSubject + '\n';
+  std::string draft = edtMsgFrom + '\n' + edtMsgTo + '\n' + edtMsgCc + '\n' + edtMsgBcc + '\n' +
+                      edtMsgSubject + '\n';
   for (const std::string& line : redMsg) (draft += line) += '\n';
   for (const TAttachRow& row : lsvMsgAttach) (draft += '\0') += row.Caption;
   return draft;
@@ -141,13 +239,14 @@ void TfrmMsg::FillEdtMsgTo() {
 void TfrmMsg::SetReadingMode(bool reading) {
   ReadOnly = reading;
   btnSend = btnCut = btnPaste = btnAttach = btnDeAttach = mnuAttach = mnuDetach = !reading;
-  btnShowHeader = btnReply = mnuLaunch = reading;
+  btnShowHeader = btnReply = btnReplyAll = mnuLaunch = reading;
   PriorityMenu = !reading;
   if (reading) return;
   edtMsgCc.clear();
+  edtMsgBcc.clear();
   edtMsgDate.clear();
   redMsgHtml.clear();
-  Caption = kEditorCaption;
+  Caption = "New message";
 }
 
 void TfrmMsg::FillFromMessage(TmsMessage& message) {
@@ -166,7 +265,8 @@ void TfrmMsg::FillFromMessage(TmsMessage& message) {
   }
   PriorityImage = kLowPriorityImage + message.Priority;
   SetReadingMode(true);
-  Caption = message.Subject.empty() ? std::string("(no subject)") : message.Subject.str();
+  Caption =
+      "Reading: " + (message.Subject.empty() ? std::string("(no subject)") : message.Subject.str());
   MsgWindowMode = 1;
 }
 
@@ -218,6 +318,20 @@ void TfrmMsg::btnReplyClick() {
   // The window stays usable while the main window works; its commands wait for it.
   if (main_.Busy) return;
   if (main_.CurrentEntry) main_.ReplyMsg(*main_.CurrentEntry);
+}
+
+void TfrmMsg::btnReplyAllClick() {
+  if (main_.Busy) return;
+  if (main_.CurrentEntry) main_.ReplyMsg(*main_.CurrentEntry, true);
+}
+
+void TfrmMsg::SelectFrom(int32_t index) {
+  if (index < 0 || size_t(index) >= edtMsgFromItems.size() ||
+      size_t(index) >= options_.lsvAddress.size())
+    return;
+  FromIndex = index;
+  edtMsgFrom = edtMsgFromItems[size_t(index)];
+  FromAccount = options_.lsvAddress[size_t(index)]->Address;
 }
 
 int32_t TfrmMsg::SelectedAttachment() const {
@@ -325,14 +439,22 @@ bool TfrmMsg::CheckAddress() {
 }
 
 bool TfrmMsg::CheckAddress2() {
-  // Every address of the list must parse; the box names the first that does not.
-  TmsAddressList recipients;
-  try {
-    ParseAddressList(edtMsgTo, recipients);
-  } catch (const EAddressError& e) {
-    desktop_.MessageBox(e.what(), "Error", Desktop::mbOK, Desktop::iconError);
-    FocusedControl = "edtMsgTo";
-    return false;
+  // Every address of each list must parse; the box names the first that does not. To may stay
+  // empty when the message has copies to go to.
+  const bool copies = !Trim(edtMsgCc).empty() || !Trim(edtMsgBcc).empty();
+  const std::pair<const std::string*, const char*> boxes[] = {
+      {&edtMsgTo, "edtMsgTo"}, {&edtMsgCc, "edtMsgCc"}, {&edtMsgBcc, "edtMsgBcc"}};
+  for (const auto& [text, control] : boxes) {
+    const bool to = text == &edtMsgTo;
+    if (Trim(*text).empty() && (!to || copies)) continue;
+    TmsAddressList recipients;
+    try {
+      ParseAddressList(*text, recipients);
+    } catch (const EAddressError& e) {
+      desktop_.MessageBox(e.what(), "Error", Desktop::mbOK, Desktop::iconError);
+      FocusedControl = control;
+      return false;
+    }
   }
   return true;
 }
@@ -343,9 +465,18 @@ void TfrmMsg::BuildMessage(TmsMessage& message) const {
   message.Sender.Address = address;
   message.Sender.Name = name;
   message.Subject = edtMsgSubject;
-  ParseAddressList(edtMsgTo, message.Recipients);
+  const std::pair<const std::string*, TmsAddressList*> lists[] = {
+      {&edtMsgTo, &message.Recipients}, {&edtMsgCc, &message.CC}, {&edtMsgBcc, &message.BCC}};
+  for (const auto& [text, list] : lists)
+    if (!Trim(*text).empty()) ParseAddressList(*text, *list);
   message.Body.insert(message.Body.end(), redMsg.begin(), redMsg.end());
   message.Headers.push_back("X-Mailer: N o r v a");
+  // The encoder never writes the blind copies; the outbox keeps them, one address a line.
+  for (int32_t i = 0; i < message.BCC.Count(); ++i)
+    message.Headers.push_back(std::string(kOutboxBccField) + ": <" +
+                              message.BCC.Items(i).Address.str() + ">");
+  if (!FromAccount.empty())
+    message.Headers.push_back(std::string(kOutboxAccountField) + ": " + FromAccount);
   message.Headers.insert(message.Headers.end(), ReplyFields.begin(), ReplyFields.end());
   for (const TAttachRow& row : lsvMsgAttach) message.Attachments.AddFile(row.Caption);
   message.Priority = TPriority(PriorityImage - kLowPriorityImage);

@@ -31,13 +31,36 @@ std::string FormatMailboxes(const TmsAddressList& list);
 // when it cannot be read, "" when there is none.
 std::string LocalMailDate(const std::string& text);
 
+// A queued message carries what its header must not show: the blind copies' addresses and the
+// account it goes from. These lines live only in the outbox (and the sent copy); the sending
+// run takes them out before the message goes to the server.
+constexpr const char* kOutboxBccField = "X-Norva-Bcc";
+constexpr const char* kOutboxAccountField = "X-Norva-Account";
+// Takes the outbox lines out of a queued message's headers: the blind copies go back into its
+// BCC list; returns the account's address ("" for an item queued without one). EMessageError
+// when a blind copy's address does not read.
+std::string TakeOutboxFields(TmsMessage& message);
+
+// The recipients of a reply to all: To is whom the reply answers (Reply-To, else From), Cc the
+// original's other recipients (To and Cc). The user's own addresses and repeated addresses
+// (compared without case) are left out; a message the user sent answers its recipients.
+struct TReplyRecipients {
+  std::string To, Cc;
+};
+TReplyRecipients ReplyAllRecipients(const TStringList& originalHeaders,
+                                    const std::vector<std::string>& ownAddresses);
+// "On <date>, <name> wrote:" over a quote of the message with these headers; the date in the
+// user's zone, the sender's address where it has no name.
+std::string AttributionLine(const TStringList& originalHeaders);
+
 class TfrmMsg {
  public:
   // The window's size as designed, the default placement's width and height.
   static constexpr int32_t kDesignWidth = 600, kDesignHeight = 450;
   // btnPriority's images: low, normal and high priority (priority = image - kLowPriorityImage).
   static constexpr int32_t kLowPriorityImage = 22;
-  // The window's title while composing; reading, it shows the message's subject.
+  // The window's name: the title before it shows anything, and the caption of its boxes. The
+  // title then says what the window does: "Reading: ", "Reply: " or "New message".
   static constexpr const char* kEditorCaption = "Message Editor";
 
   TfrmMsg(Desktop& desktop, TfrmOptions& options, TfrmMain& main);
@@ -46,8 +69,14 @@ class TfrmMsg {
 
   // ---- models of the widgets ----
   std::string edtMsgFrom, edtMsgTo, edtMsgSubject;
-  // Reading only: the copies' recipients, and the date in the user's time zone.
-  std::string edtMsgCc, edtMsgDate;
+  // The copies' recipients (reading and composing), the blind copies' (composing only) and the
+  // date in the user's time zone (reading only).
+  std::string edtMsgCc, edtMsgBcc, edtMsgDate;
+  // Composing, the From box is a choice of the configured accounts ("Name <address>"), and
+  // FromAccount the address of the one chosen, which the message goes from.
+  std::vector<std::string> edtMsgFromItems;
+  int32_t FromIndex = -1;
+  std::string FromAccount;
   // Reading an HTML message's body: its HTML, which the window renders (redMsg holds its text
   // rendering). Empty for plain text, headers and composing.
   std::string redMsgHtml;
@@ -60,9 +89,10 @@ class TfrmMsg {
   bool ReadOnly = false;
   bool btnSend = true, btnCut = true, btnPaste = true, btnAttach = true, btnDeAttach = true;
   bool mnuAttach = true, mnuDetach = true;
-  bool btnShowHeader = false, btnReply = false, mnuLaunch = false;
-  bool PriorityMenu = true;    // btnPriority drops down the priority menu
-  std::string FocusedControl;  // "edtMsgFrom" or "edtMsgTo" after a refused address
+  bool btnShowHeader = false, btnReply = false, btnReplyAll = false, mnuLaunch = false;
+  bool PriorityMenu = true;  // btnPriority drops down the priority menu
+  // "edtMsgFrom", "edtMsgTo", "edtMsgCc" or "edtMsgBcc" after a refused address
+  std::string FocusedControl;
   int32_t Left = 0, Top = 0, Width = kDesignWidth, Height = kDesignHeight;
   bool Visible = false;
 
@@ -103,6 +133,9 @@ class TfrmMsg {
   void btnNextMessageClick();
   void btnPrevMessageClick();
   void btnReplyClick();
+  void btnReplyAllClick();
+  // Chooses the account the message goes from (an index of edtMsgFromItems).
+  void SelectFrom(int32_t index);
   void lsvMsgAttachDblClick();  // also the attachment menu's "Launch"
   void mnuAttachSaveAsClick();
   // A link of the shown message (or of the main window's preview) was clicked: web pages open
@@ -115,14 +148,14 @@ class TfrmMsg {
   void N1LowestPriority1Click(int32_t tag);
   void btnSendClick();
 
-  // The From box must hold an "@" after its first character, the To box a list of addresses
-  // that all parse (ParseAddressList); otherwise an error box, the focus moves to the box, and
-  // false.
+  // The From box must hold an "@" after its first character; the To, Cc and Bcc boxes lists of
+  // addresses that all parse (ParseAddressList), To only when the others are empty; otherwise
+  // an error box, the focus moves to the box, and false.
   bool CheckAddress();
   bool CheckAddress2();
 
-  // The message the fields describe, ready for the outbox. Raises the file error of an
-  // attachment that cannot be read.
+  // The message the fields describe, ready for the outbox (with its outbox lines: the blind
+  // copies and the account). Raises the file error of an attachment that cannot be read.
   void BuildMessage(TmsMessage& message) const;
 
  private:

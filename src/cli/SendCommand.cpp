@@ -22,9 +22,12 @@ const char kSendHelp[] =
     "send: writes a message as the message window does and sends it through the outbox of the\n"
     "program folder (--folder DIR, else the program's own folder): from the user's name and the\n"
     "default mailbox's address, to ADDR (one or more of \"Name <addr>\" or a bare address,\n"
-    "separated by commas or semicolons; a name with a comma goes in double quotes), with the\n"
-    "subject, the body read from a file (UTF-8, else read as Windows-1252) and any number of\n"
-    "attachments.\n"
+    "separated by commas or semicolons; a name with a comma goes in double quotes), with copies\n"
+    "to the --cc list and blind copies to the --bcc list (both written like --to; the blind\n"
+    "copies' addresses never appear in the message), the subject, the body read from a file\n"
+    "(UTF-8, else read as Windows-1252; it goes as format=flowed text, lines of at most 72\n"
+    "characters that readers join into the paragraphs again) and any number of attachments.\n"
+    "--to may be left out when --cc or --bcc gives a recipient.\n"
     "The message is queued in $OutBox.TMA first; the whole outbox is then sent through the\n"
     "default mailbox's SMTP server and every sent message is kept in $Sent.TMA (one the sent\n"
     "archive will not take is kept as \"Unsaved sent N.eml\" in the folder). A message the\n"
@@ -37,18 +40,18 @@ const char kSendHelp[] =
 namespace {
 
 const char kUsage[] =
-    "usage: norva-cli send [--folder DIR] --to ADDR[,ADDR...] [--subject S] [--body-file F] "
-    "[--attach F]...\n";
+    "usage: norva-cli send [--folder DIR] --to ADDR[,ADDR...] [--cc ADDR[,ADDR...]] "
+    "[--bcc ADDR[,ADDR...]] [--subject S] [--body-file F] [--attach F]...\n";
 
 }  // namespace
 
 int SendCommand(const std::vector<std::string>& args, std::ostream& err) {
-  std::string folder, to, subject, bodyFile;
+  std::string folder, to, cc, bcc, subject, bodyFile;
   std::vector<std::string> attachments;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a != "--folder" && a != "--to" && a != "--subject" && a != "--body-file" &&
-        a != "--attach") {
+    if (a != "--folder" && a != "--to" && a != "--cc" && a != "--bcc" && a != "--subject" &&
+        a != "--body-file" && a != "--attach") {
       err << "norva-cli send: unexpected argument '" << Printable(a) << "'\n" << kUsage;
       return 2;
     }
@@ -59,11 +62,13 @@ int SendCommand(const std::vector<std::string>& args, std::ostream& err) {
     const std::string& value = args[++i];
     if (a == "--folder") folder = value;
     if (a == "--to") to = value;
+    if (a == "--cc") cc = value;
+    if (a == "--bcc") bcc = value;
     if (a == "--subject") subject = value;
     if (a == "--body-file") bodyFile = value;
     if (a == "--attach") attachments.push_back(value);
   }
-  if (to.empty()) {
+  if (to.empty() && cc.empty() && bcc.empty()) {
     err << "norva-cli send: --to is required\n" << kUsage;
     return 2;
   }
@@ -77,6 +82,8 @@ int SendCommand(const std::vector<std::string>& args, std::ostream& err) {
     // Text inside is UTF-8: arguments and a body file in another encoding are read as
     // Windows-1252, as raw mail headers are.
     window.edtMsgTo = RawToUtf8(to);
+    window.edtMsgCc = RawToUtf8(cc);
+    window.edtMsgBcc = RawToUtf8(bcc);
     window.edtMsgSubject = RawToUtf8(subject);
     if (!bodyFile.empty()) {
       TMemoryStream body;

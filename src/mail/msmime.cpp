@@ -397,6 +397,89 @@ TStringList ReplyHeaderLines(const TStringList& originalHeaders) {
 
 // ---- the encoder ----
 
+namespace {
+
+size_t CharCount(std::string_view text) {
+  return size_t(
+      std::count_if(text.begin(), text.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
+}
+
+// The leading ">" marks of a line.
+size_t QuoteDepth(std::string_view line) {
+  const size_t depth = line.find_first_not_of('>');
+  return depth == std::string_view::npos ? line.size() : depth;
+}
+
+// text cut after blanks into pieces of at most width characters where it can be; the pieces
+// give text again, joined.
+std::vector<std::string> WrapPieces(const std::string& text, size_t width) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  while (CharCount(std::string_view(text).substr(start)) > width) {
+    size_t cut = std::string::npos, chars = 0;
+    for (size_t i = start; i < text.size(); ++i) {
+      if ((uint8_t(text[i]) & 0xC0) != 0x80) ++chars;
+      if (i == start || text[i - 1] != ' ' || text[i] == ' ') continue;
+      if (chars - 1 <= width) {
+        cut = i;  // the piece [start, i) fits; a later cut may fit too
+      } else {
+        if (cut == std::string::npos) cut = i;  // a long word: the first cut after it
+        break;
+      }
+    }
+    if (cut == std::string::npos) break;  // no blank to break at
+    pieces.push_back(text.substr(start, cut - start));
+    start = cut;
+  }
+  pieces.push_back(text.substr(start));
+  return pieces;
+}
+
+}  // namespace
+
+TStringList FlowText(const TStringList& lines, size_t width) {
+  TStringList out;
+  for (const std::string& line : lines) {
+    if (line == "-- ") {
+      out.push_back(line);
+      continue;
+    }
+    std::string text = line.substr(0, line.find_last_not_of(' ') + 1);
+    const size_t depth = QuoteDepth(text);
+    std::string prefix = text.substr(0, depth);
+    if (depth > 0 && depth < text.size() && text[depth] == ' ') prefix += ' ';
+    const std::string content = text.substr(prefix.size());
+    const size_t room = std::max<size_t>(width > prefix.size() ? width - prefix.size() : 0, 20);
+    for (const std::string& piece : WrapPieces(content, room)) {
+      const bool stuff = depth == 0 && (piece.starts_with(' ') || piece.starts_with("From ") ||
+                                        piece.starts_with('>'));
+      out.push_back(prefix + (stuff ? " " : "") + piece);
+    }
+  }
+  return out;
+}
+
+TStringList UnflowText(const TStringList& lines, bool delSp) {
+  TStringList out;
+  bool open = false;  // the last line out ended with a soft break
+  size_t openDepth = 0;
+  for (const std::string& line : lines) {
+    const size_t depth = QuoteDepth(line);
+    const bool stuffed = depth < line.size() && line[depth] == ' ';
+    std::string text = line.substr(depth + (stuffed ? 1 : 0));
+    const bool signature = text == "-- ";
+    const bool soft = !signature && !text.empty() && text.back() == ' ';
+    if (soft && delSp) text.pop_back();
+    if (open && depth == openDepth && !signature)
+      out.back() += text;
+    else
+      out.push_back(depth > 0 ? line.substr(0, depth) + (stuffed ? " " : "") + text : text);
+    open = soft;
+    openDepth = depth;
+  }
+  return out;
+}
+
 TmsCustomEncoder::TmsCustomEncoder(TmsCustomMessage& message) : message_(message) {}
 
 void TmsCustomEncoder::WriteLine(std::string_view text) {
@@ -591,13 +674,13 @@ bool TmsCustomEncoder::NeedsMime(const TStringList& lines) const {
 }
 
 TmsCustomEncoder::TEntity TmsCustomEncoder::TextEntity(const TStringList& lines,
-                                                       const std::string& type) {
+                                                       const std::string& type, bool flowed) {
   TStringList text;
   text.reserve(lines.size());
+  for (const std::string& line : lines) text.push_back(ModelText(line));
+  if (flowed) text = FlowText(text);
   bool ascii = true, fit = true;  // fit: goes as it stands, line by line
-  for (const std::string& line : lines) {
-    text.push_back(ModelText(line));
-    const std::string& t = text.back();
+  for (const std::string& t : text) {
     if (!IsAscii(t)) ascii = false;
     if (t.size() > kMaxBodyLine ||
         t.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos)
@@ -608,6 +691,7 @@ TmsCustomEncoder::TEntity TmsCustomEncoder::TextEntity(const TStringList& lines,
   TEntity entity;
   THeaderField contentType("Content-Type: " + type);
   contentType.AddParameter("charset", ascii ? "us-ascii" : "utf-8");
+  if (flowed) contentType.AddParameter("format", "flowed");
   entity.headers = contentType.Lines();
   entity.headers.push_back(std::string("Content-Transfer-Encoding: ") + kTransferNames[transfer]);
   entity.write = [this, text = std::move(text), quoted] { WriteTextLines(text, quoted); };
@@ -737,7 +821,9 @@ TmsCustomEncoder::TEntity TmsCustomEncoder::Layout() {
     // Without Html, a text stored as html or rtf holds that markup.
     const bool markup = attachments.Count() == 0 && message_.Html.empty() &&
                         (storedType == "text/html" || storedType == "text/rtf");
-    texts.push_back(TextEntity(message_.Body, markup ? storedType : "text/plain"));
+    // Plain text goes flowed: lines of at most 72 characters that readers join again into
+    // the paragraphs as typed.
+    texts.push_back(TextEntity(message_.Body, markup ? storedType : "text/plain", !markup));
   }
   if (!message_.Html.empty()) texts.push_back(TextEntity(SplitLines(message_.Html), "text/html"));
   if (bodyFile)

@@ -61,6 +61,17 @@ void AddMissingDateAndMessageID(TmsCustomMessage& message, std::string_view mess
 // None when it has no Message-ID.
 TStringList ReplyHeaderLines(const TStringList& originalHeaders);
 
+// Text as format=flowed (RFC 3676) lines: a line longer than width characters breaks after a
+// blank, the blank left at the end of the line as the soft break; quoted lines ("> ...") break
+// the same way under their own prefix; a word longer than width stays whole. Blanks at the end
+// of a line are dropped (but for the signature mark "-- "), and an unquoted line that begins
+// with a blank, "From " or ">" gets one blank in front (space-stuffing).
+TStringList FlowText(const TStringList& lines, size_t width = 72);
+// The paragraphs of format=flowed lines: soft-broken lines of the same quote depth joined, the
+// stuffed blank taken off an unquoted line (a quoted line keeps its prefix as written); with
+// delSp the blank of each soft break goes too.
+TStringList UnflowText(const TStringList& lines, bool delSp);
+
 class TmsCustomEncoder {
  public:
   explicit TmsCustomEncoder(TmsCustomMessage& message);
@@ -115,7 +126,8 @@ class TmsCustomEncoder {
   std::vector<std::string> boundaries_;
 
   TEntity Layout();
-  TEntity TextEntity(const TStringList& lines, const std::string& type);
+  // flowed: the lines go as format=flowed (the message's own text/plain body).
+  TEntity TextEntity(const TStringList& lines, const std::string& type, bool flowed = false);
   TEntity AttachmentEntity(TmsAttItem& item, bool named, const std::string& type);
   void WriteEntity(const TEntity& entity, bool top);
   void WriteTextLines(const TStringList& lines, bool quoted);

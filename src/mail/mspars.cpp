@@ -15,6 +15,7 @@
 #include "mail/msCls.h"
 #include "mail/mscharset.h"
 #include "mail/mshtml.h"
+#include "mail/msmime.h"
 #include "mail/msuucode.h"
 #include "store/Pump.h"
 
@@ -443,6 +444,9 @@ class TBodyBuilder {
     }
     const bool cut = lines.size() > kMaxBodyLines;
     ExtractUUFiles(lines);
+    // format=flowed text (RFC 3676) reads as its paragraphs.
+    if (Lower(Trim(GetParameter("format", e.ContentType()))) == "flowed")
+      lines = UnflowText(lines, Lower(Trim(GetParameter("delsp", e.ContentType()))) == "yes");
     SetLines(std::move(lines), cut, e, &bytes);
   }
 

@@ -59,6 +59,8 @@ MessageWindow::MessageWindow(TfrmMain& main, TfrmMsg& model, MainWindow* mainWin
   AddButton("btnPaste", "Paste", int(Command::Paste), [this] { redMsg_->paste(); });
   bar->addSeparator();
   AddButton("btnReply", "Reply", int(Command::ReplyMsg), [this] { model_.btnReplyClick(); });
+  AddButton("btnReplyAll", "Reply All", int(Command::ReplyMsg),
+            [this] { model_.btnReplyAllClick(); });
   AddButton("btnShowHeader", "Switch Header/Body", int(Command::ShowHeader),
             [this] { model_.btnShowHeaderClick(); });
   AddButton("btnSend", "Send Message", int(Command::Send), [this] { model_.btnSendClick(); });
@@ -99,8 +101,10 @@ MessageWindow::MessageWindow(TfrmMain& main, TfrmMsg& model, MainWindow* mainWin
   AddButton("btnNextMessage", "Next Message", int(Command::NextMessage),
             [this] { model_.btnNextMessageClick(); });
 
-  edtMsgFrom_ = new QLineEdit;
-  edtMsgFrom_->setObjectName("edtMsgFrom");
+  edtMsgFrom_ = ReadOnlyField("edtMsgFrom");
+  cmbMsgFrom_ = new QComboBox;
+  cmbMsgFrom_->setObjectName("cmbMsgFrom");
+  cmbMsgFrom_->setToolTip("The account the message is sent from");
   edtMsgTo_ = new QComboBox;
   edtMsgTo_->setObjectName("edtMsgTo");
   edtMsgTo_->setEditable(true);
@@ -109,6 +113,10 @@ MessageWindow::MessageWindow(TfrmMain& main, TfrmMsg& model, MainWindow* mainWin
   edtMsgSubject_->setObjectName("edtMsgSubject");
   edtMsgToList_ = ReadOnlyField("edtMsgToList");
   edtMsgCc_ = ReadOnlyField("edtMsgCc");
+  edtMsgBcc_ = new QLineEdit;
+  edtMsgBcc_->setObjectName("edtMsgBcc");
+  for (QLineEdit* copies : {edtMsgCc_, edtMsgBcc_})
+    copies->setPlaceholderText("Name <address>, ... (separated by commas)");
   edtMsgDate_ = ReadOnlyField("edtMsgDate");
   // Lines wrap at the pane's width; what the user types keeps only the breaks typed.
   redMsg_ = new QPlainTextEdit;
@@ -151,9 +159,11 @@ MessageWindow::MessageWindow(TfrmMain& main, TfrmMsg& model, MainWindow* mainWin
 
   fields_ = new QFormLayout;
   fields_->addRow("From:", edtMsgFrom_);
+  fields_->addRow("From:", cmbMsgFrom_);
   fields_->addRow("To:", edtMsgTo_);
   fields_->addRow("To:", edtMsgToList_);
   fields_->addRow("Cc:", edtMsgCc_);
+  fields_->addRow("Bcc:", edtMsgBcc_);
   fields_->addRow("Date:", edtMsgDate_);
   fields_->addRow("Subject:", edtMsgSubject_);
   auto* split = new QSplitter(Qt::Horizontal);
@@ -185,8 +195,13 @@ void MessageWindow::PushFields() {
        ++i)
     model_.lsvMsgAttach[size_t(i)].Selected = lsvMsgAttach_->topLevelItem(i)->isSelected();
   if (model_.ReadOnly) return;
-  model_.edtMsgFrom = shownFrom_ = FromQt(edtMsgFrom_->text());
+  if (cmbMsgFrom_->currentIndex() >= 0 && cmbMsgFrom_->currentIndex() != model_.FromIndex)
+    model_.SelectFrom(cmbMsgFrom_->currentIndex());
+  shownFromIndex_ = model_.FromIndex;
+  shownFrom_ = model_.edtMsgFrom;
   model_.edtMsgTo = shownTo_ = FromQt(edtMsgTo_->currentText());
+  model_.edtMsgCc = shownCc_ = FromQt(edtMsgCc_->text());
+  model_.edtMsgBcc = shownBcc_ = FromQt(edtMsgBcc_->text());
   model_.edtMsgSubject = shownSubject_ = FromQt(edtMsgSubject_->text());
   model_.redMsg = LinesFromQt(redMsg_->toPlainText());
   shownBody_ = model_.redMsg;
@@ -208,6 +223,19 @@ void MessageWindow::Sync() {
   };
   set(edtMsgFrom_, model_.edtMsgFrom, shownFrom_);
   set(edtMsgSubject_, model_.edtMsgSubject, shownSubject_);
+  set(edtMsgCc_, model_.edtMsgCc, shownCc_);
+  set(edtMsgBcc_, model_.edtMsgBcc, shownBcc_);
+  if (model_.edtMsgFromItems != shownFromItems_ || model_.FromIndex != shownFromIndex_) {
+    if (model_.edtMsgFromItems != shownFromItems_) {
+      shownFromItems_ = model_.edtMsgFromItems;
+      cmbMsgFrom_->clear();
+      for (const std::string& item : shownFromItems_) cmbMsgFrom_->addItem(ToQt(item));
+    }
+    shownFromIndex_ = model_.FromIndex;
+    cmbMsgFrom_->setCurrentIndex(shownFromIndex_);
+  }
+  // One account leaves nothing to choose.
+  cmbMsgFrom_->setEnabled(shownFromItems_.size() > 1);
   // Composing, the To box is an editable drop-down of the address book; reading, a read-only
   // line of every recipient, with the copies and the date under it.
   const bool reading = model_.ReadOnly;
@@ -230,11 +258,15 @@ void MessageWindow::Sync() {
     field->setCursorPosition(0);
   };
   fill(edtMsgToList_, reading ? model_.edtMsgTo : std::string());
-  fill(edtMsgCc_, model_.edtMsgCc);
   fill(edtMsgDate_, model_.edtMsgDate);
+  // Composing from an account, the From line is the choice of accounts.
+  const bool choice = !reading && !shownFromItems_.empty();
+  fields_->setRowVisible(edtMsgFrom_, !choice);
+  fields_->setRowVisible(cmbMsgFrom_, choice);
   fields_->setRowVisible(edtMsgTo_, !reading);
   fields_->setRowVisible(edtMsgToList_, reading);
-  fields_->setRowVisible(edtMsgCc_, reading && !model_.edtMsgCc.empty());
+  fields_->setRowVisible(edtMsgCc_, !reading || !model_.edtMsgCc.empty());
+  fields_->setRowVisible(edtMsgBcc_, !reading);
   fields_->setRowVisible(edtMsgDate_, reading);
   if (model_.redMsg != shownBody_) {
     shownBody_ = model_.redMsg;
@@ -263,16 +295,16 @@ void MessageWindow::Sync() {
     }
   }
 
-  edtMsgFrom_->setReadOnly(model_.ReadOnly);
+  edtMsgCc_->setReadOnly(model_.ReadOnly);
   edtMsgSubject_->setReadOnly(model_.ReadOnly);
   redMsg_->setReadOnly(model_.ReadOnly);
   const std::pair<const char*, bool> enabled[] = {
-      {"btnSend", model_.btnSend},          {"btnCut", model_.btnCut},
-      {"btnPaste", model_.btnPaste},        {"btnAttach", model_.btnAttach},
-      {"btnDeAttach", model_.btnDeAttach},  {"mnuAttach", model_.mnuAttach},
-      {"mnuDetach", model_.mnuDetach},      {"btnShowHeader", model_.btnShowHeader},
-      {"btnReply", model_.btnReply},        {"mnuLaunch", model_.mnuLaunch},
-      {"mnuAttachSaveAs", model_.mnuLaunch}};
+      {"btnSend", model_.btnSend},         {"btnCut", model_.btnCut},
+      {"btnPaste", model_.btnPaste},       {"btnAttach", model_.btnAttach},
+      {"btnDeAttach", model_.btnDeAttach}, {"mnuAttach", model_.mnuAttach},
+      {"mnuDetach", model_.mnuDetach},     {"btnShowHeader", model_.btnShowHeader},
+      {"btnReply", model_.btnReply},       {"btnReplyAll", model_.btnReplyAll},
+      {"mnuLaunch", model_.mnuLaunch},     {"mnuAttachSaveAs", model_.mnuLaunch}};
   for (const auto& [name, on] : enabled) actions_[name]->setEnabled(on);
   btnPriority_->setIcon(ToolbarImage(model_.PriorityImage));
   btnPriority_->setPopupMode(model_.PriorityMenu ? QToolButton::InstantPopup

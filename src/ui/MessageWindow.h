@@ -45,12 +45,15 @@ class MessageWindow : public QMainWindow {
   TfrmMain& main_;
   TfrmMsg& model_;
   MainWindow* mainWindow_;
-  QLineEdit* edtMsgFrom_ = nullptr;
+  QLineEdit* edtMsgFrom_ = nullptr;  // reading: the sender
+  QComboBox* cmbMsgFrom_ = nullptr;  // composing: the account the message goes from
   QComboBox* edtMsgTo_ = nullptr;
   QLineEdit* edtMsgSubject_ = nullptr;
-  // Reading: every recipient, the copies and the date.
+  // Reading: every recipient and the date; the copies (composing too) and, composing, the blind
+  // copies.
   QLineEdit* edtMsgToList_ = nullptr;
   QLineEdit* edtMsgCc_ = nullptr;
+  QLineEdit* edtMsgBcc_ = nullptr;
   QLineEdit* edtMsgDate_ = nullptr;
   QFormLayout* fields_ = nullptr;
   // The body: plain text (reading and writing) or an HTML message rendered.
@@ -62,7 +65,9 @@ class MessageWindow : public QMainWindow {
   std::map<std::string, QAction*> actions_;
   // What each field last showed of the model: a field is rewritten only when the model moved on,
   // never over what the user is typing.
-  std::string shownFrom_, shownTo_, shownSubject_;
+  std::string shownFrom_, shownTo_, shownCc_, shownBcc_, shownSubject_;
+  std::vector<std::string> shownFromItems_;
+  int shownFromIndex_ = -1;
   std::vector<std::string> shownBody_;
   std::string shownHtml_;
   std::vector<std::string> shownToItems_;

@@ -3,7 +3,8 @@
 norva-cli decode: sender, recipients, subject, body, attachment names and bytes must survive.
 
 1. norva-cli encode writes each message of CASES; Python reads it without defects, every line
-   within its limits, 7-bit clean, with Date and Message-ID.
+   within its limits, 7-bit clean, with Date and Message-ID; a format=flowed body, joined as
+   RFC 3676 says, is the text as typed.
 2. norva-cli send takes one through the outbox to the aiosmtpd sink (tests/interop), which
    announces 8BITMIME; Python reads the delivered file and the copy in $Sent.TMA."""
 import base64
@@ -131,6 +132,30 @@ def check_lines(raw, seven_bit):
         assert len(line) <= 78 or b" " not in line.strip(), f"header line of {len(line)}: {line!r}"
 
 
+def unflowed(part, text):
+    """A format=flowed text as its paragraphs (RFC 3676 section 4), else the text."""
+    if (part.get_param("format") or "").lower() != "flowed":
+        return text
+    delsp = (part.get_param("delsp") or "").lower() == "yes"
+    out, soft, depth = [], False, 0
+    for line in text.split("\n"):
+        quotes = len(line) - len(line.lstrip(">"))
+        content = line[quotes:]
+        stuffed = content.startswith(" ")
+        if stuffed:
+            content = content[1:]
+        signature = content == "-- "
+        next_soft = content.endswith(" ") and not signature
+        if next_soft and delsp:
+            content = content[:-1]
+        if soft and quotes == depth and not signature:
+            out[-1] += content
+        else:
+            out.append((line[:quotes] + (" " if stuffed else "") if quotes else "") + content)
+        soft, depth = next_soft, quotes
+    return "\n".join(out)
+
+
 def check_python(name, doc, raw, seven_bit=True):
     check_lines(raw, seven_bit)
     m = email.message_from_bytes(raw, policy=email.policy.default)
@@ -146,7 +171,7 @@ def check_python(name, doc, raw, seven_bit=True):
         return m  # the files are inside the plain body
     body = m.get_body(preferencelist=("plain",))
     if doc["body"]:
-        expect("body", body.get_content().replace("\r\n", "\n").rstrip("\n"),
+        expect("body", unflowed(body, body.get_content().replace("\r\n", "\n")).rstrip("\n"),
                "\n".join(doc["body"]).rstrip("\n"))
     texts = [a for a in doc["attachments"] if is_form_of_text(a)]
     if texts:

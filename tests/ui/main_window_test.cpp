@@ -28,6 +28,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextLayout>
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -411,12 +412,21 @@ TEST_F(MainWindowTest, TrayMenuRunsTheWindowsCommandsAndTheIconCountsNewMail) {
 }
 
 TEST_F(MainWindowTest, ComposeAndSendReachTheServerAndClosingAsks) {
+  BerlinTime zone;
   FakeSmtp smtp;
   AddMailbox("127.0.0.1:1", smtp.Address());
   Action(window, "btnSendMsg")->trigger();
   MessageWindow* messages = window->Messages();
   ASSERT_TRUE(messages->isVisible());
-  EXPECT_EQ(messages->windowTitle(), "Message Editor");
+  EXPECT_EQ(messages->windowTitle(), "New message");
+  // From is the account, a choice only when there are several; Cc and Bcc are editable.
+  auto* from = messages->findChild<QComboBox*>("cmbMsgFrom");
+  EXPECT_TRUE(from->isVisible());
+  EXPECT_FALSE(from->isEnabled());
+  EXPECT_EQ(from->currentText(), "me@example.org");
+  auto* cc = messages->findChild<QLineEdit*>("edtMsgCc");
+  auto* bcc = messages->findChild<QLineEdit*>("edtMsgBcc");
+  EXPECT_TRUE(cc->isVisible() && !cc->isReadOnly() && bcc->isVisible());
 
   // Closing an unsent message asks first; Cancel keeps it open.
   desktop->Answers = {Desktop::mrCancel};
@@ -427,12 +437,34 @@ TEST_F(MainWindowTest, ComposeAndSendReachTheServerAndClosingAsks) {
   messages->findChild<QComboBox*>("edtMsgTo")->setEditText("Bob <bob@example.org>");
   messages->findChild<QLineEdit*>("edtMsgSubject")->setText("Hello");
   messages->findChild<QPlainTextEdit*>("redMsg")->setPlainText("First line\nSecond line");
+  cc->setText("Carol <carol@example.org>");
+  bcc->setText("sam@example.org");
   Action(messages, "btnSend")->trigger();
   EXPECT_FALSE(messages->isVisible());
   ASSERT_EQ(smtp.Data().size(), 1u);
-  EXPECT_NE(smtp.Data()[0].find("Subject: Hello"), std::string::npos);
-  EXPECT_NE(smtp.Data()[0].find("First line\r\nSecond line"), std::string::npos);
+  const std::string data = smtp.Data()[0];
+  for (const char* part :
+       {"Subject: Hello", "First line\r\nSecond line", "Carol <carol@example.org>"})
+    EXPECT_NE(data.find(part), std::string::npos) << part;
+  EXPECT_EQ(data.find("sam@"), std::string::npos);
+  const std::vector<std::string> commands = smtp.Commands();
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                          [](const std::string& c) { return c.starts_with("RCPT"); }),
+            3);
   EXPECT_TRUE(desktop->Errors.empty());
+
+  // Reading, Reply All answers everyone under a title that says so.
+  AddRetrieved(Message(1, "hello"));
+  MessageWindow* reading = Read(0);
+  EXPECT_EQ(reading->windowTitle(), "Reading: hello");
+  EXPECT_FALSE(bcc->isVisible());
+  ASSERT_TRUE(Action(reading, "btnReplyAll")->isEnabled());
+  Action(reading, "btnReplyAll")->trigger();
+  QApplication::processEvents();
+  EXPECT_EQ(reading->windowTitle(), "Reply: hello");
+  EXPECT_EQ(messages->findChild<QComboBox*>("edtMsgTo")->currentText(), "sender1@example.org");
+  EXPECT_EQ(messages->findChild<QPlainTextEdit*>("redMsg")->toPlainText(),
+            "On 05.12.26 10:20, sender1@example.org wrote:\n> body 1");
 }
 
 // While the logic pumps, the list catches up at intervals; a row added after the last turn still
@@ -560,7 +592,7 @@ TEST_F(MainWindowTest, HtmlMailShowsRenderedFetchesNothingAndOnlyClickedLinksOpe
   EXPECT_TRUE(preview->toPlainText().contains(QString::fromUtf8("Grüße from the shop")));
 
   MessageWindow* messages = Read(0);
-  EXPECT_EQ(messages->windowTitle(), QString::fromUtf8("Angebot für März"));
+  EXPECT_EQ(messages->windowTitle(), QString::fromUtf8("Reading: Angebot für März"));
   auto field = [&](const char* name) { return messages->findChild<QLineEdit*>(name)->text(); };
   EXPECT_EQ(field("edtMsgFrom"), QString::fromUtf8("Jörg Müller <joerg@example.de>"));
   EXPECT_EQ(field("edtMsgToList"),
@@ -617,7 +649,7 @@ TEST_F(MainWindowTest, HtmlMailShowsRenderedFetchesNothingAndOnlyClickedLinksOpe
   // make a header of its own.
   ClickText(view, "Write to us");
   EXPECT_FALSE(view->isVisible());
-  EXPECT_EQ(messages->windowTitle(), "Message Editor");
+  EXPECT_EQ(messages->windowTitle(), "New message");
   EXPECT_EQ(messages->findChild<QComboBox*>("edtMsgTo")->currentText(), "shop@example.org");
   EXPECT_EQ(field("edtMsgSubject"), "Order no. 7  Bcc: x@y");
   EXPECT_FALSE(messages->findChild<QLineEdit*>("edtMsgDate")->isVisible());
@@ -636,7 +668,7 @@ TEST_F(MainWindowTest, PlainMailWrapsAtTheWindowsWidth) {
            paragraph + "\n\nSecond paragraph.\n"));
   window->List()->selectRow(0);
   MessageWindow* messages = Read(0);
-  EXPECT_EQ(messages->windowTitle(), "A long plain letter");
+  EXPECT_EQ(messages->windowTitle(), "Reading: A long plain letter");
   EXPECT_EQ(messages->findChild<QLineEdit*>("edtMsgDate")->text(), "06.03.26 00:00");
   EXPECT_EQ(messages->findChild<QLineEdit*>("edtMsgToList")->text(), "me@example.org");
   EXPECT_FALSE(messages->findChild<QLineEdit*>("edtMsgCc")->isVisible());    // no copies

@@ -202,7 +202,7 @@ TEST_F(MailTest, DoubleClickRetrievesOnceAndShowsTheMessageForReading) {
   EXPECT_TRUE(window.Visible);
   EXPECT_EQ(window.edtMsgFrom, "Ann <ann@example.org>");
   EXPECT_EQ(window.edtMsgTo, "Me <me@example.org>, Bob <bob@example.org>");
-  EXPECT_EQ(window.Caption, "first");
+  EXPECT_EQ(window.Caption, "Reading: first");
   EXPECT_EQ(window.edtMsgSubject, "first");
   EXPECT_EQ(window.redMsg, (Lines{"line one", "line two"}));
   EXPECT_EQ(window.PriorityImage, 24);
@@ -318,7 +318,7 @@ TEST_F(MailTest, ComposeChecksAddressesAndSendsToEveryRecipientWithAttachmentAnd
   main.btnSendMsgClick();
   TfrmMsg& window = *main.frmMsg;
   EXPECT_TRUE(window.Visible);
-  EXPECT_EQ(window.edtMsgFrom, "Me Myself me1@example.org");
+  EXPECT_EQ(window.edtMsgFrom, "Me Myself <me1@example.org>");
   // A list with a bad address is refused and the box names that address.
   const std::pair<std::string, std::string> refused[] = {
       {"@example.org", "@example.org"},  // no "@" after the first character
@@ -383,7 +383,7 @@ TEST_F(MailTest, ReplyQuotesTheMessageAndAnswersReplyTo) {
   window.btnReplyClick();
   EXPECT_EQ(window.edtMsgTo, "Ann <ann@example.org>");
   EXPECT_EQ(window.edtMsgSubject, "re: Tea");
-  EXPECT_EQ(window.redMsg, (Lines{"> line one", "> line two"}));
+  EXPECT_EQ(window.redMsg, (Lines{"On 05.12.26 09:20, Ann wrote:", "> line one", "> line two"}));
   EXPECT_FALSE(window.ReadOnly);
 
   // Closing a reply asks; closing a message being read does not.

@@ -3,6 +3,7 @@
 // quoted-printable encoder, the uuencoded layout and news articles.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <regex>
 #include <string>
@@ -168,7 +169,8 @@ TEST(EncodeHeaders, AddressLinesFlagsAndOwnFields) {
              "Return-Receipt-To: <ann@a.test>", "X-Priority: 1", "Received: by a", "  via b",
              "Date: Tue, 03 Mar 2026 14:05:09 +0100", "Message-ID: <1@a.test>",
              "Subject: Re: x  Bcc: victim@x", "Mime-Version: 1.0",
-             "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit"}));
+             "Content-Type: text/plain; charset=\"us-ascii\"; format=\"flowed\"",
+             "Content-Transfer-Encoding: 7bit"}));
   for (auto [priority, line] : {std::pair{ptLow, "X-Priority: 5\r\n"}, {ptNormal, "X-Priority"}}) {
     m.Priority = priority;
     EXPECT_EQ(Encode(m).find(line) != std::string::npos, priority == ptLow) << line;
@@ -261,8 +263,15 @@ TEST(EncodeBody, CharsetAndTransferEncodingFollowTheText) {
       {{".", "..", ".NET", ""}, false, ascii, "7bit", {".", "..", ".NET", ""}},
       {{std::string(998, 'a')}, false, ascii, "7bit", {std::string(998, 'a')}},
       {{std::string(999, 'a')}, false, ascii, "quoted-printable", {}},
-      {{umlauts, "a=b "}, false, utf8, "quoted-printable", {"Gr=C3=BC=C3=9Fe", "a=3Db=20"}},
-      {{umlauts, "a=b "}, true, utf8, "8bit", {umlauts, "a=b "}},
+      // Blanks that end a line go; the blank of a soft break stays (as "=20" where quoted).
+      {{umlauts, "a=b "}, false, utf8, "quoted-printable", {"Gr=C3=BC=C3=9Fe", "a=3Db"}},
+      {{umlauts, "a=b "}, true, utf8, "8bit", {umlauts, "a=b"}},
+      {{std::string(70, 'a') + " bbb"}, false, ascii, "7bit", {std::string(70, 'a') + " ", "bbb"}},
+      {{umlauts + " " + std::string(70, 'x')},
+       false,
+       utf8,
+       "quoted-printable",
+       {"Gr=C3=BC=C3=9Fe=20", std::string(70, 'x')}},
       {{umlauts + std::string(1000, 'x')}, true, utf8, "quoted-printable", {}},
       {{std::string("nul\0byte", 8)}, false, ascii, "quoted-printable", {"nul=00byte"}},
       // Text from the old 8-bit forms is written as UTF-8.
@@ -285,7 +294,9 @@ TEST(EncodeBody, CharsetAndTransferEncodingFollowTheText) {
     ExpectLineLimits(out);
     const std::string type = c.storedType.empty() ? "text/plain" : c.storedType;
     const std::string head =
-        kAnnHeaders + Crlf({"Mime-Version: 1.0", "Content-Type: " + type + "; " + c.charset,
+        kAnnHeaders + Crlf({"Mime-Version: 1.0",
+                            "Content-Type: " + type + "; " + c.charset +
+                                (c.storedType.empty() ? "; format=\"flowed\"" : ""),
                             "Content-Transfer-Encoding: " + c.transfer, ""});
     ASSERT_EQ(out.substr(0, head.size()), head);
     if (!c.lines.empty()) {
@@ -295,6 +306,56 @@ TEST(EncodeBody, CharsetAndTransferEncodingFollowTheText) {
     }
     EXPECT_EQ(m.Body, c.body);
   }
+}
+
+// format=flowed: what goes out has lines of at most 72 characters (a word longer stays whole),
+// stuffed where a reader would misread them, and reads back as the paragraphs typed, whatever
+// the transfer encoding.
+TEST(EncodeBody, FlowedTextReadsBackAsTyped) {
+  std::string paragraph, umlauts;
+  for (int i = 0; i < 40; ++i) paragraph += "word" + std::to_string(i) + " ";
+  paragraph += "end.";
+  for (int i = 0; i < 30; ++i) umlauts += "Gr\u00fc\u00dfe ";
+  umlauts += "!";
+  const std::string url = "https://example.org/" + std::string(100, 'u');
+  const struct {
+    Lines typed;
+    Lines wire;  // the flowed lines, where the case pins them
+  } cases[] = {
+      {{"short line", "", "-- ", "Ann"}, {"short line", "", "-- ", "Ann"}},
+      // Stuffed: a reader would take these for a mailbox separator or a stuffing.
+      {{"From here", " indented", ">quote"}, {" From here", "  indented", ">quote"}},
+      {{paragraph, "", umlauts}, {}},
+      {{"see " + url + " now"}, {"see ", url + " ", "now"}},
+      // Quoted lines break under their own prefix.
+      {{"> " + paragraph, ">> " + paragraph, ">", "> > nested"}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed[0].substr(0, 30));
+    const Lines wire = FlowText(c.typed);
+    if (!c.wire.empty()) EXPECT_EQ(wire, c.wire);
+    for (const std::string& line : wire) {
+      const size_t chars = size_t(std::count_if(
+          line.begin(), line.end(), [](char ch) { return (uint8_t(ch) & 0xC0) != 0x80; }));
+      if (line.find(url) == std::string::npos) EXPECT_LE(chars, 73u) << line;
+      if (line.starts_with("From ")) ADD_FAILURE() << line;
+    }
+    for (bool eightBit : {false, true}) {
+      TmsMessage m;
+      MakeAnn(m);
+      m.Body = c.typed;
+      TMemoryStream stream;
+      stream.WriteString(Encode(m, eightBit));
+      TmsMessage back;
+      stream.SetPosition(0);
+      back.LoadFromStream(stream);
+      EXPECT_EQ(back.Body, c.typed) << eightBit;
+    }
+  }
+  // Another program's flowed text: DelSp removes the blank of each soft break; a line of
+  // another quote depth, or the signature mark, is never joined.
+  EXPECT_EQ(UnflowText({"Hel ", "lo", "> a ", "b", "x ", "-- ", "sig"}, true),
+            (Lines{"Hello", "> a", "b", "x", "-- ", "sig"}));
 }
 
 // Lines of at most 76 characters with the soft break, an "=XX" never cut; line ends as CR LF,
@@ -481,7 +542,7 @@ TEST(EncodeArticle, NewsHeaders) {
   a.Body = {"b"};
   EXPECT_EQ(Encode(a), Crlf({"From:     \"J. Doe\" <j@x>", "Newsgroups: comp.lang", "Path: p",
                              "Date: d", "Message-ID: <m@x>", "Subject:  Q", "Mime-Version: 1.0",
-                             "Content-Type: text/plain; charset=\"us-ascii\"",
+                             "Content-Type: text/plain; charset=\"us-ascii\"; format=\"flowed\"",
                              "Content-Transfer-Encoding: 7bit", "", "b"}));
 }
 

@@ -111,6 +111,9 @@ int main(int argc, char** argv) {
     window.Run([&] { main.lsvMailDblClick(); });
     window.Messages()->resize(760, 520);
     Save(*window.Messages(), out, "message");
+    // Reply All to it: the recipients, the account it came to, the attribution over the quote.
+    window.Run([&] { main.frmMsg->btnReplyAllClick(); });
+    Save(*window.Messages(), out, "reply");
     window.Messages()->hide();
   }
 
