@@ -450,9 +450,23 @@ TStringList FlowText(const TStringList& lines, size_t width) {
     if (depth > 0 && depth < text.size() && text[depth] == ' ') prefix += ' ';
     const std::string content = text.substr(prefix.size());
     const size_t room = std::max<size_t>(width > prefix.size() ? width - prefix.size() : 0, 20);
-    for (const std::string& piece : WrapPieces(content, room)) {
-      const bool stuff = depth == 0 && (piece.starts_with(' ') || piece.starts_with("From ") ||
-                                        piece.starts_with('>'));
+    std::vector<std::string> pieces = WrapPieces(content, room);
+    // A soft-broken "-- " would read as the signature mark, which ends no paragraph: it stays
+    // with the word after it.
+    for (size_t i = 0; i + 1 < pieces.size();) {
+      if (pieces[i] == "-- ") {
+        pieces[i] += pieces[i + 1];
+        pieces.erase(pieces.begin() + std::ptrdiff_t(i) + 1);
+      } else {
+        ++i;
+      }
+    }
+    for (const std::string& piece : pieces) {
+      // A blank or ">" right after the quote marks would change the depth or be taken for
+      // stuffing, and "From " opens a line that mailbox files mark: each gets a stuffing blank.
+      const bool spaced = !prefix.empty() && prefix.back() == ' ';
+      const bool stuff = !spaced && (piece.starts_with(' ') || piece.starts_with('>') ||
+                                     (depth == 0 && piece.starts_with("From ")));
       out.push_back(prefix + (stuff ? " " : "") + piece);
     }
   }

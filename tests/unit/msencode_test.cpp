@@ -327,6 +327,11 @@ TEST(EncodeBody, FlowedTextReadsBackAsTyped) {
       {{"From here", " indented", ">quote"}, {" From here", "  indented", ">quote"}},
       {{paragraph, "", umlauts}, {}},
       {{"see " + url + " now"}, {"see ", url + " ", "now"}},
+      // A piece starting with ">" under unspaced quote marks is stuffed, not quoted deeper.
+      {{">>" + std::string(40, 'a') + " " + std::string(28, 'b') + " >>z"},
+       {">>" + std::string(40, 'a') + " " + std::string(28, 'b') + " ", ">> >>z"}},
+      // A break after "-- " would make a signature mark, which ends no paragraph.
+      {{"-- " + url, "> -- " + url}, {"-- " + url, "> -- " + url}},
       // Quoted lines break under their own prefix.
       {{"> " + paragraph, ">> " + paragraph, ">", "> > nested"}, {}},
   };
