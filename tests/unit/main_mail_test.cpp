@@ -18,6 +18,7 @@
 #include "config/ListsPage.h"
 #include "store/FileIO.h"
 #include "support/FakeDesktop.h"
+#include "support/Mailboxes.h"
 #include "support/FakePeer.h"
 #include "support/StoreHelpers.h"
 #include "support/TempDir.h"
@@ -109,16 +110,7 @@ class MailTest : public ::testing::Test {
   void TearDown() override { fileio::SetFaultHook(nullptr); }
 
   MailboxAccount& AddMailbox(const std::string& pop3, const std::string& smtpServer = "") {
-    auto account = std::make_unique<MailboxAccount>();
-    account->Address = "me" + std::to_string(options.lsvAddress.size()) + "@example.org";
-    account->Account = "user";
-    account->Password = "secret";
-    account->POP3Server = pop3;
-    account->SMTPServer = smtpServer;
-    account->TimeOut = 5;
-    main.BindClient(*account->Client);
-    options.lsvAddress.push_back(std::move(account));
-    return *options.lsvAddress.back();
+    return testing::AddTestMailbox(main, options, pop3, smtpServer);
   }
   // A mailbox on a fake POP3 server that holds the messages until the test ends.
   FakePop3& Serve(std::vector<std::string> messages, const std::string& smtpServer = "") {

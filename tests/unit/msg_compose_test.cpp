@@ -8,6 +8,7 @@
 #include "app/Main.h"
 #include "app/Msg.h"
 #include "support/FakeDesktop.h"
+#include "support/Mailboxes.h"
 #include "support/FakePeer.h"
 #include "support/StoreHelpers.h"
 #include "support/TempDir.h"
@@ -44,16 +45,7 @@ class ComposeTest : public ::testing::Test {
   void SetUp() override { options.edtUserName = "Me Myself"; }
 
   MailboxAccount& AddMailbox(const std::string& pop3, const std::string& smtpServer) {
-    auto account = std::make_unique<MailboxAccount>();
-    account->Address = "me" + std::to_string(options.lsvAddress.size()) + "@example.org";
-    account->Account = "user";
-    account->Password = "secret";
-    account->POP3Server = pop3;
-    account->SMTPServer = smtpServer;
-    account->TimeOut = 5;
-    main.BindClient(*account->Client);
-    options.lsvAddress.push_back(std::move(account));
-    return *options.lsvAddress.back();
+    return testing::AddTestMailbox(main, options, pop3, smtpServer);
   }
   TfrmMsg& Compose(const std::string& to, const std::string& cc, const std::string& bcc) {
     main.btnSendMsgClick();
