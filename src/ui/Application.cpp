@@ -8,6 +8,7 @@
 
 #include "app/Msg.h"
 #include "ui/AddressDialog.h"
+#include "ui/Text.h"
 
 namespace norva::ui {
 
@@ -27,6 +28,7 @@ Application::Application(const std::string& folder, std::unique_ptr<QtDesktop> d
       main_(std::make_unique<TfrmMain>(*desktop_, *options_)),
       rule_(std::make_unique<TfrmRule>(*options_)),
       window_(std::make_unique<MainWindow>(*main_, *rule_, *desktop_)) {
+  InstallPlainTextLabels();
   InstallAddressDialog();
   main_->HelpFile = HelpFile();
   main_->frmRule = rule_.get();

@@ -15,4 +15,10 @@ std::string FromQt(const QString& text);
 QString LinesToQt(const std::vector<std::string>& lines);
 std::vector<std::string> LinesFromQt(const QString& text);
 
+// Server replies, names and subjects reach labels, message boxes, balloons and tooltips, and none
+// of them may be rendered as markup. Installed once on the application, this makes every label
+// (Qt's own in message boxes, input dialogs and tooltips included) plain text before it is first
+// shown. HTML is rendered only by the message viewer, which is not a label.
+void InstallPlainTextLabels();
+
 }  // namespace norva::ui

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +29,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextLayout>
+#include <QToolTip>
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -42,6 +44,7 @@
 #include "ui/Images.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageWindow.h"
+#include "ui/OptionsDialog.h"
 #include "ui/QtDesktop.h"
 #include "ui/Text.h"
 #include "ui/TrayIcon.h"
@@ -686,6 +689,39 @@ TEST_F(MainWindowTest, PlainMailWrapsAtTheWindowsWidth) {
 }
 
 // The Date shown is the instant the message was sent, in the user's zone and its summer time.
+// A server's reply, a subject or a name is never rendered as markup: not in the status bar, a
+// box, the preferences, a tooltip, nor in any label Qt makes on its own.
+TEST_F(MainWindowTest, ServerMarkupShowsAsTextInEveryLabel) {
+  const std::string markup = "<font color=\"red\" size=\"6\"><b>ACCOUNT SUSPENDED</b></font>";
+  FakePop3 pop({Message(1, "<b>bold subject</b>")});
+  pop.Reply("PASS", "-ERR " + markup + "\r\n");
+  AddMailbox(pop.Address());
+  Action(window, "btnCheckMailbox")->trigger();
+  EXPECT_TRUE(window->findChild<QLabel*>("StatusPanel4")->text().contains("<b>ACCOUNT SUSPENDED"));
+
+  window->Options().show();
+  app->OpenAccountSetup();
+  QInputDialog input(window);
+  input.setLabelText(QString::fromStdString(markup));
+  input.show();
+  QApplication::processEvents();
+  QToolTip::showText(QPoint(10, 10), QString::fromStdString(markup));
+  QToolTip::showText(QPoint(12, 12), "<i>reused</i>");  // the shown tip's label again
+  int labels = 0;
+  bool tip = false;
+  for (QWidget* widget : QApplication::allWidgets()) {
+    if (auto* label = qobject_cast<QLabel*>(widget); label && label->isVisible()) {
+      ++labels;
+      EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+    }
+    tip = tip || (widget->inherits("QTipLabel") && widget->isVisible() &&
+                  qobject_cast<QLabel*>(widget)->text() == "<i>reused</i>");
+  }
+  EXPECT_GT(labels, 20);
+  EXPECT_TRUE(tip);
+  QToolTip::hideText();
+}
+
 TEST(LocalMailDateTest, ShowsTheInstantInTheUsersZone) {
   BerlinTime zone;
   const struct {
