@@ -224,6 +224,8 @@ void TfrmMain::CheckMailBox(int32_t accountIndex) {
       }
       ruleDeletions_.clear();
       MailboxChecked(account, nullptr);
+      NotePlainPassword(account, client);
+      AskPlainPasswords();
       return;
     } catch (const ETlsError& e) {
       // A certificate the user now accepts gets one more attempt, which alone counts.
@@ -243,6 +245,8 @@ void TfrmMain::CheckMailBox(int32_t accountIndex) {
     client.Cancel();
     PutStatusMessage("Last connection attempt unsuccessful. " + LastErrorText);
     MailboxChecked(account, &LastErrorText);
+    NotePlainPassword(account, client);
+    AskPlainPasswords();
     return;
   }
 }
@@ -268,6 +272,44 @@ bool TfrmMain::TrustCertificate(const MailboxAccount& account, bool smtp, const 
     PutStatusMessage("The certificate could not be stored: " + std::string(error.what()));
   }
   return true;
+}
+
+void TfrmMain::NotePlainPassword(MailboxAccount& account, const TmsMailBase& client) {
+  if (account.PlainPassword == kPlainAskOnce && client.PasswordWentInClear() &&
+      std::find(plainNoted_.begin(), plainNoted_.end(), &account) == plainNoted_.end())
+    plainNoted_.push_back(&account);
+}
+
+void TfrmMain::AskPlainPasswords() {
+  std::vector<MailboxAccount*> noted;
+  noted.swap(plainNoted_);
+  for (MailboxAccount* account : noted) {
+    bool listed = false;  // it may have been removed meanwhile
+    for (const auto& row : frmOptions.lsvAddress) listed = listed || row.get() == account;
+    if (!listed || account->PlainPassword != kPlainAskOnce) continue;
+    const bool secure =
+        desktop.MessageBox(
+            "The password of " + account->Address +
+                " went over an unencrypted connection, where anyone on the way can read it.\n\n"
+                "Secure this mailbox's connections with STARTTLS from now on?\n\nNo keeps "
+                "sending the password unencrypted; \"" + kAllowPasswordInClear +
+                "\" on the Mail Boxes page changes this later.",
+            "Unencrypted password", Desktop::mbYes | Desktop::mbNo, Desktop::iconWarning) ==
+        Desktop::mrYes;
+    if (secure) {
+      if (account->Security == int32_t(TSecurity::None))
+        account->Security = int32_t(TSecurity::StartTls);
+      if (account->SMTPSecurity == int32_t(TSecurity::None))
+        account->SMTPSecurity = int32_t(TSecurity::StartTls);
+    }
+    account->PlainPassword = secure ? kPlainRefused : kPlainAllowed;
+    account->ApplyToClient();
+    try {
+      frmOptions.SaveSecurity(*account);
+    } catch (const std::exception& error) {
+      PutStatusMessage("The choice could not be stored: " + std::string(error.what()));
+    }
+  }
 }
 
 std::string TfrmMain::WithoutSecrets(std::string text) const {

@@ -124,6 +124,11 @@ class TfrmMain {
   // certificate for the account's POP3 (or SMTP) server from now on; yes stores its fingerprint
   // in the account and in Config.QDB and returns true.
   bool TrustCertificate(const MailboxAccount& account, bool smtp, const ETlsError& e);
+  // A mailbox from an older file sends its password unencrypted as before, but once that has
+  // happened the user is asked, once: secure its servers with STARTTLS, or allow it for good.
+  // Note records a session's client; Ask asks about the noted mailboxes after the session.
+  void NotePlainPassword(MailboxAccount& account, const TmsMailBase& client);
+  void AskPlainPasswords();
   void PutStatusMessage(const std::string& text);
   // The desktop's error display, and the status bar, never show a configured password: a
   // server may echo what it was sent in its error line.
@@ -388,6 +393,7 @@ class TfrmMain {
   std::vector<MessageListEntry*> ruleDeletions_;
   // The mailboxes whose session in this check did not finish.
   std::vector<const TmsRemotePOP*> unfinished_;
+  std::vector<MailboxAccount*> plainNoted_;
   // The mailboxes whose latest check failed, already notified.
   std::unordered_set<const MailboxAccount*> failing_;
   // Panels as last measured (a width of -1: never).

@@ -298,6 +298,8 @@ void TfrmMain::SendOutBox() {
           from->ApplyToSMTP(msSMTP);
           msSMTP.Connect();
         }
+        for (auto& account : frmOptions.lsvAddress)
+          if (account.get() == from) NotePlainPassword(*account, msSMTP);
       }
       try {
         if (setAside.empty()) {
@@ -354,6 +356,7 @@ void TfrmMain::SendOutBox() {
       }
     }
     PackOutbox(outbox);
+    AskPlainPasswords();
     if (notes.empty()) throw;
     throw Exception(Joined(notes) + "\n" + e.what());
   }
@@ -361,6 +364,7 @@ void TfrmMain::SendOutBox() {
   msSMTP.MailMessage = nullptr;
   if (connected) msSMTP.Disconnect();
   PackOutbox(outbox);
+  AskPlainPasswords();
   if (!notes.empty()) throw Exception(Joined(notes));
 }
 

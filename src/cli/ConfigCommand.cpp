@@ -34,6 +34,7 @@ const char kUsage[] =
     "           [--timeout SECONDS] [--default] [--security none|ssl|starttls]\n"
     "           [--smtp-security none|ssl|starttls] [--smtp-auth] [--smtp-user U]\n"
     "           [--smtp-password P | --smtp-password-stdin] [--pipelining on|off]\n"
+    "           [--allow-plain-password]\n"
     "       norva-cli config [--folder DIR] remove-account N\n"
     "       norva-cli config [--folder DIR] trust-cert N (--pop3 | --smtp) FINGERPRINT\n"
     "       norva-cli config [--folder DIR] add-rule FILTER PARAM ACTION PARAM\n"
@@ -196,6 +197,7 @@ void Show(TfrmOptions& o, std::ostream& out) {
       out << "  smtp login " << (a.SMTPUser.empty() ? "(the POP3 user)" : Printable(a.SMTPUser))
           << " password " << (a.SMTPPassword.empty() ? "(the POP3 one)" : "***");
     out << "  timeout " << a.TimeOut << (a.Pipelining ? "" : "  no pipelining")
+        << (a.PlainPassword == kPlainRefused ? "" : "  password unencrypted allowed")
         << (a.IsDefault ? "  default" : "") << "\n";
     if (!a.POP3Certificate.empty()) out << "     pop3 certificate " << a.POP3Certificate << "\n";
     if (!a.SMTPCertificate.empty()) out << "     smtp certificate " << a.SMTPCertificate << "\n";
@@ -231,7 +233,8 @@ void AddAccount(TfrmOptions& o, const std::vector<std::string>& args, std::istre
   auto f = Flags(args,
                  {"--address", "--user", "--password", "--pop3", "--smtp", "--timeout",
                   "--security", "--smtp-security", "--smtp-user", "--smtp-password", "--pipelining"},
-                 {"--password-stdin", "--default", "--smtp-auth", "--smtp-password-stdin"});
+                 {"--password-stdin", "--default", "--smtp-auth", "--smtp-password-stdin",
+                  "--allow-plain-password"});
   for (const char* required : {"--address", "--user", "--pop3"})
     if (!f.count(required)) throw UsageError(std::string(required) + " is required");
   if (f.count("--password") == f.count("--password-stdin"))
@@ -275,6 +278,7 @@ void AddAccount(TfrmOptions& o, const std::vector<std::string>& args, std::istre
   a->SMTPUser = f["--smtp-user"];
   a->SMTPPassword = f["--smtp-password"];
   a->Pipelining = !f.count("--pipelining") || f["--pipelining"] == "on";
+  a->PlainPassword = f.count("--allow-plain-password") ? kPlainAllowed : kPlainRefused;
   // A new mailbox takes the schedule the mailbox page shows.
   a->CheckOnStartup = o.chkCheckOnStartup;
   a->CheckManually = o.radCheckManual;

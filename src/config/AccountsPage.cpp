@@ -34,6 +34,7 @@ void TAccountsPage::lsvAddressChange(int32_t index) {
   edtSMTPUser = a.SMTPUser;
   edtSMTPPassword = a.SMTPPassword;
   chkPipelining = a.Pipelining;
+  chkPlainPassword = a.PlainPassword != kPlainRefused;
   // While checking together the widgets show the common schedule, not the mailbox's.
   if (!options_.chkCheckTogether) schedule_.ShowSchedule(a);
 }
@@ -115,6 +116,7 @@ void TAccountsPage::btnClearClick() {
   edtSMTPUser.clear();
   edtSMTPPassword.clear();
   chkPipelining = true;
+  chkPlainPassword = false;
 }
 
 void TAccountsPage::Save() {
@@ -152,6 +154,9 @@ void TAccountsPage::Assign(MailboxAccount& a, int32_t timeOut) const {
   a.SMTPUser = edtSMTPUser;
   a.SMTPPassword = edtSMTPPassword;
   a.Pipelining = chkPipelining;
+  // An older mailbox not yet asked stays so until the user changes the box.
+  if (chkPlainPassword != (a.PlainPassword != kPlainRefused))
+    a.PlainPassword = chkPlainPassword ? kPlainAllowed : kPlainRefused;
   a.Address = edtMailAddress;
   a.Account = edtMailAccount;
   a.POP3Server = edtMailPOP3;

@@ -37,6 +37,8 @@ class TAccountsPage {
   std::string edtSMTPPassword;
   // Pipeline commands when the server allows it.
   bool chkPipelining = true;
+  // "Allow my password over an unencrypted connection".
+  bool chkPlainPassword = false;
   // The selected row of lsvAddress, -1 for none.
   int32_t Selected = -1;
   // The field a failed check put the focus on ("" when none did).

@@ -100,6 +100,7 @@ void MailboxAccount::ApplyToClient() {
   Client->Security = TSecurity(std::clamp(Security, 0, 2));
   Client->AcceptedFingerprint = POP3Certificate;
   Client->Pipelining = Pipelining;
+  Client->AllowPasswordInClear = PlainPassword != kPlainRefused;
 }
 
 void MailboxAccount::ApplyToSMTP(TmsSMTP& smtp) const {
@@ -110,6 +111,7 @@ void MailboxAccount::ApplyToSMTP(TmsSMTP& smtp) const {
   smtp.Authenticate = SMTPAuth;
   smtp.AuthUser = SMTPUser.empty() ? Account : SMTPUser;
   smtp.AuthPassword = SMTPPassword.empty() ? Password : SMTPPassword;
+  smtp.AllowPasswordInClear = PlainPassword != kPlainRefused;
 }
 
 void TComboModel::Select(int32_t index) {
@@ -245,6 +247,9 @@ void TfrmOptions::LoadAccounts() {
     a->POP3Certificate = QReadString(Indexed("Address/Cert-", n));
     a->SMTPCertificate = QReadString(Indexed("Address/SMTP Cert-", n));
     a->Pipelining = QReadBoolean(Indexed("Address/Pipelining-", n), true);
+    a->PlainPassword = std::clamp(
+        QReadInteger(Indexed("Address/Plain Password-", n), kPlainAskOnce), kPlainRefused,
+        kPlainAskOnce);
     a->Client->Blocking = chkBlocking;
     a->ApplyToClient();
     const int32_t seen = ReadCount(Indexed("Address/UIDC-", n));
@@ -354,6 +359,7 @@ void TfrmOptions::SaveAccounts() {
     QDB1.SetAdminString(Indexed("Address/Cert-", n), a.POP3Certificate);
     QDB1.SetAdminString(Indexed("Address/SMTP Cert-", n), a.SMTPCertificate);
     QDB1.SetAdminBoolean(Indexed("Address/Pipelining-", n), a.Pipelining);
+    QDB1.SetAdminInteger(Indexed("Address/Plain Password-", n), a.PlainPassword);
     // Edits made on the mailbox page reach the client here.
     a.Client->Blocking = chkBlocking;
     a.ApplyToClient();
@@ -458,6 +464,19 @@ bool TfrmOptions::SaveCertificate(const MailboxAccount& account, bool smtp) {
     StoreSession session(QDB1, ConfigFileName());
     QDB1.SetAdminString(Indexed(smtp ? "Address/SMTP Cert-" : "Address/Cert-", n),
                         smtp ? account.SMTPCertificate : account.POP3Certificate);
+    session.Close();
+    return true;
+  }
+  return false;
+}
+
+bool TfrmOptions::SaveSecurity(const MailboxAccount& account) {
+  for (size_t n = 0; n < lsvAddress.size(); ++n) {
+    if (lsvAddress[n].get() != &account) continue;
+    StoreSession session(QDB1, ConfigFileName());
+    QDB1.SetAdminInteger(Indexed("Address/Security-", n), account.Security);
+    QDB1.SetAdminInteger(Indexed("Address/SMTP Security-", n), account.SMTPSecurity);
+    QDB1.SetAdminInteger(Indexed("Address/Plain Password-", n), account.PlainPassword);
     session.Close();
     return true;
   }

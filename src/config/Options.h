@@ -40,6 +40,12 @@ struct TCheckSchedule {
   TDateTime NextCheck = 0;  // computed by the scheduler, never stored
 };
 
+// A password over an unencrypted connection: refused, allowed by the user, or allowed as before
+// for a mailbox from a file that predates the choice, until the user has been asked once.
+inline constexpr int32_t kPlainRefused = 0;
+inline constexpr int32_t kPlainAllowed = 1;
+inline constexpr int32_t kPlainAskOnce = 2;
+
 // One configured mailbox, the data of one lsvAddress row.
 struct MailboxAccount : TCheckSchedule {
   std::string Address;  // the row caption
@@ -62,6 +68,8 @@ struct MailboxAccount : TCheckSchedule {
   std::string SMTPCertificate;
   // The header scan may send commands ahead of the replies when the server allows it.
   bool Pipelining = true;
+  // Whether the password may go unencrypted to a server on another machine (kPlain...).
+  int32_t PlainPassword = kPlainRefused;
   // The mailbox's own POP3 client, created with the row.
   std::unique_ptr<TmsRemotePOP> Client = std::make_unique<TmsRemotePOP>();
   int32_t MessageCounter = 0;        // run time only
@@ -152,6 +160,9 @@ class TfrmOptions {
   // Writes the mailbox's accepted POP3 (or SMTP) certificate, and only that key; false when
   // account is not one of lsvAddress.
   bool SaveCertificate(const MailboxAccount& account, bool smtp);
+  // Writes the mailbox's security choices (POP3, SMTP, the password unencrypted), and only
+  // those keys; false when account is not one of lsvAddress.
+  bool SaveSecurity(const MailboxAccount& account);
 
   // Reads from the open store; every failure gives the default (false / 0 for a wrong size).
   bool QReadBoolean(const std::string& key, bool defaultValue);

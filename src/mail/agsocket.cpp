@@ -305,6 +305,17 @@ bool TagSocket::TlsActive() const {
   return fd_ >= 0 && tls_ && tls_->Established();
 }
 
+bool TagSocket::PeerIsLoopback() const {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  if (fd_ < 0 || ::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return false;
+  if (peer.ss_family == AF_INET)
+    return (ntohl(reinterpret_cast<const sockaddr_in&>(peer).sin_addr.s_addr) >> 24) == 127;
+  if (peer.ss_family != AF_INET6) return false;
+  const in6_addr& a = reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr;
+  return IN6_IS_ADDR_LOOPBACK(&a) || (IN6_IS_ADDR_V4MAPPED(&a) && a.s6_addr[12] == 127);
+}
+
 std::string TagSocket::PeerFingerprint() const {
   return TlsActive() ? tls_->Fingerprint() : "";
 }

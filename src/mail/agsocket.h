@@ -141,11 +141,15 @@ class TagSocket : public TObject {
   // Raises ETlsError when TLS cannot be set up; the connection is closed then.
   void StartTLS();
   bool TlsActive() const;
+  // The connected peer is this machine (127.0.0.0/8, ::1 or an IPv4-mapped loopback).
+  bool PeerIsLoopback() const;
   // The server certificate's SHA-256 fingerprint; "" without TLS.
   std::string PeerFingerprint() const;
 
  protected:
   void ConnectSocket();
+  // Server without its port.
+  std::string Host() const;
   // Runs before SendLine, SendLines and SendStream send anything: a client with replies still
   // owed to commands sent ahead reads them here, so that the next command reads its own.
   virtual void BeforeSend() {}
@@ -173,7 +177,6 @@ class TagSocket : public TObject {
   void SendAll(const char* data, size_t length);
   void ResolveHost(const std::string& host);
   void ResolvePort();
-  std::string Host() const;
   // Waits for what a TLS call needs; raises on cancellation or time-out.
   void WaitFor(short events);
   void CheckCanceledOrExpired();

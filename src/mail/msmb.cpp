@@ -23,4 +23,18 @@ void TmsMailBase::Disconnect() {
   Close();
 }
 
+void TmsMailBase::GuardPassword() {
+  if (TlsActive() || PeerIsLoopback()) return;
+  if (AllowPasswordInClear) {
+    passwordInClear_ = true;
+    return;
+  }
+  const std::string host = Host();
+  Close();
+  throw EPasswordInClear("The connection to " + host +
+                         " is not encrypted, so Norva did not send the password. Choose SSL/TLS "
+                         "or STARTTLS for this mailbox, or tick \"" +
+                         std::string(kAllowPasswordInClear) + "\".");
+}
+
 }  // namespace norva

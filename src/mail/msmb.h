@@ -5,6 +5,16 @@
 
 namespace norva {
 
+// The login stopped before the password went unencrypted to another machine.
+class EPasswordInClear : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// What EPasswordInClear says, and the setting that lifts it.
+inline constexpr const char* kAllowPasswordInClear =
+    "Allow my password over an unencrypted connection";
+
 class TmsMailBase : public TagSocket {
  public:
   // Opens and logs in unless the socket is already open.
@@ -18,8 +28,22 @@ class TmsMailBase : public TagSocket {
   virtual void Login() = 0;
   virtual void Logout() = 0;
 
+  // A password (or a token) may go unencrypted to a server on another machine only when this is
+  // set; otherwise the login stops before sending it, with EPasswordInClear.
+  bool AllowPasswordInClear = false;
+  // The last login sent its password unencrypted to another machine (because it was allowed).
+  bool PasswordWentInClear() const { return passwordInClear_; }
+
+ protected:
+  // Called right before a login sends anything secret; closes the connection and raises
+  // EPasswordInClear when the secret would cross the network unencrypted unasked.
+  void GuardPassword();
+  // Called as a login begins.
+  void ResetPasswordState() { passwordInClear_ = false; }
+
  private:
   bool loggedOut_ = false;
+  bool passwordInClear_ = false;
 };
 
 }  // namespace norva

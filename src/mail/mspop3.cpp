@@ -56,6 +56,7 @@ void TmsCustomPOP::ExpectPositive() {
 
 void TmsCustomPOP::Login() {
   ResetState();
+  ResetPasswordState();
   utf8Mode_ = false;
   try {
     ConnectSocket();
@@ -68,6 +69,7 @@ void TmsCustomPOP::Login() {
             "The server does not offer STLS: the password is not sent without encryption.", false);
       StartTLS();
     }
+    GuardPassword();
     SendLine("USER " + UserName);
     ExpectPositive();
     SendLine("PASS " + Password);

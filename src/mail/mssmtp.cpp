@@ -101,6 +101,7 @@ void TmsSMTP::ExpectReply(int hundreds) {
 
 void TmsSMTP::Login() {
   Extensions.clear();
+  ResetPasswordState();
   try {
     ConnectSocket();
     ExpectReply(2);  // the greeting
@@ -136,6 +137,7 @@ void TmsSMTP::Login() {
     if (Authenticate) {
       if (!extended)
         throw EServerError("The server does not understand EHLO, so it offers no authentication.");
+      GuardPassword();
       SendAuth();
     }
   } catch (...) {

@@ -303,6 +303,12 @@ QWidget* OptionsDialog::BuildAccountsPage() {
   connect(chkPipelining_, &QCheckBox::clicked, this,
           [this](bool checked) { accounts_.chkPipelining = checked; });
   fields->addRow("", chkPipelining_);
+  chkPlainPassword_ = Check("chkPlainPassword", kAllowPasswordInClear);
+  chkPlainPassword_->setToolTip("Send the password even when the connection is not encrypted and "
+                                "the server is on another machine: anyone on the way can read it");
+  connect(chkPlainPassword_, &QCheckBox::clicked, this,
+          [this](bool checked) { accounts_.chkPlainPassword = checked; });
+  fields->addRow("", chkPlainPassword_);
 
   auto* btnAddAddress = Button("btnAddAddress", "Add");
   auto* btnUpdateAddress = Button("btnUpdateAddress", "Update");
@@ -433,6 +439,7 @@ void OptionsDialog::RenderAccounts() {
   cmbSMTPSecurity_->setCurrentIndex(accounts_.cmbSMTPSecurity);
   SetChecked(chkSMTPAuth_, accounts_.chkSMTPAuth);
   SetChecked(chkPipelining_, accounts_.chkPipelining);
+  SetChecked(chkPlainPassword_, accounts_.chkPlainPassword);
   edtSMTPUser_->setText(ToQt(accounts_.edtSMTPUser));
   edtSMTPPassword_->setText(ToQt(accounts_.edtSMTPPassword));
   SetChecked(chkCheckTogether_, options_.chkCheckTogether);

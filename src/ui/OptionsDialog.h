@@ -99,6 +99,7 @@ class OptionsDialog : public QDialog {
   QComboBox *cmbMailSecurity_ = nullptr, *cmbSMTPSecurity_ = nullptr;
   QCheckBox* chkSMTPAuth_ = nullptr;
   QCheckBox* chkPipelining_ = nullptr;
+  QCheckBox* chkPlainPassword_ = nullptr;
   QLineEdit *edtSMTPUser_ = nullptr, *edtSMTPPassword_ = nullptr;
   QCheckBox* chkCheckTogether_ = nullptr;
   QRadioButton *radCheckManual_ = nullptr, *radCheckFreq_ = nullptr;

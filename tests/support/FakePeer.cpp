@@ -3,6 +3,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -19,11 +21,11 @@ namespace norva::testing {
 namespace {
 
 // A TCP socket bound to 127.0.0.1 on a port the kernel picks; returns the port.
-int BoundSocket(uint16_t& port) {
+int BoundSocket(uint16_t& port, const std::string& host = "127.0.0.1") {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::inet_pton(AF_INET, host.c_str(), &a.sin_addr) != 1) a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof a;
   if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
@@ -236,9 +238,29 @@ ClosedPort::~ClosedPort() {
 
 FakeServer::FakeServer() {
   if (::pipe2(wake_, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  listenFd_ = BoundSocket(port_);
+  host_ = ListenHost();
+  listenFd_ = BoundSocket(port_, host_);
   if (::listen(listenFd_, 8) != 0) throw std::runtime_error("listen failed");
   thread_ = std::thread([this] { Serve(); });
+}
+
+std::string& ListenHost() {
+  static std::string host = "127.0.0.1";
+  return host;
+}
+
+std::string OtherThanLoopback() {
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return "";
+  std::string found;
+  for (ifaddrs* i = list; i && found.empty(); i = i->ifa_next) {
+    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || (i->ifa_flags & IFF_LOOPBACK)) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, text, sizeof text);
+    found = text;
+  }
+  ::freeifaddrs(list);
+  return found;
 }
 
 FakeServer::~FakeServer() {

@@ -80,6 +80,12 @@ class ClosedPort {
   uint16_t port_ = 0;
 };
 
+// The IPv4 address that servers made from now on listen on: 127.0.0.1 unless a test sets another.
+std::string& ListenHost();
+// An IPv4 address of this machine that is not a loopback one ("" when it has none): a peer there
+// is, to the client, on another machine.
+std::string OtherThanLoopback();
+
 // A line-command server on a free port: each line's first word picks the answer. A test can
 // replace the answer to any command word, to "GREETING", or (SMTP) to "." after a data block.
 class FakeServer {
@@ -97,7 +103,7 @@ class FakeServer {
   void UseTls(const std::string& certFile, const std::string& keyFile, bool implicit);
 
   uint16_t Port() const { return port_; }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string Address() const { return host_ + ":" + std::to_string(port_); }
   // Every command line received so far, over all connections, in order.
   std::vector<std::string> Commands() const;
   int Connections() const;
@@ -126,6 +132,7 @@ class FakeServer {
   int listenFd_ = -1;
   int wake_[2] = {-1, -1};  // written once by Stop, never drained
   uint16_t port_ = 0;
+  std::string host_;
   std::thread thread_;
 };
 

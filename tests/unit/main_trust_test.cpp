@@ -1,8 +1,10 @@
 // Certificates that fail verification, in the check cycle and the outbox: the question, the
-// answer kept in the mailbox and in Config.QDB, and the second attempt.
+// answer kept in the mailbox and in Config.QDB, and the second attempt. Passwords that would
+// cross the network unencrypted.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <string>
 
 #include "app/Main.h"
@@ -133,6 +135,87 @@ TEST_F(TrustTest, TheOutboxAsksForTheSmtpCertificateAndSendsAfterYes) {
   EXPECT_EQ(smtp.Data().size(), 1u);
   const Lines commands = smtp.Commands();
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "AUTH PLAIN AHVzZXIAc2VjcmV0"), 1);
+}
+
+// A server on another machine over an unencrypted connection: the password goes only where the
+// user allowed it; a mailbox from an older file keeps working and asks once.
+TEST_F(TrustTest, APasswordGoesUnencryptedToAnotherMachineOnlyWhenAllowed) {
+  const std::string host = testing::OtherThanLoopback();
+  if (host.empty()) GTEST_SKIP() << "this machine has no address but loopback";
+  struct Listen {
+    explicit Listen(const std::string& h) { testing::ListenHost() = h; }
+    ~Listen() { testing::ListenHost() = "127.0.0.1"; }
+  };
+  const std::string refused =
+      "Last connection attempt unsuccessful. The connection to " + host +
+      " is not encrypted, so Norva did not send the password. Choose SSL/TLS or STARTTLS for "
+      "this mailbox, or tick \"Allow my password over an unencrypted connection\".";
+  const struct {
+    int32_t setting;
+    std::deque<Desktop::Result> answers;
+    bool loggedIn;
+    int32_t storedSetting, storedSecurity;
+  } cases[] = {
+      {kPlainRefused, {}, false, kPlainRefused, 0},
+      {kPlainAllowed, {}, true, kPlainAllowed, 0},
+      {kPlainAskOnce, {Desktop::mrNo}, true, kPlainAllowed, 0},
+      {kPlainAskOnce, {Desktop::mrYes}, true, kPlainRefused, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.setting * 10 + int(c.answers.size()));
+    std::unique_ptr<FakePop3> box;
+    {
+      Listen other(host);
+      box = std::make_unique<FakePop3>(Lines{"Message-ID: <1@test>\r\nSubject: hi\r\n\r\nbody\r\n"});
+    }
+    options.lsvAddress.clear();
+    desktop.Boxes.clear();
+    MailboxAccount& account = AddMailbox(box->Address(), "");
+    account.PlainPassword = c.setting;
+    options.Save();
+    desktop.BoxAnswers = c.answers;
+    main.CheckMail(true, -1);
+    const Lines commands = box->Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "PASS secret"), c.loggedIn ? 1 : 0);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER user"), c.loggedIn ? 1 : 0);
+    if (!c.loggedIn) EXPECT_EQ(main.StatusBar[4].Text, refused);
+    ASSERT_EQ(desktop.Boxes.size(), c.answers.size());
+    if (!c.answers.empty()) EXPECT_EQ(desktop.Boxes[0].caption, "Unencrypted password");
+    EXPECT_EQ(Stored()->PlainPassword, c.storedSetting);
+    EXPECT_EQ(Stored()->Security, c.storedSecurity);
+    main.CheckMail(true, -1);
+    EXPECT_EQ(desktop.Boxes.size(), c.answers.size()) << "asked once only";
+    main.lsvMail.clear();
+  }
+
+  // The outbox: AUTH over a plain connection to another machine is never sent, nor the message.
+  std::unique_ptr<FakeSmtp> smtp;
+  {
+    Listen other(host);
+    smtp = std::make_unique<FakeSmtp>();
+  }
+  smtp->Reply("EHLO", "250-fake.test\r\n250 AUTH PLAIN\r\n");
+  smtp->Reply("AUTH", "235 accepted\r\n");
+  options.lsvAddress.clear();
+  MailboxAccount& account = AddMailbox("127.0.0.1:1", smtp->Address());
+  account.SMTPAuth = true;
+  main.frmMsg->MsgWindowMode = 3;
+  main.PrepareMsg();
+  main.frmMsg->edtMsgTo = "rob@example.org";
+  main.frmMsg->edtMsgSubject = "in clear";
+  MessageListEntry entry;
+  entry.Message = std::make_unique<TmsMessage>();
+  entry.BodyRetrieved = true;
+  main.frmMsg->BuildMessage(*entry.Message);
+  main.ArchiveMsg(dir.File("$OutBox.TMA"), entry, false);
+  EXPECT_THROW(main.SendOutBox(), EPasswordInClear);
+  const Lines commands = smtp->Commands();
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                          [](const std::string& l) { return l.starts_with("AUTH") || l.starts_with("MAIL"); }),
+            0);
+  TQDB outbox;
+  outbox.SetFileName(dir.File("$OutBox.TMA"));
+  EXPECT_EQ(outbox.Count(), 1) << "the message stays queued";
 }
 
 }  // namespace

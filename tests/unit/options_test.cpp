@@ -287,6 +287,9 @@ TEST_F(OptionsTest, OlderAndDamagedFilesLoad) {
   EXPECT_EQ(a.SMTPUser + a.SMTPPassword + a.POP3Certificate + a.SMTPCertificate, "");
   EXPECT_EQ(a.Client->Security, TSecurity::None);
   EXPECT_TRUE(a.Pipelining && a.Client->Pipelining);  // a missing key means on
+  // The password goes unencrypted as it did, until the user has been asked once.
+  EXPECT_EQ(a.PlainPassword, kPlainAskOnce);
+  EXPECT_TRUE(a.Client->AllowPasswordInClear);
   TmsSMTP smtp;
   a.ApplyToSMTP(smtp);
   EXPECT_EQ(std::tie(smtp.Security, smtp.Authenticate), std::make_tuple(TSecurity::None, false));
