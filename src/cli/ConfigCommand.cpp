@@ -34,7 +34,7 @@ const char kUsage[] =
     "           [--timeout SECONDS] [--default] [--security none|ssl|starttls]\n"
     "           [--smtp-security none|ssl|starttls] [--smtp-auth] [--smtp-user U]\n"
     "           [--smtp-password P | --smtp-password-stdin] [--pipelining on|off]\n"
-    "           [--allow-plain-password]\n"
+    "           [--allow-plain-password] [--token-command CMD]\n"
     "       norva-cli config [--folder DIR] remove-account N\n"
     "       norva-cli config [--folder DIR] trust-cert N (--pop3 | --smtp) FINGERPRINT\n"
     "       norva-cli config [--folder DIR] add-rule FILTER PARAM ACTION PARAM\n"
@@ -198,6 +198,7 @@ void Show(TfrmOptions& o, std::ostream& out) {
           << " password " << (a.SMTPPassword.empty() ? "(the POP3 one)" : "***");
     out << "  timeout " << a.TimeOut << (a.Pipelining ? "" : "  no pipelining")
         << (a.PlainPassword == kPlainRefused ? "" : "  password unencrypted allowed")
+        << (a.TokenCommand.empty() ? "" : "  token command " + Printable(a.TokenCommand))
         << (a.IsDefault ? "  default" : "") << "\n";
     if (!a.POP3Certificate.empty()) out << "     pop3 certificate " << a.POP3Certificate << "\n";
     if (!a.SMTPCertificate.empty()) out << "     smtp certificate " << a.SMTPCertificate << "\n";
@@ -232,13 +233,16 @@ void AddAccount(TfrmOptions& o, const std::vector<std::string>& args, std::istre
                 std::ostream& out) {
   auto f = Flags(args,
                  {"--address", "--user", "--password", "--pop3", "--smtp", "--timeout",
-                  "--security", "--smtp-security", "--smtp-user", "--smtp-password", "--pipelining"},
+                  "--security", "--smtp-security", "--smtp-user", "--smtp-password", "--pipelining",
+                  "--token-command"},
                  {"--password-stdin", "--default", "--smtp-auth", "--smtp-password-stdin",
                   "--allow-plain-password"});
   for (const char* required : {"--address", "--user", "--pop3"})
     if (!f.count(required)) throw UsageError(std::string(required) + " is required");
-  if (f.count("--password") == f.count("--password-stdin"))
+  if (f.count("--password") && f.count("--password-stdin"))
     throw UsageError("give either --password or --password-stdin");
+  if (!f.count("--password") && !f.count("--password-stdin") && !f.count("--token-command"))
+    throw UsageError("give --password, --password-stdin or --token-command");
   if (f.count("--password-stdin")) {
     std::string line;
     std::getline(in, line);
@@ -261,7 +265,8 @@ void AddAccount(TfrmOptions& o, const std::vector<std::string>& args, std::istre
   if (f.count("--pipelining") && f["--pipelining"] != "on" && f["--pipelining"] != "off")
     throw UsageError("--pipelining takes on or off");
   for (const char* key :
-       {"--address", "--user", "--password", "--pop3", "--smtp", "--smtp-user", "--smtp-password"})
+       {"--address", "--user", "--password", "--pop3", "--smtp", "--smtp-user", "--smtp-password",
+        "--token-command"})
     RequireStorable(key, f[key]);
 
   auto a = std::make_unique<MailboxAccount>();
@@ -279,6 +284,7 @@ void AddAccount(TfrmOptions& o, const std::vector<std::string>& args, std::istre
   a->SMTPPassword = f["--smtp-password"];
   a->Pipelining = !f.count("--pipelining") || f["--pipelining"] == "on";
   a->PlainPassword = f.count("--allow-plain-password") ? kPlainAllowed : kPlainRefused;
+  a->TokenCommand = f["--token-command"];
   // A new mailbox takes the schedule the mailbox page shows.
   a->CheckOnStartup = o.chkCheckOnStartup;
   a->CheckManually = o.radCheckManual;

@@ -35,6 +35,7 @@ void TAccountsPage::lsvAddressChange(int32_t index) {
   edtSMTPPassword = a.SMTPPassword;
   chkPipelining = a.Pipelining;
   chkPlainPassword = a.PlainPassword != kPlainRefused;
+  edtTokenCommand = a.TokenCommand;
   // While checking together the widgets show the common schedule, not the mailbox's.
   if (!options_.chkCheckTogether) schedule_.ShowSchedule(a);
 }
@@ -117,6 +118,7 @@ void TAccountsPage::btnClearClick() {
   edtSMTPPassword.clear();
   chkPipelining = true;
   chkPlainPassword = false;
+  edtTokenCommand.clear();
 }
 
 void TAccountsPage::Save() {
@@ -157,6 +159,7 @@ void TAccountsPage::Assign(MailboxAccount& a, int32_t timeOut) const {
   // An older mailbox not yet asked stays so until the user changes the box.
   if (chkPlainPassword != (a.PlainPassword != kPlainRefused))
     a.PlainPassword = chkPlainPassword ? kPlainAllowed : kPlainRefused;
+  a.TokenCommand = edtTokenCommand;
   a.Address = edtMailAddress;
   a.Account = edtMailAccount;
   a.POP3Server = edtMailPOP3;

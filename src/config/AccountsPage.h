@@ -39,6 +39,8 @@ class TAccountsPage {
   bool chkPipelining = true;
   // "Allow my password over an unencrypted connection".
   bool chkPlainPassword = false;
+  // OAuth 2.0: the command printing the access token ("" for a password login).
+  std::string edtTokenCommand;
   // The selected row of lsvAddress, -1 for none.
   int32_t Selected = -1;
   // The field a failed check put the focus on ("" when none did).

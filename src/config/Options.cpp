@@ -101,6 +101,7 @@ void MailboxAccount::ApplyToClient() {
   Client->AcceptedFingerprint = POP3Certificate;
   Client->Pipelining = Pipelining;
   Client->AllowPasswordInClear = PlainPassword != kPlainRefused;
+  Client->TokenCommand = TokenCommand;
 }
 
 void MailboxAccount::ApplyToSMTP(TmsSMTP& smtp) const {
@@ -112,6 +113,7 @@ void MailboxAccount::ApplyToSMTP(TmsSMTP& smtp) const {
   smtp.AuthUser = SMTPUser.empty() ? Account : SMTPUser;
   smtp.AuthPassword = SMTPPassword.empty() ? Password : SMTPPassword;
   smtp.AllowPasswordInClear = PlainPassword != kPlainRefused;
+  smtp.TokenCommand = TokenCommand;
 }
 
 void TComboModel::Select(int32_t index) {
@@ -247,6 +249,7 @@ void TfrmOptions::LoadAccounts() {
     a->POP3Certificate = QReadString(Indexed("Address/Cert-", n));
     a->SMTPCertificate = QReadString(Indexed("Address/SMTP Cert-", n));
     a->Pipelining = QReadBoolean(Indexed("Address/Pipelining-", n), true);
+    a->TokenCommand = QReadString(Indexed("Address/Token Command-", n));
     a->PlainPassword = std::clamp(
         QReadInteger(Indexed("Address/Plain Password-", n), kPlainAskOnce), kPlainRefused,
         kPlainAskOnce);
@@ -360,6 +363,7 @@ void TfrmOptions::SaveAccounts() {
     QDB1.SetAdminString(Indexed("Address/SMTP Cert-", n), a.SMTPCertificate);
     QDB1.SetAdminBoolean(Indexed("Address/Pipelining-", n), a.Pipelining);
     QDB1.SetAdminInteger(Indexed("Address/Plain Password-", n), a.PlainPassword);
+    QDB1.SetAdminString(Indexed("Address/Token Command-", n), a.TokenCommand);
     // Edits made on the mailbox page reach the client here.
     a.Client->Blocking = chkBlocking;
     a.ApplyToClient();

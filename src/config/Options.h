@@ -70,6 +70,9 @@ struct MailboxAccount : TCheckSchedule {
   bool Pipelining = true;
   // Whether the password may go unencrypted to a server on another machine (kPlain...).
   int32_t PlainPassword = kPlainRefused;
+  // OAuth 2.0: a command printing the access token, which both servers then get instead of the
+  // password ("" for a password login).
+  std::string TokenCommand;
   // The mailbox's own POP3 client, created with the row.
   std::unique_ptr<TmsRemotePOP> Client = std::make_unique<TmsRemotePOP>();
   int32_t MessageCounter = 0;        // run time only

@@ -1,6 +1,9 @@
 // TmsMailBase: connect and disconnect around a protocol session.
 #include "mail/msmb.h"
 
+#include "mail/mstoken.h"
+#include "mail/msuucode.h"
+
 namespace norva {
 
 void TmsMailBase::Connect() {
@@ -35,6 +38,21 @@ void TmsMailBase::GuardPassword() {
                          " is not encrypted, so Norva did not send the password. Choose SSL/TLS "
                          "or STARTTLS for this mailbox, or tick \"" +
                          std::string(kAllowPasswordInClear) + "\".");
+}
+
+std::string TmsMailBase::AccessToken() {
+  return RunTokenCommand(TokenCommand, TimeOut(), [this] { return Canceled; });
+}
+
+void TmsMailBase::RaiseTokenRefused(const std::string& challenge) {
+  std::string detail;
+  Base64DecodeLine(challenge, detail);
+  for (char& c : detail)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  const std::string reply = LastReply;
+  if (IsOpen()) Close();
+  throw EServerError("The server refused the access token: " + reply +
+                     (detail.empty() ? std::string() : " (" + detail + ")"));
 }
 
 }  // namespace norva

@@ -33,6 +33,9 @@ class TmsMailBase : public TagSocket {
   bool AllowPasswordInClear = false;
   // The last login sent its password unencrypted to another machine (because it was allowed).
   bool PasswordWentInClear() const { return passwordInClear_; }
+  // When set, the login is OAuth 2.0: this command, run before each session, prints the access
+  // token, which goes instead of the password (OAUTHBEARER or XOAUTH2).
+  std::string TokenCommand;
 
  protected:
   // Called right before a login sends anything secret; closes the connection and raises
@@ -40,6 +43,10 @@ class TmsMailBase : public TagSocket {
   void GuardPassword();
   // Called as a login begins.
   void ResetPasswordState() { passwordInClear_ = false; }
+  // Runs TokenCommand within the time-out; a stop ends it.
+  std::string AccessToken();
+  // Why the server refused a token: its last reply, and the error it sent as a challenge.
+  [[noreturn]] void RaiseTokenRefused(const std::string& challenge);
 
  private:
   bool loggedOut_ = false;

@@ -4,6 +4,8 @@
 #include <climits>
 
 #include "mail/agConst.h"
+#include "mail/mstoken.h"
+#include "mail/msuucode.h"
 
 namespace norva {
 namespace {
@@ -35,7 +37,7 @@ int TmsCustomPOP::GetReplyCode(const std::string& line) {
 
 void TmsCustomPOP::CheckCredentials() {
   if (UserName.empty()) RaiseSocketError(msgUserNameRequired);
-  if (Password.empty()) RaiseSocketError(msgPasswordRequired);
+  if (Password.empty() && TokenCommand.empty()) RaiseSocketError(msgPasswordRequired);
 }
 
 void TmsCustomPOP::Open() {
@@ -58,6 +60,8 @@ void TmsCustomPOP::Login() {
   ResetState();
   ResetPasswordState();
   utf8Mode_ = false;
+  // The token comes first: a helper that takes its time keeps no server waiting.
+  const std::string token = TokenCommand.empty() ? std::string() : AccessToken();
   try {
     ConnectSocket();
     ExpectPositive();  // the greeting
@@ -70,10 +74,14 @@ void TmsCustomPOP::Login() {
       StartTLS();
     }
     GuardPassword();
-    SendLine("USER " + UserName);
-    ExpectPositive();
-    SendLine("PASS " + Password);
-    ExpectPositive();
+    if (!token.empty()) {
+      TokenLogin(token);
+    } else {
+      SendLine("USER " + UserName);
+      ExpectPositive();
+      SendLine("PASS " + Password);
+      ExpectPositive();
+    }
     LoggedIn();
     Stat();
   } catch (const ESocketError&) {
@@ -81,6 +89,46 @@ void TmsCustomPOP::Login() {
     Close();
     throw;
   }
+}
+
+void TmsCustomPOP::TokenLogin(const std::string& token) {
+  // CAPA's "SASL" line names the mechanisms; OAUTHBEARER is the standard one, XOAUTH2 the one
+  // every OAuth provider takes. A server that lists none still gets XOAUTH2.
+  bool bearer = false;
+  SendLine("CAPA");
+  Counter.Start();
+  if (ReadNextLine(LastReply) == 1) {
+    std::string line;
+    for (int lines = 0; ReadNextLine(line) >= 0 && line != "." && lines < 1000; ++lines) {
+      const std::string words = " " + line + " ";
+      if (line.rfind("SASL ", 0) == 0 && words.find(" OAUTHBEARER ") != std::string::npos)
+        bearer = true;
+    }
+  }
+  Counter.Stop();
+  const std::string response =
+      bearer ? OAuthBearerResponse(UserName, Host(), RemotePort, token)
+             : XOAuth2Response(UserName, token);
+  // The response goes on a line of its own: a token makes it longer than a command may be.
+  SendLine(bearer ? "AUTH OAUTHBEARER" : "AUTH XOAUTH2");
+  std::string line;
+  if (ReadLine(line) != 1 || line.rfind("+OK", 0) == 0) {
+    LastReply = line;
+    throw EServerError(line);
+  }
+  SendLine(Base64Encode(response));
+  ReadLine(line);
+  LastReply = line;
+  if (line.rfind("+OK", 0) == 0) return;
+  if (line.rfind("+", 0) == 0) {
+    // A refusal comes as a challenge holding the error; the client ends the exchange with an
+    // empty response (XOAUTH2) or a lone ^A (OAUTHBEARER), and the server says -ERR.
+    const std::string challenge = line.size() > 2 ? line.substr(2) : std::string();
+    SendLine(bearer ? Base64Encode("\x01") : std::string());
+    ReadLine(LastReply);
+    RaiseTokenRefused(challenge);
+  }
+  RaiseTokenRefused("");
 }
 
 void TmsCustomPOP::Logout() {

@@ -30,6 +30,8 @@ class TmsCustomPOP : public TmsMailBase {
   // Reads the greeting; with StartTls sends "STLS" and secures the connection before USER and
   // PASS, and raises ETlsError (closing the connection) when the server refuses.
   void Login() override;
+  // OAuth 2.0: AUTH OAUTHBEARER where CAPA offers it, else AUTH XOAUTH2, with token.
+  void TokenLogin(const std::string& token);
   void Logout() override;
   virtual void CheckCredentials();
   // Receives each retrieved message as it was written (dot-stuffing and final "." removed).

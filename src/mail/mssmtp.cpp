@@ -9,6 +9,7 @@
 
 #include "mail/agConst.h"
 #include "mail/msmime.h"
+#include "mail/mstoken.h"
 #include "mail/msuucode.h"
 #include "store/Pump.h"
 
@@ -102,6 +103,9 @@ void TmsSMTP::ExpectReply(int hundreds) {
 void TmsSMTP::Login() {
   Extensions.clear();
   ResetPasswordState();
+  // The token comes first: a helper that takes its time keeps no server waiting.
+  const std::string token =
+      Authenticate && !TokenCommand.empty() ? AccessToken() : std::string();
   try {
     ConnectSocket();
     ExpectReply(2);  // the greeting
@@ -138,7 +142,7 @@ void TmsSMTP::Login() {
       if (!extended)
         throw EServerError("The server does not understand EHLO, so it offers no authentication.");
       GuardPassword();
-      SendAuth();
+      SendAuth(token);
     }
   } catch (...) {
     if (IsOpen()) Close();
@@ -195,9 +199,32 @@ bool TmsSMTP::OffersAuth(const std::string& mechanism) const {
   return false;
 }
 
-void TmsSMTP::SendAuth() {
+void TmsSMTP::SendAuth(const std::string& token) {
   // Neither the password nor its encoding ever goes into an error: only the server's reply.
   const auto refused = [this] { throw EServerError("Authentication failed: " + LastReply); };
+  if (!token.empty()) {
+    const bool bearer = OffersAuth("OAUTHBEARER");
+    if (!bearer && !OffersAuth("XOAUTH2"))
+      throw EServerError(
+          "The server offers no OAuth 2.0 login Norva knows (OAUTHBEARER, XOAUTH2).");
+    const std::string response = bearer
+                                     ? OAuthBearerResponse(AuthUser, Host(), RemotePort, token)
+                                     : XOAuth2Response(AuthUser, token);
+    SendLine(std::string(bearer ? "AUTH OAUTHBEARER" : "AUTH XOAUTH2"));
+    if (ReadReply() != 334) refused();
+    SendLine(Base64Encode(response));
+    const int code = ReadReply();
+    if (code == 235) return;
+    if (code == 334) {
+      // The error comes as a challenge; an empty response (XOAUTH2) or ^A (OAUTHBEARER) ends the
+      // exchange, and the server's 535 follows.
+      const std::string challenge = LastReply.size() > 4 ? LastReply.substr(4) : std::string();
+      SendLine(bearer ? Base64Encode("\x01") : std::string());
+      ReadReply();
+      RaiseTokenRefused(challenge);
+    }
+    RaiseTokenRefused("");
+  }
   if (OffersAuth("PLAIN")) {
     SendLine("AUTH PLAIN " + Base64Encode(std::string(1, '\0') + AuthUser + '\0' + AuthPassword));
     if (ReadReply() != 235) refused();

@@ -77,7 +77,8 @@ class TmsSMTP : public TmsMailBase {
   // taken instead.
   virtual bool Hello();
   bool OffersAuth(const std::string& mechanism) const;
-  void SendAuth();
+  // With a token, OAuth 2.0 (OAUTHBEARER, else XOAUTH2); else PLAIN, else LOGIN.
+  void SendAuth(const std::string& token);
 };
 
 }  // namespace norva

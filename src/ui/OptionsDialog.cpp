@@ -292,6 +292,15 @@ QWidget* OptionsDialog::BuildAccountsPage() {
   login->addWidget(edtSMTPUser_, 1);
   login->addWidget(edtSMTPPassword_, 1);
   fields->insertRow(fields->rowCount() - 1, "SMTP Login : ", login);
+  edtTokenCommand_ = Edit("edtTokenCommand");
+  edtTokenCommand_->setPlaceholderText("OAuth 2.0 only: a command that prints the access token");
+  edtTokenCommand_->setToolTip(
+      "For providers that take no password (Microsoft, Google): a helper such as oama or "
+      "mutt_oauth2.py prints a fresh access token, which both servers get instead of the "
+      "password. Leave it empty to log in with the password.");
+  connect(edtTokenCommand_, &QLineEdit::textEdited, this,
+          [this](const QString& text) { accounts_.edtTokenCommand = FromQt(text); });
+  fields->insertRow(fields->rowCount() - 1, "Token command:", edtTokenCommand_);
   edtMailPassword_->setEchoMode(QLineEdit::Password);
   chkIsDefault_ = Check("chkIsDefault", "Default address");
   connect(chkIsDefault_, &QCheckBox::clicked, this,
@@ -442,6 +451,7 @@ void OptionsDialog::RenderAccounts() {
   SetChecked(chkPlainPassword_, accounts_.chkPlainPassword);
   edtSMTPUser_->setText(ToQt(accounts_.edtSMTPUser));
   edtSMTPPassword_->setText(ToQt(accounts_.edtSMTPPassword));
+  edtTokenCommand_->setText(ToQt(accounts_.edtTokenCommand));
   SetChecked(chkCheckTogether_, options_.chkCheckTogether);
   edtUserName_->setText(ToQt(options_.edtUserName));
   RenderSchedule();

@@ -100,6 +100,7 @@ class OptionsDialog : public QDialog {
   QCheckBox* chkSMTPAuth_ = nullptr;
   QCheckBox* chkPipelining_ = nullptr;
   QCheckBox* chkPlainPassword_ = nullptr;
+  QLineEdit* edtTokenCommand_ = nullptr;
   QLineEdit *edtSMTPUser_ = nullptr, *edtSMTPPassword_ = nullptr;
   QCheckBox* chkCheckTogether_ = nullptr;
   QRadioButton *radCheckManual_ = nullptr, *radCheckFreq_ = nullptr;

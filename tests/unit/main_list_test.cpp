@@ -550,7 +550,9 @@ TEST_F(MainListTest, DeletingOnTheServerAsksFirstNamingTheCount) {
       EXPECT_TRUE(desktop.Boxes.empty());
     }
     EXPECT_EQ(int(Sent(server).size()), c.deleted);
-    if (c.deleted == 0) EXPECT_EQ(server.Connections(), 0);
+    if (c.deleted == 0) {
+      EXPECT_EQ(server.Connections(), 0);
+    }
   }
 }
 

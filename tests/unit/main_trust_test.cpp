@@ -178,9 +178,13 @@ TEST_F(TrustTest, APasswordGoesUnencryptedToAnotherMachineOnlyWhenAllowed) {
     const Lines commands = box->Commands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "PASS secret"), c.loggedIn ? 1 : 0);
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER user"), c.loggedIn ? 1 : 0);
-    if (!c.loggedIn) EXPECT_EQ(main.StatusBar[4].Text, refused);
+    if (!c.loggedIn) {
+      EXPECT_EQ(main.StatusBar[4].Text, refused);
+    }
     ASSERT_EQ(desktop.Boxes.size(), c.answers.size());
-    if (!c.answers.empty()) EXPECT_EQ(desktop.Boxes[0].caption, "Unencrypted password");
+    if (!c.answers.empty()) {
+      EXPECT_EQ(desktop.Boxes[0].caption, "Unencrypted password");
+    }
     EXPECT_EQ(Stored()->PlainPassword, c.storedSetting);
     EXPECT_EQ(Stored()->Security, c.storedSecurity);
     main.CheckMail(true, -1);

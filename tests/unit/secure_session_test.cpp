@@ -1,13 +1,16 @@
 // The POP3 and SMTP logins over TLS against the fake servers on loopback: STLS, STARTTLS and
-// implicit TLS, EHLO and its fallback, AUTH PLAIN and LOGIN on the wire, and every way the login
-// refuses to go on without what it was told to require.
+// implicit TLS, EHLO and its fallback, AUTH PLAIN and LOGIN on the wire, OAuth 2.0 with the token
+// command, and every way the login refuses to go on without what it was told to require.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "mail/mspop3cl.h"
 #include "mail/mssmtp.h"
+#include "mail/mstoken.h"
+#include "mail/msuucode.h"
 #include "store/Pump.h"
 #include "support/FakePeer.h"
 #include "support/Helpers.h"
@@ -258,6 +261,128 @@ TEST_F(SecureSessionTest, SmtpRefusesToGoOnWithoutWhatWasRequired) {
       EXPECT_FALSE(SentCredentials(server.Commands()));
     }
     for (const std::string& text : errors) EXPECT_EQ(text.find("secret"), std::string::npos);
+  }
+}
+
+// ---- OAuth 2.0 ----
+
+// What f raises, "" when nothing.
+template <class F>
+std::string What(F&& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// The token is the first line the command prints; a failing, silent, slow or stopped command
+// says why and ends within its time-out, whatever it prints or leaves running.
+TEST(TokenCommandTest, TheFirstLineIsTheTokenAndEveryFailureSaysWhy) {
+  const struct {
+    const char* command;
+    int timeOut;
+    const char* token;  // or the start of the error
+  } cases[] = {
+      {"echo ya29.token", 5, "ya29.token"},
+      {"printf '\n  tok en \r\nsecond\n'", 5, "tok en"},
+      {"sleep 20 & echo early", 5, "early"},  // a background child keeps the pipe open
+      {"echo refresh expired >&2; exit 3", 5,
+       "The token command failed (exit status 3): refresh expired"},
+      {"true", 5, "The token command printed no token."},
+      {"kill -9 $$", 5, "The token command was ended by signal 9."},
+      {"sleep 20", 1, "The token command did not finish within 1 seconds."},
+      {"yes", 1, "The token command did not finish within 1 seconds."},  // endless output
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const auto start = std::chrono::steady_clock::now();
+    std::string got;
+    const std::string raised = What([&] { got = RunTokenCommand(c.command, c.timeOut); });
+    EXPECT_EQ(raised.empty() ? got : raised, c.token);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(c.timeOut + 2));
+  }
+  EXPECT_EQ(What([] { RunTokenCommand("sleep 20", 30, [] { return true; }); }),
+            "The token command was stopped.");
+}
+
+// What goes on the wire, with and without OAUTHBEARER on offer, and a refused token: the
+// client ends the exchange as RFC 7628 asks, and the user reads the server's reason.
+TEST_F(SecureSessionTest, TokenLoginsSendTheTokenTheWayTheServerOffers) {
+  const std::string xoauth2 = Base64Encode("user=user\x01" "auth=Bearer tok\x01\x01");
+  const std::string error = Base64Encode(R"({"status":"401","schemes":"bearer"})");
+  const struct {
+    bool smtp;
+    std::string offer;  // CAPA's SASL line, EHLO's AUTH line
+    bool accepted;
+    Lines wire;  // after EHLO / CAPA
+  } cases[] = {
+      {false, "SASL PLAIN XOAUTH2", true, {"AUTH XOAUTH2", xoauth2, "STAT"}},
+      {false, "", true, {"AUTH XOAUTH2", xoauth2, "STAT"}},
+      {false, "SASL OAUTHBEARER XOAUTH2", false, {"AUTH OAUTHBEARER", "bearer", "AQ=="}},
+      {true, "AUTH LOGIN XOAUTH2", true, {"AUTH XOAUTH2", xoauth2}},
+      {true, "AUTH OAUTHBEARER", false, {"AUTH OAUTHBEARER", "bearer", "AQ=="}},
+      {true, "AUTH XOAUTH2", false, {"AUTH XOAUTH2", xoauth2, ""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.offer);
+    std::unique_ptr<FakeSmtp> smtpBox;
+    std::unique_ptr<FakePop3> popBox;
+    testing::FakeServer* server = nullptr;
+    const char* more = c.smtp ? "334 " : "+ ";
+    const auto auth = [&](PeerConnection& p, const std::string&) {
+      std::string response;
+      p.Send(std::string(more) + "\r\n");
+      if (!p.ReadLine(response)) return;
+      if (c.accepted) {
+        p.Send(c.smtp ? "235 accepted\r\n" : "+OK welcome\r\n");
+        return;
+      }
+      p.Send(std::string(more) + error + "\r\n");
+      p.ReadLine(response);
+      p.Send(c.smtp ? "535 5.7.8 refused\r\n" : "-ERR [AUTH] refused\r\n");
+    };
+    if (c.smtp) {
+      auto box = std::make_unique<FakeSmtp>();
+      box->Reply("EHLO", "250-fake.test\r\n250 " + c.offer + "\r\n");
+      box->On("AUTH", auth);
+      smtp.Server = box->Address();
+      smtp.Authenticate = true;
+      smtp.TokenCommand = "echo tok";
+      server = box.get();
+      smtpBox = std::move(box);
+    } else {
+      auto box = std::make_unique<FakePop3>(Lines{});
+      box->Reply("CAPA", "+OK\r\n" + (c.offer.empty() ? "" : c.offer + "\r\n") + ".\r\n");
+      box->On("AUTH", auth);
+      pop.Server = box->Address();
+      pop.Password.clear();  // a token login needs none
+      pop.TokenCommand = "echo tok";
+      server = box.get();
+      popBox = std::move(box);
+    }
+    TmsMailBase& client = c.smtp ? static_cast<TmsMailBase&>(smtp) : pop;
+    const std::string raised = What([&] { client.Connect(); });
+    Lines wire = server->Commands();
+    wire.erase(wire.begin(), wire.begin() + 1);  // EHLO, CAPA
+    for (std::string& line : wire)
+      if (line.rfind("bixh", 0) == 0) {  // "n,a=..."
+        std::string decoded;
+        Base64DecodeLine(line, decoded);
+        EXPECT_EQ(decoded, "n,a=user,\x01host=127.0.0.1\x01port=" +
+                               std::to_string(server->Port()) + "\x01" "auth=Bearer tok\x01\x01");
+        line = "bearer";
+      }
+    EXPECT_EQ(wire, c.wire);
+    if (c.accepted) {
+      EXPECT_EQ(raised, "");
+    } else {
+      EXPECT_EQ(raised, std::string("The server refused the access token: ") +
+                            (c.smtp ? "535 5.7.8 refused" : "-ERR [AUTH] refused") +
+                            R"( ({"status":"401","schemes":"bearer"}))");
+    }
+    client.Close();
   }
 }
 
