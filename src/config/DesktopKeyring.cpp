@@ -68,24 +68,22 @@ class DesktopKeyring : public TSecretStore {
   }
 
  private:
-  // Connects to the service (libsecret keeps the connection), and where the user may not be
-  // asked, refuses a locked default keyring before any call could prompt.
+  // Connects to the service (libsecret keeps the connection) and finds the default keyring. With
+  // none, nothing is stored: creating one would ask the user for a new password in the middle of
+  // a save. A locked one is refused before any call could prompt, unless the user may be asked.
   void Reach() {
     GError* error = nullptr;
-    SecretService* service = secret_service_get_sync(
-        interactive_ ? SECRET_SERVICE_NONE : SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, &error);
+    SecretService* service =
+        secret_service_get_sync(SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, &error);
     if (!service) Raise(error, "be reached", true);
-    if (!interactive_) {
-      SecretCollection* collection = secret_collection_for_alias_sync(
-          service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
-      const bool locked = !collection || secret_collection_get_locked(collection);
-      if (collection) g_object_unref(collection);
-      g_object_unref(service);
-      if (error) Raise(error, "be reached", true);
-      if (locked) throw ESecretStoreError("The desktop keyring is locked", true);
-      return;
-    }
+    SecretCollection* collection = secret_collection_for_alias_sync(
+        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
     g_object_unref(service);
+    if (error) Raise(error, "be reached", true);
+    if (!collection) throw ESecretStoreError("The desktop has no default keyring", true);
+    const bool locked = secret_collection_get_locked(collection);
+    g_object_unref(collection);
+    if (locked && !interactive_) throw ESecretStoreError("The desktop keyring is locked", true);
   }
 
   bool interactive_;

@@ -7,8 +7,9 @@
 
 namespace norva {
 
-// A keyring on the session bus. Interactive lets the service ask the user to unlock a locked
-// keyring; otherwise a locked keyring counts as none (norva-cli must never wait for a prompt).
+// The default keyring on the session bus; a desktop without one counts as having none.
+// Interactive lets the service ask the user to unlock it; otherwise a locked keyring counts as
+// none too (norva-cli must never wait for a prompt).
 std::shared_ptr<TSecretStore> MakeDesktopKeyring(bool interactive);
 
 }  // namespace norva
