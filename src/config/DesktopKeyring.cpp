@@ -3,20 +3,23 @@
 
 #include <libsecret/secret.h>
 
+#include <iterator>
+
 namespace norva {
 
 namespace {
 
+// The items' attributes; the schema's reserved members stay zero.
 const SecretSchema& Schema() {
-  static const SecretSchema schema = {
-      "org.norva.Password",
-      SECRET_SCHEMA_NONE,
-      {{"kind", SECRET_SCHEMA_ATTRIBUTE_STRING},
-       {"address", SECRET_SCHEMA_ATTRIBUTE_STRING},
-       {"server", SECRET_SCHEMA_ATTRIBUTE_STRING},
-       {"user", SECRET_SCHEMA_ATTRIBUTE_STRING},
-       {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-      0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  static const SecretSchema schema = [] {
+    SecretSchema made{};
+    made.name = "org.norva.Password";
+    made.flags = SECRET_SCHEMA_NONE;
+    const char* names[] = {"kind", "address", "server", "user"};
+    for (size_t i = 0; i < std::size(names); ++i)
+      made.attributes[i] = {names[i], SECRET_SCHEMA_ATTRIBUTE_STRING};
+    return made;
+  }();
   return schema;
 }
 

@@ -215,7 +215,8 @@ void TfrmOptions::LoadFromStore() {
   edtRASPassword.clear();
   rasPasswordUnread_ = false;
   rasPasswordEntry_.clear();
-  if (cmbRas.ItemIndex >= 0) edtRASPassword = ReadRasPassword(cmbRas.Items[size_t(cmbRas.ItemIndex)]);
+  if (cmbRas.ItemIndex >= 0)
+    edtRASPassword = ReadRasPassword(cmbRas.Items[size_t(cmbRas.ItemIndex)]);
 
   chkNewPopUp = QReadBoolean("Alarm/NewPopUp", true);
   radAlarmDialog = QReadBoolean("Alarm/As Dialog Box", QDB1.ExistsAdmin("Alarm/NewPopUp"));
