@@ -13,7 +13,7 @@ for tool in gnome-keyring-daemon dbus-daemon dbus-send secret-tool; do
   fi
 done
 dir=$(mktemp -d)
-bus_pid= keyring_pid= server_pid=
+bus_pid='' keyring_pid='' server_pid=''
 cleanup() {
   for pid in "$server_pid" "$keyring_pid" "$bus_pid"; do
     if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
