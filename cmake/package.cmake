@@ -19,5 +19,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# libsecret comes in through the shared libraries; a Secret Service to keep the passwords in is
+# optional (without one they stay in Config.QDB).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring | keepassxc | kwalletmanager")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

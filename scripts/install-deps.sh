@@ -26,6 +26,9 @@ packages=(
   # virtual display for screenshots and for running it where there is no display; fonts
   # (Liberation Mono stands in for Courier New when printing)
   qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins xvfb xauth fonts-dejavu-core fonts-liberation
+  # passwords in the desktop's keyring (libsecret); its test runs a gnome-keyring-daemon on a
+  # private session bus and reads the items back with secret-tool
+  libsecret-1-dev gnome-keyring libsecret-tools dbus-daemon dbus-bin
   # the .deb and its check: dependencies from the shared libraries (dpkg-shlibdeps, file),
   # lintian, the desktop entry's and AppStream data's validators
   dpkg-dev file lintian desktop-file-utils appstream

@@ -557,6 +557,7 @@ int ConfigCommand(const std::vector<std::string>& args, std::istream& in, std::o
     } else {
       throw UsageError("unknown verb '" + verb + "'");
     }
+    for (const std::string& warning : o.SaveWarnings) err << Printable(warning) << "\n";
     return 0;
   } catch (const UsageError& e) {
     err << "norva-cli config: " << Printable(e.what()) << "\n" << kUsage;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/CliText.h"
+#include "config/SecretStore.h"
 #include "store/FolderLock.h"
 #include "store/QDB.h"
 
@@ -41,14 +42,20 @@ void Dump(TQDB& db, std::ostream& out) {
   for (int32_t i = 0; i < db.AdminCount(); ++i) {
     TIndex e = db.AdminEntry(i);
     std::string bytes = db.AdminBytesAt(i);
-    out << "  " << Escaped(db.AdminKeyAt(i)) << "  size " << e.Size << "  ";
+    const std::string key = db.AdminKeyAt(i);
+    const std::string text = bytes.substr(0, std::min<size_t>(bytes.find('\0'), 255));
+    // A password is never shown, nor its length; the keyring's marker and an empty value are.
+    if (IsPasswordKey(key) && !text.empty() && text != kKeyringMarker) {
+      out << "  " << Escaped(key) << "  password (not shown)\n";
+      continue;
+    }
+    out << "  " << Escaped(key) << "  size " << e.Size << "  ";
     if (e.Size == 1) {
       out << "boolean " << (bytes[0] == 1 ? "true" : "false");
     } else if (e.Size == 4) {
       out << "integer " << db.AdminAsInteger(db.AdminKeyAt(i));
     } else {
-      out << "string \"" << Escaped(bytes.substr(0, std::min<size_t>(bytes.find('\0'), 255)))
-          << "\"";
+      out << "string \"" << Escaped(text) << "\"";
     }
     out << "\n";
   }

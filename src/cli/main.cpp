@@ -11,6 +11,7 @@
 #include "cli/MessageCommand.h"
 #include "cli/QdbCommand.h"
 #include "cli/SendCommand.h"
+#include "config/DesktopKeyring.h"
 
 namespace {
 const char kHelp[] =
@@ -44,6 +45,8 @@ const char kHelp[] =
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  // Passwords go to the desktop's keyring where there is one; a locked one is never prompted for.
+  norva::SetDefaultSecretStore(norva::MakeDesktopKeyring(false));
   // --wait SECONDS may stand anywhere: before the command or among its arguments.
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] != "--wait") continue;

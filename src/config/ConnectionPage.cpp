@@ -60,8 +60,7 @@ void TConnectionPage::ReadRasPassword() {
   if (!std::filesystem::exists(options_.ConfigFileName(), ec)) return;
   TQDB& db = options_.QDB1;
   db.SetFileName(options_.ConfigFileName());
-  options_.edtRASPassword =
-      options_.QReadString("Connection/RASPSW-" + ras.Items[size_t(ras.ItemIndex)]);
+  options_.edtRASPassword = options_.ReadRasPassword(ras.Items[size_t(ras.ItemIndex)]);
   // Nothing was changed: close without writing.
   db.SetSaveOnClose(false);
   db.SetFileName("");

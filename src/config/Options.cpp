@@ -31,6 +31,18 @@ std::string Indexed(const std::string& key, size_t n) {
   return key + std::to_string(n);
 }
 
+// The keyring items of a mailbox's passwords and of a dial-up entry's.
+TSecretKey POP3Item(const MailboxAccount& a) {
+  return {"pop3", a.Address, a.POP3Server, a.Account};
+}
+TSecretKey SMTPItem(const MailboxAccount& a) {
+  return {"smtp", a.Address, a.SMTPServer, a.SMTPUser.empty() ? a.Account : a.SMTPUser};
+}
+TSecretKey DialUpItem(const std::string& entry) {
+  return {"dialup", "", entry, ""};
+}
+constexpr char kRasPasswordKey[] = "Connection/RASPSW-";
+
 // Keeps the store open for one load or save. When the work fails, its changes are dropped and
 // the store is closed, so the file stays as it was and the next open starts clean.
 class StoreSession {
@@ -176,6 +188,7 @@ void TfrmOptions::RefuseUnreadFile() const {
 
 void TfrmOptions::LoadFromStore() {
   LoadWarnings.clear();
+  keyringItems_.clear();
   StoreSession session(QDB1, ConfigFileName());
 
   chkBlocking = QReadBoolean("Connection/Blocking", false);
@@ -204,8 +217,10 @@ void TfrmOptions::LoadFromStore() {
   chkAutoDial = QReadBoolean("Connection/Auto Dial", true);
   cmbRas.Select(QReadInteger("Connection/RAS", 0));
   edtRASPassword.clear();
+  rasPasswordUnread_ = false;
+  rasPasswordEntry_.clear();
   if (cmbRas.ItemIndex >= 0)
-    edtRASPassword = QReadString("Connection/RASPSW-" + cmbRas.Items[size_t(cmbRas.ItemIndex)]);
+    edtRASPassword = ReadRasPassword(cmbRas.Items[size_t(cmbRas.ItemIndex)]);
 
   chkNewPopUp = QReadBoolean("Alarm/NewPopUp", true);
   radAlarmDialog = QReadBoolean("Alarm/As Dialog Box", QDB1.ExistsAdmin("Alarm/NewPopUp"));
@@ -233,7 +248,9 @@ void TfrmOptions::LoadAccounts() {
     a->Account = QReadString(Indexed("Address/Account-", n));
     a->POP3Server = QReadString(Indexed("Address/POP3-", n));
     a->SMTPServer = QReadString(Indexed("Address/SMTP-", n));
-    a->Password = QReadString(Indexed("Address/Password-", n));
+    const std::string owner = "mailbox " + std::to_string(n + 1) + " (" + a->Address + ")";
+    a->Password = ReadSecret(Indexed("Address/Password-", n), POP3Item(*a), a->PasswordUnread,
+                             "The password of " + owner);
     a->CheckOnStartup = QReadBoolean(Indexed("Address/Check On Startup-", n), true);
     a->CheckManually = QReadBoolean(Indexed("Address/Check Manually-", n), false);
     a->CheckFreqUnit = QReadInteger(Indexed("Address/Check Freq Unit-", n), 0);
@@ -245,7 +262,8 @@ void TfrmOptions::LoadAccounts() {
     a->SMTPSecurity = std::clamp(QReadInteger(Indexed("Address/SMTP Security-", n), 0), 0, 2);
     a->SMTPAuth = QReadBoolean(Indexed("Address/SMTP Auth-", n), false);
     a->SMTPUser = QReadString(Indexed("Address/SMTP User-", n));
-    a->SMTPPassword = QReadString(Indexed("Address/SMTP Password-", n));
+    a->SMTPPassword = ReadSecret(Indexed("Address/SMTP Password-", n), SMTPItem(*a),
+                                 a->SMTPPasswordUnread, "The SMTP password of " + owner);
     a->POP3Certificate = QReadString(Indexed("Address/Cert-", n));
     a->SMTPCertificate = QReadString(Indexed("Address/SMTP Cert-", n));
     a->Pipelining = QReadBoolean(Indexed("Address/Pipelining-", n), true);
@@ -331,15 +349,113 @@ void TfrmOptions::Save() {
     QDB1.SetAdminInteger("ALL/Check Freq", AllMailboxesSchedule.CheckFreq);
   }
 
-  SaveAccounts();
-  SaveLists();
+  SaveWarnings.clear();
+  std::set<TSecretKey> kept;
+  SaveAccounts(kept);
+  SaveLists(kept);
+  SaveOtherSecrets(kept);
 
   if (OnFillEdtMsgTo) OnFillEdtMsgTo();
   session.Close();
+  // Only now that the file no longer names them may the items it dropped (a removed mailbox, a
+  // changed server or user, a password the keyring refused and the file now holds) go. A failure
+  // leaves an unused item behind, never a lost password.
+  for (const TSecretKey& item : keyringItems_) {
+    if (kept.count(item) || !Keyring) continue;
+    try {
+      Keyring->Clear(item);
+    } catch (const ESecretStoreError&) {
+    }
+  }
+  keyringItems_ = std::move(kept);
   if (OnNextCheckCalc) OnNextCheckCalc();
 }
 
-void TfrmOptions::SaveAccounts() {
+// ---- passwords ----
+
+std::string TfrmOptions::ReadRasPassword(const std::string& entry) {
+  rasPasswordEntry_ = entry;
+  return ReadSecret(kRasPasswordKey + entry, DialUpItem(entry), rasPasswordUnread_,
+                    "The dial-up password of " + entry);
+}
+
+std::string TfrmOptions::ReadSecret(const std::string& fileKey, const TSecretKey& id,
+                                    bool& unread, const std::string& owner) {
+  unread = false;
+  std::string value = QReadString(fileKey);
+  if (value != kKeyringMarker) return value;
+  keyringItems_.insert(id);
+  std::string why = "there is no keyring here";
+  if (Keyring) {
+    try {
+      if (std::optional<std::string> secret = Keyring->Lookup(id)) return *secret;
+      // The item was removed from the keyring: the password is gone, and the field empty.
+      LoadWarnings.push_back(owner + " is no longer in the desktop keyring; please enter it again");
+      return "";
+    } catch (const ESecretStoreError& e) {
+      why = e.what();
+    }
+  }
+  unread = true;
+  LoadWarnings.push_back(owner + " is kept in the desktop keyring, which could not be read (" +
+                         why + ")");
+  return "";
+}
+
+void TfrmOptions::WriteSecret(const std::string& fileKey, const TSecretKey& id,
+                              const std::string& value, bool unread, std::set<TSecretKey>& kept) {
+  if (unread && value.empty()) {
+    // Never read, never changed: the keyring still has it.
+    QDB1.SetAdminString(fileKey, kKeyringMarker);
+    kept.insert(id);
+    return;
+  }
+  if (Keyring && !value.empty()) {
+    try {
+      Keyring->Store(id, value);
+      QDB1.SetAdminString(fileKey, kKeyringMarker);
+      kept.insert(id);
+      return;
+    } catch (const ESecretStoreError& e) {
+      if (!e.Unavailable)
+        SaveWarnings.push_back(id.Label() + " stays in " + ConfigFileName() + ": " + e.what());
+    }
+  }
+  QDB1.SetAdminString(fileKey, value);
+}
+
+void TfrmOptions::SaveOtherSecrets(std::set<TSecretKey>& kept) {
+  std::vector<std::string> keys;
+  for (int32_t i = 0; i < QDB1.AdminCount(); ++i) {
+    std::string key = QDB1.AdminKeyAt(i);
+    if (IsPasswordKey(key)) keys.push_back(std::move(key));
+  }
+  const std::string selected =
+      cmbRas.ItemIndex >= 0 && size_t(cmbRas.ItemIndex) < cmbRas.Items.size()
+          ? cmbRas.Items[size_t(cmbRas.ItemIndex)]
+          : "";
+  for (const std::string& key : keys) {
+    if (key.rfind(kRasPasswordKey, 0) == 0) {
+      // The other dial-up entries: their passwords move to the keyring too; those already there
+      // stay.
+      const std::string entry = key.substr(std::strlen(kRasPasswordKey));
+      if (!selected.empty() && entry == selected) continue;
+      const std::string value = QReadString(key);
+      if (value == kKeyringMarker)
+        kept.insert(DialUpItem(entry));
+      else if (!value.empty())
+        WriteSecret(key, DialUpItem(entry), value, false, kept);
+      continue;
+    }
+    // A row past the count is a removed mailbox: its password leaves the file.
+    const std::string index = key.substr(key.rfind('-') + 1);
+    if (index.empty() || index.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (index.size() < 10 && std::stoul(index) < lsvAddress.size()) continue;
+    if (!QReadString(key).empty()) QDB1.SetAdminString(key, "");
+  }
+}
+
+void TfrmOptions::SaveAccounts(std::set<TSecretKey>& kept) {
   QDB1.SetAdminInteger("Address/Count", int32_t(lsvAddress.size()));
   for (size_t n = 0; n < lsvAddress.size(); ++n) {
     MailboxAccount& a = *lsvAddress[n];
@@ -347,7 +463,7 @@ void TfrmOptions::SaveAccounts() {
     QDB1.SetAdminString(Indexed("Address/Account-", n), a.Account);
     QDB1.SetAdminString(Indexed("Address/POP3-", n), a.POP3Server);
     QDB1.SetAdminString(Indexed("Address/SMTP-", n), a.SMTPServer);
-    QDB1.SetAdminString(Indexed("Address/Password-", n), a.Password);
+    WriteSecret(Indexed("Address/Password-", n), POP3Item(a), a.Password, a.PasswordUnread, kept);
     QDB1.SetAdminBoolean(Indexed("Address/Check On Startup-", n), a.CheckOnStartup);
     QDB1.SetAdminBoolean(Indexed("Address/Check Manually-", n), a.CheckManually);
     QDB1.SetAdminInteger(Indexed("Address/Check Freq Unit-", n), a.CheckFreqUnit);
@@ -358,7 +474,8 @@ void TfrmOptions::SaveAccounts() {
     QDB1.SetAdminInteger(Indexed("Address/SMTP Security-", n), a.SMTPSecurity);
     QDB1.SetAdminBoolean(Indexed("Address/SMTP Auth-", n), a.SMTPAuth);
     QDB1.SetAdminString(Indexed("Address/SMTP User-", n), a.SMTPUser);
-    QDB1.SetAdminString(Indexed("Address/SMTP Password-", n), a.SMTPPassword);
+    WriteSecret(Indexed("Address/SMTP Password-", n), SMTPItem(a), a.SMTPPassword,
+                a.SMTPPasswordUnread, kept);
     QDB1.SetAdminString(Indexed("Address/Cert-", n), a.POP3Certificate);
     QDB1.SetAdminString(Indexed("Address/SMTP Cert-", n), a.SMTPCertificate);
     QDB1.SetAdminBoolean(Indexed("Address/Pipelining-", n), a.Pipelining);
@@ -371,7 +488,7 @@ void TfrmOptions::SaveAccounts() {
   }
 }
 
-void TfrmOptions::SaveLists() {
+void TfrmOptions::SaveLists(std::set<TSecretKey>& kept) {
   QDB1.SetAdminBoolean("Connection/Blocking", chkBlocking);
   QDB1.SetAdminBoolean("Connection/No Delete Confirmation", chkNoDeleteConfirm);
   if (SMTPClient) SMTPClient->Blocking = chkBlocking;
@@ -379,9 +496,11 @@ void TfrmOptions::SaveLists() {
   QDB1.SetAdminBoolean("Connection/Auto Dial", chkAutoDial);
   QDB1.SetAdminInteger("Connection/RAS", cmbRas.ItemIndex);
   // Only the selected entry's password; without a selection there is no entry to key it by.
-  if (cmbRas.ItemIndex >= 0 && size_t(cmbRas.ItemIndex) < cmbRas.Items.size())
-    QDB1.SetAdminString("Connection/RASPSW-" + cmbRas.Items[size_t(cmbRas.ItemIndex)],
-                        edtRASPassword);
+  if (cmbRas.ItemIndex >= 0 && size_t(cmbRas.ItemIndex) < cmbRas.Items.size()) {
+    const std::string& entry = cmbRas.Items[size_t(cmbRas.ItemIndex)];
+    WriteSecret(kRasPasswordKey + entry, DialUpItem(entry), edtRASPassword,
+                rasPasswordUnread_ && rasPasswordEntry_ == entry, kept);
+  }
 
   QDB1.SetAdminBoolean("Alarm/NewPopUp", chkNewPopUp);
   QDB1.SetAdminBoolean("Alarm/As Dialog Box", radAlarmDialog);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "mail/agsocket.h"
 #include "mail/mspop3cl.h"
 #include "mail/mssmtp.h"
+#include "config/SecretStore.h"
 #include "store/DateTime.h"
 #include "store/QDB.h"
 
@@ -73,6 +75,10 @@ struct MailboxAccount : TCheckSchedule {
   // OAuth 2.0: a command printing the access token, which both servers then get instead of the
   // password ("" for a password login).
   std::string TokenCommand;
+  // Set at load when the password is kept in the keyring but could not be read from it. Saved
+  // while still empty, it keeps the file's marker and the keyring's item as they are.
+  bool PasswordUnread = false;
+  bool SMTPPasswordUnread = false;
   // The mailbox's own POP3 client, created with the row.
   std::unique_ptr<TmsRemotePOP> Client = std::make_unique<TmsRemotePOP>();
   int32_t MessageCounter = 0;        // run time only
@@ -167,6 +173,9 @@ class TfrmOptions {
   // those keys; false when account is not one of lsvAddress.
   bool SaveSecurity(const MailboxAccount& account);
 
+  // The stored password of a dial-up entry, from the open store (and the keyring).
+  std::string ReadRasPassword(const std::string& entry);
+
   // Reads from the open store; every failure gives the default (false / 0 for a wrong size).
   bool QReadBoolean(const std::string& key, bool defaultValue);
   int32_t QReadInteger(const std::string& key, int32_t defaultValue);
@@ -222,6 +231,11 @@ class TfrmOptions {
 
   // What the last Load had to leave out (status messages for the user).
   std::vector<std::string> LoadWarnings;
+  // Passwords the last Save kept in the file because the keyring refused them.
+  std::vector<std::string> SaveWarnings;
+
+  // Where the passwords are kept; none keeps them in Config.QDB as plain values.
+  std::shared_ptr<TSecretStore> Keyring = DefaultSecretStore();
 
   // ---- what the rest of the program plugs in ----
   // The system's dial-up entry names; none when unset.
@@ -246,9 +260,25 @@ class TfrmOptions {
   void RefuseUnreadFile() const;
   void LoadAccounts();
   void LoadLists();
-  void SaveAccounts();
-  void SaveLists();
+  void SaveAccounts(std::set<TSecretKey>& kept);
+  void SaveLists(std::set<TSecretKey>& kept);
   void SaveNamed(const std::string& section, const std::vector<TNamedFile>& list);
+  // A password's value from the open store: the file's, or the keyring's for a marker. unread
+  // tells that the keyring has it but could not give it.
+  std::string ReadSecret(const std::string& fileKey, const TSecretKey& id, bool& unread,
+                         const std::string& owner);
+  // Writes a password into the keyring with a marker in the file, or into the file when the
+  // keyring cannot take it. Each item still in use goes into kept.
+  void WriteSecret(const std::string& fileKey, const TSecretKey& id, const std::string& value,
+                   bool unread, std::set<TSecretKey>& kept);
+  // Moves the other dial-up entries' passwords as well; empties the password keys of rows that
+  // no longer exist.
+  void SaveOtherSecrets(std::set<TSecretKey>& kept);
+
+  // The keyring items this configuration refers to (markers in the file).
+  std::set<TSecretKey> keyringItems_;
+  bool rasPasswordUnread_ = false;
+  std::string rasPasswordEntry_;  // the entry whose password edtRASPassword holds
 
   std::string folder_;
   std::string loadError_;

@@ -711,16 +711,17 @@ void TQDB::ChangeAdmin(const void* buffer, int32_t size) {
   if (adminIndex_ < 0) throw EQDBBadKey(qdbBadKey, lastAdminKey_);
   size = std::max(size, 0);
   TIndex& e = *admin_.Index(adminIndex_);
-  if (size <= e.Size) {
-    try {
-      data_->SetPosition(e.Pos);
-      data_->WriteBuffer(buffer, size);
-    } catch (const EStreamError& err) {
-      RaiseIO(err, qdbCannotExtend);
-    }
-  } else {
-    e.Pos = AppendData(buffer, size);
+  // The bytes the old value leaves behind are zeroed: the file is written with its whole data
+  // section, and a replaced password must not live on in it.
+  try {
+    data_->SetPosition(e.Pos);
+    if (size <= e.Size) data_->WriteBuffer(buffer, size);
+    const std::string zeros(size_t(e.Size - (size <= e.Size ? size : 0)), '\0');
+    data_->WriteBuffer(zeros.data(), int64_t(zeros.size()));
+  } catch (const EStreamError& err) {
+    RaiseIO(err, qdbCannotExtend);
   }
+  if (size > e.Size) e.Pos = AppendData(buffer, size);
   e.Size = size;
   modified_ = true;
 }

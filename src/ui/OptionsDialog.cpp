@@ -872,6 +872,11 @@ void OptionsDialog::btnOKClick() {
     desktop_.ShowError(e.what());
     return;
   }
+  // Saved, but a password the keyring refused stays in the file: the user is told.
+  std::string refused;
+  for (const std::string& warning : options_.SaveWarnings) refused += warning + "\n";
+  if (!refused.empty())
+    desktop_.MessageBox(refused, "Preferences", Desktop::mbOK, Desktop::iconWarning);
   accept();
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "config/DesktopKeyring.h"
 #include "config/Options.h"
 #include "store/FolderLock.h"
 #include "ui/Application.h"
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("N o r v a");
   QApplication::setQuitOnLastWindowClosed(false);
+  // Passwords go to the desktop's keyring where there is one; it may ask to be unlocked.
+  norva::SetDefaultSecretStore(norva::MakeDesktopKeyring(true));
   if (const char* folder = std::getenv("NORVA_FOLDER"); folder && *folder)
     norva::SetProgramFolder(QDir(folder).absolutePath().toStdString());
   // One Norva program at a time writes a folder; this one holds it until it ends.
