@@ -40,6 +40,18 @@ class TrustTest : public ::testing::Test {
     options.Save();
     return *options.lsvAddress.back();
   }
+  // Queues a message to rob@example.org in the outbox, as the message window does.
+  void Queue(const std::string& subject) {
+    main.frmMsg->MsgWindowMode = 3;
+    main.PrepareMsg();
+    main.frmMsg->edtMsgTo = "rob@example.org";
+    main.frmMsg->edtMsgSubject = subject;
+    MessageListEntry entry;
+    entry.Message = std::make_unique<TmsMessage>();
+    entry.BodyRetrieved = true;
+    main.frmMsg->BuildMessage(*entry.Message);
+    main.ArchiveMsg(dir.File("$OutBox.TMA"), entry, false);
+  }
   // What a restart would load for the first mailbox.
   std::unique_ptr<MailboxAccount> Stored() {
     TfrmOptions reloaded(dir.Path());
@@ -114,15 +126,7 @@ TEST_F(TrustTest, TheOutboxAsksForTheSmtpCertificateAndSendsAfterYes) {
   account.SMTPSecurity = 2;
   account.SMTPAuth = true;
 
-  main.frmMsg->MsgWindowMode = 3;
-  main.PrepareMsg();
-  main.frmMsg->edtMsgTo = "rob@example.org";
-  main.frmMsg->edtMsgSubject = "over TLS";
-  MessageListEntry entry;
-  entry.Message = std::make_unique<TmsMessage>();
-  entry.BodyRetrieved = true;
-  main.frmMsg->BuildMessage(*entry.Message);
-  main.ArchiveMsg(dir.File("$OutBox.TMA"), entry, false);
+  Queue("over TLS");
 
   desktop.BoxAnswers = {Desktop::mrYes};
   main.SendOutBox();
@@ -203,15 +207,7 @@ TEST_F(TrustTest, APasswordGoesUnencryptedToAnotherMachineOnlyWhenAllowed) {
   options.lsvAddress.clear();
   MailboxAccount& account = AddMailbox("127.0.0.1:1", smtp->Address());
   account.SMTPAuth = true;
-  main.frmMsg->MsgWindowMode = 3;
-  main.PrepareMsg();
-  main.frmMsg->edtMsgTo = "rob@example.org";
-  main.frmMsg->edtMsgSubject = "in clear";
-  MessageListEntry entry;
-  entry.Message = std::make_unique<TmsMessage>();
-  entry.BodyRetrieved = true;
-  main.frmMsg->BuildMessage(*entry.Message);
-  main.ArchiveMsg(dir.File("$OutBox.TMA"), entry, false);
+  Queue("in clear");
   EXPECT_THROW(main.SendOutBox(), EPasswordInClear);
   const Lines commands = smtp->Commands();
   EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
