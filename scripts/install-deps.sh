@@ -15,7 +15,7 @@ packages=(
   media-types
   # POP3 interop tests and benchmark: a loopback Dovecot server, the mailbox generator and the
   # poplib baseline (python3), service names (/etc/services), receive-call counts (strace)
-  dovecot-pop3d python3 netbase strace
+  dovecot-pop3d dovecot-submissiond python3 netbase strace
   # benchmarks: mpop, the POP3 peer in the header scan; GNU time for peak memory
   mpop time
   # SMTP interop tests: the loopback SMTP sink

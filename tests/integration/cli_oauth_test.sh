@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # OAuth 2.0 logins of norva-cli against Dovecot, whose oauth2 passdb asks a small local
-# introspection server (RFC 7662) about each token: OAUTHBEARER where Dovecot offers it, XOAUTH2
-# where it offers only that, and a refused token and a failing token command, each saying why.
+# introspection server (RFC 7662) about each token: POP3 and SMTP submission (relaying to the SMTP
+# sink), OAUTHBEARER where Dovecot offers it, XOAUTH2 where it offers only that, and a refused
+# token and a failing token command, each saying why.
 # Usage: cli_oauth_test.sh NORVA_CLI   (exit 77 = skipped: no Dovecot, or it cannot run here)
 set -euo pipefail
 cli=$1
@@ -12,6 +13,7 @@ chmod 0755 "$dir"
 introspect_pid=
 cleanup() {
   "$here/stop-pop3.sh" "$dir/dovecot" >/dev/null 2>&1 || true
+  "$here/stop-smtp.sh" "$dir/sink" >/dev/null 2>&1 || true
   [[ -z $introspect_pid ]] || kill "$introspect_pid" 2>/dev/null || true
   rm -rf "$dir"
 }
@@ -54,11 +56,22 @@ for _ in $(seq 1 50); do [[ -f $dir/introspect.port ]] && break; sleep 0.1; done
 [[ -f $dir/introspect.port ]] || fail "the introspection server did not start"
 url="http://127.0.0.1:$(cat "$dir/introspect.port")/introspect"
 
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+relay=$(free_port)
+mkdir -p "$dir/sink"
+"$here/start-smtp.sh" "$dir/sink" "$relay" >"$dir/sink.out" 2>&1 ||
+  { echo "SKIP: the SMTP sink did not start: $(cat "$dir/sink.out")"; exit 77; }
+
 start_dovecot() {  # start_dovecot MECHANISMS
   "$here/stop-pop3.sh" "$dir/dovecot" >/dev/null 2>&1 || true
   local port
-  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  port=$(free_port)
+  submission=$(free_port)
+  [[ -x /usr/lib/dovecot/submission ]] || { echo "SKIP: dovecot-submissiond is not installed"; exit 77; }
   if ! POP3_OAUTH2_URL=$url POP3_OAUTH2_MECHS=$1 POP3_AUTH_FAILURE_DELAY="0 secs" \
+    POP3_SUBMISSION_PORT=$submission POP3_RELAY_PORT=$relay \
     "$here/start-pop3.sh" "$dir/dovecot" "$port" >"$dir/start.out" 2>&1; then
     if [[ $EUID -ne 0 ]]; then echo "SKIP: Dovecot did not start without root"; exit 77; fi
     fail "Dovecot did not start: $(cat "$dir/start.out")"
@@ -71,7 +84,8 @@ start_dovecot() {  # start_dovecot MECHANISMS
 folder_with() {  # folder_with NAME TOKEN_COMMAND: a program folder with one OAuth mailbox
   mkdir -p "$dir/$1"
   "$cli" config --folder "$dir/$1" add-account --address test@oauth.example --user test \
-    --pop3 "127.0.0.1:$POP3_PORT" --timeout 10 --token-command "$2" >/dev/null
+    --pop3 "127.0.0.1:$POP3_PORT" --smtp "127.0.0.1:$submission" --smtp-auth --default \
+    --timeout 10 --token-command "$2" >/dev/null
 }
 
 for mechanisms in "xoauth2 oauthbearer" "xoauth2"; do
@@ -84,7 +98,15 @@ for mechanisms in "xoauth2 oauthbearer" "xoauth2"; do
     fail "$expected check exited $?: $(cat "$dir/$name.err")"
   count=$(python3 -c 'import json, sys; print(len(json.load(open(sys.argv[1]))))' "$dir/$name.json")
   [[ $count == 3 ]] || fail "$expected: $count messages listed, not 3"
-  grep -q "method=$expected" "$dir/dovecot/dovecot.log" || fail "Dovecot saw no $expected login"
+  grep -q "pop3-login: Info: Login: user=<test>, method=$expected" "$dir/dovecot/dovecot.log" ||
+    fail "Dovecot saw no POP3 $expected login"
+  # The same token through submission, which relays the message to the sink.
+  "$cli" send --folder "$dir/$name" --to rob@example.org --subject "over $expected" \
+    2>"$dir/$name.send" || fail "$expected send: $(cat "$dir/$name.send")"
+  grep -q "submission-login: Info: Login: user=<test>, method=$expected" "$dir/dovecot/dovecot.log" ||
+    fail "Dovecot saw no submission $expected login"
+  grep -lq "^Subject: over $expected" "$dir/sink/smtp/"*.eml 2>/dev/null ||
+    fail "the message sent over $expected did not arrive"
 done
 grep -qx "good-token" "$dir/tokens.log" || fail "the introspection server saw no token"
 
