@@ -13,7 +13,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libsqlite3-dev clang-14 libclang-rt-14-dev
   # content types of attachment extensions (/etc/mime.types)
   media-types
-  # POP3 interop tests and benchmark: a loopback Dovecot server, the mailbox generator and the
+  # POP3 interop tests and benchmark: a loopback Dovecot server (with SMTP submission for the
+  # OAuth test), the mailbox generator and the
   # poplib baseline (python3), service names (/etc/services), receive-call counts (strace)
   dovecot-pop3d dovecot-submissiond python3 netbase strace
   # benchmarks: mpop, the POP3 peer in the header scan; GNU time for peak memory
