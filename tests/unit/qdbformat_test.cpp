@@ -2,13 +2,18 @@
 // assembled here from its parts, never by the store itself.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "store/QDB.h"
 #include "support/Helpers.h"
@@ -170,32 +175,128 @@ TEST_F(QdbFormat, ReadsHandWrittenFiles) {
   EXPECT_EQ(db.AdminAsInteger("id"), 42);
 }
 
-// Damaged files are refused cleanly and left as they are; a compressed item that overruns what
-// it has produced is refused when read.
+// Damaged files are refused cleanly and left as they are: the message names the file and says
+// what is wrong.
 TEST_F(QdbFormat, DamagedFilesAreRefused) {
-  const std::string cases[] = {
-      Container("abcd", I32(1) + Rec("k", 0, 5, 0)),           // item runs past the data section
-      Container("abcd", I32(1) + Rec("k", -1, 1, 0)),          // negative position
-      Container("abcd", I32(0x7FFFFFFF) + Rec("k", 0, 1, 0)),  // count far beyond the index
-      Container("abcd", I32(-3) + Rec("k", 0, 1, 0)),          // negative count
-      Container("abcd", I32(1) + "unterminated" + I32(0) + I32(1) + I32(0)),  // key without zero
-      Tag("QDB") + I32(0x7FFFFFFF),                               // data length past the end
-      Tag("QDX") + I32(0) + Tag("QIX") + I32(5) + I32(0) + '\0',  // bad signature
+  struct Case {
+    std::string bytes, detail;
   };
-  for (const auto& bytes : cases) {
-    WriteFile(path, bytes);
+  const std::vector<Case> cases = {
+      {Container("abcd", I32(1) + Rec("k", 0, 5, 0)), ": the entry 'k' lies outside the data"},
+      {Container("abcd", I32(1) + Rec("k", -1, 1, 0)), ": the entry 'k' lies outside the data"},
+      {Container("abcd", I32(2) + Rec("a", 0, 3, 0) + Rec("b", 2, 2, 0)),  // overlapping items
+       ": two index records share the bytes at offset 2"},
+      {Container("abcd", I32(2) + Rec("a", 1, 2, 0) + Rec("n", 0, 4, 1)),  // an admin over an item
+       ": two index records share the bytes at offset 1"},
+      {Container("abcd", I32(0x7FFFFFFF) + Rec("k", 0, 1, 0)), ""},  // count beyond the index
+      {Container("abcd", I32(-3) + Rec("k", 0, 1, 0)), ""},          // negative count
+      {Container("abcd", I32(1) + "unterminated" + I32(0) + I32(1) + I32(0)), ""},  // key, no zero
+      {Tag("QDB") + I32(0x7FFFFFFF), ""},                               // data length past the end
+      {Tag("QDX") + I32(0) + Tag("QIX") + I32(5) + I32(0) + '\0', ""},  // bad signature
+  };
+  for (const Case& c : cases) {
+    WriteFile(path, c.bytes);
     auto e = Raised<EQDBFileError>([&] { db.SetFileName(path); });
-    EXPECT_EQ(e ? e->what() : "", "The file " + path + " is not a valid QDB file");
+    const std::string text = e ? e->what() : "";
+    EXPECT_EQ(text.substr(0, text.find(':')), "The file " + path + " is not a valid QDB file");
+    EXPECT_NE(text.find(c.detail), std::string::npos) << text;
     EXPECT_FALSE(db.IsOpen());
-    EXPECT_EQ(ReadFile(path), bytes);
+    EXPECT_EQ(ReadFile(path), c.bytes);
   }
-  // A copy 9 bytes back when only one byte has been produced.
+  // Empty entries own no bytes and may sit anywhere.
+  WriteFile(path, Container("abcd", I32(3) + Rec("a", 0, 4, 0) + Rec("b", 2, 0, 0) + Rec("c", 2, 0, 0)));
+  db.SetFileName(path);
+  EXPECT_EQ(db.Count(), 3);
+  db.SetFileName("");
+  // A copy 9 bytes back when only one byte has been produced is refused when read.
   const std::string data = B({6, 0, 0x40, 0x40, 0x00, 'a', 0x00, 0x90});
   WriteFile(path, Container(data, I32(1) + Rec("k", 0, int32_t(data.size()), 2)));
   db.SetFileName(path);
   TMemoryStream s;
   EXPECT_THROW(db.GetItem(s), EQDBFileError);
   EXPECT_TRUE(db.IsOpen());
+}
+
+// A full compressed block of eight runs of 4095 and eight literals: 32768 bytes from 46.
+std::string RunsBlock() {
+  std::string block = B({0x40, 0xFF, 0x00});
+  for (int k = 0; k < 8; ++k) block += B({0x00, 0x0F, 0xEF, 'r'});
+  block += "llllllll";
+  return B({int(block.size()), 0}) + block;
+}
+
+// Opens the file in a child process and reads every item as `archive list` does; returns the
+// child's peak memory in MB and the seconds it took, and what the reads raised.
+struct Outcome {
+  long peakMB = -1;
+  double seconds = 0;
+  int refused = 0;
+};
+Outcome ReadAllInChild(const std::string& path) {
+  int fds[2];
+  EXPECT_EQ(::pipe(fds), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    int refused = 0;
+    try {
+      TQDB store;
+      store.SetReadOnly(true);
+      store.SetFileName(path);
+      for (int32_t i = 0; i < store.Count(); ++i) {
+        store.GoToItem(i);
+        TMemoryStream item;
+        try {
+          store.GetItem(item);
+        } catch (const EQDBFileError&) {
+          ++refused;
+        }
+      }
+    } catch (const EQDBFileError&) {
+      refused = -1;  // the whole file refused
+    }
+    [[maybe_unused]] ssize_t n = ::write(fds[1], &refused, sizeof refused);
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  Outcome out;
+  EXPECT_EQ(::read(fds[0], &out.refused, sizeof out.refused), ssize_t(sizeof out.refused));
+  ::close(fds[0]);
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(child, &status, 0, &usage);
+  out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  out.peakMB = usage.ru_maxrss / 1024;
+  return out;
+}
+
+// Crafted archives that once expanded to 928 MB (one item) and 3.9 GB (one blob under 100
+// records) end in well under a second without holding the bomb.
+TEST_F(QdbFormat, BombsEndQuicklyUnderASmallMemoryBound) {
+  std::string oneItem;
+  while (oneItem.size() < (size_t(1) << 20)) oneItem += RunsBlock();
+  std::string blob;
+  while (blob.size() < (size_t(9) << 10)) blob += RunsBlock();  // 9 KB for 6.4 MB
+  std::string sameBlob = I32(100);
+  for (int i = 0; i < 100; ++i) sameBlob += Rec("k" + std::to_string(100 + i), 0, int32_t(blob.size()), 2);
+  struct Case {
+    const char* name;
+    std::string file;
+    int refused;
+  };
+  const std::vector<Case> cases = {
+      {"one item of 1 MB", Container(oneItem, I32(1) + Rec("000000000000000", 0, int32_t(oneItem.size()), 2)), 1},
+      {"100 records over one blob", Container(blob, sameBlob), -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(path, c.file);
+    const Outcome out = ReadAllInChild(path);
+    EXPECT_EQ(out.refused, c.refused);
+    EXPECT_LT(out.peakMB, 64);
+    EXPECT_LT(out.seconds, 3.0);
+    EXPECT_EQ(ReadFile(path), c.file);
+  }
 }
 
 }  // namespace
