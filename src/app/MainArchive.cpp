@@ -253,15 +253,7 @@ void TfrmMain::LoadArchive(const std::string& fileName) {
   lsvMailClear();
   ArchiveView = true;
   ArchiveViewFile = fileName;
-  // Packing first leaves the file without the gaps of deleted items.
-  QDB1.SetFileName(fileName);
-  try {
-    QDB1.Pack();
-  } catch (...) {
-    CloseWithoutSaving(QDB1);
-    throw;
-  }
-  CloseOrDiscard(QDB1);
+  // Viewing only reads: the file keeps its bytes and its time (deleting packs it).
   QDB1.SetReadOnly(true);
   int32_t unreadable = 0;
   try {

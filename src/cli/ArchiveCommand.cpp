@@ -2,6 +2,9 @@
 // (the last key handed out) is not a message and is left alone.
 #include "cli/ArchiveCommand.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -15,6 +18,7 @@
 #include <stdexcept>
 
 #include "cli/CliText.h"
+#include "cli/QdbCommand.h"
 #include "mail/msCls.h"
 #include "store/QDB.h"
 
@@ -102,11 +106,16 @@ std::string EmlName(const std::string& key, std::set<std::string>& given) {
   return name;
 }
 
-// Writes a new file; an existing one is an error and stays as it is.
+// Writes a new file, readable by its owner only, as the archive it comes from; an existing one
+// is an error and stays as it is.
 void WriteNewFile(const fs::path& name, const std::string& bytes) {
-  std::FILE* f = std::fopen(name.c_str(), "wbx");
-  if (f == nullptr)
-    throw std::runtime_error("cannot create " + name.string() + ": " + std::strerror(errno));
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (f == nullptr) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error("cannot create " + name.string() + ": " + std::strerror(error));
+  }
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   ok = std::fclose(f) == 0 && ok;
   if (!ok) {
@@ -150,7 +159,11 @@ void ExportDir(const std::vector<Item>& items, const fs::path& dir) {
     if (fs::exists(fs::symlink_status(names.back())))
       throw std::runtime_error(names.back().string() + " exists already");
   }
-  fs::create_directories(dir);
+  // A folder made here is the owner's only, like the files in it.
+  if (!fs::exists(dir)) {
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace);
+  }
   for (size_t i = 0; i < items.size(); ++i) WriteNewFile(names[i], items[i].bytes);
 }
 
@@ -174,6 +187,7 @@ int ArchiveCommand(const std::vector<std::string>& args, std::ostream& out, std:
       err << "norva-cli: " << QDBMessageText(qdbFileNotFound, file.string()) << "\n";
       return 1;
     }
+    const auto work = WorkingFolderFor(file.string());
     TQDB db;
     db.WarnNoData = [](TQDB&) {};
     db.SetReadOnly(true);

@@ -13,6 +13,11 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# Working copies stay in the archive's folder: TMPDIR is watched, and exports are the owner's
+# only whatever the umask allows.
+umask 022
+mkdir "$dir/tmp"
+export TMPDIR=$dir/tmp
 
 # Keys as Norva writes them (zeros, then running numbers padded with blanks) and as another tool
 # might: two that give one file name, and one that would leave the folder.
@@ -25,7 +30,7 @@ printf 'From: c@example.org\nSubject: Third\nDate: Mon, 01 Jan 2024 23:00:00 EST
 keys=("000000000000000" "              1" "              2" "01" "../x")
 files=(m1 m2 m3 m3 m3)
 for i in "${!keys[@]}"; do "$cli" qdb put "$dir/a.TMA" "${keys[$i]}" < "$dir/${files[$i]}"; done
-before=$(md5sum < "$dir/a.TMA")
+before=$(md5sum < "$dir/a.TMA") written=$(stat -c %y "$dir/a.TMA")
 
 # Dates in the local zone: the list shows the instant as the user's clock reads it.
 listed() {  # listed ZONE KEY: subject and date of that key's line
@@ -78,6 +83,11 @@ grep -q "exists already" "$dir/err" || fail "dir overwrite message"
 if "$cli" archive export "$dir/a.TMA" --mbox "$dir/out.mbox" 2> /dev/null; then fail "mbox overwrite"; fi
 python3 -c "import mailbox,sys; assert len(mailbox.mbox(sys.argv[1]))==5" "$dir/out.mbox"
 [ "$(md5sum < "$dir/a.TMA")" = "$before" ] || fail "the archive changed"
+[ "$(stat -c %y "$dir/a.TMA")" = "$written" ] || fail "the archive was written again"
+modes=$(stat -c %a "$dir/out.mbox" "$dir/eml" "$dir"/eml/*.eml | sort -u | tr '\n' ' ')
+[ "$modes" = "600 700 " ] || fail "export modes: $modes"
+[ -z "$(ls -A "$dir/tmp")" ] || fail "working files in TMPDIR: $(ls -A "$dir/tmp")"
+[ ! -e "$dir/.norva-work" ] || fail "working folder left behind"
 
 if "$cli" archive list "$dir/missing.TMA" 2> "$dir/err"; then fail "missing archive succeeded"; fi
 grep -q "Could not find the file $dir/missing.TMA" "$dir/err" || fail "missing file message"
@@ -154,4 +164,6 @@ assert [r["urgent"] for r in rows] == [True, False, False, True], rows
 print(f"archive round trip: {len(wire)} messages exported as retrieved, urgent rule on encoded "
       "and raw subjects")
 PY
+[ -z "$(ls -A "$dir/tmp")" ] || fail "the check left files in TMPDIR: $(ls -A "$dir/tmp")"
+[ ! -e "$dir/norva/.norva-work" ] || fail "the check left its working folder"
 echo "cli archive: ok"

@@ -763,8 +763,13 @@ TEST_F(MailTest, ArchivingRowsOfTwoMailboxesThenBrowsingPrintingAndDeleting) {
   // The check's run of the outbox opened it too.
   EXPECT_EQ(main.trvFolder, (Lines{"$OutBox.TMA", "Archive.TMA"}));
   main.trvFolderIndex = 1;
+  const std::string archived = testing::ReadFile(dir.File("Archive.TMA"));
+  const auto written = fs::last_write_time(dir.File("Archive.TMA"));
   main.trvFolderDblClick();
   ASSERT_EQ(main.lsvMail.size(), 3u);
+  // Viewing only reads the file.
+  EXPECT_TRUE(testing::ReadFile(dir.File("Archive.TMA")) == archived);
+  EXPECT_EQ(fs::last_write_time(dir.File("Archive.TMA")), written);
   // Space-padded keys sort before the key of zeros.
   EXPECT_EQ(main.lsvMail[0].SubItems, (Lines{"b one", "05.12.26 08:00", "0", "0"}));
   EXPECT_EQ(main.lsvMail[0].StateIndex, 4);
@@ -792,6 +797,9 @@ TEST_F(MailTest, ArchivingRowsOfTwoMailboxesThenBrowsingPrintingAndDeleting) {
   archive = ReadArchive(dir.File("Archive.TMA"));
   EXPECT_EQ(archive.Items.size(), 1u);
   EXPECT_EQ(archive.Items.count(kZeroKey), 1u);
+  // Deleting packed the file: its data section holds the one message left and the counter.
+  const std::string left = testing::ReadFile(dir.File("Archive.TMA"));
+  EXPECT_EQ(left.substr(4, 4), testing::I32(int32_t(archive.Items[kZeroKey].size() + 4)));
   EXPECT_FALSE(main.Busy);
   // The row shown in the message window went: replying to it does nothing.
   EXPECT_EQ(main.CurrentEntry, nullptr);
