@@ -262,10 +262,10 @@ void TfrmMain::LoadArchive(const std::string& fileName) {
     if (count > 0) QDB1.FirstItem();
     for (int32_t i = 0; i < count; ++i) {
       TMemoryStream stream;
-      QDB1.GetItem(stream);
       auto entry = std::make_unique<MessageListEntry>();
       entry->Message = std::make_unique<TmsMessage>();
       try {
+        QDB1.GetItem(stream);  // a damaged item (one that would expand past its bound) throws
         stream.SetPosition(0);
         entry->Message->LoadFromStream(stream);
       } catch (const std::exception&) {

@@ -129,12 +129,19 @@ struct Item {
   std::string bytes;
 };
 
-std::vector<Item> ReadItems(TQDB& db) {
+// The items that can be read; each damaged one is told on err and counted in damaged.
+std::vector<Item> ReadItems(TQDB& db, std::ostream& err, int& damaged) {
   std::vector<Item> items;
   for (int32_t i = 0; i < db.Count(); ++i) {
     db.GoToItem(i);
     TMemoryStream stream;
-    db.GetItem(stream);
+    try {
+      db.GetItem(stream);
+    } catch (const EQDBFileError& e) {
+      err << "norva-cli: " << e.what() << "\n";
+      ++damaged;
+      continue;
+    }
     items.push_back({db.Key(), stream.Bytes()});
   }
   return items;
@@ -192,11 +199,21 @@ int ArchiveCommand(const std::vector<std::string>& args, std::ostream& out, std:
     db.WarnNoData = [](TQDB&) {};
     db.SetReadOnly(true);
     db.SetFileName(args[1]);
-    std::vector<Item> items = ReadItems(db);
+    int damaged = 0;
+    std::vector<Item> items = ReadItems(db, err, damaged);
     db.SetFileName("");
     if (listing) {
-      List(items, out);
-    } else if (args[2] == "--dir") {
+      List(items, out);  // what can be read is listed; the exit status tells of the rest
+      out.flush();
+      return damaged > 0 ? 1 : 0;
+    }
+    // An export is whole or not at all.
+    if (damaged > 0) {
+      err << "norva-cli: nothing exported: " << damaged << " damaged "
+          << (damaged == 1 ? "message" : "messages") << "\n";
+      return 1;
+    }
+    if (args[2] == "--dir") {
       ExportDir(items, args[3]);
     } else {
       std::string mbox;

@@ -499,10 +499,14 @@ void TQDB::AddItem(TStream& stream, const std::string& key) {
   stream.SetPosition(0);
 
   auto entry = std::make_unique<TIndex>();
+  TMemoryStream packed;
   if (compression_) {
-    TMemoryStream source, packed;
+    TMemoryStream source;
     source.Assign(raw);
     CompressStream(source, packed);
+  }
+  // An item that packs tighter than any reader accepts is kept as it is, so it reads back.
+  if (compression_ && raw.size() <= ExpansionLimit(size_t(packed.Size()))) {
     entry->Pos = AppendData(packed.Bytes().data(), packed.Size());
     entry->Size = int32_t(packed.Size());
     entry->Flags = kIndexCompressed;

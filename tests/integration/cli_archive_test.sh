@@ -94,6 +94,35 @@ grep -q "Could not find the file $dir/missing.TMA" "$dir/err" || fail "missing f
 [ ! -e "$dir/missing.TMA" ] || fail "list created the archive"
 if "$cli" archive export "$dir/a.TMA" --zip x 2> /dev/null; then fail "bad option accepted"; fi
 
+# A crafted archive: one message, and one 1 MB item that would expand to 740 MB. The message is
+# listed, the bomb is named as damaged, quickly and in little memory; nothing is exported.
+python3 - "$dir/bomb.TMA" <<'PY'
+import struct, sys
+block = bytes([0x40, 0xFF, 0x00]) + bytes([0, 0x0F, 0xEF, ord("r")]) * 8 + b"l" * 8
+block = struct.pack("<H", len(block)) + block
+bomb = block * ((1 << 20) // len(block))
+good = b"Subject: fine\r\n\r\nx\r\n"
+rec = lambda k, pos, size, flags: k + b"\0" + struct.pack("<iii", pos, size, flags)
+index = struct.pack("<i", 2) + rec(b"b", len(good), len(bomb), 2) + rec(b"a", 0, len(good), 0)
+data = good + bomb
+open(sys.argv[1], "wb").write(b"QDB\0" + struct.pack("<i", len(data)) + data + b"QIX\0" +
+                              struct.pack("<i", len(index)) + index)
+PY
+# Runs a command and writes its exit status and peak memory in KB to $dir/usage.
+measured() {
+  python3 -c 'import resource, subprocess, sys
+rc = subprocess.call(sys.argv[2:], stdout=open(sys.argv[1] + "/out", "w"), stderr=open(sys.argv[1] + "/err", "w"))
+print(rc, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$dir" "$@" > "$dir/usage"
+}
+measured "$cli" archive list "$dir/bomb.TMA"
+read -r status peak < "$dir/usage"
+[ "$status" = 1 ] || fail "a damaged archive listed with status $status"
+grep -qP '^a\t\tfine\t' "$dir/out" || fail "the sound message was not listed: $(cat "$dir/out")"
+grep -q "the item 'b' is damaged" "$dir/err" || fail "bomb message: $(cat "$dir/err")"
+(( peak < 65536 )) || fail "the bomb took $peak KB"
+if "$cli" archive export "$dir/bomb.TMA" --dir "$dir/bombed" 2> "$dir/err"; then fail "bomb exported"; fi
+[ ! -e "$dir/bombed" ] || fail "a partial export was written"
+
 [[ -n $server ]] || { echo "cli archive: ok (no test server given)"; exit 0; }
 
 # ---- mail as today's programs write it, through a check whose rule archives every message ----

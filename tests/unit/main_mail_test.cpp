@@ -820,6 +820,27 @@ TEST_F(MailTest, UnreadableArchiveItemsAndDatesStillList) {
   ASSERT_EQ(main.lsvMail.size(), 2u);
   EXPECT_EQ(main.lsvMail[1].SubItems[1], "30.12.99 00:00");
   EXPECT_EQ(main.lsvMail[0].SubItems[0], "broken");
+
+  // An item that would expand a thousandfold is listed empty beside the others, and can go.
+  std::string block = testing::B({0x40, 0xFF, 0x00});
+  for (int k = 0; k < 8; ++k) block += testing::B({0x00, 0x0F, 0xEF, 'r'});
+  block = testing::B({int(block.size() + 8), 0}) + block + "llllllll";
+  std::string bomb;
+  while (bomb.size() < 64 * 1024) bomb += block;
+  const std::string good = "Subject: fine\r\n\r\nx\r\n";
+  testing::WriteFile(dir.File("Bomb.TMA"),
+                     testing::Container(good + bomb, testing::I32(2) +
+                                                         testing::Rec(kKey1, 0, int32_t(good.size()), 0) +
+                                                         testing::Rec(kZeroKey, int32_t(good.size()),
+                                                                      int32_t(bomb.size()), 2)));
+  main.LoadArchive(dir.File("Bomb.TMA"));
+  ASSERT_EQ(main.lsvMail.size(), 2u);
+  EXPECT_EQ(main.lsvMail[0].SubItems[0], "fine");
+  EXPECT_EQ(main.lsvMail[1].SubItems[0], "");
+  EXPECT_EQ(main.StatusBar[4].Text, "1 message of the archive could not be read completely.");
+  Select({1});
+  main.btnDeleteClick();
+  EXPECT_EQ(ReadArchive(dir.File("Bomb.TMA")).Items.size(), 1u);
 }
 
 // ---- rule actions during a check ----

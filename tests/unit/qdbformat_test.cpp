@@ -122,6 +122,10 @@ TEST_F(QdbFormat, WrittenFilesMatchTheirHandAssembledBytes) {
        [](TQDB& s) { s.SetCompression(true), Add(s, "t", std::string(32769, 'A')); },
        [](TQDB& s) { EXPECT_EQ(Item(s), std::string(32769, 'A')); },
        Container(packed, I32(1) + Rec("t", 0, 44, 2))},
+      {"an item that packs past the readers' bound is stored as it is", "",
+       [](TQDB& s) { s.SetCompression(true), Add(s, "t", std::string(4 << 20, 'A')); },
+       [](TQDB& s) { EXPECT_EQ(Item(s), std::string(4 << 20, 'A')); },
+       Container(std::string(4 << 20, 'A'), I32(1) + Rec("t", 0, 4 << 20, 0))},
       {"a password scrambles both sections", "secret",
        [](TQDB& s) { Add(s, "k", "payload!!"), s.SetAdminInteger("n", 7); },  // 2 words, 1 byte
        [](TQDB& s) {
