@@ -94,19 +94,23 @@ grep -q "Could not find the file $dir/missing.TMA" "$dir/err" || fail "missing f
 [ ! -e "$dir/missing.TMA" ] || fail "list created the archive"
 if "$cli" archive export "$dir/a.TMA" --zip x 2> /dev/null; then fail "bad option accepted"; fi
 
-# A crafted archive: one message, and one 1 MB item that would expand to 740 MB. The message is
-# listed, the bomb is named as damaged, quickly and in little memory; nothing is exported.
-python3 - "$dir/bomb.TMA" <<'PY'
+# Crafted archives that once took 1.8 GB and 3.9 GB: one message beside a 1 MB item that would
+# expand to 740 MB, and 100 records over one 9 KB blob of 6.4 MB. Both end at once in little
+# memory, naming the damage; the sound message is still listed; nothing is exported.
+python3 - "$dir" <<'PY'
 import struct, sys
 block = bytes([0x40, 0xFF, 0x00]) + bytes([0, 0x0F, 0xEF, ord("r")]) * 8 + b"l" * 8
 block = struct.pack("<H", len(block)) + block
-bomb = block * ((1 << 20) // len(block))
 good = b"Subject: fine\r\n\r\nx\r\n"
 rec = lambda k, pos, size, flags: k + b"\0" + struct.pack("<iii", pos, size, flags)
-index = struct.pack("<i", 2) + rec(b"b", len(good), len(bomb), 2) + rec(b"a", 0, len(good), 0)
-data = good + bomb
-open(sys.argv[1], "wb").write(b"QDB\0" + struct.pack("<i", len(data)) + data + b"QIX\0" +
-                              struct.pack("<i", len(index)) + index)
+def write(name, data, records):
+    index = struct.pack("<i", len(records)) + b"".join(records)
+    open(f"{sys.argv[1]}/{name}", "wb").write(b"QDB\0" + struct.pack("<i", len(data)) + data +
+                                              b"QIX\0" + struct.pack("<i", len(index)) + index)
+bomb = block * ((1 << 20) // len(block))
+write("bomb.TMA", good + bomb, [rec(b"b", len(good), len(bomb), 2), rec(b"a", 0, len(good), 0)])
+blob = block * ((9 << 10) // len(block))
+write("shared.TMA", blob, [rec(b"k%d" % i, 0, len(blob), 2) for i in range(199, 99, -1)])
 PY
 # Runs a command and writes its exit status and peak memory in KB to $dir/usage.
 measured() {
@@ -114,14 +118,17 @@ measured() {
 rc = subprocess.call(sys.argv[2:], stdout=open(sys.argv[1] + "/out", "w"), stderr=open(sys.argv[1] + "/err", "w"))
 print(rc, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$dir" "$@" > "$dir/usage"
 }
-measured "$cli" archive list "$dir/bomb.TMA"
-read -r status peak < "$dir/usage"
-[ "$status" = 1 ] || fail "a damaged archive listed with status $status"
-grep -qP '^a\t\tfine\t' "$dir/out" || fail "the sound message was not listed: $(cat "$dir/out")"
-grep -q "the item 'b' is damaged" "$dir/err" || fail "bomb message: $(cat "$dir/err")"
-(( peak < 65536 )) || fail "the bomb took $peak KB"
-if "$cli" archive export "$dir/bomb.TMA" --dir "$dir/bombed" 2> "$dir/err"; then fail "bomb exported"; fi
-[ ! -e "$dir/bombed" ] || fail "a partial export was written"
+for row in "bomb|the item 'b' is damaged|a" "shared|two index records share the bytes at offset 0|"; do
+  IFS='|' read -r name damage listed <<<"$row"
+  measured timeout 10 "$cli" archive list "$dir/$name.TMA"
+  read -r status peak < "$dir/usage"
+  [ "$status" = 1 ] || fail "$name: listed with status $status"
+  grep -q "$damage" "$dir/err" || fail "$name: $(cat "$dir/err")"
+  [ "$(cut -f1 "$dir/out")" = "$listed" ] || fail "$name listed: $(cat "$dir/out")"
+  (( peak < 65536 )) || fail "$name took $peak KB"
+  if "$cli" archive export "$dir/$name.TMA" --dir "$dir/x" 2> /dev/null; then fail "$name exported"; fi
+  [ ! -e "$dir/x" ] || fail "$name: a partial export was written"
+done
 
 [[ -n $server ]] || { echo "cli archive: ok (no test server given)"; exit 0; }
 

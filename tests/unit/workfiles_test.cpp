@@ -1,5 +1,5 @@
-// Working files: they stay in the program folder's private working folder, what a killed process
-// left there goes at the next start, and files written for the user are the owner's only.
+// Working files: they stay in the program folder's private working folder, and what a killed
+// process left there goes at the next start.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -176,19 +176,6 @@ TEST_F(WorkFiles, LeftoversOfAKilledProcessGoAtTheNextStart) {
   EXPECT_TRUE(ReadFile(folder.File("Config.QDB")) == config);
   FolderLock last(folder.Path(), "the start after");
   EXPECT_EQ(Entries(work).size(), 2u);  // only this process's folder and its lock
-}
-
-// Files written for the user, new or replacing one, and the stores are the owner's only.
-TEST_F(WorkFiles, FilesForTheUserAreTheOwnersOnly) {
-  TMemoryStream message;
-  message.Assign("Subject: saved\r\n\r\nbody\r\n");
-  message.SaveToFile(folder.File("saved.eml"));
-  EXPECT_EQ(Mode(folder.File("saved.eml")), 0600u);
-  TQDB store;
-  store.SetFileName(folder.File("Archive.TMA"));
-  Add(store, "000000000000000", message.Bytes());
-  store.SetFileName("");
-  EXPECT_EQ(Mode(folder.File("Archive.TMA")), 0600u);
 }
 
 }  // namespace
