@@ -253,15 +253,7 @@ void TfrmMain::LoadArchive(const std::string& fileName) {
   lsvMailClear();
   ArchiveView = true;
   ArchiveViewFile = fileName;
-  // Packing first leaves the file without the gaps of deleted items.
-  QDB1.SetFileName(fileName);
-  try {
-    QDB1.Pack();
-  } catch (...) {
-    CloseWithoutSaving(QDB1);
-    throw;
-  }
-  CloseOrDiscard(QDB1);
+  // Viewing only reads: the file keeps its bytes and its time (deleting packs it).
   QDB1.SetReadOnly(true);
   int32_t unreadable = 0;
   try {
@@ -270,10 +262,10 @@ void TfrmMain::LoadArchive(const std::string& fileName) {
     if (count > 0) QDB1.FirstItem();
     for (int32_t i = 0; i < count; ++i) {
       TMemoryStream stream;
-      QDB1.GetItem(stream);
       auto entry = std::make_unique<MessageListEntry>();
       entry->Message = std::make_unique<TmsMessage>();
       try {
+        QDB1.GetItem(stream);  // a damaged item (one that would expand past its bound) throws
         stream.SetPosition(0);
         entry->Message->LoadFromStream(stream);
       } catch (const std::exception&) {

@@ -371,6 +371,8 @@ void TfrmMain::DeleteFromArchive(uint8_t selector) {
           ++i;
         }
       }
+      // The deleted messages' bytes go from the file, not only from its index.
+      if (QDB1.Modified()) QDB1.Pack();
     } catch (...) {
       CloseWithoutSaving(QDB1);
       throw;

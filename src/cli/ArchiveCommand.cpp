@@ -2,6 +2,9 @@
 // (the last key handed out) is not a message and is left alone.
 #include "cli/ArchiveCommand.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -15,6 +18,7 @@
 #include <stdexcept>
 
 #include "cli/CliText.h"
+#include "cli/QdbCommand.h"
 #include "mail/msCls.h"
 #include "store/QDB.h"
 
@@ -102,11 +106,16 @@ std::string EmlName(const std::string& key, std::set<std::string>& given) {
   return name;
 }
 
-// Writes a new file; an existing one is an error and stays as it is.
+// Writes a new file, readable by its owner only, as the archive it comes from; an existing one
+// is an error and stays as it is.
 void WriteNewFile(const fs::path& name, const std::string& bytes) {
-  std::FILE* f = std::fopen(name.c_str(), "wbx");
-  if (f == nullptr)
-    throw std::runtime_error("cannot create " + name.string() + ": " + std::strerror(errno));
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (f == nullptr) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error("cannot create " + name.string() + ": " + std::strerror(error));
+  }
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   ok = std::fclose(f) == 0 && ok;
   if (!ok) {
@@ -120,12 +129,19 @@ struct Item {
   std::string bytes;
 };
 
-std::vector<Item> ReadItems(TQDB& db) {
+// The items that can be read; each damaged one is told on err and counted in damaged.
+std::vector<Item> ReadItems(TQDB& db, std::ostream& err, int& damaged) {
   std::vector<Item> items;
   for (int32_t i = 0; i < db.Count(); ++i) {
     db.GoToItem(i);
     TMemoryStream stream;
-    db.GetItem(stream);
+    try {
+      db.GetItem(stream);
+    } catch (const EQDBFileError& e) {
+      err << "norva-cli: " << e.what() << "\n";
+      ++damaged;
+      continue;
+    }
     items.push_back({db.Key(), stream.Bytes()});
   }
   return items;
@@ -150,7 +166,11 @@ void ExportDir(const std::vector<Item>& items, const fs::path& dir) {
     if (fs::exists(fs::symlink_status(names.back())))
       throw std::runtime_error(names.back().string() + " exists already");
   }
-  fs::create_directories(dir);
+  // A folder made here is the owner's only, like the files in it.
+  if (!fs::exists(dir)) {
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace);
+  }
   for (size_t i = 0; i < items.size(); ++i) WriteNewFile(names[i], items[i].bytes);
 }
 
@@ -174,15 +194,26 @@ int ArchiveCommand(const std::vector<std::string>& args, std::ostream& out, std:
       err << "norva-cli: " << QDBMessageText(qdbFileNotFound, file.string()) << "\n";
       return 1;
     }
+    const auto work = WorkingFolderFor(file.string());
     TQDB db;
     db.WarnNoData = [](TQDB&) {};
     db.SetReadOnly(true);
     db.SetFileName(args[1]);
-    std::vector<Item> items = ReadItems(db);
+    int damaged = 0;
+    std::vector<Item> items = ReadItems(db, err, damaged);
     db.SetFileName("");
     if (listing) {
-      List(items, out);
-    } else if (args[2] == "--dir") {
+      List(items, out);  // what can be read is listed; the exit status tells of the rest
+      out.flush();
+      return damaged > 0 ? 1 : 0;
+    }
+    // An export is whole or not at all.
+    if (damaged > 0) {
+      err << "norva-cli: nothing exported: " << damaged << " damaged "
+          << (damaged == 1 ? "message" : "messages") << "\n";
+      return 1;
+    }
+    if (args[2] == "--dir") {
       ExportDir(items, args[3]);
     } else {
       std::string mbox;

@@ -512,6 +512,7 @@ int ConfigCommand(const std::vector<std::string>& args, std::istream& in, std::o
     const std::string& verb = rest[0];
     if (verb == "show") {
       Positional(rest, 0);
+      const auto work = fileio::TryWorkingFolder(folder);  // the store's copy stays in its folder
       // Looking must not create a store: a folder without one shows the defaults.
       if (std::filesystem::exists(o.ConfigFileName())) o.Load();
       Show(o, out);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/CliText.h"
+#include "config/Options.h"
 #include "config/SecretStore.h"
 #include "store/FolderLock.h"
 #include "store/QDB.h"
@@ -69,6 +70,12 @@ void Dump(TQDB& db, std::ostream& out) {
 
 }  // namespace
 
+std::unique_ptr<fileio::WorkingFolder> WorkingFolderFor(const std::string& storeFile) {
+  const std::string folder = std::filesystem::absolute(storeFile).parent_path().string();
+  auto work = fileio::TryWorkingFolder(folder);
+  return work ? std::move(work) : fileio::TryWorkingFolder(ProgramFolder());
+}
+
 int QdbCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                std::ostream& err) {
   const std::string verb = args.empty() ? "" : args[0];
@@ -90,6 +97,8 @@ int QdbCommand(const std::vector<std::string>& args, std::istream& in, std::ostr
     std::optional<FolderLock> lock;
     if (verb == "put" && std::filesystem::exists(folder / "Config.QDB"))
       lock.emplace(folder.string(), "norva-cli qdb put", LockWaitSeconds());
+    std::unique_ptr<fileio::WorkingFolder> work;
+    if (!lock) work = WorkingFolderFor(file.string());
     TQDB db;
     db.WarnNoData = [](TQDB&) {};  // replacing the only item empties the store for a moment
     // Only "put" writes; the others leave the file exactly as it is.

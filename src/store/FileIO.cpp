@@ -1,11 +1,17 @@
 // Thin POSIX file calls with a fault hook.
 #include "store/FileIO.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
 #include <utility>
 
 namespace norva::fileio {
@@ -101,9 +107,112 @@ int CreateUnique(const std::string& dir, const std::string& prefix, std::string&
   return fd;
 }
 
+namespace {
+
+WorkingFolder*& Current() {
+  static WorkingFolder* current = nullptr;
+  return current;
+}
+
+constexpr char kOwnerLock[] = "owner.lock";
+
+// The program folder's working folder, made private: created 0700, or checked to be a real
+// directory of this user and narrowed to 0700.
+std::string PrivateFolder(const std::string& programFolder) {
+  const std::string path = programFolder + "/" + kWorkingFolderName;
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+    throw std::runtime_error("Cannot create the working folder " + path + ": " +
+                             std::strerror(errno));
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0)
+    throw std::runtime_error("Cannot use the working folder " + path + ": " + std::strerror(errno));
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+    throw std::runtime_error("Cannot use the working folder " + path +
+                             ": it is not a folder of this user");
+  if ((st.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0)
+    throw std::runtime_error("Cannot make the working folder " + path + " private: " +
+                             std::strerror(errno));
+  return path;
+}
+
+}  // namespace
+
 std::string TempDirectory() {
+  if (const WorkingFolder* current = Current()) return current->Path();
   const char* dir = std::getenv("TMPDIR");
   return dir && *dir ? dir : "/tmp";
+}
+
+WorkingFolder::WorkingFolder(const std::string& programFolder) {
+  // Another process may remove the empty working folder between the two steps: then again.
+  std::string own;
+  bool made = false;
+  for (int attempt = 0; !made && attempt < 3; ++attempt) {
+    own = PrivateFolder(programFolder) + "/" + std::to_string(::getpid()) + ".XXXXXX";
+    made = ::mkdtemp(own.data()) != nullptr;
+    if (!made && errno != ENOENT) break;
+  }
+  if (!made)
+    throw std::runtime_error("Cannot create a working folder in " + programFolder + ": " +
+                             std::strerror(errno));
+  const std::string lock = own + "/" + kOwnerLock;
+  lockFd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (lockFd_ < 0 || ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    if (lockFd_ >= 0) ::close(lockFd_);
+    std::error_code ignored;
+    std::filesystem::remove_all(own, ignored);
+    throw std::runtime_error("Cannot lock the working folder " + own + ": " + std::strerror(error));
+  }
+  own_ = own;
+  previous_ = Current();
+  Current() = this;
+}
+
+WorkingFolder::~WorkingFolder() {
+  // Folders are made and dropped in nested order; one dropped out of order leaves the others.
+  if (Current() == this) Current() = previous_;
+  std::error_code ignored;
+  std::filesystem::remove_all(own_, ignored);
+  ::close(lockFd_);
+  // The last one out leaves no working folder behind (rmdir refuses one still in use).
+  ::rmdir(std::filesystem::path(own_).parent_path().c_str());
+}
+
+std::unique_ptr<WorkingFolder> TryWorkingFolder(const std::string& programFolder) {
+  try {
+    return std::make_unique<WorkingFolder>(programFolder);
+  } catch (const std::runtime_error&) {
+    return nullptr;
+  }
+}
+
+int RemoveLeftovers(const std::string& programFolder) {
+  const std::string path = programFolder + "/" + kWorkingFolderName;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+  int removed = 0;
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string name = entry->path().string();
+    std::error_code ignored;
+    if (entry->is_directory(ignored) && !entry->is_symlink(ignored)) {
+      // A live process holds its folder's lock; a folder without one is a process that died
+      // before it could take it.
+      const int fd = ::open((name + "/" + kOwnerLock).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+      if (fd >= 0) {
+        const bool inUse = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        ::close(fd);
+        if (inUse) continue;
+      } else if (struct stat dir; ::stat(name.c_str(), &dir) == 0 &&
+                 dir.st_mtime > ::time(nullptr) - 60) {
+        continue;  // being made this moment by a process that takes no folder lock
+      }
+    }
+    if (std::filesystem::remove_all(name, ignored) > 0) ++removed;
+  }
+  return removed;
 }
 
 void SyncDirectory(const std::string& dir) {

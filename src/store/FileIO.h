@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace norva::fileio {
@@ -34,8 +35,41 @@ bool WriteAll(int fd, const void* buf, size_t count, const std::string& path);
 // Returns the descriptor (or -1 with errno set) and stores the name in path.
 int CreateUnique(const std::string& dir, const std::string& prefix, std::string& path);
 
-// The folder for temporary files: $TMPDIR, else /tmp.
+// The folder for working files (the store's working copies, spools, opened attachments): this
+// process's own folder inside the working folder of the program folder in use (see
+// WorkingFolder); $TMPDIR, else /tmp, only while no program folder is in use.
 std::string TempDirectory();
+
+// While one lives, TempDirectory() answers a folder of this process's own inside
+// programFolder + "/" + kWorkingFolderName, which is created 0700 (and set back to 0700 when it
+// is wider), so that no working copy of a store leaves the program folder nor can be read by
+// others. The process's folder holds a lock for as long as the process lives, which tells a later
+// RemoveLeftovers that it is in use; destroying the object removes the folder and its content
+// and gives TempDirectory() back its previous answer. Raises std::runtime_error when the folder
+// cannot be made safe (not a directory of this user, or a symbolic link).
+constexpr const char kWorkingFolderName[] = ".norva-work";
+class WorkingFolder {
+ public:
+  explicit WorkingFolder(const std::string& programFolder);
+  ~WorkingFolder();
+  WorkingFolder(const WorkingFolder&) = delete;
+  WorkingFolder& operator=(const WorkingFolder&) = delete;
+  const std::string& Path() const { return own_; }
+
+ private:
+  std::string own_;
+  int lockFd_ = -1;
+  WorkingFolder* previous_ = nullptr;
+};
+
+// A WorkingFolder in programFolder, or none (TempDirectory() unchanged) when that folder cannot
+// take one, such as a folder this user cannot write.
+std::unique_ptr<WorkingFolder> TryWorkingFolder(const std::string& programFolder);
+
+// Removes what dead processes left in the program folder's working folder: the folders of
+// processes that no longer hold their lock, and anything else lying there. Returns the number
+// of entries removed. Called under the program folder's lock (FolderLock).
+int RemoveLeftovers(const std::string& programFolder);
 
 // Flushes a folder's entries to disk so that a rename in it survives a crash.
 void SyncDirectory(const std::string& dir);

@@ -64,9 +64,20 @@ FolderLock::FolderLock(const std::string& folder, const std::string& program, do
   if (::ftruncate(fd_, 0) == 0) {
     [[maybe_unused]] const ssize_t written = ::pwrite(fd_, line.data(), line.size(), 0);
   }
+  // No other Norva works here now: what lies in the working folder belongs to dead processes,
+  // or to a reader that holds its own folder's lock and is left alone.
+  try {
+    fileio::RemoveLeftovers(folder);
+    work_ = std::make_unique<fileio::WorkingFolder>(folder);
+  } catch (...) {
+    ::close(fd_);
+    fd_ = -1;
+    throw;
+  }
 }
 
 FolderLock::~FolderLock() {
+  work_.reset();
   if (fd_ >= 0) ::close(fd_);  // closing the last descriptor lets go of the lock
 }
 

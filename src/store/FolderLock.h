@@ -4,8 +4,11 @@
 // the holder, so a second process can say who is in its way.
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
+
+#include "store/FileIO.h"
 
 namespace norva {
 
@@ -21,6 +24,8 @@ class FolderLock {
   // up to waitSeconds for a holder to let go. Raises EFolderBusy naming the holder when it stays
   // taken, std::runtime_error when the lock file cannot be created in a writable folder. In a
   // folder nobody can write there is nothing to guard, and no lock is taken.
+  // Holding the lock, it removes what dead processes left in the folder's working folder and
+  // sends this process's working files there (fileio::WorkingFolder) until it lets go.
   FolderLock(const std::string& folder, const std::string& program, double waitSeconds = 0);
   ~FolderLock();
   FolderLock(const FolderLock&) = delete;
@@ -30,6 +35,7 @@ class FolderLock {
 
  private:
   int fd_ = -1;
+  std::unique_ptr<fileio::WorkingFolder> work_;
 };
 
 }  // namespace norva

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -89,6 +90,8 @@ void TQDB::Open(const std::string& name) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
       if (errno != ENOENT) RaiseQDBFileError(QDBCodeFromErrno(errno), qdbFileNotFound, path);
+      // Opened only to be read, a missing file stays missing.
+      if (readOnly_) throw EQDBFileError(qdbFileNotFound, path);
       // A new store: signature, D = 0, "QIX", X = 5, a count of 0 and one spare zero byte.
       std::string empty(kSignature, 4);
       PutInt(empty, 0);
@@ -187,6 +190,10 @@ void TQDB::LoadIndex(int64_t dataLength) {
 
   items_.SetSorted(false);
   if (n > 0) items_.SetCapacity(n);
+  // Every entry owns its bytes: two records over the same bytes (one compressed blob listed a
+  // hundred times) are a damaged file, not a hundred items.
+  std::vector<std::pair<int32_t, int32_t>> ranges;
+  ranges.reserve(size_t(n));
   const int32_t step = n / 10 + 1;
   for (int32_t i = 1; i <= n; ++i) {
     TKey key;
@@ -197,7 +204,9 @@ void TQDB::LoadIndex(int64_t dataLength) {
       throw EQDBFileError(qdbNotValid, fileName_);
     entry->Flags = uint32_t(flags);
     if (entry->Pos < 0 || entry->Size < 0 || int64_t(entry->Pos) + entry->Size > dataLength)
-      throw EQDBFileError(qdbNotValid, fileName_);
+      throw EQDBFileError(qdbNotValid, fileName_,
+                          "the entry '" + key + "' lies outside the data section");
+    if (entry->Size > 0) ranges.emplace_back(entry->Pos, entry->Size);
     if (entry->Flags & kIndexAdmin) {
       int32_t at;
       // A key stored twice keeps its first record.
@@ -208,6 +217,12 @@ void TQDB::LoadIndex(int64_t dataLength) {
     Progress(i, step, poLoading);
   }
   if (ProgressUpdate) ProgressUpdate(*this, 0, poLoading);
+  std::sort(ranges.begin(), ranges.end());
+  for (size_t i = 1; i < ranges.size(); ++i)
+    if (int64_t(ranges[i - 1].first) + ranges[i - 1].second > ranges[i].first)
+      throw EQDBFileError(qdbNotValid, fileName_,
+                          "two index records share the bytes at offset " +
+                              std::to_string(ranges[i].first) + " of the data section");
 
   int32_t at;
   if (admin_.Find(kCaseSensitiveKey, at)) {
@@ -484,10 +499,14 @@ void TQDB::AddItem(TStream& stream, const std::string& key) {
   stream.SetPosition(0);
 
   auto entry = std::make_unique<TIndex>();
+  TMemoryStream packed;
   if (compression_) {
-    TMemoryStream source, packed;
+    TMemoryStream source;
     source.Assign(raw);
     CompressStream(source, packed);
+  }
+  // An item that packs tighter than any reader accepts is kept as it is, so it reads back.
+  if (compression_ && raw.size() <= ExpansionLimit(size_t(packed.Size()))) {
     entry->Pos = AppendData(packed.Bytes().data(), packed.Size());
     entry->Size = int32_t(packed.Size());
     entry->Flags = kIndexCompressed;
@@ -516,8 +535,18 @@ void TQDB::GetItem(TStream& stream) {
     std::string bytes = ReadData(e);
     if (e.Flags & kIndexCompressed) {
       std::string expanded;
-      if (!ExpandItem(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), expanded))
-        throw EQDBFileError(qdbNotValid, fileName_);
+      switch (ExpandItem(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), expanded)) {
+        case TExpansion::Ok:
+          break;
+        case TExpansion::Malformed:
+          throw EQDBFileError(qdbNotValid, fileName_,
+                              "the item '" + key_ + "' is damaged (its compressed data is malformed)");
+        case TExpansion::TooLarge:
+          throw EQDBFileError(qdbNotValid, fileName_,
+                              "the item '" + key_ + "' is damaged (its " +
+                                  std::to_string(bytes.size()) + " compressed bytes expand past " +
+                                  std::to_string(ExpansionLimit(bytes.size())) + " bytes)");
+      }
       bytes.swap(expanded);
     }
     stream.WriteString(bytes);

@@ -89,25 +89,32 @@ std::string CompressBlock(const uint8_t* in, size_t n) {
   return out;
 }
 
-bool ExpandBlock(const uint8_t* in, size_t n, std::string& output) {
+namespace {
+
+// Walks one block, appending to out when given; otherwise it only counts what the block would
+// produce, so that an item's expanded size is known before any of it is held in memory.
+bool DecodeBlock(const uint8_t* in, size_t n, std::string* out, size_t& produced) {
   if (n == 0) return false;
   if (in[0] == kStored) {
     if (n - 1 > kCompressBlockSize) return false;
-    output.append(reinterpret_cast<const char*>(in + 1), n - 1);
+    if (out) out->append(reinterpret_cast<const char*>(in + 1), n - 1);
+    produced = n - 1;
     return true;
   }
   if (in[0] != kCompressed) return false;
-  const size_t start = output.size();
+  const size_t start = out ? out->size() : 0;
+  produced = 0;
   size_t p = 1;
   while (p < n) {
     if (p + 2 > n) return false;
     uint16_t control = uint16_t(in[p] << 8 | in[p + 1]);
     p += 2;
     for (int bit = 0; bit < 16 && p < n; ++bit, control = uint16_t(control << 1)) {
-      size_t produced = output.size() - start;
       if (!(control & 0x8000)) {
         if (produced + 1 > kCompressBlockSize) return false;
-        output += char(in[p++]);
+        if (out) *out += char(in[p]);
+        ++p;
+        ++produced;
         continue;
       }
       if (p + 2 > n) return false;
@@ -117,18 +124,29 @@ bool ExpandBlock(const uint8_t* in, size_t n, std::string& output) {
         if (p + 4 > n) return false;
         size_t count = (size_t(in[p + 1] & 0x0F) << 8 | in[p + 2]) + 16;
         if (produced + count > kCompressBlockSize) return false;
-        output.append(count, char(in[p + 3]));
+        if (out) out->append(count, char(in[p + 3]));
+        produced += count;
         p += 4;
       } else {  // a copy, possibly overlapping what it produces
         size_t len = (word & 0x0F) + 3;
         if (offset > produced || produced + len > kCompressBlockSize) return false;
-        size_t from = output.size() - offset;
-        for (size_t k = 0; k < len; ++k) output += output[from + k];
+        if (out) {
+          size_t from = start + produced - offset;
+          for (size_t k = 0; k < len; ++k) *out += (*out)[from + k];
+        }
+        produced += len;
         p += 2;
       }
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool ExpandBlock(const uint8_t* in, size_t n, std::string& output) {
+  size_t produced = 0;
+  return DecodeBlock(in, n, &output, produced);
 }
 
 int64_t CompressStream(TStream& source, TStream& target) {
@@ -146,16 +164,41 @@ int64_t CompressStream(TStream& source, TStream& target) {
   return written;
 }
 
-bool ExpandItem(const uint8_t* data, size_t size, std::string& output) {
+size_t ExpansionLimit(size_t compressedSize) {
+  const size_t byRatio = compressedSize > kMaxExpandedItem / kMaxExpansionRatio
+                             ? kMaxExpandedItem
+                             : compressedSize * kMaxExpansionRatio;
+  return std::min(kMaxExpandedItem, std::max(kExpansionFloor, byRatio));
+}
+
+TExpansion ExpandedSize(const uint8_t* data, size_t size, size_t limit, size_t& total) {
+  total = 0;
   size_t p = 0;
   while (p < size) {
-    if (p + 2 > size) return false;
+    if (p + 2 > size) return TExpansion::Malformed;
     size_t length = size_t(data[p]) | size_t(data[p + 1]) << 8;
     p += 2;
-    if (length > size - p || !ExpandBlock(data + p, length, output)) return false;
+    size_t produced = 0;
+    if (length > size - p || !DecodeBlock(data + p, length, nullptr, produced))
+      return TExpansion::Malformed;
+    total += produced;
+    if (total > limit) return TExpansion::TooLarge;
     p += length;
   }
-  return true;
+  return TExpansion::Ok;
+}
+
+TExpansion ExpandItem(const uint8_t* data, size_t size, std::string& output) {
+  size_t total = 0;
+  if (TExpansion e = ExpandedSize(data, size, ExpansionLimit(size), total); e != TExpansion::Ok)
+    return e;
+  output.reserve(output.size() + total);
+  for (size_t p = 0; p < size;) {
+    size_t length = size_t(data[p]) | size_t(data[p + 1]) << 8;
+    ExpandBlock(data + p + 2, length, output);  // checked by the sizing pass
+    p += 2 + length;
+  }
+  return TExpansion::Ok;
 }
 
 }  // namespace norva

@@ -22,7 +22,23 @@ bool ExpandBlock(const uint8_t* block, size_t length, std::string& output);
 // Returns the number of bytes written.
 int64_t CompressStream(TStream& source, TStream& target);
 
-// Expands a whole compressed item (its length words and blocks); false when malformed.
-bool ExpandItem(const uint8_t* data, size_t size, std::string& output);
+// How far a compressed item may expand. The format declares no expanded size, so the bound is
+// a ratio to the stored size with a floor for small items, under an absolute cap. Text mail
+// compresses by well under 10 (its line breaks end every run), and this program writes no
+// compressed items itself; a block can reach about 700, which only a crafted item needs.
+constexpr size_t kMaxExpansionRatio = 100;
+constexpr size_t kExpansionFloor = size_t(1) << 20;     // 1 MiB
+constexpr size_t kMaxExpandedItem = size_t(256) << 20;  // 256 MiB
+size_t ExpansionLimit(size_t compressedSize);
+
+enum class TExpansion { Ok, Malformed, TooLarge };
+
+// The number of bytes a compressed item expands to, counted without expanding it; stops at the
+// first block that takes the total past limit.
+TExpansion ExpandedSize(const uint8_t* data, size_t size, size_t limit, size_t& total);
+
+// Expands a whole compressed item (its length words and blocks), refusing one that is malformed
+// or would expand past ExpansionLimit(size); output grows only after both were checked.
+TExpansion ExpandItem(const uint8_t* data, size_t size, std::string& output);
 
 }  // namespace norva

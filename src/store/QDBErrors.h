@@ -38,6 +38,9 @@ class EQDBError : public Exception {
  public:
   explicit EQDBError(int number, const std::string& arg = "")
       : Exception(QDBMessageText(number, arg)), MessageNumber(number) {}
+  // The table's text followed by ": " and what exactly is wrong.
+  EQDBError(int number, const std::string& arg, const std::string& detail)
+      : Exception(QDBMessageText(number, arg) + ": " + detail), MessageNumber(number) {}
   int MessageNumber;
 };
 

@@ -13,6 +13,11 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# Working copies stay in the archive's folder: TMPDIR is watched, and exports are the owner's
+# only whatever the umask allows.
+umask 022
+mkdir "$dir/tmp"
+export TMPDIR=$dir/tmp
 
 # Keys as Norva writes them (zeros, then running numbers padded with blanks) and as another tool
 # might: two that give one file name, and one that would leave the folder.
@@ -25,7 +30,7 @@ printf 'From: c@example.org\nSubject: Third\nDate: Mon, 01 Jan 2024 23:00:00 EST
 keys=("000000000000000" "              1" "              2" "01" "../x")
 files=(m1 m2 m3 m3 m3)
 for i in "${!keys[@]}"; do "$cli" qdb put "$dir/a.TMA" "${keys[$i]}" < "$dir/${files[$i]}"; done
-before=$(md5sum < "$dir/a.TMA")
+before=$(md5sum < "$dir/a.TMA") written=$(stat -c %y "$dir/a.TMA")
 
 # Dates in the local zone: the list shows the instant as the user's clock reads it.
 listed() {  # listed ZONE KEY: subject and date of that key's line
@@ -78,11 +83,52 @@ grep -q "exists already" "$dir/err" || fail "dir overwrite message"
 if "$cli" archive export "$dir/a.TMA" --mbox "$dir/out.mbox" 2> /dev/null; then fail "mbox overwrite"; fi
 python3 -c "import mailbox,sys; assert len(mailbox.mbox(sys.argv[1]))==5" "$dir/out.mbox"
 [ "$(md5sum < "$dir/a.TMA")" = "$before" ] || fail "the archive changed"
+[ "$(stat -c %y "$dir/a.TMA")" = "$written" ] || fail "the archive was written again"
+modes=$(stat -c %a "$dir/out.mbox" "$dir/eml" "$dir"/eml/*.eml | sort -u | tr '\n' ' ')
+[ "$modes" = "600 700 " ] || fail "export modes: $modes"
+[ -z "$(ls -A "$dir/tmp")" ] || fail "working files in TMPDIR: $(ls -A "$dir/tmp")"
+[ ! -e "$dir/.norva-work" ] || fail "working folder left behind"
 
 if "$cli" archive list "$dir/missing.TMA" 2> "$dir/err"; then fail "missing archive succeeded"; fi
 grep -q "Could not find the file $dir/missing.TMA" "$dir/err" || fail "missing file message"
 [ ! -e "$dir/missing.TMA" ] || fail "list created the archive"
 if "$cli" archive export "$dir/a.TMA" --zip x 2> /dev/null; then fail "bad option accepted"; fi
+
+# Crafted archives that once took 1.8 GB and 3.9 GB: one message beside a 1 MB item that would
+# expand to 740 MB, and 100 records over one 9 KB blob of 6.4 MB. Both end at once in little
+# memory, naming the damage; the sound message is still listed; nothing is exported.
+python3 - "$dir" <<'PY'
+import struct, sys
+block = bytes([0x40, 0xFF, 0x00]) + bytes([0, 0x0F, 0xEF, ord("r")]) * 8 + b"l" * 8
+block = struct.pack("<H", len(block)) + block
+good = b"Subject: fine\r\n\r\nx\r\n"
+rec = lambda k, pos, size, flags: k + b"\0" + struct.pack("<iii", pos, size, flags)
+def write(name, data, records):
+    index = struct.pack("<i", len(records)) + b"".join(records)
+    open(f"{sys.argv[1]}/{name}", "wb").write(b"QDB\0" + struct.pack("<i", len(data)) + data +
+                                              b"QIX\0" + struct.pack("<i", len(index)) + index)
+bomb = block * ((1 << 20) // len(block))
+write("bomb.TMA", good + bomb, [rec(b"b", len(good), len(bomb), 2), rec(b"a", 0, len(good), 0)])
+blob = block * ((9 << 10) // len(block))
+write("shared.TMA", blob, [rec(b"k%d" % i, 0, len(blob), 2) for i in range(199, 99, -1)])
+PY
+# Runs a command and writes its exit status and peak memory in KB to $dir/usage.
+measured() {
+  python3 -c 'import resource, subprocess, sys
+rc = subprocess.call(sys.argv[2:], stdout=open(sys.argv[1] + "/out", "w"), stderr=open(sys.argv[1] + "/err", "w"))
+print(rc, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$dir" "$@" > "$dir/usage"
+}
+for row in "bomb|the item 'b' is damaged|a" "shared|two index records share the bytes at offset 0|"; do
+  IFS='|' read -r name damage listed <<<"$row"
+  measured timeout 10 "$cli" archive list "$dir/$name.TMA"
+  read -r status peak < "$dir/usage"
+  [ "$status" = 1 ] || fail "$name: listed with status $status"
+  grep -q "$damage" "$dir/err" || fail "$name: $(cat "$dir/err")"
+  [ "$(cut -f1 "$dir/out")" = "$listed" ] || fail "$name listed: $(cat "$dir/out")"
+  (( peak < 65536 )) || fail "$name took $peak KB"
+  if "$cli" archive export "$dir/$name.TMA" --dir "$dir/x" 2> /dev/null; then fail "$name exported"; fi
+  [ ! -e "$dir/x" ] || fail "$name: a partial export was written"
+done
 
 [[ -n $server ]] || { echo "cli archive: ok (no test server given)"; exit 0; }
 
@@ -154,4 +200,6 @@ assert [r["urgent"] for r in rows] == [True, False, False, True], rows
 print(f"archive round trip: {len(wire)} messages exported as retrieved, urgent rule on encoded "
       "and raw subjects")
 PY
+[ -z "$(ls -A "$dir/tmp")" ] || fail "the check left files in TMPDIR: $(ls -A "$dir/tmp")"
+[ ! -e "$dir/norva/.norva-work" ] || fail "the check left its working folder"
 echo "cli archive: ok"

@@ -19,10 +19,12 @@ dump=$("$cli" qdb dump "$dir/a")
 grep -q '^items: 2$' <<<"$dump" || fail "dump: $dump"
 grep -q '000000000000001  size 12$' <<<"$dump" || fail "dump sizes: $dump"
 
-before=$(md5sum < "$dir/a.QDB")
+before=$(md5sum < "$dir/a.QDB") written=$(stat -c %y "$dir/a.QDB")
 if "$cli" qdb get "$dir/a" nosuchkey > "$dir/out" 2> "$dir/err"; then fail "missing key succeeded"; fi
 grep -q "no item with the key 'nosuchkey'" "$dir/err" || fail "missing key message"
+"$cli" qdb dump "$dir/a" > /dev/null
 [ "$(md5sum < "$dir/a.QDB")" = "$before" ] || fail "a read changed the file"
+[ "$(stat -c %y "$dir/a.QDB")" = "$written" ] || fail "a read wrote the file again"
 
 if "$cli" qdb dump "$dir/missing" 2> "$dir/err"; then fail "missing file succeeded"; fi
 grep -q "Could not find the file $dir/missing.QDB" "$dir/err" || fail "missing file message"

@@ -763,8 +763,13 @@ TEST_F(MailTest, ArchivingRowsOfTwoMailboxesThenBrowsingPrintingAndDeleting) {
   // The check's run of the outbox opened it too.
   EXPECT_EQ(main.trvFolder, (Lines{"$OutBox.TMA", "Archive.TMA"}));
   main.trvFolderIndex = 1;
+  const std::string archived = testing::ReadFile(dir.File("Archive.TMA"));
+  const auto written = fs::last_write_time(dir.File("Archive.TMA"));
   main.trvFolderDblClick();
   ASSERT_EQ(main.lsvMail.size(), 3u);
+  // Viewing only reads the file.
+  EXPECT_TRUE(testing::ReadFile(dir.File("Archive.TMA")) == archived);
+  EXPECT_EQ(fs::last_write_time(dir.File("Archive.TMA")), written);
   // Space-padded keys sort before the key of zeros.
   EXPECT_EQ(main.lsvMail[0].SubItems, (Lines{"b one", "05.12.26 08:00", "0", "0"}));
   EXPECT_EQ(main.lsvMail[0].StateIndex, 4);
@@ -792,6 +797,9 @@ TEST_F(MailTest, ArchivingRowsOfTwoMailboxesThenBrowsingPrintingAndDeleting) {
   archive = ReadArchive(dir.File("Archive.TMA"));
   EXPECT_EQ(archive.Items.size(), 1u);
   EXPECT_EQ(archive.Items.count(kZeroKey), 1u);
+  // Deleting packed the file: its data section holds the one message left and the counter.
+  const std::string left = testing::ReadFile(dir.File("Archive.TMA"));
+  EXPECT_EQ(left.substr(4, 4), testing::I32(int32_t(archive.Items[kZeroKey].size() + 4)));
   EXPECT_FALSE(main.Busy);
   // The row shown in the message window went: replying to it does nothing.
   EXPECT_EQ(main.CurrentEntry, nullptr);
@@ -812,6 +820,27 @@ TEST_F(MailTest, UnreadableArchiveItemsAndDatesStillList) {
   ASSERT_EQ(main.lsvMail.size(), 2u);
   EXPECT_EQ(main.lsvMail[1].SubItems[1], "30.12.99 00:00");
   EXPECT_EQ(main.lsvMail[0].SubItems[0], "broken");
+
+  // An item that would expand a thousandfold is listed empty beside the others, and can go.
+  std::string block = testing::B({0x40, 0xFF, 0x00});
+  for (int k = 0; k < 8; ++k) block += testing::B({0x00, 0x0F, 0xEF, 'r'});
+  block = testing::B({int(block.size() + 8), 0}) + block + "llllllll";
+  std::string bomb;
+  while (bomb.size() < 64 * 1024) bomb += block;
+  const std::string good = "Subject: fine\r\n\r\nx\r\n";
+  testing::WriteFile(dir.File("Bomb.TMA"),
+                     testing::Container(good + bomb, testing::I32(2) +
+                                                         testing::Rec(kKey1, 0, int32_t(good.size()), 0) +
+                                                         testing::Rec(kZeroKey, int32_t(good.size()),
+                                                                      int32_t(bomb.size()), 2)));
+  main.LoadArchive(dir.File("Bomb.TMA"));
+  ASSERT_EQ(main.lsvMail.size(), 2u);
+  EXPECT_EQ(main.lsvMail[0].SubItems[0], "fine");
+  EXPECT_EQ(main.lsvMail[1].SubItems[0], "");
+  EXPECT_EQ(main.StatusBar[4].Text, "1 message of the archive could not be read completely.");
+  Select({1});
+  main.btnDeleteClick();
+  EXPECT_EQ(ReadArchive(dir.File("Bomb.TMA")).Items.size(), 1u);
 }
 
 // ---- rule actions during a check ----

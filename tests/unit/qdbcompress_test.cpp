@@ -118,7 +118,7 @@ TEST(QdbCompress, StreamsSplitIntoLengthPrefixedBlocks) {
       p += 2 + (uint8_t(packed[p]) | size_t(uint8_t(packed[p + 1])) << 8);
     EXPECT_EQ(blocks, (n + 32767) / 32768);
     std::string out;
-    ASSERT_TRUE(ExpandItem(U(packed), packed.size(), out));
+    ASSERT_EQ(ExpandItem(U(packed), packed.size(), out), TExpansion::Ok);
     EXPECT_TRUE(out == in);
   }
   // A full incompressible block is stored: length 32769, then 0x80.
@@ -149,16 +149,44 @@ TEST(QdbCompress, MalformedBlocksAreRejected) {
   std::string out;
   EXPECT_TRUE(Expand(Runs(8, 8), out));  // exactly 32768 bytes
   EXPECT_EQ(out.size(), 32768u);
+}
 
-  const std::vector<std::string> badItems = {
-      B({0x05, 0x00, 0x80, 'a'}),                         // length word past the end
-      B({0x02, 0x00, 0x80, 'a', 0x07}),                   // half a length word
-      B({0x02, 0x00, 0x80, 'a', 0x02, 0x00, 0x41, 'b'}),  // a bad second block
+// A whole item of full blocks of runs: about 46 stored bytes per 32768 expanded ones.
+std::string Bomb(size_t blocks) {
+  const std::string block = Runs(8, 8);
+  std::string item;
+  for (size_t i = 0; i < blocks; ++i) item += B({int(block.size() & 0xFF), int(block.size() >> 8)}) + block;
+  return item;
+}
+
+TEST(QdbCompress, ItemsAreCheckedWholeBeforeTheyExpand) {
+  const size_t bombBlocks = (size_t(1) << 20) / (Runs(8, 8).size() + 2);  // a 1 MB item
+  struct Case {
+    std::string item;
+    TExpansion result;
   };
-  for (const std::string& item : badItems) {
-    std::string o;
-    EXPECT_FALSE(ExpandItem(U(item), item.size(), o));
+  const std::vector<Case> cases = {
+      {B({0x05, 0x00, 0x80, 'a'}), TExpansion::Malformed},                         // past the end
+      {B({0x02, 0x00, 0x80, 'a', 0x07}), TExpansion::Malformed},                   // half a word
+      {B({0x02, 0x00, 0x80, 'a', 0x02, 0x00, 0x41, 'b'}), TExpansion::Malformed},  // bad 2nd block
+      {Bomb(32), TExpansion::Ok},               // 1 MiB from 1.5 KB: within the floor
+      {Bomb(33), TExpansion::TooLarge},         // past the floor and 100 times its size
+      {Bomb(bombBlocks), TExpansion::TooLarge},  // 1 MB that would be 740 MB
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    std::string out;
+    EXPECT_EQ(ExpandItem(U(cases[i].item), cases[i].item.size(), out), cases[i].result);
+    if (cases[i].result != TExpansion::Ok) EXPECT_LT(out.capacity(), 4096u);
   }
+  // Ordinary text expands well within its bound.
+  TMemoryStream source, packed;
+  source.Assign(Text(3 << 20));
+  CompressStream(source, packed);
+  std::string out;
+  EXPECT_EQ(ExpandItem(U(packed.Bytes()), packed.Bytes().size(), out), TExpansion::Ok);
+  EXPECT_EQ(out.size(), size_t(3) << 20);
+  EXPECT_EQ(ExpansionLimit(size_t(1) << 30), kMaxExpandedItem);
 }
 
 }  // namespace

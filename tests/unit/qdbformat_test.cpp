@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "store/QDB.h"
 #include "support/Helpers.h"
@@ -117,6 +118,10 @@ TEST_F(QdbFormat, WrittenFilesMatchTheirHandAssembledBytes) {
        [](TQDB& s) { s.SetCompression(true), Add(s, "t", std::string(32769, 'A')); },
        [](TQDB& s) { EXPECT_EQ(Item(s), std::string(32769, 'A')); },
        Container(packed, I32(1) + Rec("t", 0, 44, 2))},
+      {"an item that packs past the readers' bound is stored as it is", "",
+       [](TQDB& s) { s.SetCompression(true), Add(s, "t", std::string(4 << 20, 'A')); },
+       [](TQDB& s) { EXPECT_EQ(Item(s), std::string(4 << 20, 'A')); },
+       Container(std::string(4 << 20, 'A'), I32(1) + Rec("t", 0, 4 << 20, 0))},
       {"a password scrambles both sections", "secret",
        [](TQDB& s) { Add(s, "k", "payload!!"), s.SetAdminInteger("n", 7); },  // 2 words, 1 byte
        [](TQDB& s) {
@@ -170,26 +175,40 @@ TEST_F(QdbFormat, ReadsHandWrittenFiles) {
   EXPECT_EQ(db.AdminAsInteger("id"), 42);
 }
 
-// Damaged files are refused cleanly and left as they are; a compressed item that overruns what
-// it has produced is refused when read.
+// Damaged files are refused cleanly and left as they are: the message names the file and says
+// what is wrong.
 TEST_F(QdbFormat, DamagedFilesAreRefused) {
-  const std::string cases[] = {
-      Container("abcd", I32(1) + Rec("k", 0, 5, 0)),           // item runs past the data section
-      Container("abcd", I32(1) + Rec("k", -1, 1, 0)),          // negative position
-      Container("abcd", I32(0x7FFFFFFF) + Rec("k", 0, 1, 0)),  // count far beyond the index
-      Container("abcd", I32(-3) + Rec("k", 0, 1, 0)),          // negative count
-      Container("abcd", I32(1) + "unterminated" + I32(0) + I32(1) + I32(0)),  // key without zero
-      Tag("QDB") + I32(0x7FFFFFFF),                               // data length past the end
-      Tag("QDX") + I32(0) + Tag("QIX") + I32(5) + I32(0) + '\0',  // bad signature
+  struct Case {
+    std::string bytes, detail;
   };
-  for (const auto& bytes : cases) {
-    WriteFile(path, bytes);
+  const std::vector<Case> cases = {
+      {Container("abcd", I32(1) + Rec("k", 0, 5, 0)), ": the entry 'k' lies outside the data"},
+      {Container("abcd", I32(1) + Rec("k", -1, 1, 0)), ": the entry 'k' lies outside the data"},
+      {Container("abcd", I32(2) + Rec("a", 0, 3, 0) + Rec("b", 2, 2, 0)),  // overlapping items
+       ": two index records share the bytes at offset 2"},
+      {Container("abcd", I32(2) + Rec("a", 1, 2, 0) + Rec("n", 0, 4, 1)),  // an admin over an item
+       ": two index records share the bytes at offset 1"},
+      {Container("abcd", I32(0x7FFFFFFF) + Rec("k", 0, 1, 0)), ""},  // count beyond the index
+      {Container("abcd", I32(-3) + Rec("k", 0, 1, 0)), ""},          // negative count
+      {Container("abcd", I32(1) + "unterminated" + I32(0) + I32(1) + I32(0)), ""},  // key, no zero
+      {Tag("QDB") + I32(0x7FFFFFFF), ""},                               // data length past the end
+      {Tag("QDX") + I32(0) + Tag("QIX") + I32(5) + I32(0) + '\0', ""},  // bad signature
+  };
+  for (const Case& c : cases) {
+    WriteFile(path, c.bytes);
     auto e = Raised<EQDBFileError>([&] { db.SetFileName(path); });
-    EXPECT_EQ(e ? e->what() : "", "The file " + path + " is not a valid QDB file");
+    const std::string text = e ? e->what() : "";
+    EXPECT_EQ(text.substr(0, text.find(':')), "The file " + path + " is not a valid QDB file");
+    EXPECT_NE(text.find(c.detail), std::string::npos) << text;
     EXPECT_FALSE(db.IsOpen());
-    EXPECT_EQ(ReadFile(path), bytes);
+    EXPECT_EQ(ReadFile(path), c.bytes);
   }
-  // A copy 9 bytes back when only one byte has been produced.
+  // Empty entries own no bytes and may sit anywhere.
+  WriteFile(path, Container("abcd", I32(3) + Rec("a", 0, 4, 0) + Rec("b", 2, 0, 0) + Rec("c", 2, 0, 0)));
+  db.SetFileName(path);
+  EXPECT_EQ(db.Count(), 3);
+  db.SetFileName("");
+  // A copy 9 bytes back when only one byte has been produced is refused when read.
   const std::string data = B({6, 0, 0x40, 0x40, 0x00, 'a', 0x00, 0x90});
   WriteFile(path, Container(data, I32(1) + Rec("k", 0, int32_t(data.size()), 2)));
   db.SetFileName(path);
