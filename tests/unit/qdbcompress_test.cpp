@@ -177,7 +177,9 @@ TEST(QdbCompress, ItemsAreCheckedWholeBeforeTheyExpand) {
     SCOPED_TRACE(i);
     std::string out;
     EXPECT_EQ(ExpandItem(U(cases[i].item), cases[i].item.size(), out), cases[i].result);
-    if (cases[i].result != TExpansion::Ok) EXPECT_LT(out.capacity(), 4096u);
+    if (cases[i].result != TExpansion::Ok) {
+      EXPECT_LT(out.capacity(), 4096u);
+    }
   }
   // Ordinary text expands well within its bound.
   TMemoryStream source, packed;
