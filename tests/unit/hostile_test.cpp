@@ -415,3 +415,49 @@ INSTANTIATE_TEST_SUITE_P(Peers, HostileMemoryTest, ::testing::ValuesIn(MemoryCas
 
 }  // namespace
 }  // namespace norva
+
+namespace norva {
+namespace {
+
+// A message over the in-memory limit reaches its file byte for byte, dot-stuffed lines and line
+// ends across the move to the spool included; a save handler gets its head and finds the whole
+// message in the spool file while it runs.
+TEST(HostileSpoolTest, LargeMessageArrivesWholeThroughTheSpool) {
+  testing::TempDir dir;
+  const testing::ScopedEnv tmp("TMPDIR", dir.Path());
+  std::string message = "Message-ID: <large@test>\r\nSubject: large\r\n\r\n";
+  for (int n = 0; message.size() <= size_t(TmsCustomPOP::kInMemoryLimit) + 3 * 1024 * 1024; ++n)
+    message += (n % 7 == 0 ? ".dotted line " : n % 11 == 0 ? "." : "line ") + std::to_string(n) +
+               "\r\n";
+  FakePop3 mailbox({message});
+  TmsRemotePOP pop;
+  pop.Server = mailbox.Address();
+  pop.UserName = "user";
+  pop.Password = "secret";
+  pop.SetTimeOut(kTimeOut);
+  pop.SetWinsockLoaded(true);
+  pop.SetMessageDirectory(dir.Path());
+
+  std::string head, spooled;
+  int64_t size = 0;
+  pop.Connect();
+  pop.Retrieve(0);  // no handler: msg_0.eml
+  pop.OnUserMessageSave = [&](TObject&, int32_t, TMemoryStream& contents) {
+    head = contents.Bytes();
+    size = pop.SpooledSize();
+    spooled = testing::ReadFile(pop.SpoolFile());
+  };
+  pop.Retrieve(0);
+  pop.Disconnect();
+
+  EXPECT_TRUE(testing::ReadFile(dir.File("msg_0.eml")) == message);
+  EXPECT_EQ(size, int64_t(message.size()));
+  EXPECT_TRUE(spooled == message);
+  EXPECT_LE(head.size(), size_t(TmsCustomPOP::kSpooledHead));
+  EXPECT_TRUE(message.starts_with(head) && head.ends_with("\r\n"));
+  for (const auto& file : std::filesystem::directory_iterator(dir.Path()))
+    EXPECT_FALSE(file.path().filename().string().starts_with("RETR")) << file.path();
+}
+
+}  // namespace
+}  // namespace norva
