@@ -2,6 +2,7 @@
 #include "app/Main.h"
 
 #include <algorithm>
+#include <new>
 
 #include "app/Msg.h"
 #include "config/AccountSetup.h"
@@ -159,7 +160,7 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
     try {
       SendOutBox();
     } catch (const std::exception& e) {
-      outboxError = e.what();
+      outboxError = ErrorText(e);
     }
     std::vector<SeenIdRow> seen;
     for (const auto& row : lsvMail)
@@ -169,7 +170,7 @@ void TfrmMain::CheckMail(bool together, int32_t accountIndex) {
     frmOptions.SalvaUIDs(seen, unfinished_);
     if (NewMailFound) Alarm();
   } catch (const std::exception& e) {
-    error = e.what();
+    error = ErrorText(e);
   }
   // Always, also after a failure: unlock, and blink for what arrived.
   UnlockWindow();
@@ -234,11 +235,11 @@ void TfrmMain::CheckMailBox(int32_t accountIndex) {
         SessionHadErrors = hadErrors;
         continue;
       }
-      LastErrorText = e.what();
+      LastErrorText = ErrorText(e);
     } catch (const std::exception& e) {
       // A server's refusal or a bad rule parameter reaches no OnError: take its text here, so
       // that the status never shows a stale reason or none.
-      LastErrorText = e.what();
+      LastErrorText = ErrorText(e);
     }
     ruleDeletions_.clear();  // not carried out: each stays requested for the next session
     unfinished_.push_back(&client);
@@ -324,6 +325,12 @@ std::string TfrmMain::WithoutSecrets(std::string text) const {
     mask(account->SMTPPassword);
   }
   return text;
+}
+
+std::string ErrorText(const std::exception& e) {
+  if (dynamic_cast<const std::bad_alloc*>(&e))
+    return "Not enough memory to finish; the operation was stopped.";
+  return e.what();
 }
 
 void TfrmMain::ShowError(const std::string& text) {
@@ -422,6 +429,7 @@ void TfrmMain::msRPOPNextInfoUpdated(TObject& sender, int32_t num) {
       entry.Presence = 1;
       entry.MessageNumber = entry.InfoIndex = num;
       entry.Size = item.Size;
+      entry.HeadersCut = item.HeadersCut;
       // A rule's deletion that an earlier session did not commit goes out again.
       if (same && entry.DeleteRequested) RequestDeletion(entry);
     }
@@ -439,6 +447,7 @@ void TfrmMain::msRPOPNextInfoUpdated(TObject& sender, int32_t num) {
     entry->Presence = 2;
     entry->MessageId = id;
     entry->Size = item.Size;
+    entry->HeadersCut = item.HeadersCut;
     row.Data = std::move(entry);
     lsvMail.push_back(std::move(row));
     // The list may grow while rules run (nothing re-enters here), so keep the entry pointer.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <exception>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -51,7 +52,22 @@ struct MessageListEntry {
   // What identifies the message on the server beyond its position: its size from the latest
   // directory, so that a later session can confirm it is acting on the same message.
   int32_t Size = 0;
+  // The server's header block was longer than the client keeps: the row shows its start.
+  bool HeadersCut = false;
+  // The retrieved message was too large to hold: Message has its head and a note; the whole
+  // message stays on the server, and is not archived.
+  bool BodyCut = false;
 };
+
+// What the user is told of a failure: its text, and for memory that ran out a sentence rather
+// than the library's "std::bad_alloc".
+std::string ErrorText(const std::exception& e);
+
+// The line that ends the text of a message read from its head (MessageListEntry::BodyCut).
+std::string SpooledNote(int64_t size);
+// The line that ends the preview of a header block that was cut.
+inline constexpr const char* kHeadersCutNote =
+    "[The header block is longer than 256 KB: shown is its start.]";
 
 // One row of lsvMail: caption "Sender", sub-items "Subject", "Date", "Size", "SP".
 struct TListRow {

@@ -139,6 +139,10 @@ void TfrmMain::StoreMessage(TQDB& store, const std::string& fileName, TStream& m
 void TfrmMain::ArchiveMsg(const std::string& fileName, MessageListEntry& entry, bool connect) {
   if (!entry.BodyRetrieved) LeggiMsg(entry, connect);
   if (!entry.BodyRetrieved || !entry.Message) return;
+  // Only the head of such a message is here: an archived copy would pass for the whole.
+  if (entry.BodyCut)
+    throw Exception("The message is too large to archive (" + std::to_string(entry.Size) +
+                    " bytes); it stays on the server.");
   PutStatusMessage("Archiving...");
   // A message read from a server or an archive is kept as the bytes it came as; only one
   // composed here is encoded.

@@ -222,6 +222,7 @@ void TfrmMain::lsvMailClick() {
     redMsgHtml = entry.Message->Html;
   } else if (const TmsRemoteInfoItem* item = DirectoryEntry(entry)) {
     StringToString(item->Headers, redMsg);
+    if (item->HeadersCut) redMsg.push_back(kHeadersCutNote);
   } else {
     // The latest session no longer has the message: show what the row still knows.
     StringToString(
@@ -253,8 +254,10 @@ void TfrmMain::mnuViewMessageHeadersClick() {
   redMsgHtml.clear();
   if (entry.BodyRetrieved && entry.Message)
     StringToString(entry.Message->Headers, redMsg);
-  else if (const TmsRemoteInfoItem* item = DirectoryEntry(entry))
+  else if (const TmsRemoteInfoItem* item = DirectoryEntry(entry)) {
     StringToString(item->Headers, redMsg);
+    if (item->HeadersCut) redMsg.push_back(kHeadersCutNote);
+  }
 }
 
 void TfrmMain::mnuViewMessageTextClick() {
@@ -345,7 +348,7 @@ void TfrmMain::DeleteMsg(uint8_t selector) {
     }
   } catch (const std::exception& e) {
     failed = true;
-    failure = e.what();
+    failure = ErrorText(e);
   }
   SistemaContatori();
   UnlockWindow();

@@ -1,5 +1,6 @@
 // TfrmMain: reading whole messages ("RETR") into the rows' entries and showing them in the
 // message window.
+#include <cstdio>
 #include <exception>
 #include <vector>
 
@@ -17,7 +18,10 @@ void TfrmMain::LeggiMsg(MessageListEntry& entry, bool connect) {
   }
   if (entry.DeletedOnServer || !entry.Client) return;
   TmsRemotePOP& client = *entry.Client;
-  client.OnUserMessageSave = [this](TObject& s, int32_t n, TMemoryStream& c) {
+  client.MaxMessageSize = frmOptions.MaxMessageBytes();
+  bool cut = false;
+  client.OnUserMessageSave = [this, &cut](TObject& s, int32_t n, TMemoryStream& c) {
+    cut = static_cast<TmsRemotePOP&>(s).Spooled();
     msRPOPUserMessageSave(s, n, c);
   };
   client.OnProgress = [this](TObject& s, int32_t p, int32_t t) { msRPOPProgress(s, p, t); };
@@ -44,6 +48,7 @@ void TfrmMain::LeggiMsg(MessageListEntry& entry, bool connect) {
     if (num < 0) throw Exception("The message is no longer on the server.");
     client.Retrieve(num);
     entry.BodyRetrieved = true;
+    entry.BodyCut = cut;
     if (TListRow* row = RowOf(&entry)) row->StateIndex = 5;
   } catch (...) {
     if (!entry.BodyRetrieved) {
@@ -62,11 +67,26 @@ void TfrmMain::LeggiMsg(MessageListEntry& entry, bool connect) {
   if (connect) client.Disconnect();
 }
 
-void TfrmMain::msRPOPUserMessageSave(TObject&, int32_t, TMemoryStream& contents) {
+void TfrmMain::msRPOPUserMessageSave(TObject& sender, int32_t, TMemoryStream& contents) {
   if (!CurrentMessage) return;
   CurrentMessage->Clear();
   contents.SetPosition(0);
   CurrentMessage->LoadFromStream(contents);
+  // A message too large to hold is read from its head: the window, the preview and the rules
+  // that look at the text see that much, and say so.
+  const auto& client = static_cast<const TmsCustomPOP&>(sender);
+  if (client.Spooled())
+    CurrentMessage->Body.push_back(SpooledNote(client.SpooledSize()));
+}
+
+std::string SpooledNote(int64_t size) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "[This message is %.1f MB, too large to read whole: shown is its first %.1f MB. "
+                "The whole message stays on the server.]",
+                double(size) / (1024.0 * 1024.0),
+                double(TmsCustomPOP::kSpooledHead) / (1024.0 * 1024.0));
+  return text;
 }
 
 void TfrmMain::ReadSelected() {
@@ -99,7 +119,7 @@ bool TfrmMain::RunLocked(const std::function<void()>& command) {
     command();
   } catch (const std::exception& e) {
     UnlockWindow();
-    ShowError(e.what());
+    ShowError(ErrorText(e));
     return false;
   }
   UnlockWindow();

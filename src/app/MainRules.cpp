@@ -347,9 +347,9 @@ void TfrmMain::SpamCheckMsg(MessageListEntry& entry) {
     // that will not take it) ends its rules, not the check. Nothing is deleted that may not
     // have been kept as the rules asked.
     entry.DeleteRequested = false;
-    entry.AppliedRules.push_back(std::string("----> Not done: ") + e.what());
+    entry.AppliedRules.push_back("----> Not done: " + ErrorText(e));
     ++MessageFailures;
-    PutStatusMessage("A rule could not finish: " + std::string(e.what()));
+    PutStatusMessage("A rule could not finish: " + ErrorText(e));
   }
   if (TListRow* row = RowOf(&entry)) row->ImageIndex = entry.Status;
 }

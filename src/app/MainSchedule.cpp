@@ -92,7 +92,7 @@ void TfrmMain::Timer1Timer() {
     CheckMail(together, account);
   } catch (const std::exception& e) {
     failed = true;
-    failure = e.what();
+    failure = ErrorText(e);
   }
   // The next check is measured from the end of this one, whether it worked or not.
   if (together) {

@@ -67,6 +67,7 @@ void PrintJson(const TfrmMain& main, std::ostream& out) {
                     {"status", int(e.Status)},
                     {"urgent", e.Urgent},
                     {"deleted", e.DeletedOnServer},
+                    {"headers_cut", e.HeadersCut},
                     {"new", e.Presence == 2},
                     {"message_id", ToJsonText(e.MessageId)},
                     {"applied_rules", rules}});
@@ -104,7 +105,8 @@ void PrintTable(const TfrmMain& main, std::ostream& out) {
         << Column(Printable(Cell(row, 1)), 14) << "  " << Column(std::to_string(e.Size), 8, true)
         << "  " << Column(std::to_string(e.SpamPound), 4, true) << "  "
         << Column(e.Status < 3 ? kClasses[e.Status] : "?", 7) << "  "
-        << Column(e.Urgent ? "yes" : "no", 6) << "  " << (e.DeletedOnServer ? "yes" : "no") << "\n";
+        << Column(e.Urgent ? "yes" : "no", 6) << "  " << (e.DeletedOnServer ? "yes" : "no")
+        << (e.HeadersCut ? "  header block cut" : "") << "\n";
   }
 }
 
@@ -188,7 +190,7 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
       PrintTable(main, out);
     return failed ? 1 : 0;
   } catch (const std::exception& e) {
-    err << "norva-cli check: " << Printable(e.what()) << "\n";
+    err << "norva-cli check: " << Printable(ErrorText(e)) << "\n";
     return 1;
   }
 }

@@ -192,6 +192,7 @@ void TfrmOptions::LoadFromStore() {
   StoreSession session(QDB1, ConfigFileName());
 
   chkBlocking = QReadBoolean("Connection/Blocking", false);
+  edtMaxMessageSize = std::clamp(QReadInteger("Connection/Max Message Size", 1024), 1, 1048576);
   chkNoDeleteConfirm = QReadBoolean("Connection/No Delete Confirmation", false);
   if (SMTPClient) SMTPClient->Blocking = chkBlocking;
   AllMailboxesSchedule.CheckOnStartup = QReadBoolean("ALL/Check On Startup", true);
@@ -490,6 +491,7 @@ void TfrmOptions::SaveAccounts(std::set<TSecretKey>& kept) {
 
 void TfrmOptions::SaveLists(std::set<TSecretKey>& kept) {
   QDB1.SetAdminBoolean("Connection/Blocking", chkBlocking);
+  QDB1.SetAdminInteger("Connection/Max Message Size", edtMaxMessageSize);
   QDB1.SetAdminBoolean("Connection/No Delete Confirmation", chkNoDeleteConfirm);
   if (SMTPClient) SMTPClient->Blocking = chkBlocking;
   QDB1.SetAdminBoolean("Connection/Direct Connection", radDirectConnection);

@@ -185,6 +185,9 @@ class TfrmOptions {
 
   // ---- connection ----
   bool chkBlocking = false;
+  // The largest message to retrieve, in MB (1 to 1048576); a larger one stays on the server.
+  int32_t edtMaxMessageSize = 1024;
+  int64_t MaxMessageBytes() const { return int64_t(edtMaxMessageSize) * 1024 * 1024; }
   // Deleting on the server goes ahead without asking first.
   bool chkNoDeleteConfirm = false;
   bool radDirectConnection = true;  // else radDialUp, only when the user picks it

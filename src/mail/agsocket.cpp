@@ -484,13 +484,22 @@ int TagSocket::ReadNextLine(std::string& line) {
   return GetReplyCode(line);
 }
 
+void TagSocket::RaiseReplyTooLong() {
+  Counter.Stop();
+  Close();
+  throw ESocketError("The server's reply is too long (more than " +
+                         std::to_string(kMaxReplyLines) + " lines).",
+                     0);
+}
+
 int TagSocket::ReadReply() {
   // The whole reply, however many lines, within one time-out.
   Counter.Start();
   const int code = ReadNextLine(LastReply);
   if (code > 0 && LastReply.find('-') == 3) {
     std::string line;
-    for (;;) {
+    for (int lines = 1;; ++lines) {
+      if (lines > kMaxReplyLines) RaiseReplyTooLong();
       int next = ReadNextLine(line);
       LastReply = line;
       // The last line has the code and a space, or the code alone.
@@ -501,7 +510,8 @@ int TagSocket::ReadReply() {
   return code;
 }
 
-void TagSocket::ReceiveData(int32_t expectedSize, TStream& stream, int64_t limit) {
+void TagSocket::ReceiveData(int32_t expectedSize, TStream& stream, int64_t limit,
+                            int64_t pacedUpTo) {
   RequireOpen();
   const int64_t initial = stream.Size();
   int64_t received = 0;
@@ -532,7 +542,8 @@ void TagSocket::ReceiveData(int32_t expectedSize, TStream& stream, int64_t limit
       }
       if (through != std::string_view::npos) break;
       if (limit >= 0 && received > limit) RaiseSocketError(msgDataTooLong);
-      Counter.Start();  // bytes arrived: the wait for the next ones starts now
+      // Bytes arrived: the wait for the next ones starts now.
+      if (received <= pacedUpTo) Counter.Start();
     }
     Receive();
   }

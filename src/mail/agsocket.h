@@ -71,6 +71,8 @@ class TagSocket : public TObject {
  public:
   // The longest reply line, its line end included.
   static constexpr size_t kMaxLine = 1024;
+  // The most lines a multi-line reply (not a data block) may have.
+  static constexpr int kMaxReplyLines = 1000;
 
   TagSocket();
   ~TagSocket() override;
@@ -131,8 +133,10 @@ class TagSocket : public TObject {
   int ReadReply();
   // Appends the data block, up to and including its CR LF "." CR LF, to stream. A block that
   // grows past limit bytes (when limit >= 0) ends the session: bytes that keep coming never end
-  // the wait by themselves.
-  void ReceiveData(int32_t expectedSize, TStream& stream, int64_t limit = -1);
+  // the wait by themselves. Past pacedUpTo bytes the wait no longer restarts as bytes come: the
+  // rest of the block has one time-out in all.
+  void ReceiveData(int32_t expectedSize, TStream& stream, int64_t limit = -1,
+                   int64_t pacedUpTo = INT64_MAX);
   void SendStream(TStream& stream);
   bool IsOpen() const { return fd_ >= 0; }
 
@@ -158,6 +162,9 @@ class TagSocket : public TObject {
   // ReadLine within the time the caller started Counter for: one line of a longer reply.
   int ReadNextLine(std::string& line);
   [[noreturn]] void RaiseSocketError(int code);
+  // A reply of more than kMaxReplyLines lines: closes the connection, whose next bytes would be
+  // read as the rest of it, and raises ESocketError.
+  [[noreturn]] void RaiseReplyTooLong();
   [[noreturn]] void RaiseTimeout();
   [[noreturn]] void RaiseCanceled();
   [[noreturn]] void RaiseTlsError(const std::string& message, bool untrusted);

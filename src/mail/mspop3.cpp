@@ -1,11 +1,18 @@
 // TmsCustomPOP: the POP3 commands and their replies.
 #include "mail/mspop3.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstring>
+#include <utility>
 
 #include "mail/agConst.h"
 #include "mail/mstoken.h"
 #include "mail/msuucode.h"
+#include "store/FileIO.h"
 
 namespace norva {
 namespace {
@@ -21,7 +28,134 @@ int32_t MailboxOctets(const std::string& text) {
   }
 }
 
+// Where a retrieved message goes as it arrives: memory up to kInMemoryLimit, then a temporary
+// file (owner-only) that takes the bytes so far and the rest.
+class TMessageSpool : public TStream {
+ public:
+  explicit TMessageSpool(int64_t memoryLimit) : memoryLimit_(memoryLimit) {}
+  ~TMessageSpool() override {
+    file_.reset();
+    if (!path_.empty()) fileio::Unlink(path_);
+  }
+  TMessageSpool(const TMessageSpool&) = delete;
+  TMessageSpool& operator=(const TMessageSpool&) = delete;
+
+  int64_t Read(void* buffer, int64_t count) override { return Target().Read(buffer, count); }
+  int64_t Write(const void* buffer, int64_t count) override {
+    if (!file_ && memory_.Size() + count > memoryLimit_) MoveToFile();
+    return Target().Write(buffer, count);
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    return Target().Seek(offset, origin);
+  }
+  int64_t Size() override { return Target().Size(); }
+  void SetSize(int64_t size) override { Target().SetSize(size); }
+
+  bool InFile() const { return bool(file_); }
+  const std::string& Path() const { return path_; }
+  TMemoryStream& Memory() { return memory_; }
+
+ private:
+  TStream& Target() { return file_ ? static_cast<TStream&>(*file_) : memory_; }
+  void MoveToFile() {
+    const int fd = fileio::CreateUnique(fileio::TempDirectory(), "RETR", path_);
+    if (fd < 0) {
+      const int err = errno;
+      path_.clear();
+      throw EStreamError("Cannot create a temporary file for a large message: " +
+                             std::string(std::strerror(err)),
+                         err);
+    }
+    ::close(fd);
+    file_ = std::make_unique<TFileStream>(path_, TFileStream::fmOpenReadWrite);
+    file_->WriteBuffer(memory_.Bytes().data(), memory_.Size());
+    memory_ = TMemoryStream();  // its block is given back
+  }
+
+  int64_t memoryLimit_;
+  TMemoryStream memory_;
+  std::unique_ptr<TFileStream> file_;
+  std::string path_;
+};
+
+// Takes a data block as it arrives and writes the message it carries: each line's leading
+// dot-stuffing removed, the final "." line dropped. A message that grows past limit bytes
+// (when limit > 0) raises EMessageTooLarge.
+class TUnstuffingStream : public TStream {
+ public:
+  TUnstuffingStream(TStream& target, int64_t limit) : target_(target), limit_(limit) {}
+
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void* buffer, int64_t count) override {
+    const char* p = static_cast<const char*>(buffer);
+    out_.clear();
+    for (int64_t i = 0; i < count; ++i) {
+      const char c = p[i];
+      switch (state_) {
+        case State::LineStart:
+          if (c == '.') {
+            state_ = State::Dot;
+            continue;
+          }
+          break;
+        case State::Dot:  // a line that began with a dot
+          if (c == '\r') {
+            state_ = State::DotCr;
+            continue;
+          }
+          if (c == '\n') {
+            state_ = State::Done;
+            continue;
+          }
+          break;
+        case State::DotCr:
+          if (c == '\n') {
+            state_ = State::Done;
+            continue;
+          }
+          out_ += '\r';
+          break;
+        case State::Middle:
+          break;
+        case State::Done:
+          continue;
+      }
+      out_ += c;
+      state_ = c == '\n' ? State::LineStart : State::Middle;
+    }
+    written_ += int64_t(out_.size());
+    if (limit_ > 0 && written_ > limit_)
+      throw EMessageTooLarge(MessageTooLargeText(-1, limit_));
+    target_.WriteBuffer(out_.data(), int64_t(out_.size()));
+    return count;
+  }
+  int64_t Seek(int64_t, TSeekOrigin) override { return written_; }
+  int64_t Size() override { return written_; }
+  void SetSize(int64_t) override {}
+
+ private:
+  enum class State { LineStart, Dot, DotCr, Middle, Done };
+  TStream& target_;
+  int64_t limit_;
+  int64_t written_ = 0;
+  State state_ = State::LineStart;
+  std::string out_;
+};
+
+std::string Megabytes(int64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / (1024.0 * 1024.0));
+  return text;
+}
+
 }  // namespace
+
+std::string MessageTooLargeText(int64_t size, int64_t limit) {
+  return (size < 0 ? "The message is larger than " + Megabytes(limit)
+                   : "The message is " + Megabytes(size)) +
+         "; the largest message to retrieve is " + Megabytes(limit) +
+         " (Options, Connection). It stays on the server.";
+}
 
 TmsCustomPOP::TmsCustomPOP() {
   ServiceName = "pop3";
@@ -161,15 +295,47 @@ void TmsCustomPOP::Retrieve(int32_t num) {
   SendLine("LIST " + number);
   ExpectPositive();
   const int32_t expected = ListedSize();
+  // Refused before a byte of it is read: the session goes on.
+  if (MaxMessageSize > 0 && expected > MaxMessageSize)
+    throw EMessageTooLarge(MessageTooLargeText(expected, MaxMessageSize));
   if (OnRetrieving) OnRetrieving(*this, num);
   SendLine("RETR " + number);
   ExpectPositive();
-  TMemoryStream block;
-  ReceiveData(expected, block, DataLimit(expected));
-  // The message as it was written: the server's dot-stuffing and the final "." line go here.
-  TMemoryStream stream;
-  stream.Assign(RemoveDotStuffing(block.Bytes()));
-  SaveMessage(num, stream);
+  // The message as it was written: the server's dot-stuffing and the final "." line go as the
+  // bytes arrive, and what does not fit in memory goes to a temporary file.
+  TMessageSpool spool(kInMemoryLimit);
+  TUnstuffingStream sink(spool, MaxMessageSize);
+  try {
+    ReceiveData(expected, sink, DataLimit(expected));
+  } catch (const EMessageTooLarge& e) {
+    // The rest of the block is still on its way: the session cannot go on.
+    Close();
+    throw ESocketError(e.what(), 0);
+  } catch (const EStreamError& e) {
+    Close();
+    throw ESocketError(e.what(), 0);
+  }
+  if (!spool.InFile()) {
+    SaveMessage(num, spool.Memory());
+  } else {
+    // The handler gets the head, whole lines of it, and finds the whole message in the file.
+    TMemoryStream head;
+    std::string bytes(size_t(kSpooledHead), '\0');
+    spool.SetPosition(0);
+    bytes.resize(size_t(spool.Read(bytes.data(), int64_t(bytes.size()))));
+    if (const size_t lf = bytes.rfind('\n'); lf != std::string::npos) bytes.resize(lf + 1);
+    head.Assign(std::move(bytes));
+    spoolFile_ = spool.Path();
+    spooledSize_ = spool.Size();
+    struct Reset {
+      TmsCustomPOP& pop;
+      ~Reset() {
+        pop.spoolFile_.clear();
+        pop.spooledSize_ = 0;
+      }
+    } reset{*this};
+    SaveMessage(num, head);
+  }
   if (OnRetrieved) OnRetrieved(*this, num);
 }
 

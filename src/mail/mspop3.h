@@ -12,6 +12,12 @@ namespace norva {
 
 using TmsNumNotifyEvent = std::function<void(TObject& sender, int32_t num)>;
 
+// A message is larger than the largest one the user lets the program retrieve.
+class EMessageTooLarge : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // Messages are addressed by a 0-based Num; on the wire the number is Num + 1.
 class TmsCustomPOP : public TmsMailBase {
  public:
@@ -22,6 +28,15 @@ class TmsCustomPOP : public TmsMailBase {
   int32_t MessageCount = -1;
   int32_t MailboxSize = -1;
   TmsNumNotifyEvent OnRetrieving, OnRetrieved, OnDeleting;
+  // The largest message Retrieve takes, in bytes (0: no limit). A larger one is refused with
+  // EMessageTooLarge before "RETR" when "LIST" says so, and ends the session (ESocketError)
+  // when it grows past the limit on its way.
+  int64_t MaxMessageSize = int64_t(1024) * 1024 * 1024;
+  // A retrieved message up to this size is kept in memory; a larger one goes to a temporary file
+  // as it arrives, and SaveMessage gets only its head.
+  static constexpr int64_t kInMemoryLimit = int64_t(32) * 1024 * 1024;
+  // The head of a spooled message handed to SaveMessage: up to this many bytes, whole lines.
+  static constexpr int64_t kSpooledHead = int64_t(1024) * 1024;
 
   // "+" gives 1, "-" gives -1, anything else (and an empty line) 0.
   int GetReplyCode(const std::string& line) override;
@@ -34,8 +49,14 @@ class TmsCustomPOP : public TmsMailBase {
   void TokenLogin(const std::string& token);
   void Logout() override;
   virtual void CheckCredentials();
-  // Receives each retrieved message as it was written (dot-stuffing and final "." removed).
+  // Receives each retrieved message as it was written (dot-stuffing and final "." removed); of
+  // a spooled message (Spooled()), only its head.
   virtual void SaveMessage(int32_t num, TMemoryStream& stream) = 0;
+  // While SaveMessage runs: the message was larger than kInMemoryLimit. SpoolFile() holds it
+  // whole (removed once Retrieve returns) and SpooledSize() is its size.
+  bool Spooled() const { return !spoolFile_.empty(); }
+  const std::string& SpoolFile() const { return spoolFile_; }
+  int64_t SpooledSize() const { return spooledSize_; }
 
   void Stat();
   void Retrieve(int32_t num);
@@ -61,6 +82,11 @@ class TmsCustomPOP : public TmsMailBase {
 
  private:
   bool utf8Mode_ = false;
+  std::string spoolFile_;
+  int64_t spooledSize_ = 0;
 };
+
+// Why a message of size bytes (-1: more than limit, size unknown) is not retrieved.
+std::string MessageTooLargeText(int64_t size, int64_t limit);
 
 }  // namespace norva

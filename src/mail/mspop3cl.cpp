@@ -23,24 +23,50 @@ bool IsCapability(std::string_view line, std::string_view name) {
 
 // The header lines of a "TOP" data block as received: the dot-stuffing undone, each line
 // without its LF and one CR before it, ending before the first empty line or the final "."
-// line. One pass over the block, each line copied once.
-void ReadHeaderLines(std::string_view block, TStringList& lines) {
+// line. One pass over the block, each line copied once. Of a block cut short (cut), a last
+// line without its LF is dropped. True when the header block ended within the block.
+bool ReadHeaderLines(std::string_view block, bool cut, TStringList& lines) {
   lines.clear();
   for (size_t pos = 0; pos < block.size();) {
     const size_t lf = block.find('\n', pos);
+    if (lf == std::string_view::npos && cut) return false;
     const size_t end = lf == std::string_view::npos ? block.size() : lf + 1;
     std::string_view line = block.substr(pos, end - pos);
-    if (line == ".\r\n" || line == ".\n" || line == ".") break;  // the terminating line
+    if (line == ".\r\n" || line == ".\n" || line == ".") return true;  // the terminating line
     if (line.front() == '.') line.remove_prefix(1);
     if (lf != std::string_view::npos) {
       line.remove_suffix(1);
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     }
-    if (line.empty()) break;  // the header block ends here
+    if (line.empty()) return true;  // the header block ends here
     lines.emplace_back(line);
     pos = end;
   }
+  return !cut;
 }
+
+// Keeps the first cap bytes written to it in kept and counts the rest away.
+class TCappedStream : public TStream {
+ public:
+  TCappedStream(std::string& kept, int64_t cap) : kept_(kept), cap_(cap) { kept_.clear(); }
+
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void* buffer, int64_t count) override {
+    const int64_t room = std::max<int64_t>(cap_ - int64_t(kept_.size()), 0);
+    kept_.append(static_cast<const char*>(buffer), size_t(std::min(room, count)));
+    size_ += count;
+    return count;
+  }
+  int64_t Seek(int64_t, TSeekOrigin) override { return size_; }
+  int64_t Size() override { return size_; }
+  void SetSize(int64_t) override {}
+  bool Cut() const { return size_ > cap_; }
+
+ private:
+  std::string& kept_;
+  int64_t cap_;
+  int64_t size_ = 0;
+};
 
 }  // namespace
 
@@ -80,9 +106,10 @@ bool TmsRemotePOP::ServerPipelines() {
   Counter.Start();  // the whole list is one reply
   if (ReadNextLine(LastReply) == 1) {
     std::string line;
-    for (;;) {
+    for (int lines = 0;; ++lines) {
       ReadNextLine(line);
       if (line == ".") break;
+      if (lines == kMaxReplyLines) RaiseReplyTooLong();
       std::string_view capability(line);
       if (!capability.empty() && capability.front() == '.') capability.remove_prefix(1);
       if (IsCapability(capability, "PIPELINING")) pipelining = true;
@@ -190,13 +217,12 @@ void TmsRemotePOP::SkipReplies(bool topOwed, int64_t from, int64_t end) {
   // The dropped blocks belong to no entry: no progress for them.
   TmsProgressEvent progress = std::exchange(OnProgress, nullptr);
   try {
-    std::string line;
-    TMemoryStream dropped;
+    std::string line, kept;
     for (int64_t num = topOwed ? from - 1 : from; num < end; ++num) {
       if (num >= from) ReadLine(line);  // "LIST"
       if (ReadLine(line) == 1) {        // "TOP" and, when positive, its block
-        dropped.Clear();
-        ReceiveData(-1, dropped);
+        TCappedStream dropped(kept, 0);
+        ReceiveData(-1, dropped, -1, kMaxHeaderBlock);
       }
     }
   } catch (...) {
@@ -220,9 +246,11 @@ void TmsRemotePOP::ReadListReply(TmsRemoteInfoItem& item) {
 
 void TmsRemotePOP::ReadTopReply(TmsRemoteInfoItem& item) {
   ExpectPositive();
-  topBlock_.Clear();
-  ReceiveData(-1, topBlock_, DataLimit(item.Size));
-  ReadHeaderLines(topBlock_.Bytes(), item.Headers);
+  // However long the block, what is kept stays small, and the rest of an endless one ends with
+  // the time-out.
+  TCappedStream block(topBlock_, kMaxHeaderBlock);
+  ReceiveData(-1, block, DataLimit(item.Size), kMaxHeaderBlock);
+  item.HeadersCut = !ReadHeaderLines(topBlock_, block.Cut(), item.Headers);
 }
 
 void TmsRemotePOP::SaveMessage(int32_t num, TMemoryStream& stream) {
@@ -231,7 +259,15 @@ void TmsRemotePOP::SaveMessage(int32_t num, TMemoryStream& stream) {
     OnUserMessageSave(*this, num, stream);
     return;
   }
-  stream.SaveToFile(messageDirectory_ + "msg_" + std::to_string(num) + ".eml");
+  const std::string file = messageDirectory_ + "msg_" + std::to_string(num) + ".eml";
+  if (!Spooled()) {
+    stream.SaveToFile(file);
+    return;
+  }
+  // The whole message, not the head: copied from the temporary file in bounded pieces.
+  TFileStream source(SpoolFile(), TFileStream::fmOpenRead);
+  TFileStream target(file, TFileStream::fmCreate);
+  target.CopyFrom(source, 0);
 }
 
 }  // namespace norva

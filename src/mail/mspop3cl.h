@@ -20,6 +20,8 @@ using TmsUserMsgSaveEvent =
 struct TmsRemoteInfoItem {
   int32_t Size = 0;    // from "LIST"; 0 when not a number
   TmsHeaders Headers;  // the header lines, ending before the first empty line
+  // The header block was longer than TmsRemotePOP::kMaxHeaderBlock: Headers holds its start.
+  bool HeadersCut = false;
 };
 
 class TmsRemoteInfo {
@@ -35,6 +37,9 @@ class TmsRemoteInfo {
 
 class TmsRemotePOP : public TmsCustomPOP {
  public:
+  // The most of a "TOP" reply kept; the rest is read and dropped, within one time-out.
+  static constexpr int64_t kMaxHeaderBlock = 256 * 1024;
+
   const std::string& MessageDirectory() const { return messageDirectory_; }
   // A non-empty folder gets a trailing "/".
   void SetMessageDirectory(const std::string& folder);
@@ -91,7 +96,7 @@ class TmsRemotePOP : public TmsCustomPOP {
   bool walkedPipelined_ = false;
   std::string utf8Peer_;  // the Peer whose last CAPA listed UTF8, "" for none
   Batch inFlight_;
-  TMemoryStream topBlock_;  // the data block of the last "TOP", kept for its capacity
+  std::string topBlock_;  // the kept part of the last "TOP" block, kept for its capacity
 };
 
 }  // namespace norva

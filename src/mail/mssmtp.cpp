@@ -158,7 +158,8 @@ bool TmsSMTP::Hello() {
   const int code = ReadNextLine(line);
   LastReply = line;
   // Every line after the first of a positive reply names an extension.
-  while (line.size() > 3 && line[3] == '-') {
+  for (int lines = 1; line.size() > 3 && line[3] == '-'; ++lines) {
+    if (lines > kMaxReplyLines) RaiseReplyTooLong();
     ReadNextLine(line);
     LastReply = line;
     std::string keyword = line.size() > 4 ? line.substr(4) : std::string();

@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -721,6 +722,14 @@ QWidget* OptionsDialog::BuildConnectionPage() {
   connect(chkNoDeleteConfirm_, &QCheckBox::clicked, this,
           [this](bool checked) { options_.chkNoDeleteConfirm = checked; });
 
+  edtMaxMessageSize_ = new QSpinBox;
+  edtMaxMessageSize_->setObjectName("edtMaxMessageSize");
+  edtMaxMessageSize_->setRange(1, 1048576);
+  edtMaxMessageSize_->setSuffix(" MB");
+  edtMaxMessageSize_->setToolTip("A larger message is not retrieved and stays on the server");
+  connect(edtMaxMessageSize_, &QSpinBox::valueChanged, this,
+          [this](int value) { options_.edtMaxMessageSize = value; });
+
   auto* connectionGroup = new QGroupBox(" Connection Rules");
   connectionGroup->setObjectName("grpConnection");
   auto* dial = new QHBoxLayout;
@@ -733,6 +742,11 @@ QWidget* OptionsDialog::BuildConnectionPage() {
   c->addLayout(dial);
   c->addWidget(chkBlocking_);
   c->addWidget(chkNoDeleteConfirm_);
+  auto* largest = new QHBoxLayout;
+  largest->addWidget(new QLabel("Largest message to retrieve:"));
+  largest->addWidget(edtMaxMessageSize_);
+  largest->addStretch(1);
+  c->addLayout(largest);
 
   // One alarm group: pop-up, sound with its file and loop.
   struct Alarm {
@@ -840,6 +854,10 @@ void OptionsDialog::RenderConnection() {
   }
   edtRASPassword_->setText(ToQt(options_.edtRASPassword));
   SetChecked(chkBlocking_, options_.chkBlocking);
+  {
+    const QSignalBlocker block(edtMaxMessageSize_);
+    edtMaxMessageSize_->setValue(options_.edtMaxMessageSize);
+  }
   chkAutoDial_->setVisible(connection_.chkAutoDialVisible);
   cmbRas_->setVisible(connection_.cmbRasVisible);
   edtRASPassword_->setVisible(connection_.edtRASPasswordVisible);

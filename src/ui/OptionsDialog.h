@@ -16,6 +16,7 @@
 #include "config/Schedule.h"
 
 class QCheckBox;
+class QSpinBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -124,6 +125,7 @@ class OptionsDialog : public QDialog {
   QRadioButton *radDirectConnection_ = nullptr, *radDialUp_ = nullptr;
   QCheckBox *chkAutoDial_ = nullptr, *chkBlocking_ = nullptr;
   QCheckBox* chkNoDeleteConfirm_ = nullptr;
+  QSpinBox* edtMaxMessageSize_ = nullptr;
   QComboBox* cmbRas_ = nullptr;
   QLineEdit* edtRASPassword_ = nullptr;
   QCheckBox *chkNewPopUp_ = nullptr, *chkNewPlay_ = nullptr, *chkNewPlayLoop_ = nullptr;
