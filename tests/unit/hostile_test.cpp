@@ -398,11 +398,12 @@ TEST_P(HostileMemoryTest, CheckEndsInTimeWithinItsMemoryBound) {
                 output, nullptr, log),
             0)
       << output;
-  if (c.readRule)
+  if (c.readRule) {
     ASSERT_EQ(Run({"config", "--folder", folder, "add-rule", "19", "", "7", ""}, output, nullptr,
                   log),
               0)
         << output;
+  }
 
   const auto start = std::chrono::steady_clock::now();
   int64_t peak = 0;
