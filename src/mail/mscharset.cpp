@@ -120,7 +120,9 @@ bool IsUtf8Label(const std::string& name) {
   return name == "utf-8" || name == "utf8" || name == "x-utf8" || name == "unicode-1-1-utf-8";
 }
 
-// Converts with iconv; false when the charset is unknown to it.
+// Converts with iconv; false when the charset is unknown to it. Once the input is used up, the
+// converter is flushed: a stateful charset (UTF-7, ISO-2022-JP) writes its last bits and the
+// return to ASCII only then.
 bool Iconv(std::string_view bytes, const std::string& from, const std::string& to,
            bool replace, std::string& out) {
   iconv_t cd = iconv_open(to.c_str(), from.c_str());
@@ -134,14 +136,16 @@ bool Iconv(std::string_view bytes, const std::string& from, const std::string& t
   for (;;) {
     char* dst = buffer;
     size_t dstLeft = sizeof buffer;
-    const size_t result = inLeft > 0 ? iconv(cd, &in, &inLeft, &dst, &dstLeft)
-                                     : iconv(cd, nullptr, nullptr, &dst, &dstLeft);
+    const bool flushing = inLeft == 0;
+    const size_t result = flushing ? iconv(cd, nullptr, nullptr, &dst, &dstLeft)
+                                   : iconv(cd, &in, &inLeft, &dst, &dstLeft);
     out.append(buffer, size_t(dst - buffer));
     if (result != size_t(-1)) {
-      if (inLeft == 0) break;
+      if (flushing) break;
       continue;
     }
     if (errno == E2BIG) continue;
+    if (flushing) break;
     // A byte that does not convert (EILSEQ), or a sequence cut off at the end (EINVAL).
     if (!replace) {
       ok = false;
@@ -150,13 +154,6 @@ bool Iconv(std::string_view bytes, const std::string& from, const std::string& t
     out += kReplacement;
     ++in;
     --inLeft;
-    if (inLeft == 0) {
-      dst = buffer;
-      dstLeft = sizeof buffer;
-      iconv(cd, nullptr, nullptr, &dst, &dstLeft);
-      out.append(buffer, size_t(dst - buffer));
-      break;
-    }
   }
   iconv_close(cd);
   return ok;
