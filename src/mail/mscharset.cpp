@@ -222,7 +222,9 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
   const std::string iconvName = IconvName(name);
   if (!iconvName.empty()) {
     std::string out;
-    if (Iconv(bytes, iconvName, "UTF-8", true, out)) return out;
+    // iconv writes the code points some charsets (UCS-4) reach past U+10FFFF as UTF-8's old
+    // five- and six-byte forms: those become U+FFFD too.
+    if (Iconv(bytes, iconvName, "UTF-8", true, out)) return ValidUtf8(out);
   }
   return RawToUtf8(bytes);
 }
