@@ -120,6 +120,17 @@ bool IsUtf8Label(const std::string& name) {
   return name == "utf-8" || name == "utf8" || name == "x-utf8" || name == "unicode-1-1-utf-8";
 }
 
+// True for the charsets mail commonly declares in which ASCII bytes stand for themselves, so
+// that ASCII text needs no conversion. Others (UTF-16, UCS-2, UTF-7, ISO 2022, EBCDIC, names not
+// known here) go through iconv even then.
+bool ExtendsAscii(const std::string& name) {
+  if (IconvName(name).empty() || IsUtf8Label(name) || IsWindows1252(name)) return true;
+  for (const char* family : {"iso-8859-", "iso8859-", "windows-125", "cp125", "koi8-", "euc-"})
+    if (name.starts_with(family)) return true;
+  return name == "gb2312" || name == "gbk" || name == "gb18030" || name == "big5" ||
+         name == "shift_jis" || name == "ks_c_5601-1987" || name == "tis-620";
+}
+
 // Converts with iconv; false when the charset is unknown to it. Once the input is used up, the
 // converter is flushed: a stateful charset (UTF-7, ISO-2022-JP) writes its last bits and the
 // return to ASCII only then.
@@ -213,10 +224,7 @@ bool IsAscii(std::string_view bytes) {
 
 std::string ToUtf8(std::string_view bytes, std::string_view charset) {
   const std::string name = Normalized(charset);
-  if (IsAscii(bytes) && name.find("2022") == std::string::npos &&
-      name.find("utf-7") == std::string::npos && name.find("utf-16") == std::string::npos &&
-      name.find("utf-32") == std::string::npos)
-    return std::string(bytes);
+  if (IsAscii(bytes) && ExtendsAscii(name)) return std::string(bytes);
   if (IsUtf8Label(name)) return RepairedUtf8(bytes);
   if (IsWindows1252(name)) return Windows1252(bytes);
   const std::string iconvName = IconvName(name);
