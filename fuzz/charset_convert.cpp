@@ -21,9 +21,10 @@ constexpr const char* kCharsets[] = {
     "ks_c_5601-1987", "utf-16", "utf-16le", "utf-16be", "utf16", "utf-32", "utf-32le", "ucs-2",
     "ucs-4", "iso-10646-ucs-2", "utf-7", "x-unknown", "unknown-8bit", "\"UTF-8\"", "utf-8*en",
     "no-such-charset", "utf-8//ignore", "ebcdic-us", "cp037"};
-// Charsets that hold every character: text written in them reads back unchanged.
+// Charsets that hold every character: text written in them reads back unchanged. (Not
+// GB18030: glibc refuses some private-use characters in it.)
 constexpr const char* kUnicode[] = {"utf-8", "utf-16", "utf-16le", "utf-16be", "utf-32",
-                                    "utf-7", "gb18030"};
+                                    "utf-7"};
 
 // The offsets at which the UTF-8 walk (a well-formed sequence, or one stray byte) starts a
 // character, and the end.
@@ -38,7 +39,7 @@ std::vector<bool> Boundaries(std::string_view text) {
   return at;
 }
 
-void Convert(const std::string& bytes, const std::string& charset) {
+void Convert(const std::string& bytes, const std::string& charset, bool listed) {
   const std::string text = ToUtf8(bytes, charset);
   if (!IsUtf8(text)) fuzz::Fail("ToUtf8 not UTF-8", bytes, text);
   if (text.size() > 16 * bytes.size() + 16) fuzz::Fail("ToUtf8 grew", bytes, text);
@@ -65,7 +66,9 @@ void Convert(const std::string& bytes, const std::string& charset) {
   auto printable = [](char c) {
     return (c >= ' ' && c < 0x7f) || c == '\t' || c == '\r' || c == '\n';
   };
-  if (std::all_of(bytes.begin(), bytes.end(), printable) &&
+  // Only for the listed charsets: iconv knows others (JIS X 0201 Roman, national ISO 646
+  // variants) in which "~" or "\\" are other characters yet writes them without a word.
+  if (listed && std::all_of(bytes.begin(), bytes.end(), printable) &&
       FromUtf8(bytes, charset, written)) {
     const std::string back = ToUtf8(written, charset);
     if (back != bytes) fuzz::Fail(("ASCII through " + charset).c_str(), bytes, back);
@@ -121,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string charset = pick < std::size(kCharsets) ? kCharsets[pick] : in.Until0(32);
   const size_t n = in.Byte();
   const std::string bytes = in.Rest();
-  Convert(bytes, charset);
+  Convert(bytes, charset, pick < std::size(kCharsets));
   Helpers(bytes, n);
   return 0;
 }
