@@ -6,7 +6,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
+#include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "mail/msmsgcls.h"
 #include "mail/msuucode.h"
@@ -194,6 +198,123 @@ void Sessions() {
         std::string("\0", 1) + "220 ready\r\n501 name\r\n250-x\r\n250 HELP\r\n554 no\r\n");
 }
 
+
+// The received mail in tests/corpus/eml, as mailers of today write it (Python's email package,
+// Thunderbird, Outlook, Gmail, phones).
+std::vector<std::pair<std::string, std::string>> Mail() {
+  std::vector<std::pair<std::string, std::string>> mail;
+  for (const auto& entry : fs::directory_iterator(NORVA_EML_DIR))
+    if (entry.path().extension() == ".eml") {
+      std::ifstream in(entry.path(), std::ios::binary);
+      mail.emplace_back(entry.path().stem().string(),
+                        std::string((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>()));
+    }
+  std::sort(mail.begin(), mail.end());
+  return mail;
+}
+
+// A multipart nested depth times, a text part at the bottom.
+std::string Nested(int depth, const std::string& kind) {
+  std::string head = "From: a@b.test\r\nSubject: deep\r\nMIME-Version: 1.0\r\n", tail;
+  for (int i = 0; i < depth; ++i) {
+    const std::string b = "b" + std::to_string(i);
+    head += "Content-Type: multipart/" + kind + "; boundary=\"" + b + "\"\r\n\r\n--" + b + "\r\n";
+    tail = "\r\n--" + b + "--\r\n" + tail;
+  }
+  return head + "Content-Type: text/plain; charset=utf-8\r\n\r\nbottom \xc3\xa9\r\n" + tail;
+}
+
+void Walks() {
+  std::vector<std::pair<std::string, std::string>> mail = Mail();
+  for (const auto& [name, bytes] : mail) Write("mime_walk", name, bytes);
+  Write("mime_walk", "nested-40-mixed", Nested(40, "mixed"));
+  Write("mime_walk", "nested-33-alternative", Nested(33, "alternative"));
+  Write("mime_walk", "broken-boundaries",
+        "From: a@b.test\r\nContent-Type: multipart/mixed; boundary=\"x\"\r\n\r\npreamble\r\n"
+        "--x \r\nContent-Type: multipart/alternative; boundary=x\r\n\r\n--x\r\n"
+        "Content-Type: text/html\r\nContent-Transfer-Encoding: base64\r\n\r\nPGI+aGk8L2I+\r\n"
+        "--xx\r\n--x--junk\r\n--x\r\nContent-Type: multipart/related; boundary=\"\"\r\n\r\n"
+        "--\r\n--x\r\nContent-Type: message/rfc822\r\n\r\nContent-Type: multipart/mixed;"
+        " boundary=y\r\n\r\n--y\r\nSubject: inner\r\n\r\ntext\r\n");
+  Write("mime_walk", "qp-latin1-flowed",
+        "From: a@b.test\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"iso-8859-1\";"
+        " format=flowed; delsp=yes\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+        "caf=E9 soft=\r\nbreak and a =\r\nlong line \r\nnext\r\n=\r\n");
+  Write("mime_walk", "digest",
+        "From: a@b.test\r\nContent-Type: multipart/digest; boundary=d\r\n\r\n--d\r\n\r\n"
+        "Subject: one\r\n\r\nbody one\r\n--d\r\nContent-Type: text/plain\r\n\r\ntwo\r\n--d--\r\n");
+
+  // rfc2231_params: a pick, a parameter name, two values for the encoder, then header lines
+  // (the Content- fields of the received mail among them).
+  auto params = [](const std::string& name, uint8_t pick, const std::string& param,
+                   const std::string& first, const std::string& second, const std::string& lines) {
+    Write("rfc2231_params", name,
+          std::string(1, char(pick)) + param + '\0' + first + '\0' + second + '\0' + lines);
+  };
+  for (const auto& [name, bytes] : mail) {
+    std::string fields;
+    for (size_t at = 0; (at = bytes.find("\nContent-", at)) != std::string::npos; ++at) {
+      size_t end = bytes.find('\n', at + 1);
+      while (end != std::string::npos && end + 1 < bytes.size() &&
+             (bytes[end + 1] == ' ' || bytes[end + 1] == '\t'))
+        end = bytes.find('\n', end + 1);
+      fields.append(bytes, at + 1, end == std::string::npos ? end : end - at);
+    }
+    if (fields.find("name") != std::string::npos)
+      params(name, uint8_t(fields.size()), "filename", "", "", fields);
+  }
+  params("sections", 0, "title",
+         "Rahmenvertrag M\xc3\xbcller & S\xc3\xb6hne GmbH \xe2\x80\x93 \xc3\x84nderungsfassung "
+         "2026 mit einem sehr langen Namen.docx",
+         "plain.txt",
+         "Content-Type: text/plain;\r\n title*0*=us-ascii'en'This%20is%20even%20more%20;\r\n"
+         " title*1*=%2A%2A%2Afun%2A%2A%2A%20;\r\n title*2=\"isn't it!\"\r\n"
+         "Content-Disposition: attachment; filename*=iso-8859-1'de'caf%E9.txt\r\n");
+  params("broken", 3, "name", "  \"quoted\\\" ;name\t", "=?utf-8?q?x?=",
+         "Content-Type: text/plain; name*0*=utf-8''%E2%82; name*1*=%AC%; name*3=gap;"
+         " name=\"unclosed\r\n\tfolded; charset*=koi8-r''%F0%D2; x=\r\nContent-Disposition: ;;"
+         " filename*=\"'''\"; filename*0=a; filename*0*=b\r\n");
+
+  // charset_convert: a charset (its index in the target's list, 255 for one named), a cut
+  // length, then the bytes.
+  auto text = [](const std::string& name, uint8_t charset, const std::string& bytes) {
+    Write("charset_convert", name, std::string(1, char(charset)) + "\x07" + bytes);
+  };
+  const std::string sample =
+      "Gr\xc3\xbc\xc3\x9f\x65 \xe2\x82\xac \xe6\x97\xa5\xe6\x9c\xac \xd0\x9f\xd1\x80\xd0\xb8 "
+      "\xf0\x9f\x98\x80 ~+\r\n";
+  text("utf-8", 2, sample);
+  text("latin1", 5, "caf\xe9 \x80\x81\x9f\xff");
+  text("iso-2022-jp", 17, "\x1b$B$3$s$K$A$O\x1b(B hello");
+  text("shift_jis", 20, "\x82\xb1\x82\xf1\x5c\x7e");
+  text("gb2312", 22, "\xc4\xe3\xba\xc3");
+  text("hz", 25, "~{<:Ky2;S{#,NpJ)l6HK!#~} ~~");
+  text("utf-16", 29, std::string("\xff\xfe" "A\0\xe9\0\x3d\xd8\x00\xde", 10));
+  text("ucs-2", 35, std::string("\0A\0B", 4));
+  text("utf-7", 38, "Hi Mom -+Jjo--! +ZeVnLIqe-");
+  text("named", 255, std::string("ISO_8859-7:1987\0\xe1\xe2\xe3", 19));
+  text("broken-utf-8", 2, "\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80 \xe2\x82 \x80\xbf end");
+
+  // html_text: HTML as mailers send it, and the HTML parts of the received mail.
+  Write("html_text", "newsletter",
+        "<!DOCTYPE html><html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\"><title>t</title><style>p{color:red}</style></head><body>"
+        "<div style=\"display: none\">preheader</div><table><tr><td>Gr\xfc\xdf\x65</td><td>&euro;"
+        "&nbsp;5&#8364;&#x20AC;&#128;</td></tr></table><p>One<br>two<br/><br>three</p><ul><li>a"
+        "<ol><li>b<li>c</ol></ul><a href=\"https://x.test/?a=1&amp;b=2\">link</a> <a href=\"mailto:"
+        "a@b.test\">a@b.test</a><pre>\n  keep   this\n\n\n\n</pre><script>x<1</script>"
+        "<!-- comment --> &lt;tag&gt; &amp &unknown; &#xD800; &#0;</body></html>");
+  Write("html_text", "unclosed",
+        "<meta charset='UTF-8'><div hidden>hidden<p>text<a href=x>link<textarea>t</textarea"
+        "<b>bold <i>it<li>item&#x1F600;<!-- never closed");
+  for (const auto& [name, bytes] : mail) {
+    const size_t at = bytes.find("<html");
+    const size_t end = at == std::string::npos ? at : bytes.find("</html>", at);
+    if (end != std::string::npos) Write("html_text", name, bytes.substr(at, end + 7 - at));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -206,5 +327,6 @@ int main(int argc, char** argv) {
   Codecs();
   Stores();
   Sessions();
+  Walks();
   return 0;
 }

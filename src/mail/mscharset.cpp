@@ -120,7 +120,20 @@ bool IsUtf8Label(const std::string& name) {
   return name == "utf-8" || name == "utf8" || name == "x-utf8" || name == "unicode-1-1-utf-8";
 }
 
-// Converts with iconv; false when the charset is unknown to it.
+// True for the charsets mail commonly declares in which ASCII bytes stand for themselves, so
+// that ASCII text needs no conversion. Others (UTF-16, UCS-2, UTF-7, ISO 2022, EBCDIC, names not
+// known here) go through iconv even then.
+bool ExtendsAscii(const std::string& name) {
+  if (IconvName(name).empty() || IsUtf8Label(name) || IsWindows1252(name)) return true;
+  for (const char* family : {"iso-8859-", "iso8859-", "windows-125", "cp125", "koi8-", "euc-"})
+    if (name.starts_with(family)) return true;
+  return name == "gb2312" || name == "gbk" || name == "gb18030" || name == "big5" ||
+         name == "shift_jis" || name == "ks_c_5601-1987" || name == "tis-620";
+}
+
+// Converts with iconv; false when the charset is unknown to it. Once the input is used up, the
+// converter is flushed: a stateful charset (UTF-7, ISO-2022-JP) writes its last bits and the
+// return to ASCII only then.
 bool Iconv(std::string_view bytes, const std::string& from, const std::string& to,
            bool replace, std::string& out) {
   iconv_t cd = iconv_open(to.c_str(), from.c_str());
@@ -134,14 +147,16 @@ bool Iconv(std::string_view bytes, const std::string& from, const std::string& t
   for (;;) {
     char* dst = buffer;
     size_t dstLeft = sizeof buffer;
-    const size_t result = inLeft > 0 ? iconv(cd, &in, &inLeft, &dst, &dstLeft)
-                                     : iconv(cd, nullptr, nullptr, &dst, &dstLeft);
+    const bool flushing = inLeft == 0;
+    const size_t result = flushing ? iconv(cd, nullptr, nullptr, &dst, &dstLeft)
+                                   : iconv(cd, &in, &inLeft, &dst, &dstLeft);
     out.append(buffer, size_t(dst - buffer));
     if (result != size_t(-1)) {
-      if (inLeft == 0) break;
+      if (flushing) break;
       continue;
     }
     if (errno == E2BIG) continue;
+    if (flushing) break;
     // A byte that does not convert (EILSEQ), or a sequence cut off at the end (EINVAL).
     if (!replace) {
       ok = false;
@@ -150,13 +165,6 @@ bool Iconv(std::string_view bytes, const std::string& from, const std::string& t
     out += kReplacement;
     ++in;
     --inLeft;
-    if (inLeft == 0) {
-      dst = buffer;
-      dstLeft = sizeof buffer;
-      iconv(cd, nullptr, nullptr, &dst, &dstLeft);
-      out.append(buffer, size_t(dst - buffer));
-      break;
-    }
   }
   iconv_close(cd);
   return ok;
@@ -216,16 +224,15 @@ bool IsAscii(std::string_view bytes) {
 
 std::string ToUtf8(std::string_view bytes, std::string_view charset) {
   const std::string name = Normalized(charset);
-  if (IsAscii(bytes) && name.find("2022") == std::string::npos &&
-      name.find("utf-7") == std::string::npos && name.find("utf-16") == std::string::npos &&
-      name.find("utf-32") == std::string::npos)
-    return std::string(bytes);
+  if (IsAscii(bytes) && ExtendsAscii(name)) return std::string(bytes);
   if (IsUtf8Label(name)) return RepairedUtf8(bytes);
   if (IsWindows1252(name)) return Windows1252(bytes);
   const std::string iconvName = IconvName(name);
   if (!iconvName.empty()) {
     std::string out;
-    if (Iconv(bytes, iconvName, "UTF-8", true, out)) return out;
+    // iconv writes the code points some charsets (UCS-4) reach past U+10FFFF as UTF-8's old
+    // five- and six-byte forms: those become U+FFFD too.
+    if (Iconv(bytes, iconvName, "UTF-8", true, out)) return ValidUtf8(out);
   }
   return RawToUtf8(bytes);
 }

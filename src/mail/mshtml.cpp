@@ -217,18 +217,25 @@ class TRenderer {
   }
   size_t Written() const { return written_; }
 
-  // The lines, blanks at their ends and empty lines at both ends removed.
+  // The lines, blanks at their ends and empty lines at both ends removed, and no more than
+  // two empty lines in a row (lines of blanks in <pre> become empty too).
   std::string Finish() {
     std::string result;
-    size_t start = 0;
-    while (start <= out_.size()) {
+    int emptyRun = 0;
+    for (size_t start = 0; start <= out_.size();) {
       size_t end = out_.find('\n', start);
       if (end == std::string::npos) end = out_.size();
       std::string_view line(out_.data() + start, end - start);
-      while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-      result.append(line);
-      if (end < out_.size()) result += '\n';
       start = end + 1;
+      while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+      if (line.empty()) {
+        if (result.empty() || emptyRun >= kMaxBreaks - 1) continue;
+        ++emptyRun;
+      } else {
+        emptyRun = 0;
+      }
+      if (!result.empty()) result += '\n';
+      result.append(line);
     }
     while (!result.empty() && result.back() == '\n') result.pop_back();
     return result;

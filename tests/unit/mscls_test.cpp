@@ -62,6 +62,34 @@ TEST(ClsDecodeHeaderText, EncodedWordsBecomeUtf8) {
   EXPECT_EQ(a.Name.str(), word);
 }
 
+// Conversion in charsets that do not extend ASCII, and the state a stateful charset must end in.
+TEST(ClsCharset, EveryCharsetReadsAsUtf8AndWritesWhole) {
+  const TextRow read[] = {
+      {"=?ucs-2be?B?AEEAQg==?=", "AB"},  // ASCII bytes that are not ASCII text
+      {"=?cp037?B?TUtO?=", "(.+"},
+      {"=?ucs-4?B?f////w==?=", std::string(6 * 3, 'x')},  // past U+10FFFF: replaced
+  };
+  for (const auto& row : read) {
+    const std::string text = DecodeHeaderText(row.input);
+    EXPECT_TRUE(IsUtf8(text)) << row.input;
+    if (row.expected[0] == 'x')
+      EXPECT_EQ(Utf8Length(text), row.expected.size() / 3) << row.input;
+    else
+      EXPECT_EQ(text, row.expected) << row.input;
+  }
+  const TextRow written[] = {
+      {"utf-7", "+//0-"},                                     // its last bits
+      {"iso-2022-jp", "\x1b$BF|K\\\x1b(B"},                 // back to ASCII at the end
+  };
+  const std::string texts[] = {"\ufffd", "\u65e5\u672c"};
+  for (size_t i = 0; i < std::size(written); ++i) {
+    std::string out;
+    ASSERT_TRUE(FromUtf8(texts[i], written[i].input, out)) << written[i].input;
+    EXPECT_EQ(out, written[i].expected) << written[i].input;
+    EXPECT_EQ(ToUtf8(out, written[i].input), texts[i]) << written[i].input;
+  }
+}
+
 TEST(ClsHeader, TrimAndStripQuotes) {
   EXPECT_EQ(Trim("\x01\t a b \r\n "), "a b");
   EXPECT_EQ(Trim(std::string("\0x\0", 3)), "x");

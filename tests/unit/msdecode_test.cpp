@@ -134,6 +134,7 @@ TEST(HtmlText, RendersWhatABrowserShows) {
        "Hello\n\nOne & two three\n\nbye"},
       {"a \r\n\t  b<br>c<br><br><br><br><br>d", "a b\nc\n\n\nd"},
       {"<pre>\n  x  y\n  z</pre>after", "  x  y\n  z\n\nafter"},
+      {"<pre> \nx\n\n\n \t\n\n\ny</pre>", "x\n\n\ny"},  // lines of blanks are empty lines
       {"<ul><li>one<li>two<ul><li>deep</li></ul></li></ul><ol><li>a</li><li>b</li></ol>",
        "- one\n- two\n  - deep\n\n1. a\n2. b"},
       {"<a href=\"https://x.org/?a=1&amp;b=2\">Shop</a> <a href=\"https://x.org\">x.org</a> <a "
