@@ -34,6 +34,11 @@ using testing::FakeSmtp;
 using testing::PeerConnection;
 
 constexpr int32_t kTimeOut = 2;  // seconds, the mailbox's
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 const std::string kTimedOut = "Operation timed out";
 const std::string kReset = "[10054] Connection reset by peer";
 const std::string kClosed = "Connection closed by the server";
@@ -415,8 +420,12 @@ TEST_P(HostileMemoryTest, CheckEndsInTimeWithinItsMemoryBound) {
     ++shown;
   EXPECT_GE(shown, c.times) << output.substr(0, 4000);
   EXPECT_EQ(output.find("bad_alloc"), std::string::npos);
-  EXPECT_LT(took, std::chrono::seconds(kTimeOut + 2));
-  EXPECT_LT(peak, 64 * kMB + c.limits) << "peak " << peak / kMB << " MB";
+  // A sanitized build's shadow memory and slowness say nothing about the bounds: it checks the
+  // outcome only.
+  if (!kSanitized) {
+    EXPECT_LT(took, std::chrono::seconds(kTimeOut + 2));
+    EXPECT_LT(peak, 64 * kMB + c.limits) << "peak " << peak / kMB << " MB";
+  }
   RecordProperty("peak_kb", std::to_string(peak / 1024));
   // Nothing spooled stays behind, wherever the temporary files go.
   for (const auto& file : std::filesystem::recursive_directory_iterator(dir.Path()))
