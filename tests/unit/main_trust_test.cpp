@@ -11,6 +11,7 @@
 #include "app/Msg.h"
 #include "support/FakeDesktop.h"
 #include "support/FakePeer.h"
+#include "support/Mailboxes.h"
 #include "support/TestCerts.h"
 
 namespace norva {
@@ -27,18 +28,12 @@ class TrustTest : public ::testing::Test {
  protected:
   void SetUp() override { Certs(); }
 
+  // The shared test mailbox under a fixed address, saved as the preferences' OK does.
   MailboxAccount& AddMailbox(const std::string& pop3, const std::string& smtp) {
-    auto account = std::make_unique<MailboxAccount>();
-    account->Address = "me@example.org";
-    account->Account = "user";
-    account->Password = "secret";
-    account->POP3Server = pop3;
-    account->SMTPServer = smtp;
-    account->TimeOut = 5;
-    main.BindClient(*account->Client);
-    options.lsvAddress.push_back(std::move(account));
+    MailboxAccount& account = testing::AddTestMailbox(main, options, pop3, smtp);
+    account.Address = "me@example.org";
     options.Save();
-    return *options.lsvAddress.back();
+    return account;
   }
   // Queues a message to rob@example.org in the outbox, as the message window does.
   void Queue(const std::string& subject) {
