@@ -157,6 +157,16 @@ class MailTest : public ::testing::Test {
     Store(Outbox(), std::move(message));
   }
 
+  // A fresh folder whose mailbox on server (time-out timeOut) queues "one", "two" and "three";
+  // store order puts the space-padded keys first, so "two", to two people, goes first.
+  void QueueThree(FakeSmtp& server, int timeOut) {
+    StartOver();
+    AddMailbox("127.0.0.1:1", server.Address()).TimeOut = timeOut;
+    main.msSMTP.DataReplyWait = timeOut + 1;
+    Queue("a@example.org", "one");
+    Queue("b@example.org; \"Nair, Priya\" <p@example.org>", "two");
+    Queue("c@example.org", "three");
+  }
   // How often "one", "two" and "three" arrived: in these data blocks and in the server's own.
   static std::map<std::string, int> Arrivals(Lines blocks, const FakeSmtp& server) {
     for (const std::string& data : server.Data()) blocks.push_back(data);
@@ -360,8 +370,13 @@ TEST_F(MailTest, ComposeChecksAddressesAndSendsToEveryRecipientWithAttachmentAnd
   EXPECT_TRUE(Saw("Message sent."));
 }
 
-TEST_F(MailTest, ReplyQuotesTheMessageAndAnswersReplyTo) {
-  Check({Message("a1", "Lunch", "Reply-To: list@example.org\r\n"), Message("a2", "Tea")});
+// A reply, from the directory's fields or the retrieved message, answers Reply-To or the
+// sender and names the message it answers and its thread; a new message names none. The reply
+// goes out with them, a Date and an ID.
+TEST_F(MailTest, ReplyQuotesAnswersReplyToAndCarriesTheThread) {
+  Check({Message("a1", "Lunch", "Reply-To: list@example.org\r\nReferences: <root@test>\r\n"),
+         Message("a2", "Tea")},
+        smtp.Address());
   TfrmMsg& window = *main.frmMsg;
   // Not retrieved: the directory's fields and an empty body.
   Select({0});
@@ -369,6 +384,10 @@ TEST_F(MailTest, ReplyQuotesTheMessageAndAnswersReplyTo) {
   EXPECT_EQ(window.edtMsgTo, "list@example.org");
   EXPECT_EQ(window.edtMsgSubject, "re: Lunch");
   EXPECT_TRUE(window.redMsg.empty());
+  EXPECT_EQ(window.ReplyFields,
+            (Lines{"In-Reply-To: <a1@test>", "References: <root@test> <a1@test>"}));
+  main.btnSendMsgClick();
+  EXPECT_TRUE(window.ReplyFields.empty());
 
   Select({1});
   main.lsvMailDblClick();
@@ -377,41 +396,23 @@ TEST_F(MailTest, ReplyQuotesTheMessageAndAnswersReplyTo) {
   EXPECT_EQ(window.edtMsgSubject, "re: Tea");
   EXPECT_EQ(window.redMsg, (Lines{"On 05.12.26 09:20, Ann wrote:", "> line one", "> line two"}));
   EXPECT_FALSE(window.ReadOnly);
+  EXPECT_EQ(window.ReplyFields, (Lines{"In-Reply-To: <a2@test>", "References: <a2@test>"}));
 
   // Closing a reply asks; closing a message being read does not.
   desktop.BoxAnswers = {Desktop::mrCancel};
   window.Close();
   EXPECT_TRUE(window.Visible);
   EXPECT_EQ(desktop.Boxes.back().text, "Exit message ?");
+  window.btnSendClick();
+  ASSERT_EQ(smtp.Data().size(), 1u);
+  for (const std::string part : {"\r\nIn-Reply-To: <a2@test>\r\nReferences: <a2@test>\r\n",
+                                 "\r\nDate: ", "\r\nMessage-ID: <", "@example.org>\r\n"})
+    EXPECT_TRUE(Has(smtp.Data()[0], part)) << part << "\n" << smtp.Data()[0];
+  main.lsvMailDblClick();
   const size_t boxes = desktop.Boxes.size();
-  window.MsgWindowMode = 1;
   window.Close();
   EXPECT_FALSE(window.Visible);
   EXPECT_EQ(desktop.Boxes.size(), boxes);
-}
-
-// A reply, from the directory's fields or the retrieved message, names the message it answers
-// and its thread; a new message names none. The reply goes out with them, a Date and an ID.
-TEST_F(MailTest, AReplyCarriesInReplyToAndReferences) {
-  Check({Message("a1", "Lunch", "References: <root@test>\r\n"), Message("a2", "Tea")},
-        smtp.Address());
-  TfrmMsg& window = *main.frmMsg;
-  Select({0});
-  main.btnReplyMsgClick();
-  EXPECT_EQ(window.ReplyFields,
-            (Lines{"In-Reply-To: <a1@test>", "References: <root@test> <a1@test>"}));
-  main.btnSendMsgClick();
-  EXPECT_TRUE(window.ReplyFields.empty());
-  Select({1});
-  main.lsvMailDblClick();
-  window.btnReplyClick();
-  EXPECT_EQ(window.ReplyFields, (Lines{"In-Reply-To: <a2@test>", "References: <a2@test>"}));
-  window.btnSendClick();
-  ASSERT_EQ(smtp.Data().size(), 1u);
-  const std::string sent = smtp.Data()[0];
-  for (const std::string part : {"\r\nIn-Reply-To: <a2@test>\r\nReferences: <a2@test>\r\n",
-                                 "\r\nDate: ", "\r\nMessage-ID: <", "@example.org>\r\n"})
-    EXPECT_TRUE(Has(sent, part)) << part << "\n" << sent;
 }
 
 // New message, Reply and reading another row each refill the message window: a message being
@@ -544,14 +545,8 @@ TEST_F(MailTest, OutboxSendsEachMessageOnceWhateverTheServerOrTheFilesDo) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.step + " " + c.reply);
-    StartOver();
     FakeSmtp server;
-    AddMailbox("127.0.0.1:1", server.Address()).TimeOut = 1;
-    main.msSMTP.DataReplyWait = 2;
-    // Store order puts the space-padded keys first: "two" (to two people) goes first.
-    Queue("a@example.org", "one");
-    Queue("b@example.org; \"Nair, Priya\" <p@example.org>", "two");
-    Queue("c@example.org", "three");
+    QueueThree(server, 1);
     const auto queuedSize = fs::file_size(Outbox());
     int transaction = 0;  // the fault hits the first transaction, at its last recipient
     server.On("MAIL", [&](PeerConnection& p, const std::string&) {
@@ -636,13 +631,8 @@ TEST_F(MailTest, AMessageTheServerMayHaveLeavesTheOutboxWhateverEndsTheRun) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    StartOver();
     FakeSmtp server;
-    AddMailbox("127.0.0.1:1", server.Address()).TimeOut = 2;
-    main.msSMTP.DataReplyWait = 3;
-    Queue("a@example.org", "one");
-    Queue("b@example.org; \"Nair, Priya\" <p@example.org>", "two");  // goes first
-    Queue("c@example.org", "three");
+    QueueThree(server, 2);
     int transaction = 0;
     server.On("MAIL", [&](PeerConnection& p, const std::string&) {
       ++transaction;
