@@ -86,17 +86,8 @@ std::string Message(int n, const std::string& subject) {
 }
 
 // The user's zone for a test: Berlin, whose offset changes on 29 March 2026.
-class BerlinTime {
- public:
-  BerlinTime() { tzset(); }
-  ~BerlinTime() {
-    restore_.reset();
-    tzset();
-  }
-
- private:
-  std::unique_ptr<testing::ScopedEnv> restore_ =
-      std::make_unique<testing::ScopedEnv>("TZ", "Europe/Berlin");
+struct BerlinTime : testing::ScopedZone {
+  BerlinTime() : ScopedZone("Europe/Berlin") {}
 };
 
 class MainWindowTest : public ::testing::Test {
