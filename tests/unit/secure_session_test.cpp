@@ -24,6 +24,7 @@ using testing::FakePop3;
 using testing::FakeSmtp;
 using testing::PeerConnection;
 using testing::Raised;
+using testing::What;
 using Lines = std::vector<std::string>;
 
 // The commands that carry a secret: USER/PASS, or anything after an AUTH.
@@ -260,17 +261,6 @@ TEST_F(SecureSessionTest, SmtpRefusesToGoOnWithoutWhatWasRequired) {
 }
 
 // ---- OAuth 2.0 ----
-
-// What f raises, "" when nothing.
-template <class F>
-std::string What(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.what();
-  }
-  return "";
-}
 
 // The token is the first line the command prints; a failing, silent, slow or stopped command
 // says why and ends within its time-out, whatever it prints or leaves running.
