@@ -217,8 +217,6 @@ class AppInterop : public ::testing::Test {
   std::vector<Delivered> SinkReceived() const {
     return norva::SinkReceived(settings_.at("SMTP_DIR"), sinkBefore_);
   }
-  // The generated messages in POP3 order.
-  std::vector<Generated> Manifest() const { return ReadManifest(settings_.at("POP3_MANIFEST")); }
   void Select(std::initializer_list<size_t> rows) {
     for (auto& row : main.lsvMail) row.Selected = false;
     for (size_t i : rows) main.lsvMail.at(i).Selected = true;
@@ -231,51 +229,6 @@ class AppInterop : public ::testing::Test {
   TfrmOptions options{dir.Path()};
   TfrmMain main{desktop, options};
 };
-
-TEST_F(AppInterop, RulesReadArchiveAndReplyToEveryMessage) {
-  options.lstTemplate = {{"Thanks", 4}};
-  testing::WriteFile(dir.File("FN4.txt"), "Thank you for writing.\r\nI am away.\r\n");
-  options.lsvRule = {{19, "", 7, ""}, {19, "", 5, "Rules.TMA"}, {19, "", 6, "Thanks"}};
-  main.CheckMail(true, -1);
-  EXPECT_TRUE(desktop.Errors.empty()) << desktop.Errors.front();
-
-  const std::vector<Generated> generated = Manifest();
-  const size_t n = generated.size();
-  ASSERT_EQ(n, size_t(std::stoi(settings_["POP3_COUNT"])));
-  ASSERT_EQ(main.lsvMail.size(), n);
-  // Rows follow the server's order, which is the manifest's. Every reply goes to the sender with
-  // "re: " and the subject as read; the outbox sends in the store's order, so the replies are
-  // compared as sorted lists.
-  std::vector<std::string> expected, replied, archived, read;
-  for (size_t i = 0; i < n; ++i) {
-    const TListRow& row = main.lsvMail[i];
-    ASSERT_TRUE(row.Data->BodyRetrieved) << i;
-    EXPECT_EQ(row.StateIndex, 5);
-    const TmsMessage& message = *row.Data->Message;
-    const TmsRemoteInfoItem* listed = main.DirectoryEntry(*row.Data);
-    ASSERT_NE(listed, nullptr);
-    const std::string subject = SubjectAsRead(generated[i].Subject, *listed);
-    EXPECT_EQ(message.Subject.str(), subject) << i;
-    EXPECT_EQ(message.Sender.Address.str(), generated[i].From) << i;
-    expected.push_back(generated[i].From + " | re: " + subject);
-    read.push_back(subject);
-  }
-  for (const Delivered& reply : SinkReceived()) {
-    EXPECT_NE(reply.Envelope.find(R"("mail_from":"test@test.example")"), std::string::npos);
-    EXPECT_EQ(reply.Message->Body, (TStringList{"Thank you for writing.", "I am away."}));
-    replied.push_back(Between(reply.Envelope, R"("rcpt_tos":[")", R"("])") + " | " +
-                      reply.Message->Subject.str());
-  }
-  for (const auto& item : ReadArchive(dir.File("Rules.TMA")))
-    archived.push_back(item->Subject.str());
-  for (auto* list : {&expected, &replied, &archived, &read}) std::sort(list->begin(), list->end());
-  EXPECT_EQ(replied, expected);
-  EXPECT_EQ(archived, read);
-  // The archive holds each message as the server handed it out, byte for byte.
-  EXPECT_TRUE(ArchiveBytes(dir.File("Rules.TMA")) == MaildirBytes(settings_.at("POP3_MAILDIR")));
-  EXPECT_EQ(ReadArchive(dir.File("$Sent.TMA")).size(), n);
-  EXPECT_TRUE(ReadArchive(dir.File("$OutBox.TMA")).empty());
-}
 
 TEST_F(AppInterop, ComposeWithAttachmentAndHighPrioritySendsThroughTheSink) {
   // A second mailbox marked default: the message goes out from its address.
@@ -388,6 +341,7 @@ void CheckAtScale(const std::map<std::string, std::string>& settings, const Scal
   const std::vector<Generated> generated = ReadManifest(manifest);
   const size_t n = generated.size();
   ASSERT_EQ(n, size_t(std::stoi(settings.at("POP3_COUNT"))));
+  const std::vector<std::string> served = MaildirBytes(maildir);
 
   testing::FakeDesktop desktop;
   TfrmOptions options{dir.Path()};
@@ -465,6 +419,8 @@ void CheckAtScale(const std::map<std::string, std::string>& settings, const Scal
     std::sort(list->begin(), list->end());
   EXPECT_EQ(Unmatched(archived, read), std::vector<std::string>()) << "archived";
   EXPECT_EQ(archived.size(), n);
+  // The archive holds each message as the server handed it out, byte for byte.
+  EXPECT_TRUE(ArchiveBytes(dir.File("All.TMA")) == served);
   EXPECT_EQ(Unmatched(stored, kept), std::vector<std::string>()) << "in the Maildir";
   EXPECT_EQ(stored.size(), kept.size());
   EXPECT_EQ(Unmatched(sent, replies), std::vector<std::string>()) << "replies";

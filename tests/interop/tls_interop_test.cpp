@@ -63,6 +63,17 @@ class TlsInterop : public ::testing::Test {
     ::setenv("SSL_CERT_DIR", dir_.Path().c_str(), 1);
   }
 
+  // The TLS server's mailbox as main's account, on the port the setting `port` names.
+  void AddAccount(TfrmMain& main, TfrmOptions& options, const char* port, int32_t security) {
+    auto account = std::make_unique<MailboxAccount>();
+    account->Address = "test@example.org";
+    account->Account = pop3_["POP3_USER"];
+    account->Password = pop3_["POP3_PASS"];
+    account->POP3Server = "localhost:" + pop3_[port];
+    account->Security = security;
+    main.BindClient(*account->Client);
+    options.lsvAddress.push_back(std::move(account));
+  }
   void SetUpPop3(TmsRemotePOP& pop, TSecurity security, const std::string& port) {
     pop.Security = security;
     pop.Server = "localhost:" + port;
@@ -112,14 +123,7 @@ TEST_F(TlsInterop, ACheckOverPop3sListsTheMailbox) {
   testing::FakeDesktop desktop;
   TfrmOptions options(dir_.Path());
   TfrmMain main(desktop, options);
-  auto account = std::make_unique<MailboxAccount>();
-  account->Address = "test@example.org";
-  account->Account = pop3_["POP3_USER"];
-  account->Password = pop3_["POP3_PASS"];
-  account->POP3Server = "localhost:" + pop3_["POP3S_PORT"];
-  account->Security = 1;
-  main.BindClient(*account->Client);
-  options.lsvAddress.push_back(std::move(account));
+  AddAccount(main, options, "POP3S_PORT", 1);
   main.CheckMail(true, -1);
   EXPECT_EQ(main.lsvMail.size(), size_t(std::stoi(pop3_["POP3_COUNT"]))) << main.LastErrorText;
   EXPECT_FALSE(main.SessionHadErrors) << main.LastErrorText;
@@ -248,14 +252,7 @@ TEST_F(TlsInterop, AnUnknownCertificateIsAskedAboutAndThenAccepted) {
   desktop.BoxAnswers = {Desktop::mrYes};
   TfrmOptions options(dir_.Path());
   TfrmMain main(desktop, options);
-  auto account = std::make_unique<MailboxAccount>();
-  account->Address = "test@example.org";
-  account->Account = pop3_["POP3_USER"];
-  account->Password = pop3_["POP3_PASS"];
-  account->POP3Server = "localhost:" + pop3_["POP3_PORT"];
-  account->Security = 2;
-  main.BindClient(*account->Client);
-  options.lsvAddress.push_back(std::move(account));
+  AddAccount(main, options, "POP3_PORT", 2);
   options.Save();
   main.CheckMail(true, -1);
   ASSERT_FALSE(desktop.Boxes.empty());

@@ -25,6 +25,17 @@ std::optional<E> Raised(F&& f) {
   return std::nullopt;
 }
 
+// What f raised, as text; "" when it raised nothing.
+template <class F>
+std::string What(F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
 // The lists one after the other.
 inline std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> lists) {
   std::vector<std::string> all;

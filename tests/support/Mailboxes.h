@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/Main.h"
 
@@ -22,6 +23,27 @@ inline MailboxAccount& AddTestMailbox(TfrmMain& main, TfrmOptions& options,
   main.BindClient(*account->Client);
   options.lsvAddress.push_back(std::move(account));
   return *options.lsvAddress.back();
+}
+
+// A new row of main's list for a message that client's directory lists with these header lines
+// (plus its Message-ID "<N@test>", N its place in the directory) and size.
+inline MessageListEntry& AddListedRow(TfrmMain& main, TmsRemotePOP& client,
+                                      const std::vector<std::string>& headers,
+                                      int32_t size = 100) {
+  const int32_t index = client.MessageInfo.Count();
+  const std::string id = "<" + std::to_string(index) + "@test>";
+  auto item = std::make_unique<TmsRemoteInfoItem>();
+  item->Size = size;
+  item->Headers.assign(headers.begin(), headers.end());
+  item->Headers.push_back("Message-ID: " + id);
+  client.MessageInfo.Add(std::move(item));
+  TListRow row;
+  row.Data = std::make_unique<MessageListEntry>();
+  row.Data->Client = &client;
+  row.Data->InfoIndex = row.Data->MessageNumber = index;
+  row.Data->MessageId = id;
+  main.lsvMail.push_back(std::move(row));
+  return *main.lsvMail.back().Data;
 }
 
 }  // namespace norva::testing

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <utility>
@@ -26,6 +27,19 @@ class ScopedEnv {
  private:
   std::string name_;
   std::optional<std::string> old_;
+};
+
+// The local time zone (a TZ value) for a scope; the C library's zone follows at both ends.
+class ScopedZone {
+ public:
+  explicit ScopedZone(const std::string& tz) : tz_(std::in_place, "TZ", tz) { ::tzset(); }
+  ~ScopedZone() {
+    tz_.reset();
+    ::tzset();
+  }
+
+ private:
+  std::optional<ScopedEnv> tz_;
 };
 
 }  // namespace norva::testing

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/Helpers.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -70,12 +71,8 @@ TEST(Autostart, FailuresNameTheFile) {
   TempDir config;
   ScopedEnv x("XDG_CONFIG_HOME", config.Path());
   testing::WriteFile(config.File("autostart"), "a file where the folder belongs");
-  try {
-    Enable("/usr/bin/norva", "");
-    FAIL() << "wrote into a file";
-  } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find(config.File("autostart")), std::string::npos) << e.what();
-  }
+  const std::string error = testing::What([] { Enable("/usr/bin/norva", ""); });
+  EXPECT_NE(error.find(config.File("autostart")), std::string::npos) << error;
   EXPECT_FALSE(IsEnabled());
   EXPECT_EQ(ReadFile(config.File("autostart")), "a file where the folder belongs");
 }

@@ -8,6 +8,7 @@
 #include "app/Main.h"
 #include "support/FakeDesktop.h"
 #include "support/FakePeer.h"
+#include "support/Mailboxes.h"
 #include "support/TempDir.h"
 
 namespace norva {
@@ -39,15 +40,7 @@ class CheckTest : public ::testing::Test {
   }
 
   void AddMailboxes(const std::vector<std::string>& servers) {
-    for (const std::string& server : servers) {
-      auto account = std::make_unique<MailboxAccount>();
-      account->Address = account->Account = "user";
-      account->Password = "secret";
-      account->POP3Server = server;
-      account->TimeOut = 5;
-      main->BindClient(*account->Client);
-      options->lsvAddress.push_back(std::move(account));
-    }
+    for (const std::string& server : servers) testing::AddTestMailbox(*main, *options, server, "");
   }
 
   // Saves the configuration and starts over, as a restart of the program does, then points
@@ -197,12 +190,7 @@ TEST_F(CheckTest, UrgentMailLoopsItsSoundUntilTheUserAnswers) {
     TfrmOptions opts(folder);
     TfrmMain logic(fresh, opts);
     opts.radAlarmDialog = c.dialog;
-    auto account = std::make_unique<MailboxAccount>();
-    account->Address = account->Account = "user";
-    account->Password = "secret";
-    account->POP3Server = box.Address();
-    logic.BindClient(*account->Client);
-    opts.lsvAddress.push_back(std::move(account));
+    testing::AddTestMailbox(logic, opts, box.Address(), "");
     opts.lsvRule.push_back({19, "", 3, ""});  // all messages -> urgent
     opts.chkUrgentPlay = opts.chkUrgentPlayLoop = true;
     opts.edtUrgentSound = "alarm.wav";
@@ -375,11 +363,12 @@ TEST_F(CheckTest, NewMailIsNotifiedWithoutSpamAndTheTrayCountsIt) {
   Check();
   ASSERT_EQ(desktop.Notices.size(), 1u);
   EXPECT_EQ(desktop.Notices[0].title, "1 new message");
-  EXPECT_EQ(desktop.Notices[0].text, "user: 1 new\nsender@example.org: hello");
+  EXPECT_EQ(desktop.Notices[0].text, "me0@example.org: 1 new\nsender@example.org: hello");
   EXPECT_EQ(main->UnseenNew, 1);
   main->NextCheckCalc();
-  EXPECT_EQ(main->TrayHint(), "Norva\nuser: 1 new, 1 spam, 2 in all\nother@b.org: 0 new, 1 spam, 1 in all\n"
-                              "Next check: " + main->StatusBar[1].Text);
+  EXPECT_EQ(main->TrayHint(), "Norva\nme0@example.org: 1 new, 1 spam, 2 in all\n"
+                              "other@b.org: 0 new, 1 spam, 1 in all\nNext check: " +
+                                  main->StatusBar[1].Text);
 
   FakePop3 c({Message("n4", "spam only")});
   options->lsvAddress[0]->POP3Server = c.Address();

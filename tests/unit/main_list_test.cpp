@@ -345,11 +345,7 @@ TEST_F(MainListTest, QuickFilterMatchesSenderOrSubjectAndDeselectsWhatItHides) {
 // before one of 18:00 -0500 that day. Unreadable dates, and rows no longer in the directory,
 // come first; a retrieved message's own Date counts.
 TEST_F(MainListTest, TheDateColumnShowsAndSortsTheInstantInTheUsersZone) {
-  struct Tzset {
-    ~Tzset() { tzset(); }
-  } restored;
-  testing::ScopedEnv zone("TZ", "Europe/Berlin");
-  tzset();
+  testing::ScopedZone zone("Europe/Berlin");
   struct {
     const char *from, *date, *shown;
   } rows[] = {

@@ -157,6 +157,16 @@ class MailTest : public ::testing::Test {
     Store(Outbox(), std::move(message));
   }
 
+  // A fresh folder whose mailbox on server (time-out timeOut) queues "one", "two" and "three";
+  // store order puts the space-padded keys first, so "two", to two people, goes first.
+  void QueueThree(FakeSmtp& server, int timeOut) {
+    StartOver();
+    AddMailbox("127.0.0.1:1", server.Address()).TimeOut = timeOut;
+    main.msSMTP.DataReplyWait = timeOut + 1;
+    Queue("a@example.org", "one");
+    Queue("b@example.org; \"Nair, Priya\" <p@example.org>", "two");
+    Queue("c@example.org", "three");
+  }
   // How often "one", "two" and "three" arrived: in these data blocks and in the server's own.
   static std::map<std::string, int> Arrivals(Lines blocks, const FakeSmtp& server) {
     for (const std::string& data : server.Data()) blocks.push_back(data);
@@ -360,8 +370,13 @@ TEST_F(MailTest, ComposeChecksAddressesAndSendsToEveryRecipientWithAttachmentAnd
   EXPECT_TRUE(Saw("Message sent."));
 }
 
-TEST_F(MailTest, ReplyQuotesTheMessageAndAnswersReplyTo) {
-  Check({Message("a1", "Lunch", "Reply-To: list@example.org\r\n"), Message("a2", "Tea")});
+// A reply, from the directory's fields or the retrieved message, answers Reply-To or the
+// sender and names the message it answers and its thread; a new message names none. The reply
+// goes out with them, a Date and an ID.
+TEST_F(MailTest, ReplyQuotesAnswersReplyToAndCarriesTheThread) {
+  Check({Message("a1", "Lunch", "Reply-To: list@example.org\r\nReferences: <root@test>\r\n"),
+         Message("a2", "Tea")},
+        smtp.Address());
   TfrmMsg& window = *main.frmMsg;
   // Not retrieved: the directory's fields and an empty body.
   Select({0});
@@ -369,6 +384,10 @@ TEST_F(MailTest, ReplyQuotesTheMessageAndAnswersReplyTo) {
   EXPECT_EQ(window.edtMsgTo, "list@example.org");
   EXPECT_EQ(window.edtMsgSubject, "re: Lunch");
   EXPECT_TRUE(window.redMsg.empty());
+  EXPECT_EQ(window.ReplyFields,
+            (Lines{"In-Reply-To: <a1@test>", "References: <root@test> <a1@test>"}));
+  main.btnSendMsgClick();
+  EXPECT_TRUE(window.ReplyFields.empty());
 
   Select({1});
   main.lsvMailDblClick();
@@ -377,41 +396,23 @@ TEST_F(MailTest, ReplyQuotesTheMessageAndAnswersReplyTo) {
   EXPECT_EQ(window.edtMsgSubject, "re: Tea");
   EXPECT_EQ(window.redMsg, (Lines{"On 05.12.26 09:20, Ann wrote:", "> line one", "> line two"}));
   EXPECT_FALSE(window.ReadOnly);
+  EXPECT_EQ(window.ReplyFields, (Lines{"In-Reply-To: <a2@test>", "References: <a2@test>"}));
 
   // Closing a reply asks; closing a message being read does not.
   desktop.BoxAnswers = {Desktop::mrCancel};
   window.Close();
   EXPECT_TRUE(window.Visible);
   EXPECT_EQ(desktop.Boxes.back().text, "Exit message ?");
+  window.btnSendClick();
+  ASSERT_EQ(smtp.Data().size(), 1u);
+  for (const std::string part : {"\r\nIn-Reply-To: <a2@test>\r\nReferences: <a2@test>\r\n",
+                                 "\r\nDate: ", "\r\nMessage-ID: <", "@example.org>\r\n"})
+    EXPECT_TRUE(Has(smtp.Data()[0], part)) << part << "\n" << smtp.Data()[0];
+  main.lsvMailDblClick();
   const size_t boxes = desktop.Boxes.size();
-  window.MsgWindowMode = 1;
   window.Close();
   EXPECT_FALSE(window.Visible);
   EXPECT_EQ(desktop.Boxes.size(), boxes);
-}
-
-// A reply, from the directory's fields or the retrieved message, names the message it answers
-// and its thread; a new message names none. The reply goes out with them, a Date and an ID.
-TEST_F(MailTest, AReplyCarriesInReplyToAndReferences) {
-  Check({Message("a1", "Lunch", "References: <root@test>\r\n"), Message("a2", "Tea")},
-        smtp.Address());
-  TfrmMsg& window = *main.frmMsg;
-  Select({0});
-  main.btnReplyMsgClick();
-  EXPECT_EQ(window.ReplyFields,
-            (Lines{"In-Reply-To: <a1@test>", "References: <root@test> <a1@test>"}));
-  main.btnSendMsgClick();
-  EXPECT_TRUE(window.ReplyFields.empty());
-  Select({1});
-  main.lsvMailDblClick();
-  window.btnReplyClick();
-  EXPECT_EQ(window.ReplyFields, (Lines{"In-Reply-To: <a2@test>", "References: <a2@test>"}));
-  window.btnSendClick();
-  ASSERT_EQ(smtp.Data().size(), 1u);
-  const std::string sent = smtp.Data()[0];
-  for (const std::string part : {"\r\nIn-Reply-To: <a2@test>\r\nReferences: <a2@test>\r\n",
-                                 "\r\nDate: ", "\r\nMessage-ID: <", "@example.org>\r\n"})
-    EXPECT_TRUE(Has(sent, part)) << part << "\n" << sent;
 }
 
 // New message, Reply and reading another row each refill the message window: a message being
@@ -509,21 +510,25 @@ TEST_F(MailTest, MainWindowStartsFittedAndKeepsItsLayout) {
 
 // ---- the outbox ----
 
-// Whatever the server answers, wherever it goes silent and whichever file fails, each queued
-// message is sent once, set aside with the reason, or kept queued; none is lost and none goes
-// twice, save after a failed write of the outbox itself.
-TEST_F(MailTest, OutboxSendsEachMessageOnceWhateverTheServerOrTheFilesDo) {
-  enum Outcome { kSent, kSetAside, kQueued, kRunEnds, kCopyKept, kOutboxKept };
+// Whatever the server answers, wherever it goes silent, whichever file fails and whenever the
+// user stops, each queued message is sent once, set aside with the reason, kept as a file or
+// kept queued; none is lost and none goes twice, save after a failed write of the outbox itself.
+// Once the server may have a message, it leaves the outbox whatever ends the run.
+TEST_F(MailTest, OutboxSendsEachMessageOnceWhateverTheServerTheFilesOrTheUserDo) {
+  enum Outcome { kSent, kSetAside, kQueued, kRunEnds, kCopyKept, kOutboxKept, kStopped, kUnsent };
   // By outcome: left queued and in the sent archive after the run, in the sent archive after
   // the next run.
-  const size_t queued[] = {0, 0, 1, 3, 0, 3}, sent[] = {3, 2, 2, 0, 2, 1},
-               sentInAll[] = {3, 2, 3, 3, 2, 4};
+  const size_t queued[] = {0, 0, 1, 3, 0, 3, 2, 0}, sent[] = {3, 2, 2, 0, 2, 1, 0, 2},
+               sentInAll[] = {3, 2, 3, 3, 2, 4, 2, 2};
   const std::string kMaybe = "it may have been delivered, so it is not sent again";
+  enum Stop { kNoStop, kAtLastByte, kWhileWaiting };
   struct Case {
     std::string step, reply;  // reply "" drops the connection, "stall" says nothing
     Outcome outcome;
-    std::string why;  // in the set-aside copy's X-Norva-Failure line
-    int blocks;       // data blocks of "two" the server received over both runs
+    std::string why;   // in the set-aside copy's X-Norva-Failure line
+    int blocks;        // data blocks of "two" the server received over both runs
+    std::string file;  // whose first rename fails; "damaged": $Sent.TMA is no archive
+    Stop stop = kNoStop;
   };
   const Case cases[] = {
       {"MAIL", "550 5.7.1 sender refused\r\n", kSetAside, "550 5.7.1 sender refused", 0},
@@ -537,21 +542,20 @@ TEST_F(MailTest, OutboxSendsEachMessageOnceWhateverTheServerOrTheFilesDo) {
       {".", "late", kSent, "", 1},  // the reply to "." may take longer than the time-out
       {"RCPT", "", kRunEnds, "", 1},
       // A sent archive that cannot be used stops the run before anything goes out; one that
-      // fails to take a copy keeps the copy as a file.
-      {"$Sent.TMA", "damaged", kRunEnds, "", 1},
-      {"$Sent.TMA", "EIO", kCopyKept, "", 1},
-      {"$OutBox.TMA", "EIO", kOutboxKept, "", 2},
+      // fails to take a copy keeps the copy as a file; a refusal "$Failed.TMA" will not take is
+      // kept as a file too.
+      {"", "", kRunEnds, "", 1, "damaged"},
+      {"", "", kCopyKept, "", 1, "$Sent.TMA"},
+      {"", "", kOutboxKept, "", 2, "$OutBox.TMA"},
+      {"RCPT", "550 5.1.1 no such user\r\n", kUnsent, "550 5.1.1 no such user", 0, "$Failed.TMA"},
+      // A stop after the last byte or during the wait for the reply sets it aside and ends the run.
+      {".", "stall", kStopped, "the send was stopped", 1, "", kAtLastByte},
+      {".", "stall", kStopped, "the send was stopped", 1, "", kWhileWaiting},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.step + " " + c.reply);
-    StartOver();
+    SCOPED_TRACE(c.step + " " + c.reply + " " + c.file + " " + std::to_string(c.stop));
     FakeSmtp server;
-    AddMailbox("127.0.0.1:1", server.Address()).TimeOut = 1;
-    main.msSMTP.DataReplyWait = 2;
-    // Store order puts the space-padded keys first: "two" (to two people) goes first.
-    Queue("a@example.org", "one");
-    Queue("b@example.org; \"Nair, Priya\" <p@example.org>", "two");
-    Queue("c@example.org", "three");
+    QueueThree(server, c.stop == kNoStop ? 1 : 2);
     const auto queuedSize = fs::file_size(Outbox());
     int transaction = 0;  // the fault hits the first transaction, at its last recipient
     server.On("MAIL", [&](PeerConnection& p, const std::string&) {
@@ -559,7 +563,7 @@ TEST_F(MailTest, OutboxSendsEachMessageOnceWhateverTheServerOrTheFilesDo) {
       p.Send(c.step == "MAIL" && transaction == 1 ? c.reply : "250 OK\r\n");
     });
     Lines blocks;  // taken by the DATA handler below
-    if (c.step != "MAIL")
+    if (c.step != "MAIL" && !c.step.empty())
       server.On(c.step, [&](PeerConnection& p, const std::string& arg) {
         if (transaction != 1 || (c.step == "RCPT" && !Has(arg, "p@example.org"))) {
           if (c.step != "DATA") return p.Send("250 OK\r\n"), void();
@@ -573,94 +577,11 @@ TEST_F(MailTest, OutboxSendsEachMessageOnceWhateverTheServerOrTheFilesDo) {
         p.Send(c.reply == "late" ? "250 OK\r\n" : c.reply);
       });
     int renames = 0;
-    if (c.reply == "damaged") std::ofstream(Sent(), std::ios::binary) << "not an archive at all";
-    if (c.reply == "EIO")
+    if (c.file == "damaged") std::ofstream(Sent(), std::ios::binary) << "not an archive at all";
+    if (c.file.starts_with("$"))
       fileio::SetFaultHook([&](fileio::Op op, const std::string& path) {
-        return op == fileio::Op::Rename && path.ends_with(c.step) && ++renames == 1 ? EIO : 0;
+        return op == fileio::Op::Rename && path.ends_with(c.file) && ++renames == 1 ? EIO : 0;
       });
-
-    const auto error = ErrorOf([&] { main.SendOutBox(); });
-    fileio::SetFaultHook(nullptr);
-    if (c.reply == "damaged") fs::remove(Sent());
-    EXPECT_EQ(error.has_value(), c.outcome != kSent);
-    if (error && (c.outcome == kSetAside || c.outcome == kQueued)) {
-      EXPECT_TRUE(Has(*error, "\"two\" to b@example.org, p@example.org")) << *error;
-    }
-    const Archive failed = ReadArchive(Failed());
-    ASSERT_EQ(failed.Items.size(), c.outcome == kSetAside ? 1u : 0u);
-    if (c.outcome == kSetAside) {
-      const std::string& copy = failed.Items.begin()->second;
-      EXPECT_TRUE(copy.starts_with("X-Norva-Failure: ")) << copy;
-      EXPECT_TRUE(Has(copy, c.why)) << copy;
-      EXPECT_TRUE(failed.Holds("two"));
-    }
-    EXPECT_EQ(ReadArchive(Outbox()).Items.size(), queued[c.outcome]);
-    EXPECT_EQ(ReadArchive(Sent()).Items.size(), sent[c.outcome]);
-    TMemoryStream unsaved;
-    if (fs::exists(dir.File("Unsaved sent 1.eml")))
-      unsaved.LoadFromFile(dir.File("Unsaved sent 1.eml"));
-    EXPECT_EQ(Has(unsaved.Bytes(), "Subject: two\r\n"), c.outcome == kCopyKept);
-    for (const std::string subject : {"one", "two", "three"})
-      EXPECT_TRUE(ReadArchive(Outbox()).Holds(subject) || ReadArchive(Sent()).Holds(subject) ||
-                  failed.Holds(subject) || Has(unsaved.Bytes(), "Subject: " + subject))
-          << subject << " is lost";
-
-    // The next run sends what is queued and nothing that was set aside.
-    server.On("MAIL", nullptr);
-    server.On(c.step, nullptr);
-    main.SendOutBox();
-    EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
-    // Sent messages leave the outbox file itself, not just its index.
-    EXPECT_LT(fs::file_size(Outbox()), queuedSize / 3);
-    EXPECT_EQ(Arrivals(blocks, server),
-              (std::map<std::string, int>{{"one", 1}, {"two", c.blocks}, {"three", 1}}));
-    EXPECT_EQ(ReadArchive(Sent()).Items.size(), sentInAll[c.outcome]);
-  }
-}
-
-// Once the server may have a message, it leaves the outbox whatever ends the run: a stop after
-// its last byte or during the wait for the reply sets it aside and ends the run; a refusal
-// that "$Failed.TMA" will not take is kept as a file. It never goes twice.
-TEST_F(MailTest, AMessageTheServerMayHaveLeavesTheOutboxWhateverEndsTheRun) {
-  enum Stop { kNoStop, kAtLastByte, kWhileWaiting };
-  struct Case {
-    std::string name;
-    Stop stop;
-    std::string why;  // in the set-aside copy
-    bool runEnds;     // "one" and "three" wait for the next run
-    int blocks;       // data blocks of "two" the server received over both runs
-  } cases[] = {
-      {"stop at the last byte", kAtLastByte, "the send was stopped", true, 1},
-      {"stop during the wait for the reply", kWhileWaiting, "the send was stopped", true, 1},
-      {"refused, and $Failed.TMA fails", kNoStop, "550 5.1.1 no such user", false, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    StartOver();
-    FakeSmtp server;
-    AddMailbox("127.0.0.1:1", server.Address()).TimeOut = 2;
-    main.msSMTP.DataReplyWait = 3;
-    Queue("a@example.org", "one");
-    Queue("b@example.org; \"Nair, Priya\" <p@example.org>", "two");  // goes first
-    Queue("c@example.org", "three");
-    int transaction = 0;
-    server.On("MAIL", [&](PeerConnection& p, const std::string&) {
-      ++transaction;
-      p.Send("250 OK\r\n");
-    });
-    server.On("RCPT", [&](PeerConnection& p, const std::string& arg) {
-      p.Send(c.stop == kNoStop && transaction == 1 && Has(arg, "p@example.org")
-                 ? "550 5.1.1 no such user\r\n"
-                 : "250 OK\r\n");
-    });
-    Lines blocks;
-    server.On("DATA", [&](PeerConnection& p, const std::string&) {
-      std::string block;
-      if (!p.Send("354 go\r\n") || !p.ReadData(block)) return;
-      blocks.push_back(block);
-      if (transaction == 1) return p.Stall(std::chrono::seconds(4));
-      p.Send("250 OK\r\n");
-    });
     const auto start = std::chrono::steady_clock::now();
     auto lastByte = start;
     desktop.OnPump = [&] {
@@ -674,37 +595,53 @@ TEST_F(MailTest, AMessageTheServerMayHaveLeavesTheOutboxWhateverEndsTheRun) {
         main.StatusBarDblClick();
       }
     };
-    if (c.stop == kNoStop)
-      fileio::SetFaultHook([](fileio::Op op, const std::string& path) {
-        return op == fileio::Op::Rename && path.ends_with("$Failed.TMA") ? EIO : 0;
-      });
+
     const auto error = ErrorOf([&] { main.SendOutBox(); });
     fileio::SetFaultHook(nullptr);
     desktop.OnPump = nullptr;
-    ASSERT_TRUE(error.has_value());
-    EXPECT_TRUE(Has(*error, "\"two\" to b@example.org, p@example.org: ")) << *error;
-    const Archive queued = ReadArchive(Outbox());
-    EXPECT_FALSE(queued.Holds("two"));
-    EXPECT_EQ(queued.Items.size(), c.runEnds ? 2u : 0u);
-    std::string copy;
-    if (c.stop == kNoStop) {
-      EXPECT_TRUE(Has(*error, "Unsent 1.eml")) << *error;
-      TMemoryStream kept;
-      kept.LoadFromFile(dir.File("Unsent 1.eml"));
-      copy = kept.Bytes();
-    } else {
-      const Archive failed = ReadArchive(Failed());
-      ASSERT_EQ(failed.Items.size(), 1u);
-      copy = failed.Items.begin()->second;
+    if (c.file == "damaged") fs::remove(Sent());
+    EXPECT_EQ(error.has_value(), c.outcome != kSent);
+    if (error && (c.outcome == kSetAside || c.outcome == kQueued || c.outcome == kStopped ||
+                  c.outcome == kUnsent)) {
+      EXPECT_TRUE(Has(*error, "\"two\" to b@example.org, p@example.org: ")) << *error;
     }
-    EXPECT_TRUE(copy.starts_with("X-Norva-Failure: ") && Has(copy, c.why)) << copy;
-    EXPECT_TRUE(Has(copy, "Subject: two\r\n")) << copy;
+    const Archive failed = ReadArchive(Failed());
+    const bool setAside = c.outcome == kSetAside || c.outcome == kStopped;
+    ASSERT_EQ(failed.Items.size(), setAside ? 1u : 0u);
+    std::string copy;
+    if (setAside) copy = failed.Items.begin()->second;
+    if (c.outcome == kUnsent) {
+      EXPECT_TRUE(Has(*error, "Unsent 1.eml")) << *error;
+      copy = testing::ReadFile(dir.File("Unsent 1.eml"));
+    }
+    if (!c.why.empty()) {
+      EXPECT_TRUE(copy.starts_with("X-Norva-Failure: ") && Has(copy, c.why)) << copy;
+      EXPECT_TRUE(Has(copy, "Subject: two\r\n")) << copy;
+    }
+    EXPECT_EQ(ReadArchive(Outbox()).Items.size(), queued[c.outcome]);
+    if (setAside || c.outcome == kUnsent) {
+      EXPECT_FALSE(ReadArchive(Outbox()).Holds("two"));
+    }
+    EXPECT_EQ(ReadArchive(Sent()).Items.size(), sent[c.outcome]);
+    const std::string unsaved = fs::exists(dir.File("Unsaved sent 1.eml"))
+                                    ? testing::ReadFile(dir.File("Unsaved sent 1.eml"))
+                                    : "";
+    EXPECT_EQ(Has(unsaved, "Subject: two\r\n"), c.outcome == kCopyKept);
+    for (const std::string subject : {"one", "two", "three"})
+      EXPECT_TRUE(ReadArchive(Outbox()).Holds(subject) || ReadArchive(Sent()).Holds(subject) ||
+                  failed.Holds(subject) || Has(unsaved + copy, "Subject: " + subject))
+          << subject << " is lost";
 
-    server.On("DATA", nullptr);
+    // The next run sends what is queued and nothing that was set aside.
+    server.On("MAIL", nullptr);
+    if (!c.step.empty()) server.On(c.step, nullptr);
     main.SendOutBox();
     EXPECT_TRUE(ReadArchive(Outbox()).Items.empty());
+    // Sent messages leave the outbox file itself, not just its index.
+    EXPECT_LT(fs::file_size(Outbox()), queuedSize / 3);
     EXPECT_EQ(Arrivals(blocks, server),
               (std::map<std::string, int>{{"one", 1}, {"two", c.blocks}, {"three", 1}}));
+    EXPECT_EQ(ReadArchive(Sent()).Items.size(), sentInAll[c.outcome]);
   }
 }
 

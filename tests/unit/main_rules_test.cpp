@@ -18,6 +18,7 @@
 #include "store/FileIO.h"
 #include "support/FakeDesktop.h"
 #include "support/FakePeer.h"
+#include "support/Mailboxes.h"
 #include "support/TempDir.h"
 
 namespace norva {
@@ -71,20 +72,7 @@ class RulesTest : public ::testing::Test {
 
   // A new row for a message with these header lines (plus its Message-ID) and size.
   MessageListEntry& Add(const Lines& headers, int32_t size = 100) {
-    const int32_t index = client.MessageInfo.Count();
-    const std::string id = "<" + std::to_string(index) + "@test>";
-    auto item = std::make_unique<TmsRemoteInfoItem>();
-    item->Size = size;
-    item->Headers.assign(headers.begin(), headers.end());
-    item->Headers.push_back("Message-ID: " + id);
-    client.MessageInfo.Add(std::move(item));
-    TListRow row;
-    row.Data = std::make_unique<MessageListEntry>();
-    row.Data->Client = &client;
-    row.Data->InfoIndex = row.Data->MessageNumber = index;
-    row.Data->MessageId = id;
-    main.lsvMail.push_back(std::move(row));
-    return *main.lsvMail.back().Data;
+    return testing::AddListedRow(main, client, headers, size);
   }
   MessageListEntry& Check(const Lines& headers, int32_t size = 100) {
     MessageListEntry& entry = Add(headers, size);

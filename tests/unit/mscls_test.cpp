@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "support/Helpers.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace norva {
@@ -402,16 +403,8 @@ TEST(ClsDate, FormatZoneOffsetAndLocalZone) {
   };
   for (const auto& [minutes, text] : rows) EXPECT_EQ(FormatZoneOffset(minutes), text) << minutes;
 
-  const char* old = std::getenv("TZ");
-  const std::string saved = old ? old : "";
-  setenv("TZ", "IST-5:30", 1);  // POSIX: five and a half hours east of UTC
-  tzset();
+  testing::ScopedZone zone("IST-5:30");  // POSIX: five and a half hours east of UTC
   EXPECT_EQ(LocalTimeZone(), "+0530");
-  if (old)
-    setenv("TZ", saved.c_str(), 1);
-  else
-    unsetenv("TZ");
-  tzset();
 }
 
 TEST(ClsAtt, FileNamesTypesAndEncodings) {

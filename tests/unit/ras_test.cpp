@@ -11,6 +11,7 @@
 #include "mail/agRasCmp.h"
 #include "store/Pump.h"
 #include "support/FakeRasBackend.h"
+#include "support/Helpers.h"
 
 namespace norva {
 namespace {
@@ -90,13 +91,10 @@ TEST_F(RasTest, ExistingConnectionsAvoidDialing) {
 TEST_F(RasTest, ConnectionListingErrorsRaise) {
   fake->FailEnumConnections = 611;
   fake->ErrorTexts[611] = "The network is down";
-  try {
-    ras.IsConnected();
-    FAIL() << "nothing was raised";
-  } catch (const ERASError& e) {
-    EXPECT_EQ(e.Code, 611);
-    EXPECT_STREQ(e.what(), "The network is down");
-  }
+  auto e = testing::Raised<ERASError>([&] { ras.IsConnected(); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->Code, 611);
+  EXPECT_STREQ(e->what(), "The network is down");
   fake->FailEnumConnections = 0;
   fake->Connections = {{"Other", 7, ""}};
   fake->FailGetIPAddress = 720;
@@ -151,13 +149,10 @@ TEST_F(RasTest, StoredPasswordIsNotRewritten) {
 TEST_F(RasTest, ErrorReportHangsUpAndRaises) {
   ras.SetService("Office");
   fake->Reports = {{5, 0}, {5, 691}};
-  try {
-    ras.Dial();
-    FAIL() << "nothing was raised";
-  } catch (const ERASError& e) {
-    EXPECT_EQ(e.Code, 691);
-    EXPECT_STREQ(e.what(), "RAS error no 691");
-  }
+  auto e = testing::Raised<ERASError>([&] { ras.Dial(); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->Code, 691);
+  EXPECT_STREQ(e->what(), "RAS error no 691");
   EXPECT_EQ(fake->HungUp, (std::vector<int32_t>{100}));
   EXPECT_EQ(disconnects, 1);
   EXPECT_FALSE(ras.Connected);

@@ -10,6 +10,7 @@
 #include "config/ListsPage.h"
 #include "store/FileIO.h"
 #include "support/FakeDesktop.h"
+#include "support/Mailboxes.h"
 #include "support/TempDir.h"
 
 namespace norva {
@@ -88,21 +89,10 @@ class QuickRulesTest : public ::testing::Test {
 
   // A new row for a message with these header lines (plus its Message-ID), the only one selected.
   MessageListEntry& Select(const Names& headers) {
-    const int32_t index = client.MessageInfo.Count();
-    const std::string id = "<" + std::to_string(index) + "@test>";
-    auto item = std::make_unique<TmsRemoteInfoItem>();
-    item->Headers.assign(headers.begin(), headers.end());
-    item->Headers.push_back("Message-ID: " + id);
-    client.MessageInfo.Add(std::move(item));
     for (TListRow& row : main.lsvMail) row.Selected = false;
-    TListRow row;
-    row.Selected = true;
-    row.Data = std::make_unique<MessageListEntry>();
-    row.Data->Client = &client;
-    row.Data->InfoIndex = row.Data->MessageNumber = index;
-    row.Data->MessageId = id;
-    main.lsvMail.push_back(std::move(row));
-    return *main.lsvMail.back().Data;
+    MessageListEntry& entry = testing::AddListedRow(main, client, headers);
+    main.lsvMail.back().Selected = true;
+    return entry;
   }
   void Click(TfrmMain::TQuickRuleItem item) { main.mnuARSSenderClick(item); }
 
