@@ -1,6 +1,7 @@
 // How norva-cli writes texts: message text as JSON strings, and text made safe for a terminal.
 #include "cli/CliText.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "mail/mscharset.h"
@@ -30,6 +31,14 @@ std::string Printable(std::string_view text) {
     if (length == 0 || c < 0x20 || c == 0x7F) {
       Escape(c, out);
       ++i;
+    } else if (BidiControlLength(text, i) != 0) {
+      // A direction control would turn the rest of the line around: "\u202E".
+      const uint32_t cp = 0x2000u | uint32_t(static_cast<unsigned char>(text[i + 1]) & 0x3F) << 6 |
+                          uint32_t(static_cast<unsigned char>(text[i + 2]) & 0x3F);
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\u%04X", unsigned(cp));
+      out += hex;
+      i += 3;
     } else if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
       Escape(static_cast<unsigned char>(text[i + 1]), out);  // U+0080-U+009F
       i += 2;

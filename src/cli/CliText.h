@@ -10,7 +10,8 @@ namespace norva::cli {
 // well-formed UTF-8 sequence becomes U+FFFD, so the JSON is always valid.
 std::string ToJsonText(std::string_view text);
 // Text for a terminal: UTF-8 as it stands; control characters (C0, DEL, C1) and bytes outside
-// well-formed UTF-8 as \xHH, so that text from a server cannot steer the terminal.
+// well-formed UTF-8 as \xHH, direction controls as \uHHHH, so that text from a server cannot
+// steer the terminal or turn a name around.
 std::string Printable(std::string_view text);
 // Printable, line by line: the lines of a text of several go on lines of their own, indented
 // two blanks, so that none can pass for a line of its own kind.

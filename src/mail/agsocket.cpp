@@ -28,6 +28,9 @@ namespace norva {
 namespace {
 constexpr int kSliceMs = 50;  // non-blocking waits poll this long between pumps
 constexpr size_t kChunk = 16384;
+// A data block's wait restarts only once this many more bytes have come: a peer that drips a
+// byte at a time, each just within the time-out, still runs into it.
+constexpr int64_t kProgressStep = 16384;
 constexpr std::string_view kTerminator = "\r\n.\r\n";
 }  // namespace
 
@@ -514,7 +517,7 @@ void TagSocket::ReceiveData(int32_t expectedSize, TStream& stream, int64_t limit
                             int64_t pacedUpTo) {
   RequireOpen();
   const int64_t initial = stream.Size();
-  int64_t received = 0;
+  int64_t received = 0, restartedAt = 0;
   // The status line's end comes right before the block, so a block of "." alone ends at once.
   std::string tail = "\r\n";
   Counter.Start();
@@ -542,8 +545,11 @@ void TagSocket::ReceiveData(int32_t expectedSize, TStream& stream, int64_t limit
       }
       if (through != std::string_view::npos) break;
       if (limit >= 0 && received > limit) RaiseSocketError(msgDataTooLong);
-      // Bytes arrived: the wait for the next ones starts now.
-      if (received <= pacedUpTo) Counter.Start();
+      // Enough bytes arrived: the wait for the next ones starts now.
+      if (received <= pacedUpTo && received - restartedAt >= kProgressStep) {
+        restartedAt = received;
+        Counter.Start();
+      }
     }
     Receive();
   }

@@ -121,9 +121,10 @@ class TagSocket : public TObject {
   // Cancels the running operation: a wait in progress ends with ECanceledError.
   virtual void Cancel();
 
-  // A reply (one line or several) has TimeOut seconds in all; a data block and a send wait at
-  // most TimeOut seconds for each next bytes, so a large message on a slow link arrives while a
-  // silent peer still ends the wait. Every send first runs BeforeSend.
+  // A reply (one line or several) has TimeOut seconds in all; a data block waits at most TimeOut
+  // seconds for each next 16 KB and a send for each next bytes, so a large message on a slow
+  // link arrives while a silent or dripping peer still ends the wait. Every send first runs
+  // BeforeSend.
   void SendLine(const std::string& text);
   // Sends the lines, each followed by CR LF, in one write (commands sent ahead of their
   // replies); a line holding CR or LF is refused before anything is sent.

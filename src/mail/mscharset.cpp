@@ -203,6 +203,30 @@ size_t Utf8SequenceLength(std::string_view text, size_t i) {
   return i < text.size() ? SequenceAt(text, i) : 0;
 }
 
+size_t BidiControlLength(std::string_view text, size_t i) {
+  if (i + 2 >= text.size() || text[i] != '\xE2') return 0;
+  const auto second = static_cast<unsigned char>(text[i + 1]);
+  const auto third = static_cast<unsigned char>(text[i + 2]);
+  return (second == 0x80 && third >= 0xAA && third <= 0xAE) ||
+                 (second == 0x81 && third >= 0xA6 && third <= 0xA9)
+             ? 3
+             : 0;
+}
+
+std::string WithoutBidiControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    if (const size_t length = BidiControlLength(text, i)) {
+      out += "\xEF\xBF\xBD";
+      i += length;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
 std::string ValidUtf8(std::string_view bytes) {
   return IsUtf8(bytes) ? std::string(bytes) : RepairedUtf8(bytes);
 }

@@ -17,6 +17,13 @@ bool IsUtf8(std::string_view bytes);
 size_t Utf8SequenceLength(std::string_view text, size_t i);
 // Valid UTF-8 kept; each byte that starts no well-formed sequence becomes U+FFFD.
 std::string ValidUtf8(std::string_view bytes);
+// The length of an explicit direction control at text[i] (U+202A-U+202E embeddings and
+// overrides, U+2066-U+2069 isolates), else 0. Such a control in a name or subject turns the text
+// after it around: "invoice<U+202E>fdp.exe" shows as "invoiceexe.pdf".
+size_t BidiControlLength(std::string_view text, size_t i);
+// Text to show: each direction control becomes U+FFFD, so that what other people wrote shows in
+// the order it was written. Right-to-left scripts need no controls and show as before.
+std::string WithoutBidiControls(std::string_view text);
 // True when every byte is below 0x80.
 bool IsAscii(std::string_view bytes);
 

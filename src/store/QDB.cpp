@@ -112,6 +112,9 @@ void TQDB::Open(const std::string& name) {
         RaiseQDBFileError(QDBCodeFromErrno(errno), qdbFileNotFound, path);
     }
     if (S_ISDIR(st.st_mode)) RaiseQDBFileError(-5, qdbNotValid, path);
+    // A FIFO would hold the open until some writer came, and a device is endless or empty.
+    if (!S_ISREG(st.st_mode))
+      throw EQDBFileError(qdbNotValid, path, "it is not a regular file");
     fileTime_ = st.st_mtim;
     if ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) readOnly_ = true;
 

@@ -558,7 +558,7 @@ void MainWindow::Sync(bool full) {
     header->setSortIndicator(main_.SortColumn, order);
   if (main_.redMsg != shownPreview_) {
     shownPreview_ = main_.redMsg;
-    redMsg_->setPlainText(LinesToQt(shownPreview_));
+    redMsg_->setPlainText(ShownLines(shownPreview_));
   }
   if (main_.redMsgHtml != shownPreviewHtml_) {
     shownPreviewHtml_ = main_.redMsgHtml;
@@ -587,7 +587,7 @@ void MainWindow::SyncStatusBar() {
     panels_[0]->setPixmap(StatusImage(main_.StatusIcon));
   }
   for (size_t i = 1; i < panels_.size(); ++i) {
-    const QString text = ToQt(main_.StatusBar[i].Text);
+    const QString text = ShownText(main_.StatusBar[i].Text);
     if (panels_[i]->text() != text) panels_[i]->setText(text);
     if (i < 4) panels_[i]->setMinimumWidth(std::max(main_.StatusBar[i].Width, 10));
   }
@@ -617,7 +617,7 @@ void MainWindow::SyncTimers() {
   if (!tray_ && !noTraySaid_ && isVisible()) {
     noTraySaid_ = true;
     main_.StatusBar[4].Text = "This desktop has no system tray: Norva runs without a tray icon.";
-    panels_[4]->setText(ToQt(main_.StatusBar[4].Text));
+    panels_[4]->setText(ShownText(main_.StatusBar[4].Text));
   }
 }
 

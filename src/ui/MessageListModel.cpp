@@ -68,9 +68,9 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const {
   const int column = index.column();
   switch (role) {
     case Qt::DisplayRole: {
-      if (column == 0) return ToQt(row.Caption);
+      if (column == 0) return ShownText(row.Caption);
       const size_t sub = size_t(column - 1);
-      return sub < row.SubItems.size() ? ToQt(row.SubItems[sub]) : QString();
+      return sub < row.SubItems.size() ? ShownText(row.SubItems[sub]) : QString();
     }
     case Qt::DecorationRole:
       return column == 0 ? RowIcon(row.ImageIndex, row.StateIndex, entry && entry->Urgent)

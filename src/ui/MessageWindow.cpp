@@ -28,7 +28,7 @@ namespace {
 
 // A window title shows "[*]" only doubled: once, it stands for the modified mark.
 QString TitleText(const std::string& text) {
-  return ToQt(text).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+  return ShownText(text).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
 }
 
 QLineEdit* ReadOnlyField(const char* name) {
@@ -215,10 +215,10 @@ void MessageWindow::Command(const std::function<void()>& command) {
 void MessageWindow::Sync() {
   if (syncing_) return;
   syncing_ = true;
-  auto set = [](QLineEdit* edit, const std::string& text, std::string& shown) {
+  auto set = [this](QLineEdit* edit, const std::string& text, std::string& shown) {
     if (text == shown) return;
     shown = text;
-    edit->setText(ToQt(text));
+    edit->setText(model_.ReadOnly ? ShownText(text) : ToQt(text));
     edit->setCursorPosition(0);  // a long line shows its beginning
   };
   set(edtMsgFrom_, model_.edtMsgFrom, shownFrom_);
@@ -252,7 +252,7 @@ void MessageWindow::Sync() {
     edtMsgTo_->setEditText(ToQt(shownTo_));
   }
   auto fill = [](QLineEdit* field, const std::string& text) {
-    const QString value = ToQt(text);
+    const QString value = ShownText(text);
     if (field->text() == value) return;  // a selection the user is making stays
     field->setText(value);
     field->setCursorPosition(0);
@@ -283,13 +283,13 @@ void MessageWindow::Sync() {
   // Rows carry the attachment's name or path and its size.
   bool same = lsvMsgAttach_->topLevelItemCount() == int(model_.lsvMsgAttach.size());
   for (int i = 0; same && i < lsvMsgAttach_->topLevelItemCount(); ++i)
-    same = lsvMsgAttach_->topLevelItem(i)->text(0) == ToQt(model_.lsvMsgAttach[size_t(i)].Caption);
+    same = lsvMsgAttach_->topLevelItem(i)->text(0) == ShownText(model_.lsvMsgAttach[size_t(i)].Caption);
   // Reading a message without attachments, the text takes the whole width.
   lsvMsgAttach_->setVisible(!reading || !model_.lsvMsgAttach.empty());
   if (!same) {
     lsvMsgAttach_->clear();
     for (const TAttachRow& row : model_.lsvMsgAttach) {
-      auto* item = new QTreeWidgetItem({ToQt(row.Caption), ToQt(row.Size)});
+      auto* item = new QTreeWidgetItem({ShownText(row.Caption), ToQt(row.Size)});
       item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
       lsvMsgAttach_->addTopLevelItem(item);
     }

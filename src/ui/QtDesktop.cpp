@@ -143,7 +143,7 @@ Desktop::Result QtDesktop::MessageBox(const std::string& text, const std::string
   box.setWindowTitle(ToQt(caption));
   // Texts carry server replies and message text: shown as they are, never as markup.
   box.setTextFormat(Qt::PlainText);
-  box.setText(ToQt(text));
+  box.setText(ShownText(text));
   switch (icon) {
     case iconInformation:
       box.setIcon(QMessageBox::Information);
@@ -308,7 +308,7 @@ bool QtDesktop::Notify(const std::string& title, const std::string& text) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   const bool hasService = bus.isConnected() && bus.interface() &&
                           bus.interface()->isServiceRegistered(service).value();
-  if (!hasService) return OnNotifyFallback && OnNotifyFallback(ToQt(title), ToQt(text));
+  if (!hasService) return OnNotifyFallback && OnNotifyFallback(ToQt(title), ShownText(text));
   if (notifyMarkup_ < 0) {
     const QDBusReply<QStringList> caps = bus.call(
         QDBusMessage::createMethodCall(service, path, service, QStringLiteral("GetCapabilities")),
@@ -316,7 +316,7 @@ bool QtDesktop::Notify(const std::string& title, const std::string& text) {
     notifyMarkup_ = caps.isValid() && caps.value().contains(QStringLiteral("body-markup"));
   }
   // Senders and subjects are other people's text: a service that reads markup gets it escaped.
-  QString body = ToQt(text);
+  QString body = ShownText(text);
   if (notifyMarkup_) body = body.toHtmlEscaped();
   QDBusMessage call =
       QDBusMessage::createMethodCall(service, path, service, QStringLiteral("Notify"));
@@ -366,7 +366,7 @@ void QtDesktop::ShowError(const std::string& text) {
   QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), QString(), QMessageBox::Ok,
                   mainWindow_);
   box.setTextFormat(Qt::PlainText);  // a server's error line is not markup
-  box.setText(ToQt(text));
+  box.setText(ShownText(text));
   box.exec();
 }
 

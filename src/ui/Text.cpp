@@ -6,10 +6,23 @@
 #include <QLabel>
 #include <QPointer>
 
+#include "mail/mscharset.h"
+
 namespace norva::ui {
 
 QString ToQt(const std::string& text) {
   return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+QString ShownText(const std::string& text) {
+  return ToQt(WithoutBidiControls(text));
+}
+
+QString ShownLines(const std::vector<std::string>& lines) {
+  QStringList list;
+  list.reserve(qsizetype(lines.size()));
+  for (const std::string& line : lines) list.push_back(ShownText(line));
+  return list.join(QLatin1Char('\n'));
 }
 
 std::string FromQt(const QString& text) {

@@ -10,6 +10,11 @@
 namespace norva::ui {
 
 QString ToQt(const std::string& text);
+// Text for the eye only (the list, read-only fields, titles, the status bar, message boxes and
+// notices): as ToQt, with direction controls shown as U+FFFD so that a name or subject shows in
+// the order it was written.
+QString ShownText(const std::string& text);
+QString ShownLines(const std::vector<std::string>& lines);
 std::string FromQt(const QString& text);
 // Lines joined with "\n" for a text pane, and split back.
 QString LinesToQt(const std::vector<std::string>& lines);

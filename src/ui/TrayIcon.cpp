@@ -92,7 +92,7 @@ void TrayIcon::SetImage(int imageIndex) {
 }
 
 void TrayIcon::Refresh() {
-  const QString tip = ToQt(main_.TrayHint());
+  const QString tip = ShownText(main_.TrayHint());
   if (icon_->toolTip() != tip) icon_->setToolTip(tip);
   const int count = std::max(main_.UnseenNew, 0);
   if (image_ != shownImage_ || count != shownCount_) {

@@ -139,6 +139,9 @@ TERMINAL_CASES = [
     (b"red\x1b[31m bell\x07", "red\\x1B[31m bell\\x07"),
     (b"C1 \xc2\x9b31m", "C1 \\x9B31m"),
     (b"stray \xff byte \xc3\xa9", "stray \\xFF byte é"),
+    # Direction controls would show "invoice\u202Efdp.exe" as "invoiceexe.pdf".
+    (b"invoice\xe2\x80\xaefdp.exe \xe2\x81\xa6x\xe2\x81\xa9 \xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d",
+     "invoice\\u202Efdp.exe \\u2066x\\u2069 שלום"),
 ]
 
 

@@ -338,6 +338,14 @@ std::vector<MemoryCase> MemoryCases() {
        "The message is 2048.0 MB; the largest message to retrieve is 1024.0 MB"},
       {"EndlessLine", On("GREETING", [](P& c, S&) { c.SendForever("+OK and on "); }), false, 0,
        "Reply line longer than 1024 bytes", 1},
+      // Bytes that come just faster than the time-out, one at a time, do not hold the session:
+      // the wait restarts only as a good part of a block arrives.
+      {"TopBlockDrippingUnderTheTimeOut",
+       Then("TOP", "+OK\r\n", [](P& c) { c.Drip("X-Filler: slow\r\n", 1500ms); }), false, 0,
+       "Operation timed out", 1},
+      {"RetrDrippingUnderTheTimeOut",
+       Then("RETR", "+OK\r\n", [](P& c) { c.Drip("Subject: slow\r\n", 1500ms); }), true, 0,
+       "Operation timed out", 1},
       // The client sends no "UIDL"; "CAPA" is its one multi-line list.
       {"EndlessCapabilityList", Then("CAPA", "+OK\r\n", [](P& c) { c.SendForever("X-CAP\r\n"); }),
        false, 0, kTooManyLines, 1},

@@ -2,15 +2,21 @@
 // assembled here from its parts, never by the store itself.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "store/FileIO.h"
 #include "store/QDB.h"
 #include "support/Helpers.h"
 #include "support/StoreHelpers.h"
@@ -203,6 +209,23 @@ TEST_F(QdbFormat, DamagedFilesAreRefused) {
     EXPECT_FALSE(db.IsOpen());
     EXPECT_EQ(ReadFile(path), c.bytes);
   }
+  // What is no regular file is refused at once: a FIFO nobody writes would block the open.
+  fileio::Unlink(path);
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  std::promise<void> returned;
+  std::thread unblock([&, done = returned.get_future()] {
+    if (done.wait_for(std::chrono::seconds(2)) == std::future_status::ready) return;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);  // a writer ends a blocked open
+    if (fd >= 0) ::close(fd);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  auto fifo = Raised<EQDBFileError>([&] { db.SetFileName(path); });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  returned.set_value();
+  unblock.join();
+  EXPECT_NE(std::string(fifo ? fifo->what() : "").find(": it is not a regular file"),
+            std::string::npos);
+  fileio::Unlink(path);
   // Empty entries own no bytes and may sit anywhere.
   WriteFile(path, Container("abcd", I32(3) + Rec("a", 0, 4, 0) + Rec("b", 2, 0, 0) + Rec("c", 2, 0, 0)));
   db.SetFileName(path);
