@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,11 @@ class RecordingMain : public TfrmMain {
  public:
   using TfrmMain::TfrmMain;
   Lines Calls;
+  std::function<void()> OnRead;  // runs while the message is read, as the user interface may
   void LeggiMsg(MessageListEntry& entry, bool connect) override {
     Calls.push_back(connect ? "read connect" : "read");
     entry.BodyRetrieved = true;
+    if (OnRead) OnRead();
   }
   void ArchiveMsg(const std::string& file, MessageListEntry&, bool connect) override {
     Calls.push_back("archive " + file + (connect ? " connect" : ""));
@@ -295,6 +298,25 @@ TEST_F(RulesTest, ANumberThatIsNotAnIntegerEndsTheEvaluationOfThatMessage) {
         << entry.AppliedRules.back();
     EXPECT_FALSE(entry.DeleteRequested);
   }
+}
+
+// Rules edited while an action lets the user interface run: the message goes on with the rules
+// it started with, the next message has the new ones.
+TEST_F(RulesTest, RulesEditedDuringAnActionApplyFromTheNextMessageOn) {
+  options.lsvRule = {{19, "", 7, ""}, {19, "", 3, ""}};
+  main.OnRead = [&] {
+    options.lsvRule.Set(1, {19, "", 1, ""});
+    options.lsvRule.push_back({19, "", 4, "5"});
+    main.OnRead = nullptr;
+  };
+  const MessageListEntry& first = Check({"From: a@x.com"});
+  EXPECT_TRUE(first.Urgent);
+  EXPECT_EQ(first.Status, 1);
+  EXPECT_EQ(first.SpamPound, 0);
+  const MessageListEntry& second = Check({"From: b@x.com"});
+  EXPECT_FALSE(second.Urgent);
+  EXPECT_EQ(second.Status, 0);
+  EXPECT_EQ(second.SpamPound, 5);
 }
 
 // A kept list is used only while its file has the size and modification time it was read with;
