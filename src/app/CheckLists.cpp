@@ -207,34 +207,49 @@ bool TCheckList::OccursIn(std::string_view text) const {
 
 // ---- TCheckListFiles ----
 
+void TCheckListFiles::NewCheck() {
+  for (auto& [path, cached] : files_) cached.looked = false;
+}
+
 std::shared_ptr<const TCheckList> TCheckListFiles::Get(const std::string& path) {
+  const auto now = std::chrono::steady_clock::now();
+  auto found = files_.find(path);
+  if (found != files_.end() && found->second.looked && now - found->second.lookedAt < StatInterval)
+    return found->second.list;
   struct stat status {};
   if (fileio::Stat(path, status) != 0 || !S_ISREG(status.st_mode)) {
-    // Gone, unreachable or no plain file: whatever reading it gives, nothing kept.
-    files_.erase(path);
-    return ReadList(path);
+    // Gone, unreachable or no plain file: whatever reading it gives; an empty list is kept
+    // until the file is looked at again.
+    std::shared_ptr<const TCheckList> list = ReadList(path);
+    files_[path] = {{}, list, false, now, true};
+    return list;
   }
-  auto found = files_.find(path);
-  if (found != files_.end() && SameStamp(found->second.status, status) && found->second.settled)
+  if (found != files_.end() && SameStamp(found->second.status, status) && found->second.settled) {
+    found->second.lookedAt = now;
+    found->second.looked = true;
     return found->second.list;
+  }
   timespec readAt{}, coarseReadAt{};
   clock_gettime(CLOCK_REALTIME, &readAt);
   clock_gettime(CLOCK_REALTIME_COARSE, &coarseReadAt);
-  // Changed after the stat, the file shows other times at the next test and is read again.
+  // Changed after the stat, the file shows other times when it is looked at again.
   std::string bytes;
   if (!ReadBytes(path, bytes)) {
-    files_.erase(path);
-    return std::make_shared<TCheckList>(TStringList{});
+    std::shared_ptr<const TCheckList> list = std::make_shared<TCheckList>(TStringList{});
+    files_[path] = {{}, list, false, now, true};
+    return list;
   }
   const bool settled = Settled(path, status, readAt, coarseReadAt, SettleSeconds);
   if (found != files_.end() && SameStamp(found->second.status, status) &&
       found->second.list->Bytes() == bytes) {
     // The same bytes as last time: the prepared list stands.
     found->second.settled = settled;
+    found->second.lookedAt = now;
+    found->second.looked = true;
     return found->second.list;
   }
   std::shared_ptr<const TCheckList> list = ListOf(std::move(bytes), !settled);
-  files_[path] = {status, list, settled};
+  files_[path] = {status, list, settled, now, true};
   return list;
 }
 

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -68,21 +69,29 @@ class TCheckList {
 
 // Check-list files by path. A list is read again whenever its file's identity, size, change time
 // or modification time (to the nanosecond) differs from when it was read, and while its file is
-// so new that a change within the file system's clock tick could leave no trace; so every test
-// sees what reading the file then would give. Such a new file is compared byte for byte with what
-// was read before, and the prepared list is kept when nothing differs. A file that does not
-// exist gives an empty list, one that cannot be read raises EStreamError, as reading it does.
+// so new that a change within the file system's clock tick could leave no trace. Such a new file
+// is compared byte for byte with what was read before, and the prepared list is kept when nothing
+// differs. A file is looked at (stat-ed) at most once per StatInterval; NewCheck makes the next
+// Get of every file look again, so that a check sees what the file holds when it starts. A file
+// that does not exist gives an empty list, one that cannot be read raises EStreamError, as
+// reading it does.
 class TCheckListFiles {
  public:
   std::shared_ptr<const TCheckList> Get(const std::string& path);
+  // Called when a check starts: every file is looked at again at its next Get.
+  void NewCheck();
   // How long after its last change a file is first trusted to the cache.
   int SettleSeconds = 2;
+  // How long a file looked at is taken as it was without looking again.
+  std::chrono::steady_clock::duration StatInterval = std::chrono::seconds(1);
 
  private:
   struct Cached {
-    struct stat status {};
+    struct stat status {};  // all zero for a file that did not exist
     std::shared_ptr<const TCheckList> list;
     bool settled = false;  // the file's times would show any later change
+    std::chrono::steady_clock::time_point lookedAt;
+    bool looked = false;  // lookedAt holds when it was last stat-ed (reset by NewCheck)
   };
   std::unordered_map<std::string, Cached> files_;
 };

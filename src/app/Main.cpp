@@ -208,6 +208,7 @@ void TfrmMain::CheckMailBox(int32_t accountIndex) {
   account.ApplyToClient();
   client.SetWinsockLoaded(true);
   seen_.account = nullptr;  // the seen list is read afresh for every session
+  CheckListFiles.NewCheck();  // and the check lists are looked at again
   const bool hadErrors = SessionHadErrors;
   for (bool retried = false;; retried = true) {
     try {

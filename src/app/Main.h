@@ -28,6 +28,7 @@ namespace norva {
 
 class TfrmMsg;
 class TfrmRule;
+struct TPreparedRules;
 
 // The record behind every row of the message list.
 struct MessageListEntry {
@@ -210,6 +211,8 @@ class TfrmMain {
   // check list has that name.
   std::shared_ptr<const TCheckList> CheckList(const std::string& listName);
   TCheckListFiles CheckListFiles;
+  // The rules as ApplyRules last took them, with what it prepares of them once per edit.
+  std::shared_ptr<const TPreparedRules> preparedRules_;
 
   // ---- start-up and shut-down ----
   static constexpr int32_t kDesignWidth = 635, kDesignHeight = 484;

@@ -354,14 +354,30 @@ void TfrmMain::SpamCheckMsg(MessageListEntry& entry) {
   if (TListRow* row = RowOf(&entry)) row->ImageIndex = entry.Status;
 }
 
+// The rules in effect and their filter texts in lower case, made once per edit of the rules.
+struct TPreparedRules {
+  explicit TPreparedRules(std::shared_ptr<const std::vector<MailRule>> taken)
+      : rules(std::move(taken)) {
+    loweredParams.reserve(rules->size());
+    for (const MailRule& rule : *rules) loweredParams.push_back(Lowered(rule.FilterParam));
+  }
+  std::shared_ptr<const std::vector<MailRule>> rules;
+  std::vector<std::string> loweredParams;
+};
+
 void TfrmMain::ApplyRules(const TmsRemoteInfoItem& item, MessageListEntry& entry) {
-  // A copy: actions may let the user interface run while they talk to the server.
-  const std::vector<MailRule> rules = frmOptions.lsvRule;
+  // Held for the whole message: actions may let the user interface run while they talk to the
+  // server, and an edit of the rules meanwhile replaces the list rather than changing this one.
+  std::shared_ptr<const TPreparedRules> prepared = preparedRules_;
+  if (!prepared || prepared->rules != frmOptions.lsvRule.Share())
+    preparedRules_ = prepared = std::make_shared<const TPreparedRules>(frmOptions.lsvRule.Share());
+  const std::vector<MailRule>& rules = *prepared->rules;
   MessageFacts facts(item, rules);
-  for (const MailRule& rule : rules) {
+  for (size_t i = 0; i < rules.size(); ++i) {
+    const MailRule& rule = rules[i];
     if (rule.FilterType == 13)
       entry.HasPoundRule = true;
-    else if (Fires(*this, rule, Lowered(rule.FilterParam), facts, entry))
+    else if (Fires(*this, rule, prepared->loweredParams[i], facts, entry))
       DoAction(rule, entry);
   }
   // The score is compared once every rule of the first pass has added to it.

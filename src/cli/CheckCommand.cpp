@@ -188,6 +188,9 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
       PrintJson(main, out);
     else
       PrintTable(main, out);
+    KeepUntilExit(std::move(main.lsvMail));
+    for (const auto& account : session.options.lsvAddress)
+      KeepUntilExit(std::move(account->Client->MessageInfo));
     return failed ? 1 : 0;
   } catch (const std::exception& e) {
     err << "norva-cli check: " << Printable(ErrorText(e)) << "\n";

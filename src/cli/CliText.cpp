@@ -27,6 +27,16 @@ std::string Printable(std::string_view text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F) {
+      // Printable ASCII, nearly all of a list: the whole run at once.
+      size_t end = i + 1;
+      while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x20 &&
+             static_cast<unsigned char>(text[end]) < 0x7F)
+        ++end;
+      out.append(text, i, end - i);
+      i = end;
+      continue;
+    }
     const size_t length = Utf8SequenceLength(text, i);
     if (length == 0 || c < 0x20 || c == 0x7F) {
       Escape(c, out);

@@ -1,5 +1,7 @@
 // norva-cli: Norva's headless tool.
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -41,9 +43,8 @@ const char kHelp[] =
     "  archive list|export FILE.TMA ...\n"
     "                       list or export an archive's messages (below)\n"
     "  help                 show this text\n";
-}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   // Passwords go to the desktop's keyring where there is one; a locked one is never prompted for.
   norva::SetDefaultSecretStore(norva::MakeDesktopKeyring(false));
@@ -87,4 +88,21 @@ int main(int argc, char** argv) {
   if (args[0] == "send") return norva::cli::SendCommand({args.begin() + 1, args.end()}, std::cerr);
   std::cerr << "norva-cli: unknown command '" << args[0] << "'\n" << kHelp;
   return 2;
+}
+
+}  // namespace
+
+// Every command has written and closed its files when it returns; what is left to do at exit is
+// giving back memory, which ending the process does at once. So the output is flushed (an
+// output that could not be written fails the command) and the process ends without teardown.
+int main(int argc, char** argv) {
+  int status = Run(argc, argv);
+  std::cout.flush();
+  if (std::fflush(stdout) != 0 || !std::cout) {
+    std::cerr << "norva-cli: the output could not be written\n";
+    if (status == 0) status = 1;
+  }
+  std::cerr.flush();
+  std::fflush(nullptr);
+  std::_Exit(status);
 }

@@ -194,7 +194,7 @@ bool TListsPage::UpdateRule(const MailRule& rule) {
     Error(error);
     return false;
   }
-  options_.lsvRule[size_t(RuleIndex)] = rule;
+  options_.lsvRule.Set(size_t(RuleIndex), rule);
   return true;
 }
 
@@ -211,7 +211,7 @@ bool TListsPage::MoveRule(int32_t step) {
   if (RuleIndex < 0 || size_t(RuleIndex) >= options_.lsvRule.size() || to < 0 ||
       size_t(to) >= options_.lsvRule.size() || step == 0)
     return false;
-  std::swap(options_.lsvRule[size_t(RuleIndex)], options_.lsvRule[size_t(to)]);
+  options_.lsvRule.Swap(size_t(RuleIndex), size_t(to));
   RuleIndex = int32_t(to);
   return true;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <set>
 #include <string>
@@ -100,6 +101,55 @@ struct MailRule {
   uint8_t ActionType = 0;
   std::string ActionParam;
   bool operator==(const MailRule&) const = default;
+};
+
+// The rules in evaluation order. A check takes them with Share() (no copy) and keeps reading
+// what it took while the user edits them: an edit of rules that are shared replaces the whole
+// list, leaving the shared one as it was.
+class TRuleList {
+ public:
+  using Rules = std::vector<MailRule>;
+  using value_type = MailRule;
+  using const_iterator = Rules::const_iterator;
+  using iterator = const_iterator;
+
+  TRuleList() = default;
+  TRuleList(Rules rules) : rules_(std::make_shared<Rules>(std::move(rules))) {}
+  TRuleList(std::initializer_list<MailRule> rules) : TRuleList(Rules(rules)) {}
+
+  // The rules as they stand now; later edits leave what this points to unchanged.
+  std::shared_ptr<const Rules> Share() const { return rules_; }
+  const Rules& operator*() const { return *rules_; }
+  size_t size() const { return rules_->size(); }
+  bool empty() const { return rules_->empty(); }
+  const MailRule& operator[](size_t n) const { return (*rules_)[n]; }
+  const_iterator begin() const { return rules_->begin(); }
+  const_iterator end() const { return rules_->end(); }
+
+  void push_back(MailRule rule) { Edit().push_back(std::move(rule)); }
+  void pop_back() { Edit().pop_back(); }
+  void clear() { rules_ = std::make_shared<Rules>(); }
+  void erase(const_iterator at) {
+    const auto n = at - begin();
+    Rules& rules = Edit();
+    rules.erase(rules.begin() + n);
+  }
+  void Set(size_t n, MailRule rule) { Edit().at(n) = std::move(rule); }
+  void Swap(size_t a, size_t b) {
+    Rules& rules = Edit();
+    std::swap(rules.at(a), rules.at(b));
+  }
+
+  friend bool operator==(const TRuleList& a, const TRuleList& b) { return *a == *b; }
+  friend bool operator==(const TRuleList& a, const Rules& b) { return *a == b; }
+
+ private:
+  // The list to change: this one while nobody shares it, else a copy that replaces it.
+  Rules& Edit() {
+    if (rules_.use_count() > 1) rules_ = std::make_shared<Rules>(*rules_);
+    return *rules_;
+  }
+  std::shared_ptr<Rules> rules_ = std::make_shared<Rules>();
 };
 
 // A template or check list: its name and the number of its file (FN<n>.txt or CL<n>.txt).
@@ -224,7 +274,7 @@ class TfrmOptions {
   std::string edtUrgentSound;
 
   // ---- rules, templates, check lists, address book ----
-  std::vector<MailRule> lsvRule;
+  TRuleList lsvRule;
   std::vector<TNamedFile> lstTemplate;
   std::vector<TNamedFile> lstCList;
   int32_t TemplateCounter = 0;  // the last template file number given out

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 namespace norva {
 namespace {
@@ -241,8 +242,16 @@ bool IsUtf8(std::string_view bytes) {
 }
 
 bool IsAscii(std::string_view bytes) {
-  for (unsigned char c : bytes)
-    if (c >= 0x80) return false;
+  // Eight bytes at a time: the rules ask this of every header text, nearly all of it ASCII.
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  for (; left >= 8; p += 8, left -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (word & 0x8080808080808080u) return false;
+  }
+  for (; left > 0; ++p, --left)
+    if (static_cast<unsigned char>(*p) >= 0x80) return false;
   return true;
 }
 

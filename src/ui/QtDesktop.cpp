@@ -371,6 +371,13 @@ void QtDesktop::ShowError(const std::string& text) {
 }
 
 void QtDesktop::ProcessMessages() {
+  // Waits on the network pump several times a message: Qt runs at most every 10 ms, often
+  // enough for the windows to follow and for a click on Cancel to be taken at once.
+  constexpr auto kInterval = std::chrono::milliseconds(10);
+  const auto now = std::chrono::steady_clock::now();
+  if (pumped_ && now - pumpedAt_ < kInterval) return;
+  pumped_ = true;
+  pumpedAt_ = now;
   QCoreApplication::processEvents();
   if (OnPump) OnPump();
 }

@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -65,6 +66,9 @@ class QtDesktop : public Desktop {
   QString printToPdf_;
   std::unique_ptr<QSoundEffect> sound_;
   bool busyCursor_ = false;
+  // The last time ProcessMessages ran Qt's events; a network wait asks many times a message.
+  std::chrono::steady_clock::time_point pumpedAt_;
+  bool pumped_ = false;
   int notifyMarkup_ = -1;  // whether the service reads markup in a body; -1 not asked yet
 };
 

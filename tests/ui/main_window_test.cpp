@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -28,6 +29,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QTextLayout>
 #include <QToolTip>
 #include <algorithm>
@@ -147,6 +149,24 @@ class MainWindowTest : public ::testing::Test {
   TfrmMain* main = nullptr;
   MainWindow* window = nullptr;
 };
+
+// A stop while the check waits on a server that does not answer: Qt's events still run, and
+// the click ends the check at once.
+TEST_F(MainWindowTest, AStopDuringANetworkWaitEndsTheCheck) {
+  FakePop3 pop({Message(1, "one"), Message(2, "two")});
+  pop.On("TOP", [](testing::PeerConnection&, const std::string&) {});  // no answer
+  AddMailbox(pop.Address());
+  QMouseEvent click(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QTimer::singleShot(300, window, [&] { QApplication::sendEvent(window->statusBar(), &click); });
+  QElapsedTimer took;
+  took.start();
+  Action(window, "btnCheckMailbox")->trigger();
+  EXPECT_LT(took.elapsed(), 3000);  // the time-out is 5 s
+  EXPECT_TRUE(main->StopRequested);
+  EXPECT_FALSE(main->Busy);
+  EXPECT_TRUE(main->lsvMail.empty());
+}
 
 TEST_F(MainWindowTest, FirstStartCheckSortAndKeptGeometry) {
   EXPECT_EQ(window->windowTitle(), " N o r v a  -  beta2 (build 44)");

@@ -284,6 +284,24 @@ TEST_F(CheckTest, OneMessagesFailureEndsItsRulesNotTheCheck) {
   }
 }
 
+// A check list changed between two checks is seen by the second, however soon it follows.
+TEST_F(CheckTest, ACheckListChangedBetweenTwoChecksIsSeenByTheSecond) {
+  FakePop3 box({Message("c1", "one")});
+  AddMailboxes({box.Address()});
+  options->lstCList = {{"Black List", 1}};
+  options->lsvRule = {{14, "Black List", 1, ""}};
+  main->CheckListFiles.StatInterval = std::chrono::hours(1);  // only a new check looks again
+  const std::string list = dir.File("CL1.txt");
+  for (const char* domain : {"example.net", "example.org", "example.com"}) {
+    SCOPED_TRACE(domain);
+    testing::WriteFile(list, std::string(domain) + "\r\n");  // the same size each time
+    main->lsvMail.clear();
+    Check();
+    ASSERT_EQ(main->lsvMail.size(), 1u);
+    EXPECT_EQ(main->lsvMail[0].Data->Status == 0, std::string(domain) == "example.org");
+  }
+}
+
 // A session that breaks off keeps what it did not finish: a rule's deletion stays requested
 // and goes out again, and the seen IDs of the messages it did not reach stay stored, so a
 // restart raises no false alarm.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,11 @@ class RecordingMain : public TfrmMain {
  public:
   using TfrmMain::TfrmMain;
   Lines Calls;
+  std::function<void()> OnRead;  // runs while the message is read, as the user interface may
   void LeggiMsg(MessageListEntry& entry, bool connect) override {
     Calls.push_back(connect ? "read connect" : "read");
     entry.BodyRetrieved = true;
+    if (OnRead) OnRead();
   }
   void ArchiveMsg(const std::string& file, MessageListEntry&, bool connect) override {
     Calls.push_back("archive " + file + (connect ? " connect" : ""));
@@ -297,6 +300,25 @@ TEST_F(RulesTest, ANumberThatIsNotAnIntegerEndsTheEvaluationOfThatMessage) {
   }
 }
 
+// Rules edited while an action lets the user interface run: the message goes on with the rules
+// it started with, the next message has the new ones.
+TEST_F(RulesTest, RulesEditedDuringAnActionApplyFromTheNextMessageOn) {
+  options.lsvRule = {{19, "", 7, ""}, {19, "", 3, ""}};
+  main.OnRead = [&] {
+    options.lsvRule.Set(1, {19, "", 1, ""});
+    options.lsvRule.push_back({19, "", 4, "5"});
+    main.OnRead = nullptr;
+  };
+  const MessageListEntry& first = Check({"From: a@x.com"});
+  EXPECT_TRUE(first.Urgent);
+  EXPECT_EQ(first.Status, 1);
+  EXPECT_EQ(first.SpamPound, 0);
+  const MessageListEntry& second = Check({"From: b@x.com"});
+  EXPECT_FALSE(second.Urgent);
+  EXPECT_EQ(second.Status, 0);
+  EXPECT_EQ(second.SpamPound, 5);
+}
+
 // A kept list is used only while its file has the size and modification time it was read with;
 // a list that cannot be read ends the evaluation with its name in the log.
 TEST_F(RulesTest, AKeptCheckListIsReadAgainWhenItsFileChangesAndAnUnreadableOneRaises) {
@@ -313,6 +335,7 @@ TEST_F(RulesTest, AKeptCheckListIsReadAgainWhenItsFileChangesAndAnUnreadableOneR
   });
   const auto write = [&](const std::string& text, long nanoseconds) {
     WriteFile(path, text);
+    main.CheckListFiles.NewCheck();  // as the next check starts
     const timespec times[2] = {{1600000000, 0}, {1600000000, nanoseconds}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
   };
@@ -333,19 +356,22 @@ TEST_F(RulesTest, AKeptCheckListIsReadAgainWhenItsFileChangesAndAnUnreadableOneR
   EXPECT_EQ(opened, 3);
 
   unreadable = true;
+  main.CheckListFiles.NewCheck();
   EXPECT_NE(Check({"From: a@three.com"}).AppliedRules.back().find("CL3.txt"), std::string::npos);
   unreadable = false;
   ASSERT_EQ(::unlink(path.c_str()), 0);
+  main.CheckListFiles.NewCheck();
   EXPECT_FALSE(spam("a@three.com")) << "a removed file holds no lines";
 }
 
-// A file changed moments ago is read at every test, but its prepared list is kept while the
-// bytes stay the same.
-TEST(CheckListFilesTest, ANewFileIsReadAtEveryTestAndItsListKeptWhileItsBytesStay) {
+// A file changed moments ago is read whenever it is looked at, but its prepared list is kept
+// while the bytes stay the same.
+TEST(CheckListFilesTest, ANewFileIsReadAtEveryLookAndItsListKeptWhileItsBytesStay) {
   testing::TempDir dir;
   const std::string path = dir.File("CL1.txt");
   TCheckListFiles files;
   files.SettleSeconds = 1000;
+  files.StatInterval = {};  // look at every Get
   WriteFile(path, "one.com\n");
   const auto first = files.Get(path);
   EXPECT_EQ(files.Get(path), first);

@@ -1,6 +1,7 @@
 // The header and address model: header lookups, message keys, encoded words, addresses,
 // dates, zone texts, attachment items and lists.
 #include "mail/msCls.h"
+#include "mail/mscharset.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,16 @@ TEST(ClsCharset, EveryCharsetReadsAsUtf8AndWritesWhole) {
     ASSERT_TRUE(FromUtf8(texts[i], written[i].input, out)) << written[i].input;
     EXPECT_EQ(out, written[i].expected) << written[i].input;
     EXPECT_EQ(ToUtf8(out, written[i].input), texts[i]) << written[i].input;
+  }
+  // A byte beyond ASCII is found wherever it stands: in a step of eight bytes or after them.
+  for (size_t length = 0; length <= 19; ++length) {
+    const std::string ascii(length, '\x7f');
+    EXPECT_TRUE(IsAscii(ascii)) << length;
+    for (size_t at = 0; at < length; ++at) {
+      std::string text = ascii;
+      text[at] = '\x80';
+      EXPECT_FALSE(IsAscii(text)) << length << " " << at;
+    }
   }
 }
 
