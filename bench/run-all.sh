@@ -291,7 +291,7 @@ if wanted scan; then
   wanted desktop || tests/interop/stop-pop3.sh "$work/dovecot-scan" >/dev/null
 fi
 
-# --- 1b. the desktop program's check --------------------------------------------------------------
+# --- 1b. the desktop program's check ----------------------------------------------------------
 if wanted desktop; then
   [[ -x $desktop ]] || die "desktop_check was not built"
   if ! wanted scan; then
