@@ -5,16 +5,17 @@
 # loopback and removes them, and every temporary folder, on exit.
 #
 # Usage: bench/run-all.sh [--messages N (10000)] [--slow-messages N (1000)] [--runs N (5)]
-#                         [--rtt-ms MS (20)] [--quick] [--skip SECTION,...] [--readme FILE]
+#                         [--rtt-ms MS (20)] [--quick] [--profile] [--skip SECTION,...] [--readme FILE]
 #   --quick        1,000 messages, 100 over the slow link, 2 runs, smaller MIME and store runs
-#   --skip         leave out sections: scan, slow, mime, store, rules, list
+#   --profile      after the timed runs, profile each Norva check once (perf, cpu-clock)
+#   --skip         leave out sections: scan, slow, mime, store, rules, list, desktop
 #   --readme FILE  write the report there instead of bench/README.md
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-messages=10000 slow_messages=1000 runs=5 rtt_ms=20 quick=0 skip="" readme=bench/README.md
-usage() { sed -n '7,11p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+messages=10000 slow_messages=1000 runs=5 rtt_ms=20 quick=0 profile=0 skip="" readme=bench/README.md
+usage() { sed -n '7,12p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 while [[ $# -gt 0 ]]; do
   case $1 in
     --messages) messages=$2; shift 2 ;;
@@ -22,6 +23,7 @@ while [[ $# -gt 0 ]]; do
     --runs) runs=$2; shift 2 ;;
     --rtt-ms) rtt_ms=$2; shift 2 ;;
     --quick) quick=1 messages=1000 slow_messages=100 runs=2; shift ;;
+    --profile) profile=1; shift ;;
     --skip) skip=$2; shift 2 ;;
     --readme) readme=$2; shift 2 ;;
     *) usage ;;
@@ -41,7 +43,8 @@ die() { echo "run-all: $*" >&2; exit 1; }
 missing=()
 for tool in cmake ninja python3 c++; do command -v "$tool" >/dev/null || missing+=("$tool"); done
 [[ -x /usr/bin/time ]] || missing+=("/usr/bin/time (package time)")
-if wanted scan || wanted slow; then
+[[ $profile == 1 ]] && ! command -v perf >/dev/null && missing+=("perf (package linux-perf)")
+if wanted scan || wanted slow || wanted desktop; then
   [[ -x /usr/sbin/dovecot ]] || missing+=("/usr/sbin/dovecot (package dovecot-pop3d)")
   command -v mpop >/dev/null || missing+=("mpop")
 fi
@@ -76,7 +79,7 @@ step "building Release in build-bench/"
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 gui=OFF
-wanted list && gui=ON
+if wanted list || wanted desktop; then gui=ON; fi
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVA_BUILD_TESTS=OFF \
   -DNORVA_BUILD_GUI=$gui "${launcher[@]}" >/dev/null
 has_target() { cmake --build build-bench --target help | grep -q "^$1:"; }
@@ -86,10 +89,11 @@ if wanted store; then
   has_target qdb_bench || die "qdb_bench is not configured (SQLite missing? install libsqlite3-dev)"
   targets+=(qdb_bench)
 fi
-for t in rules_bench list_bench; do has_target "$t" && targets+=("$t"); done
+for t in rules_bench list_bench desktop_check; do has_target "$t" && targets+=("$t"); done
 cmake --build build-bench --target "${targets[@]}" | grep -v '^\[' || true
 cmake --build build-bench --target "${targets[@]}" >/dev/null  # fails loudly if the build did
 cli=$root/build-bench/src/cli/norva-cli
+desktop=$root/build-bench/bench/desktop_check
 export NORVA_CLI=$cli
 
 # --- the machine ----------------------------------------------------------------------------
@@ -179,6 +183,44 @@ run_norva() {  # LABEL PORT MODE EXPECTED OUT.jsonl
   rm -rf "$work/run-folder"
 }
 
+# With --profile: one more check of CLIENT, under perf; its top self-time symbols go to
+# $results/profile-NAME.txt, one "share symbol (object)" line each, its shares by program or
+# library to profile-NAME-objects.txt.
+profile_norva() {  # NAME PORT MODE CLIENT(cli|desktop)
+  local folder data=$work/perf.data
+  folder=$(make_folder "$2" "$3")
+  rm -rf "$work/run-folder"
+  cp -a "$folder" "$work/run-folder"
+  local command=("$cli" check --folder "$work/run-folder")
+  [[ $4 == desktop ]] && command=("$desktop" --folder "$work/run-folder")
+  QT_QPA_PLATFORM=offscreen perf record -q -e cpu-clock -g -o "$data" -- "${command[@]}" \
+    >/dev/null 2>"$work/perf.err" || { tail -n 5 "$work/perf.err" >&2; die "perf record failed ($1)"; }
+  perf report -i "$data" --no-children --percent-limit 3 --stdio -g none 2>/dev/null \
+    | awk '/^ *[0-9.]+%/ { share = $1; object = $3; $1 = $2 = $3 = $4 = ""; sub(/^ +/, "");
+                           print share, $0, "(" object ")" }' \
+    | head -n 5 >"$results/profile-$1.txt"
+  perf report -i "$data" --no-children --sort dso --stdio -g none 2>/dev/null \
+    | awk '/^ *[0-9.]+%/ { print $1, $2 }' >"$results/profile-$1-objects.txt"
+  rm -rf "$work/run-folder" "$data"
+}
+
+# The desktop program's check (bench/desktop_check.cpp) of the same folder, offscreen; it prints
+# the rows its list shows, which must be one per message.
+run_desktop() {  # LABEL PORT MODE EXPECTED OUT.jsonl
+  local folder
+  folder=$(make_folder "$2" "$3")
+  rm -rf "$work/run-folder"
+  cp -a "$folder" "$work/run-folder"
+  QT_QPA_PLATFORM=offscreen "$py" bench/measure.py --label "$1" --server-pid "$server_pid" \
+    --stdout "$work/desktop.out" --stderr "$work/desktop.err" -- \
+    "$desktop" --folder "$work/run-folder" >>"$5" \
+    || { tail -n 5 "$work/desktop.err" >&2; die "desktop_check failed ($1)"; }
+  local rows
+  rows=$("$py" -c 'import json, sys; print(json.loads(open(sys.argv[1]).read())["messages"])' "$work/desktop.out")
+  [[ $rows -eq $4 ]] || die "the desktop program listed $rows messages, expected $4 ($1)"
+  rm -rf "$work/run-folder"
+}
+
 # mpop: keep every message on the server; its filter reads the headers TOP sent and says skip.
 mpop_rc() {  # PORT -> prints the configuration file
   local rc=$work/mpoprc-$1
@@ -241,6 +283,33 @@ if wanted scan; then
     run_poplib poplib-pipelined bench/pop3_pipelined.py "$port" "$messages" "$results/scan.jsonl"
     run_mpop mpop "$port" "$messages" "$results/scan.jsonl"
   done
+  if [[ $profile == 1 ]]; then
+    step "header scan: profiling Norva lock-step and pipelined (perf)"
+    profile_norva lockstep "$port" lockstep cli
+    [[ $pipelining == yes ]] && profile_norva pipelined "$port" pipelined cli
+  fi
+  wanted desktop || tests/interop/stop-pop3.sh "$work/dovecot-scan" >/dev/null
+fi
+
+# --- 1b. the desktop program's check ----------------------------------------------------------
+if wanted desktop; then
+  [[ -x $desktop ]] || die "desktop_check was not built"
+  if ! wanted scan; then
+    step "desktop check: Dovecot with $messages messages"
+    start_dovecot scan "$messages"
+    port=$pop3_port
+    for _ in 1 2; do run_poplib warm-up bench/pop3_poplib.py "$port" "$messages" "$work/warm-up.jsonl"; done
+  fi
+  run_desktop warm-up "$port" pipelined "$messages" "$work/warm-up.jsonl"
+  for r in $(seq 1 "$runs"); do
+    step "desktop check: run $r of $runs"
+    run_desktop desktop "$port" pipelined "$messages" "$results/desktop.jsonl"
+    run_norva norva-cli "$port" pipelined "$messages" "$results/desktop.jsonl"
+  done
+  if [[ $profile == 1 ]]; then
+    step "desktop check: profiling the desktop program (perf)"
+    profile_norva desktop "$port" pipelined desktop
+  fi
   tests/interop/stop-pop3.sh "$work/dovecot-scan" >/dev/null
 fi
 
@@ -302,7 +371,7 @@ fi
 step "writing $readme"
 "$py" bench/readme.py "$results" --out "$readme" \
   --date "$date_run" --runs "$runs" --messages "$messages" --slow-messages "$slow_messages" \
-  --rtt-ms "$rtt_ms" --quick "$quick" --skip "$skip" --pipelining "$pipelining" --ruleset "$ruleset" \
+  --rtt-ms "$rtt_ms" --quick "$quick" --profile "$profile" --skip "$skip" --pipelining "$pipelining" --ruleset "$ruleset" \
   --machine "CPU=${machine_cpu:-unknown}, $(nproc) cores" \
   --machine "RAM=$machine_ram" \
   --machine "Kernel=$(uname -sr)" \
