@@ -142,22 +142,36 @@ struct TByteScan {
   bool longLine = false;     // a line longer than kMaxBodyLine
   bool endsWithLine = true;  // empty, or ends with CR LF
 
+  // One pass over the bytes. Most bytes are above 26 and only tell whether the data is 8-bit;
+  // the rest take the slow path, which also ends the scan once every flag it can set is set
+  // (binary data does so within a few KB).
   explicit TByteScan(std::string_view d) {
+    bool high = false, zero = false, sub = false, bare = false, tooLong = false;
     size_t lineStart = 0;
-    for (size_t i = 0; i < d.size(); ++i) {
+    const size_t n = d.size();
+    for (size_t i = 0; i < n; ++i) {
       const uint8_t c = uint8_t(d[i]);
-      if (c >= 0x80) eightBit = true;
-      if (c == 0) nul = true;
-      if (c == 26) substitute = true;
-      if (c == '\r' && i + 1 < d.size() && d[i + 1] == '\n') {
-        if (i - lineStart > kMaxBodyLine) longLine = true;
+      if (c > 26) {
+        high |= c >= 0x80;
+        continue;
+      }
+      zero |= c == 0;
+      sub |= c == 26;
+      if (i - lineStart > kMaxBodyLine) tooLong = true;  // the line is too long wherever it ends
+      if (c == '\r' && i + 1 < n && d[i + 1] == '\n') {
         lineStart = i + 2;
         ++i;
       } else if (c == '\r' || c == '\n') {
-        bareEnd = true;
+        bare = true;
       }
+      if (high && zero && sub && bare && tooLong) break;
     }
-    if (d.size() - lineStart > kMaxBodyLine) longLine = true;
+    if (n - lineStart > kMaxBodyLine) tooLong = true;
+    eightBit = high;
+    nul = zero;
+    bareEnd = bare;
+    substitute = sub;
+    longLine = tooLong;
     endsWithLine = d.empty() || d.ends_with("\r\n");
   }
 };
