@@ -7,7 +7,9 @@
 //
 // --verify times nothing: it checks each decoded message against the manifest (sender, To, Cc,
 // subject, text body, attachment names and bytes), encodes it, decodes the result and checks
-// that again. --write OUT keeps the encoded messages in OUT under the same names.
+// that again. The decoder gives subject and body as UTF-8 text, unflowed where the part is
+// format=flowed, which is how the manifest holds them. --write OUT keeps the encoded messages
+// in OUT under the same names.
 //
 // Usage: mime_bench DIR [--manifest FILE] [--verify] [--write OUT]
 #include <sys/resource.h>
