@@ -7,7 +7,9 @@
 //
 // --verify times nothing: it checks each decoded message against the manifest (sender, To, Cc,
 // subject, text body, attachment names and bytes), encodes it, decodes the result and checks
-// that again. --write OUT keeps the encoded messages in OUT under the same names.
+// that again. The decoder gives subject and body as UTF-8 text, unflowed where the part is
+// format=flowed, which is how the manifest holds them. --write OUT keeps the encoded messages
+// in OUT under the same names.
 //
 // Usage: mime_bench DIR [--manifest FILE] [--verify] [--write OUT]
 #include <sys/resource.h>
@@ -124,19 +126,52 @@ std::vector<Expected> ReadManifest(const std::string& name) {
   return entries;
 }
 
-// A JSON string; bytes above 0x7F are written as the code points of the same value.
+// The code point of the UTF-8 sequence at text[i], and its length in n; U+FFFD and 1 for a
+// byte that starts no valid sequence.
+char32_t NextCodePoint(const std::string& text, size_t i, size_t& n) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char c = byte(i);
+  n = c < 0x80                ? 1
+      : c >= 0xC2 && c < 0xE0 ? 2
+      : c >= 0xE0 && c < 0xF0 ? 3
+      : c >= 0xF0 && c < 0xF5 ? 4
+                              : 0;
+  if (n == 1) return c;
+  char32_t cp = n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
+  for (size_t k = 1; n > 1 && k < n; ++k) {
+    if (i + k >= text.size() || (byte(i + k) & 0xC0) != 0x80)
+      n = 0;
+    else
+      cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  const char32_t least = n == 2 ? 0x80 : n == 3 ? 0x800 : 0x10000;
+  if (n == 0 || cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
+    n = 1;
+    return 0xFFFD;
+  }
+  return cp;
+}
+
+// A JSON string of UTF-8 text, everything outside printable ASCII escaped; a byte that is not
+// UTF-8 shows as U+FFFD.
 std::string Quote(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
+  for (size_t i = 0, n = 1; i < text.size(); i += n) {
+    const char32_t cp = NextCodePoint(text, i, n);
+    char escape[16];
+    if (cp == '"' || cp == '\\') {
       out += '\\';
-      out += char(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += char(cp);
+    } else if (cp >= 0x20 && cp < 0x7F) {
+      out += char(cp);
+    } else if (cp < 0x10000) {
+      std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(cp));
       out += escape;
-    } else {
-      out += char(c);
+    } else {  // a surrogate pair
+      const char32_t v = cp - 0x10000;
+      std::snprintf(escape, sizeof escape, "\\u%04x\\u%04x", unsigned(0xD800 + (v >> 10)),
+                    unsigned(0xDC00 + (v & 0x3FF)));
+      out += escape;
     }
   }
   return out + "\"";

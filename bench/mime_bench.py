@@ -11,10 +11,13 @@ get_payload(decode=True); then every parsed message is written back with as_byte
 JSON line: wall and CPU seconds (time.process_time) of each pass, bytes in and out, peak RSS.
 
 --verify times nothing: it checks each parsed message against the manifest (sender, To, Cc,
-decoded subject, text body, attachment names and bytes), writes it with as_bytes(), parses that
-and checks again. --write OUT keeps the written messages in OUT under the same names.
+subject, text body, attachment names and bytes), writes it with as_bytes(), parses that and
+checks again. Subject and body are compared as text: encoded words and text parts are decoded
+in their charsets, and a format=flowed part is unflowed first (compat32 leaves it as sent).
+--write OUT keeps the written messages in OUT under the same names.
 """
 import argparse
+import codecs
 import email
 import hashlib
 import json
@@ -39,7 +42,7 @@ def read_manifest(path):
                 "file": fields[0], "group": fields[1], "sender": fields[3],
                 "to": [a for a in fields[4].split(",") if a],
                 "cc": [a for a in fields[5].split(",") if a],
-                "subject": bytes.fromhex(fields[6]), "body_sha256": fields[7],
+                "subject": bytes.fromhex(fields[6]).decode("utf-8"), "body_sha256": fields[7],
                 "attachments": [tuple(a.split("/")) for a in fields[8].split("|") if a]})
     for e in entries:
         e["attachments"] = [(n, int(size), sha) for n, size, sha in e["attachments"]]
@@ -112,18 +115,57 @@ def raw_values(msg, name):
             for k, v in msg.raw_items() if k.lower() == name.lower()]
 
 
-def header_bytes(value):
-    out = b""
-    for piece, _ in decode_header(value):
-        out += piece if isinstance(piece, bytes) else piece.encode("ascii", "surrogateescape")
+def python_codec(charset):
+    """The codec for a MIME charset; none means US-ASCII, an unknown one reads as Latin-1."""
+    try:
+        return codecs.lookup(charset or "us-ascii").name
+    except LookupError:
+        return "latin-1"
+
+
+def header_text(value):
+    """The field's text as a reader sees it: each encoded word decoded in its own charset."""
+    out = ""
+    for piece, charset in decode_header(value):
+        if isinstance(piece, str):
+            out += piece
+        else:  # plain words beside encoded ones come back as Latin-1 bytes without a charset
+            out += piece.decode(python_codec(charset) if charset else "latin-1", "replace")
     return out
 
 
-def text_digest(data):
-    lines = data.replace(b"\r\n", b"\n").split(b"\n")
-    while lines and lines[-1] == b"":
+def unflow(lines, delsp):
+    """format=flowed lines (RFC 3676) as the lines a reader sees: quote marks counted and the
+    stuffing space after them dropped, a line ending in a space (a soft break) joined with the
+    next one of the same quote depth (without that space if delsp=yes), "-- " left alone."""
+    out, open_depth = [], None  # open_depth: the depth of the last line if it broke softly
+    for line in lines:
+        depth = len(line) - len(line.lstrip(">"))
+        text = line[depth:]
+        if text.startswith(" "):
+            text = text[1:]
+        signature = text == "-- "
+        soft = text.endswith(" ") and not signature
+        if soft and delsp:
+            text = text[:-1]
+        if depth == open_depth and not signature:
+            out[-1][1] += text
+        else:
+            out.append([depth, text])
+        open_depth = depth if soft else None
+    return [">" * depth + (" " + text if text else "") if depth else text for depth, text in out]
+
+
+def text_digest(part, payload):
+    """SHA-256 of the part's text in UTF-8: its lines joined by LF, trailing empty lines
+    dropped."""
+    text = payload.decode(python_codec(part.get_content_charset()), "replace")
+    lines = text.replace("\r\n", "\n").split("\n")
+    if str(part.get_param("format", "")).lower() == "flowed":
+        lines = unflow(lines, str(part.get_param("delsp", "")).lower() == "yes")
+    while lines and lines[-1] == "":
         lines.pop()
-    return hashlib.sha256(b"\n".join(lines)).hexdigest()
+    return hashlib.sha256("\n".join(lines).encode("utf-8")).hexdigest()
 
 
 def observed(msg):
@@ -136,12 +178,12 @@ def observed(msg):
         if name is not None:
             attachments.append((name, len(payload), hashlib.sha256(payload).hexdigest()))
         elif body is None and part.get_content_maintype() == "text":
-            body = text_digest(payload)
+            body = text_digest(part, payload)
     subject = raw_values(msg, "Subject")
     return {"sender": parseaddr(" ".join(raw_values(msg, "From")))[1],
             "to": [a for _, a in getaddresses(raw_values(msg, "To"))],
             "cc": [a for _, a in getaddresses(raw_values(msg, "Cc"))],
-            "subject": header_bytes(subject[0]) if subject else b"",
+            "subject": header_text(subject[0]) if subject else "",
             "body_sha256": body, "attachments": attachments}
 
 

@@ -140,7 +140,7 @@ FIELDS = ("sender", "to", "cc", "subject", "body_sha256", "attachments")
 out.append("")
 out.append(textwrap.fill(
     "Checks against the corpus manifest, one untimed pass: messages whose field differs from "
-    "what the generator wrote (decoded subject bytes, text body lines, attachment names, "
+    "what the generator wrote (subject and text body lines as Unicode text, attachment names, "
     "sizes and SHA-256).", 96))
 out.append("")
 out.append("| decoded by | messages | failed | sender | To | Cc | subject | body | attachments |")
@@ -181,8 +181,12 @@ $(cat "$work/corpus.md")
 - ${runs} runs, each a new process, taking turns (Norva, Python), after one untimed warm-up run
   of each. Figures are medians. Peak RSS is the process's \`ru_maxrss\`.
 - The checks run once before the timing: each side's result is compared with what the
-  generator put in (sender, To and Cc addresses, decoded subject bytes, text body, attachment
-  names and bytes), then the message is encoded, decoded again and compared again.
+  generator put in (sender, To and Cc addresses, subject, text body, attachment names and
+  bytes), then the message is encoded, decoded again and compared again. Subject and body are
+  compared as the text a reader sees, whatever the charset: Norva's decoder gives them in
+  UTF-8; on Python's side each encoded word and text part is decoded in its own charset, and
+  a \`format=flowed\` part (as Norva writes plain text) is unflowed first (RFC 3676: soft line
+  breaks joined, stuffing removed), which compat32 does not do.
 
 ### Running
 

@@ -16,9 +16,11 @@ To lists folded, quoted display names with commas, subjects folded or in encoded
 B, UTF-8 and ISO-8859-1, whole or beside plain words), names in encoded words.
 
 manifest.tsv has one line per message, tab-separated: file, group (small or large), kind,
-sender address, To addresses (comma-separated), Cc addresses, the decoded subject's bytes in
-hex, the SHA-256 of the text body (its lines joined by LF, trailing empty lines dropped), the
-attachments as name/size/sha256 joined by "|", and the header features the message has.
+sender address, To addresses (comma-separated), Cc addresses, the decoded subject in UTF-8 in
+hex, the SHA-256 of the text body in UTF-8 (its lines joined by LF, trailing empty lines
+dropped), the attachments as name/size/sha256 joined by "|", and the header features the
+message has. Subject and body are the text a reader sees, whatever charset the message carries
+them in, so a decoder that converts to UTF-8 and one that keeps the charset compare alike.
 """
 import argparse
 import base64
@@ -195,7 +197,7 @@ class Writer:
         return lines + [line]
 
     def subject(self):
-        """The Subject field's lines, the decoded subject's bytes and the feature name."""
+        """The Subject field's lines, the decoded subject's text and the feature name."""
         rng = self.rng
         words = [rng.choice(WORDS) for _ in range(rng.randint(3, 9))]
         words[0] = words[0].capitalize()
@@ -204,29 +206,27 @@ class Writer:
         r = rng.random()
         if r < 0.45:
             text = prefix + text
-            return ["Subject: " + text], text.encode(), "subject-ascii"
+            return ["Subject: " + text], text, "subject-ascii"
         if r < 0.60:
             while len(text) < 110:
                 text += " " + rng.choice(WORDS)
             text = prefix + text
             cut = text.rindex(" ", 0, 60)
-            return (["Subject: " + text[:cut], " " + text[cut + 1:]], text.encode(),
-                    "subject-folded")
+            return ["Subject: " + text[:cut], " " + text[cut + 1:]], text, "subject-folded"
         charset = "UTF-8" if rng.random() < 0.7 else "ISO-8859-1"
         accents = ACCENTED + (UTF8_ONLY if charset == "UTF-8" else [])
         words.insert(rng.randrange(len(words) + 1), rng.choice(accents))
         accented = " ".join(words)
-        codec = "utf-8" if charset == "UTF-8" else "latin-1"
         q = rng.random() < 0.6
         encoded = encoded_words(accented, charset, q)
         if r < 0.90:
             value = prefix + encoded[0]
             lines = ["Subject: " + value] + [" " + w for w in encoded[1:]]
-            return lines, prefix.encode() + accented.encode(codec), "subject-encoded"
+            return lines, prefix + accented, "subject-encoded"
         suffix = " " + " ".join(rng.choice(WORDS) for _ in range(rng.randint(1, 4)))
         lines = ["Subject: " + encoded[0]] + [" " + w for w in encoded[1:]]
         lines[-1] += suffix
-        return lines, accented.encode(codec) + suffix.encode(), "subject-encoded-then-text"
+        return lines, accented + suffix, "subject-encoded-then-text"
 
     def trace_fields(self, date, sender_domain, rcpt):
         rng = self.rng
@@ -336,10 +336,9 @@ class Writer:
             accents = [ACCENTED + (UTF8_ONLY if charset == "UTF-8" else [])]
         lines = self.body_lines(sender_name if qp else ascii_fold(sender_name), accents,
                                 long_lines=qp)
-        codec = {"us-ascii": "ascii", "UTF-8": "utf-8", "ISO-8859-1": "latin-1"}[charset]
         while lines and lines[-1] == "":
             lines.pop()
-        body_sha = hashlib.sha256("\n".join(lines).encode(codec)).hexdigest()
+        body_sha = hashlib.sha256("\n".join(lines).encode("utf-8")).hexdigest()
         part_head, part_lines = self.text_part(lines, charset, qp)
 
         attachments = []
@@ -378,7 +377,7 @@ class Writer:
         raw = ("\r\n".join(out) + "\r\n").encode("ascii")
         group = "large" if kind == "large" else "small"
         fields = ["%04d.eml" % index, group, kind, sender, ",".join(p[2] for p in to),
-                  ",".join(p[2] for p in cc), subject.hex(), body_sha,
+                  ",".join(p[2] for p in cc), subject.encode("utf-8").hex(), body_sha,
                   "|".join("%s/%d/%s" % (n, len(d), hashlib.sha256(d).hexdigest())
                            for n, _, d in attachments),
                   ",".join(features) or "-"]
@@ -394,8 +393,8 @@ def main():
     os.makedirs(a.dir, exist_ok=True)
     writer = Writer(a.seed)
     large = set(writer.rng.sample(range(a.messages), a.messages // 10))
-    manifest = ["# " + "\t".join(["file", "group", "kind", "sender", "to", "cc", "subject_hex",
-                                   "body_sha256", "attachments", "features"])]
+    manifest = ["# " + "\t".join(["file", "group", "kind", "sender", "to", "cc", "subject_utf8_hex",
+                                   "body_utf8_sha256", "attachments", "features"])]
     total = 0
     for i in range(a.messages):
         if i in large:
