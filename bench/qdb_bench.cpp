@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -88,18 +89,31 @@ double Median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-// Wall and CPU (user + system) milliseconds of each run of one operation.
+// Bytes this process has handed to write calls so far (wchar of /proc/self/io).
+double WrittenBytes() {
+  std::FILE* f = std::fopen("/proc/self/io", "r");
+  if (!f) return 0;
+  char line[128];
+  double bytes = 0;
+  while (std::fgets(line, sizeof line, f))
+    if (std::strncmp(line, "wchar:", 6) == 0) bytes = std::strtod(line + 6, nullptr);
+  std::fclose(f);
+  return bytes;
+}
+
+// Wall and CPU (user + system) milliseconds and bytes written of each run of one operation.
 struct Series {
-  std::vector<double> wall, cpu;
+  std::vector<double> wall, cpu, written;
 
   template <typename F>
   void Time(F&& work) {
     using Clock = std::chrono::steady_clock;
-    const double cpu0 = CpuMs();
+    const double cpu0 = CpuMs(), written0 = WrittenBytes();
     const Clock::time_point start = Clock::now();
     work();
     wall.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     cpu.push_back(CpuMs() - cpu0);
+    written.push_back(WrittenBytes() - written0);
   }
   string Cell() const {
     char cell[64];
@@ -325,12 +339,33 @@ void Run(int items, int runs, const string& dir) {
 
   std::printf("Norva record store vs SQLite %s: %d items of about 5 KB, median of %d runs.\n",
               sqlite3_libversion(), items, runs);
-  std::printf("Wall time in ms, user + system CPU time in brackets.\n\n");
-  std::printf("| operation | Norva ms (CPU) | SQLite ms (CPU) | ratio Norva/SQLite |\n");
-  std::printf("|---|--:|--:|--:|\n");
+  std::printf("Wall time in ms, user + system CPU time in brackets; KB handed to write calls.\n\n");
+  std::printf("| operation | Norva ms (CPU) | SQLite ms (CPU) | ratio Norva/SQLite | Norva KB "
+              "written | SQLite KB written |\n");
+  std::printf("|---|--:|--:|--:|--:|--:|\n");
   for (const Row& row : rows)
-    std::printf("| %s | %s | %s | %.2f |\n", row.name.c_str(), row.norva.Cell().c_str(),
-                row.sqlite.Cell().c_str(), Median(row.norva.wall) / Median(row.sqlite.wall));
+    std::printf("| %s | %s | %s | %.2f | %.1f | %.1f |\n", row.name.c_str(),
+                row.norva.Cell().c_str(), row.sqlite.Cell().c_str(),
+                Median(row.norva.wall) / Median(row.sqlite.wall),
+                Median(row.norva.written) / 1024.0, Median(row.sqlite.written) / 1024.0);
+  {
+    // The add-one goal: at most 4 x the item's size plus the index section.
+    std::FILE* f = std::fopen(qdb.c_str(), "rb");
+    unsigned char b[4] = {};
+    int32_t d = 0, x = 0;
+    if (f && std::fseek(f, 4, SEEK_SET) == 0 && std::fread(b, 1, 4, f) == 4) {
+      d = int32_t(b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24);
+      if (std::fseek(f, 4 + 4 + long(d) + 4, SEEK_SET) == 0 && std::fread(b, 1, 4, f) == 4)
+        x = int32_t(b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24);
+    }
+    if (f) std::fclose(f);
+    const double item = double(MakeItem(items + 1).size());
+    std::printf("\nAdd one: Norva wrote %.1f KB (median; most %.1f KB) for an item of %.1f KB and "
+                "an index of %.1f KB: %.2f x (item x 4 + index).\n",
+                Median(rows[1].norva.written) / 1024.0,
+                *std::max_element(rows[1].norva.written.begin(), rows[1].norva.written.end()) / 1024.0,
+                item / 1024.0, x / 1024.0, Median(rows[1].norva.written) / (4 * item + x));
+  }
   std::printf("\nBuilding the archive (one run): Norva %s ms, SQLite %s ms.\n",
               buildStore.Cell().c_str(), buildSql.Cell().c_str());
   auto mb = [](const string& path) { return double(fs::file_size(path)) / 1048576.0; };

@@ -82,6 +82,55 @@ bool WriteAll(int fd, const void* buf, size_t count, const std::string& path) {
   return true;
 }
 
+bool PReadAll(int fd, void* buf, size_t count, off_t offset, const std::string& path) {
+  if (Injected(Op::Read, path)) return false;
+  auto p = static_cast<char*>(buf);
+  while (count > 0) {
+    ssize_t n = ::pread(fd, p, count, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = 0;
+      return false;
+    }
+    p += n;
+    offset += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool PWriteAll(int fd, const void* buf, size_t count, off_t offset, const std::string& path) {
+  if (Injected(Op::Write, path)) return false;
+  auto p = static_cast<const char*>(buf);
+  while (count > 0) {
+    ssize_t n = ::pwrite(fd, p, count, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = 0;
+      return false;
+    }
+    p += n;
+    offset += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+int DataSync(int fd, const std::string& path) {
+  if (Injected(Op::Fsync, path)) return -1;
+  return ::fdatasync(fd);
+}
+
+int Truncate(int fd, off_t length, const std::string& path) {
+  if (Injected(Op::Write, path)) return -1;
+  int r;
+  do r = ::ftruncate(fd, length);
+  while (r < 0 && errno == EINTR);
+  return r;
+}
+
 int Fsync(int fd, const std::string& path) {
   if (Injected(Op::Fsync, path)) return -1;
   return ::fsync(fd);

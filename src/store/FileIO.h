@@ -27,6 +27,14 @@ int Rename(const std::string& from, const std::string& to);
 int Unlink(const std::string& path);
 int Stat(const std::string& path, struct stat& status);
 
+// Positioned reads and writes of whole ranges, retrying short transfers and interruptions; false
+// with errno set on failure (errno 0 at an early end of file, or when the device took no more).
+bool PReadAll(int fd, void* buf, size_t count, off_t offset, const std::string& path);
+bool PWriteAll(int fd, const void* buf, size_t count, off_t offset, const std::string& path);
+// fdatasync (an Fsync for the fault hook) and ftruncate (a Write for the fault hook).
+int DataSync(int fd, const std::string& path);
+int Truncate(int fd, off_t length, const std::string& path);
+
 // Writes all bytes, retrying short writes and interruptions; false with errno set on failure
 // (errno 0 when the device accepted no more bytes).
 bool WriteAll(int fd, const void* buf, size_t count, const std::string& path);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <algorithm>
+#include <string_view>
 #include <filesystem>
 #include <vector>
 
@@ -36,10 +37,12 @@ int32_t GetInt(const unsigned char* b) {
                  uint32_t(b[3]) << 24);
 }
 
-int32_t ReadInt(TStream& s) {
-  unsigned char b[4];
-  s.ReadBuffer(b, 4);
-  return GetInt(b);
+// Scrambles (or unscrambles) a whole section, chunk by chunk.
+void Scramble(std::string& section, const TQDBKey& key) {
+  const size_t chunk = size_t(QDBBufferSize(int64_t(section.size())));
+  for (size_t at = 0; at < section.size(); at += chunk)
+    ScrambleChunk(reinterpret_cast<uint8_t*>(section.data()) + at,
+                  std::min(chunk, section.size() - at), key);
 }
 
 bool SameTime(const timespec& a, const timespec& b) {
@@ -118,54 +121,59 @@ void TQDB::Open(const std::string& name) {
     fileTime_ = st.st_mtim;
     if ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) readOnly_ = true;
 
-    TFileStream file(path, TFileStream::fmOpenRead);
-    const int64_t fileSize = file.Size();
-    char mark[4];
-    if (fileSize < 12 || file.Read(mark, 4) != 4 || std::memcmp(mark, kSignature, 4) != 0)
-      throw EQDBFileError(qdbNotValid, path);
+    fd_ = fileio::Open(path, readOnly_ ? O_RDONLY : O_RDWR);
+    if (fd_ < 0) RaiseQDBFileError(QDBCodeFromErrno(errno), qdbFileNotFound, path);
+    const int64_t fileSize = st.st_size;
+    auto readAt = [&](int64_t offset, void* out, int64_t count) {
+      if (!fileio::PReadAll(fd_, out, size_t(count), off_t(offset), path))
+        throw EStreamError("read error", errno);
+    };
+    unsigned char head[8];
+    if (fileSize < 12) throw EQDBFileError(qdbNotValid, path);
+    readAt(0, head, 8);
+    if (std::memcmp(head, kSignature, 4) != 0) throw EQDBFileError(qdbNotValid, path);
 
-    std::optional<TQDBKey> key;
-    file.ReadBuffer(mark, 4);
-    if (std::memcmp(mark, kPasswordMark, 4) == 0) {
+    dataStart_ = 8;
+    if (std::memcmp(head + 4, kPasswordMark, 4) == 0) {
       TQDBKey check;
-      if (fileSize < 32 + 8 || file.Read(check.data(), 20) != 20)
-        throw EQDBFileError(qdbNotValid, path);
+      if (fileSize < 32 + 8) throw EQDBFileError(qdbNotValid, path);
+      readAt(8, check.data(), 20);
       if (password_.empty() && OnDemandPassword) OnDemandPassword(*this, password_);
-      key = PasswordKey(password_);
-      if (PasswordCheckValue(*key) != check) throw EQDBInvalidPW(qdbInvalidPassword);
+      fileKey_ = PasswordKey(password_);
+      if (PasswordCheckValue(*fileKey_) != check) throw EQDBInvalidPW(qdbInvalidPassword);
       filePassword_ = password_;
-    } else {
-      file.Seek(-4, TSeekOrigin::soCurrent);  // no password: these bytes are D
+      dataStart_ = 32;
     }
-
-    const int32_t dataLength = ReadInt(file);
-    if (dataLength < 0 || dataLength > fileSize - file.Position() - 8)
+    unsigned char b[8];
+    readAt(dataStart_ - 4, b, 4);
+    const int32_t dataLength = GetInt(b);
+    if (dataLength < 0 || dataLength > fileSize - dataStart_ - 8)
       throw EQDBFileError(qdbNotValid, path);
-
-    // The data working file, and the index working file named after it.
-    std::string dataName;
-    int fd = fileio::CreateUnique(fileio::TempDirectory(), "QDB", dataName);
-    if (fd < 0) throw EQDBFileError(qdbNoTempFile);
-    data_ = std::make_unique<TFileStream>(dataName, fd);
-    std::string indexName = std::filesystem::path(dataName).parent_path() /
-                            ("QIX" + std::filesystem::path(dataName).filename().string().substr(3));
-    fd = fileio::Open(indexName, O_RDWR | O_CREAT | O_EXCL, 0600);
-    if (fd < 0) fd = fileio::CreateUnique(fileio::TempDirectory(), "QIX", indexName);
-    if (fd < 0) throw EQDBFileError(qdbNoTempFile);
-    indexFileName_ = indexName;
-    TFileStream index(indexName, fd);
-
-    CopySection(file, dataLength, *data_, key);
-    dataSize_ = dataLength;
-    file.ReadBuffer(mark, 4);
-    if (std::memcmp(mark, kIndexMark, 4) != 0) throw EQDBFileError(qdbNotValid, path);
-    const int32_t indexLength = ReadInt(file);
-    if (indexLength < 4 || indexLength > fileSize - file.Position())
+    readAt(dataStart_ + dataLength, b, 8);
+    if (std::memcmp(b, kIndexMark, 4) != 0) throw EQDBFileError(qdbNotValid, path);
+    const int32_t indexLength = GetInt(b + 4);
+    const int64_t indexStart = dataStart_ + dataLength + 8;
+    if (indexLength < 4 || indexLength > fileSize - indexStart)
       throw EQDBFileError(qdbNotValid, path);
-    CopySection(file, indexLength, index, key);
-    index.Close();
+    std::string index(size_t(indexLength), '\0');
+    readAt(indexStart, index.data(), indexLength);
+    if (fileKey_) {
+      Scramble(index, *fileKey_);
+      // Scrambling works on whole sections, so a protected file's data is read at open.
+      plain_.assign(size_t(dataLength), '\0');
+      readAt(dataStart_, plain_.data(), dataLength);
+      Scramble(plain_, *fileKey_);
+    }
+    diskData_ = dataLength;
+    const int64_t fileEnd = indexStart + indexLength;
+    base_ = fileEnd - dataStart_;
+    dataSize_ = base_;
+    // Bytes past the index are what a commit cut short left behind: nobody refers to them.
+    if (!readOnly_ && fileSize > fileEnd && fileio::Truncate(fd_, off_t(fileEnd), path) == 0 &&
+        ::fstat(fd_, &st) == 0)
+      fileTime_ = st.st_mtim;  // our own change is no change behind our back
 
-    LoadIndex(dataLength);
+    LoadIndex(index, dataLength);
   } catch (const EStreamError& e) {
     Reset();
     RaiseQDBFileError(QDBCodeFromErrno(e.Errno), qdbNotValid, path);
@@ -184,11 +192,27 @@ void TQDB::Open(const std::string& name) {
   if (OnFileAssigned) OnFileAssigned(*this);
 }
 
-void TQDB::LoadIndex(int64_t dataLength) {
-  TBFStream index(indexFileName_, TFileStream::fmOpenRead, -1);
-  const int64_t indexLength = index.Size();
+void TQDB::LoadIndex(const std::string& indexBytes, int64_t dataLength) {
+  TMemoryStream raw;
+  raw.Assign(indexBytes);
+  const int64_t indexLength = int64_t(indexBytes.size());
+  auto readInt = [&](int32_t& v) {
+    unsigned char b[4];
+    if (raw.Read(b, 4) != 4) return false;
+    v = GetInt(b);
+    return true;
+  };
+  auto readKey = [&](TKey& key) {
+    const std::string& bytes = raw.Bytes();
+    const size_t at = size_t(raw.Position());
+    const size_t end = bytes.find('\0', at);
+    if (end == std::string::npos || end - at > 255) return false;
+    key.assign(bytes, at, end - at);
+    raw.SetPosition(int64_t(end + 1));
+    return true;
+  };
   int32_t n = 0;
-  if (!index.ReadInt(n) || n < 0 || n > (indexLength - 4) / kMinRecordSize)
+  if (!readInt(n) || n < 0 || n > (indexLength - 4) / kMinRecordSize)
     throw EQDBFileError(qdbNotValid, fileName_);
 
   items_.SetSorted(false);
@@ -202,8 +226,7 @@ void TQDB::LoadIndex(int64_t dataLength) {
     TKey key;
     auto entry = std::make_unique<TIndex>();
     int32_t flags = 0;
-    if (!index.ReadKey(key) || !index.ReadInt(entry->Pos) || !index.ReadInt(entry->Size) ||
-        !index.ReadInt(flags))
+    if (!readKey(key) || !readInt(entry->Pos) || !readInt(entry->Size) || !readInt(flags))
       throw EQDBFileError(qdbNotValid, fileName_);
     entry->Flags = uint32_t(flags);
     if (entry->Pos < 0 || entry->Size < 0 || int64_t(entry->Pos) + entry->Size > dataLength)
@@ -231,10 +254,7 @@ void TQDB::LoadIndex(int64_t dataLength) {
   if (admin_.Find(kCaseSensitiveKey, at)) {
     const TIndex& e = *admin_.Index(at);
     unsigned char b = 0;
-    if (e.Size == 1) {
-      data_->SetPosition(e.Pos);
-      data_->ReadBuffer(&b, 1);
-    }
+    if (e.Size == 1) b = uint8_t(ReadData(e)[0]);
     items_.SetCaseSensitive(b == 1);
   }
   // The writer stores items in descending order under its own comparison; reverse, and sort
@@ -248,28 +268,39 @@ void TQDB::LoadIndex(int64_t dataLength) {
   }
 }
 
-void TQDB::CopySection(TStream& source, int64_t length, TStream& target,
-                       const std::optional<TQDBKey>& key) {
-  // Each chunk is scrambled on its own, so the buffer is exactly one chunk.
-  std::vector<uint8_t> buffer;
-  try {
-    buffer.resize(size_t(std::min<int64_t>(QDBBufferSize(length), std::max<int64_t>(length, 1))));
-  } catch (const std::bad_alloc&) {
-    throw EQDBError(qdbCompressMemory);
-  }
-  for (int64_t left = length; left > 0;) {
-    int64_t n = std::min<int64_t>(left, int64_t(buffer.size()));
-    source.ReadBuffer(buffer.data(), n);
-    if (key) ScrambleChunk(buffer.data(), size_t(n), *key);
-    target.WriteBuffer(buffer.data(), n);
-    left -= n;
-  }
-}
-
 void TQDB::Progress(int32_t i, int32_t step, TProgressOrigin origin) {
   if (i % step != 0) return;
   ProcessMessages();
   if (ProgressUpdate) ProgressUpdate(*this, i * 10 / step, origin);
+}
+
+int64_t TQDB::LiveBytes() const {
+  int64_t live = 0;
+  for (const TIndexList* list : {&admin_, &items_})
+    for (int32_t i = 0; i < list->Count(); ++i) live += list->Index(i)->Size;
+  return live;
+}
+
+// The index section: N, the admin records last to first, the item records last to first; with
+// positions, entry k (admins, then items, in key order) gets positions[k] instead of its Pos.
+std::string TQDB::BuildIndex(const std::vector<int32_t>* positions) {
+  std::string index;
+  const int32_t items = items_.Count(), admins = admin_.Count();
+  PutInt(index, items + admins);
+  auto put = [&](const TKey& key, const TIndex& e, size_t k) {
+    index.append(key.c_str(), key.size() + 1);
+    PutInt(index, positions ? (*positions)[k] : e.Pos);
+    PutInt(index, e.Size);
+    PutInt(index, int32_t(e.Flags));
+  };
+  for (int32_t i = admins - 1; i >= 0; --i) put(admin_.Key(i), *admin_.Index(i), size_t(i));
+  const int32_t step = items / 10 + 1;
+  for (int32_t n = 0, i = items - 1; i >= 0; --i, ++n) {
+    put(items_.Key(i), *items_.Index(i), size_t(admins + i));
+    Progress(n, step, poSaving);
+  }
+  if (ProgressUpdate) ProgressUpdate(*this, 0, poSaving);
+  return index;
 }
 
 void TQDB::Close() {
@@ -282,37 +313,21 @@ void TQDB::Close() {
   if (!readOnly_ && saveOnClose_ && (modified_ || password_ != filePassword_)) {
     const std::string original = fileName_;
     try {
-      {
-        TTempBFStream index(indexFileName_);
-        const int32_t items = items_.Count();
-        index.WriteInt(items + admin_.Count());
-        for (int32_t i = admin_.Count() - 1; i >= 0; --i) {
-          const TIndex& e = *admin_.Index(i);
-          index.WriteKey(admin_.Key(i));
-          index.WriteInt(e.Pos);
-          index.WriteInt(e.Size);
-          index.WriteInt(int32_t(e.Flags));
-        }
-        const int32_t step = items / 10 + 1;
-        for (int32_t n = 0, i = items - 1; i >= 0; --i, ++n) {
-          const TIndex& e = *items_.Index(i);
-          index.WriteKey(items_.Key(i));
-          index.WriteInt(e.Pos);
-          index.WriteInt(e.Size);
-          index.WriteInt(int32_t(e.Flags));
-          Progress(n, step, poSaving);
-        }
-        index.Commit();
-        if (ProgressUpdate) ProgressUpdate(*this, 0, poSaving);
-      }
-
+      // Scrambling makes a protected file's bytes depend on its section lengths, so a protected
+      // file, or one gaining or losing its password, is written whole.
+      bool whole = packRequested_ || fileKey_ || !password_.empty();
+      // A file with nothing in its data section is as cheap to write whole.
+      whole = whole || diskData_ == 0;
       // Someone else changed the file since it was opened: unless allowed to overwrite it, write
-      // beside it under "1." + its name.
+      // beside it under "1." + its name. Either way it is written whole from what we hold.
       struct stat st;
       std::optional<mode_t> mode;
-      if (::stat(fileName_.c_str(), &st) == 0) {
+      if (::stat(fileName_.c_str(), &st) != 0) {
+        whole = true;
+      } else {
         mode = st.st_mode & 07777;
         if (!SameTime(st.st_mtim, fileTime_)) {
+          whole = true;
           bool ok = false;
           if (BeforeOverWrite) BeforeOverWrite(*this, ok);
           if (!ok) {
@@ -323,7 +338,19 @@ void TQDB::Close() {
           }
         }
       }
-      WriteContainer(fileName_, mode);
+      if (!whole) {
+        // Appending leaves the old index and every replaced value unreferenced; past a quarter
+        // of the file, the store is packed instead.
+        const int64_t unused = dataSize_ - LiveBytes();
+        int64_t indexLength = 4;
+        for (const TIndexList* list : {&admin_, &items_})
+          for (int32_t i = 0; i < list->Count(); ++i) indexLength += list->Key(i).size() + 13;
+        whole = unused * 4 > dataStart_ + dataSize_ + 8 + indexLength;
+      }
+      if (whole)
+        WriteContainer(fileName_, mode);
+      else
+        AppendCommit();
       if (::stat(fileName_.c_str(), &st) == 0) fileTime_ = st.st_mtim;
     } catch (const EStreamError& e) {
       fileName_ = original;
@@ -336,34 +363,132 @@ void TQDB::Close() {
   Reset();
 }
 
+// Commits a plain store in place. Step 1 writes the new bytes and a new index past the end of the
+// file, where no reader looks; step 2 points D past the old index, which makes the new index the
+// file's own. A failure before step 2 is on disk cuts the file back to its old bytes.
+void TQDB::AppendCommit() {
+  if (dataSize_ > INT32_MAX) throw EQDBFileError(qdbCannotExtend, fileName_);
+  const std::string index = BuildIndex(nullptr);
+  const int64_t fileEnd = dataStart_ + base_;
+  std::string tail;
+  tail.reserve(pending_.size() + 8 + index.size());
+  tail += pending_;
+  tail.append(kIndexMark, 4);
+  PutInt(tail, int32_t(index.size()));
+  tail += index;
+  std::string oldD, newD;
+  PutInt(oldD, int32_t(diskData_));
+  PutInt(newD, int32_t(dataSize_));
+
+  auto fail = [&](int message, bool restoreD) {
+    const int err = errno;
+    if (restoreD) fileio::PWriteAll(fd_, oldD.data(), 4, off_t(dataStart_ - 4), fileName_);
+    fileio::Truncate(fd_, off_t(fileEnd), fileName_);
+    struct stat st;
+    if (::fstat(fd_, &st) == 0) fileTime_ = st.st_mtim;  // our own undoing
+    RaiseQDBFileError(QDBCodeFromErrno(err), message, fileName_);
+  };
+  if (!fileio::PWriteAll(fd_, tail.data(), tail.size(), off_t(fileEnd), fileName_))
+    fail(qdbCannotExtend, false);
+  if (fileio::DataSync(fd_, fileName_) != 0) fail(qdbCannotExtend, false);
+  if (!fileio::PWriteAll(fd_, newD.data(), 4, off_t(dataStart_ - 4), fileName_))
+    fail(qdbCannotExtend, true);
+  if (fileio::DataSync(fd_, fileName_) != 0) fail(qdbCannotExtend, true);
+
+  // Committed. Replaced values (passwords among them) must not live on in the file: zero the
+  // bytes they left on disk. Should that fail, the file is packed, which drops them too.
+  diskData_ = dataSize_;
+  base_ = dataSize_ + 8 + int64_t(index.size());
+  pending_.clear();
+  std::sort(freed_.begin(), freed_.end());
+  bool zeroed = true;
+  for (size_t i = 0; i < freed_.size() && zeroed;) {
+    int64_t from = freed_[i].first, to = from + freed_[i].second;
+    for (++i; i < freed_.size() && freed_[i].first <= to; ++i)
+      to = std::max<int64_t>(to, freed_[i].first + freed_[i].second);
+    const std::string zeros(size_t(to - from), '\0');
+    zeroed = fileio::PWriteAll(fd_, zeros.data(), zeros.size(), off_t(dataStart_ + from),
+                               fileName_);
+  }
+  if (!freed_.empty() && (!zeroed || fileio::DataSync(fd_, fileName_) != 0)) {
+    struct stat st;
+    std::optional<mode_t> mode;
+    if (::fstat(fd_, &st) == 0) mode = st.st_mode & 07777;
+    readAheadPos_ = -1;
+    WriteContainer(fileName_, mode);
+  }
+  freed_.clear();
+}
+
+// Writes the store whole into a new file beside the target and renames it over the target: the
+// live entries only (admin entries first, then items), scrambled when there is a password.
 void TQDB::WriteContainer(const std::string& target, std::optional<mode_t> oldMode) {
+  std::optional<TQDBKey> key;
+  if (!password_.empty()) key = PasswordKey(password_);
+  // Entry k is admin entry k, then item k - admins. Pack lays them out in that order; any other
+  // rewrite keeps their order in the data section, so a store written once is laid out as added.
+  std::vector<const TIndex*> entries;
+  for (const TIndexList* list : {&admin_, &items_})
+    for (int32_t i = 0; i < list->Count(); ++i) entries.push_back(list->Index(i));
+  const int32_t total = int32_t(entries.size());
+  std::vector<int32_t> order(entries.size());
+  for (int32_t k = 0; k < total; ++k) order[size_t(k)] = k;
+  if (!packRequested_)
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int32_t a, int32_t b) { return entries[size_t(a)]->Pos < entries[size_t(b)]->Pos; });
+  std::vector<int32_t> positions(entries.size());
+  int64_t live = 0;
+  for (int32_t k : order) {
+    positions[size_t(k)] = int32_t(live);
+    live += entries[size_t(k)]->Size;
+  }
+  if (live > INT32_MAX) throw EQDBFileError(qdbCannotExtend, target);
+  std::string index = BuildIndex(&positions);
+
   const std::string dir = Folder(target);
   std::string tempName;
   int fd = fileio::CreateUnique(dir, "QDD", tempName);
   if (fd < 0) RaiseQDBFileError(QDBCodeFromErrno(errno), qdbNoTempFile, target);
   TFileStream out(tempName, fd);
   try {
-    std::optional<TQDBKey> key;
-    if (!password_.empty()) key = PasswordKey(password_);
-    if (dataSize_ > INT32_MAX) throw EQDBFileError(qdbCannotExtend, target);
-
     std::string header(kSignature, 4);
     if (key) {
       header.append(kPasswordMark, 4);
       TQDBKey check = PasswordCheckValue(*key);
       header.append(reinterpret_cast<const char*>(check.data()), check.size());
     }
-    PutInt(header, int32_t(dataSize_));
+    PutInt(header, int32_t(live));
     out.WriteString(header);
-    data_->SetPosition(0);
-    CopySection(*data_, dataSize_, out, key);
 
-    TFileStream index(indexFileName_, TFileStream::fmOpenRead);
-    const int64_t indexLength = index.Size();
+    // The data section goes out in chunks of the scrambling's size, each scrambled on its own.
+    const size_t chunk = size_t(std::min<int64_t>(QDBBufferSize(live), std::max<int64_t>(live, 1)));
+    std::string buffer;
+    buffer.reserve(chunk);
+    auto flush = [&] {
+      if (key) ScrambleChunk(reinterpret_cast<uint8_t*>(buffer.data()), buffer.size(), *key);
+      out.WriteString(buffer);
+      buffer.clear();
+    };
+    const int32_t step = total / 10 + 1;
+    int32_t n = 0;
+    for (int32_t k : order) {
+      const std::string bytes = ReadData(*entries[size_t(k)]);
+      for (size_t at = 0; at < bytes.size();) {
+        const size_t take = std::min(chunk - buffer.size(), bytes.size() - at);
+        buffer.append(bytes, at, take);
+        at += take;
+        if (buffer.size() == chunk) flush();
+      }
+      if (packRequested_) Progress(++n, step, poPacking);
+    }
+    if (!buffer.empty()) flush();
+    if (packRequested_ && ProgressUpdate) ProgressUpdate(*this, 0, poPacking);
+
     std::string mark(kIndexMark, 4);
-    PutInt(mark, int32_t(indexLength));
+    PutInt(mark, int32_t(index.size()));
     out.WriteString(mark);
-    CopySection(index, indexLength, out, key);
+    if (key) Scramble(index, *key);
+    out.WriteString(index);
 
     out.Sync();
     ::fchmod(out.Handle(), oldMode.value_or(0600));
@@ -380,13 +505,16 @@ void TQDB::WriteContainer(const std::string& target, std::optional<mode_t> oldMo
 }
 
 void TQDB::Reset() {
-  if (data_) {
-    std::string name = data_->FileName();
-    data_.reset();
-    fileio::Unlink(name);
-  }
-  if (!indexFileName_.empty()) fileio::Unlink(indexFileName_);
-  indexFileName_.clear();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  dataStart_ = diskData_ = base_ = 0;
+  std::string().swap(pending_);
+  std::string().swap(plain_);
+  std::string().swap(readAhead_);
+  readAheadPos_ = -1;
+  fileKey_.reset();
+  freed_.clear();
+  packRequested_ = false;
   admin_.EmptyAndClear();
   items_.EmptyAndClear();
   items_.SetCaseSensitive(false);
@@ -450,31 +578,49 @@ void TQDB::RaiseIO(const EStreamError& e, int opMessage) const {
   RaiseQDBFileError(QDBCodeFromErrno(e.Errno), opMessage, fileName_);
 }
 
-// ---- the data working file ----
+// ---- the data section ----
 
 std::string TQDB::ReadData(const TIndex& index) {
   std::string bytes(size_t(index.Size), '\0');
-  try {
-    data_->SetPosition(index.Pos);
-    data_->ReadBuffer(bytes.data(), index.Size);
-  } catch (const EStreamError& e) {
-    RaiseIO(e, qdbNotValid);
+  if (index.Size == 0) return bytes;
+  if (index.Pos >= base_) {
+    std::memcpy(bytes.data(), pending_.data() + (index.Pos - base_), size_t(index.Size));
+  } else if (fileKey_) {
+    std::memcpy(bytes.data(), plain_.data() + index.Pos, size_t(index.Size));
+  } else {
+    ReadDisk(index.Pos, index.Size, bytes.data());
   }
   return bytes;
+}
+
+// Reads bytes of the data section from the file. Small entries are served from a window of the
+// section read ahead in one call, since neighbouring entries are often read one after another.
+void TQDB::ReadDisk(int64_t pos, int64_t size, char* out) {
+  constexpr int64_t kWindow = 65536;
+  if (readAheadPos_ < 0 || pos < readAheadPos_ ||
+      pos + size > readAheadPos_ + int64_t(readAhead_.size())) {
+    if (size >= kWindow) {
+      if (!fileio::PReadAll(fd_, out, size_t(size), off_t(dataStart_ + pos), fileName_))
+        RaiseQDBFileError(QDBCodeFromErrno(errno), qdbNotValid, fileName_);
+      return;
+    }
+    readAheadPos_ = -1;
+    readAhead_.resize(size_t(std::min(kWindow, diskData_ - pos)));
+    if (!fileio::PReadAll(fd_, readAhead_.data(), readAhead_.size(), off_t(dataStart_ + pos),
+                          fileName_))
+      RaiseQDBFileError(QDBCodeFromErrno(errno), qdbNotValid, fileName_);
+    readAheadPos_ = pos;
+  }
+  std::memcpy(out, readAhead_.data() + (pos - readAheadPos_), size_t(size));
 }
 
 int32_t TQDB::AppendData(const void* bytes, int64_t size) {
   if (dataSize_ + size > INT32_MAX) throw EQDBFileError(qdbCannotExtend, fileName_);
   const int64_t pos = dataSize_;
   try {
-    data_->SetPosition(pos);
-    data_->WriteBuffer(bytes, size);
-  } catch (const EStreamError& e) {
-    try {
-      data_->SetSize(pos);
-    } catch (const EStreamError&) {
-    }
-    RaiseIO(e, qdbCannotExtend);
+    pending_.append(static_cast<const char*>(bytes), size_t(size));
+  } catch (const std::bad_alloc&) {
+    throw EQDBError(qdbCompressMemory);
   }
   dataSize_ = pos + size;
   return int32_t(pos);
@@ -649,52 +795,12 @@ TIndex TQDB::ItemEntry(int32_t index) const {
   return *items_.Index(index);
 }
 
+// Marks the store to be written whole at close, without the bytes no entry refers to.
 void TQDB::Pack() {
   CheckOpen();
   if (!CheckWritable()) return;
-  std::string packedName;
-  int fd = fileio::CreateUnique(fileio::TempDirectory(), "QDB", packedName);
-  if (fd < 0) throw EQDBFileError(qdbNoTempFile);
-  auto packed = std::make_unique<TFileStream>(packedName, fd);
-
-  // Copy admin entries, then items, each to the end of the new file; apply the new positions
-  // only once every entry has been copied.
-  const int32_t total = admin_.Count() + items_.Count();
-  const int32_t step = total / 10 + 1;
-  std::vector<int32_t> positions;
-  positions.reserve(size_t(total));
-  int64_t end = 0;
-  try {
-    int32_t n = 0;
-    for (TIndexList* list : {&admin_, &items_}) {
-      for (int32_t i = 0; i < list->Count(); ++i) {
-        const TIndex& e = *list->Index(i);
-        std::string bytes = ReadData(e);
-        packed->WriteBuffer(bytes.data(), int64_t(bytes.size()));
-        positions.push_back(int32_t(end));
-        end += e.Size;
-        Progress(++n, step, poPacking);
-      }
-    }
-  } catch (const EStreamError& e) {
-    packed.reset();
-    fileio::Unlink(packedName);
-    RaiseIO(e, qdbCannotExtend);
-  } catch (...) {
-    packed.reset();
-    fileio::Unlink(packedName);
-    throw;
-  }
-  size_t p = 0;
-  for (TIndexList* list : {&admin_, &items_})
-    for (int32_t i = 0; i < list->Count(); ++i) list->Index(i)->Pos = positions[p++];
-
-  std::string oldName = data_->FileName();
-  data_ = std::move(packed);
-  fileio::Unlink(oldName);
-  dataSize_ = end;
+  packRequested_ = true;
   modified_ = true;
-  if (ProgressUpdate) ProgressUpdate(*this, 0, poPacking);
   if (count_ > 0) GoToItem(itemIndex_);
 }
 
@@ -743,17 +849,22 @@ void TQDB::ChangeAdmin(const void* buffer, int32_t size) {
   if (adminIndex_ < 0) throw EQDBBadKey(qdbBadKey, lastAdminKey_);
   size = std::max(size, 0);
   TIndex& e = *admin_.Index(adminIndex_);
-  // The bytes the old value leaves behind are zeroed: the file is written with its whole data
-  // section, and a replaced password must not live on in it.
-  try {
-    data_->SetPosition(e.Pos);
-    if (size <= e.Size) data_->WriteBuffer(buffer, size);
-    const std::string zeros(size_t(e.Size - (size <= e.Size ? size : 0)), '\0');
-    data_->WriteBuffer(zeros.data(), int64_t(zeros.size()));
-  } catch (const EStreamError& err) {
-    RaiseIO(err, qdbCannotExtend);
+  if (size == e.Size && (size == 0 || ReadData(e) == std::string_view(
+                                           static_cast<const char*>(buffer), size_t(size))))
+    return;  // the same value: nothing to write
+  if (e.Pos >= base_) {
+    // Bytes of this session, in memory: overwritten, the rest zeroed, or zeroed and moved.
+    char* old = pending_.data() + (e.Pos - base_);
+    if (size <= e.Size) std::memcpy(old, buffer, size_t(size));
+    std::memset(old + (size <= e.Size ? size : 0), 0, size_t(e.Size - (size <= e.Size ? size : 0)));
+    if (size > e.Size) e.Pos = AppendData(buffer, size);
+  } else {
+    // Bytes the file's index refers to are never overwritten: the new value goes to the end and
+    // the old bytes are zeroed once the commit no longer refers to them.
+    const int32_t oldPos = e.Pos, oldSize = e.Size;
+    e.Pos = AppendData(buffer, size);
+    if (oldSize > 0) freed_.emplace_back(oldPos, oldSize);
   }
-  if (size > e.Size) e.Pos = AppendData(buffer, size);
   e.Size = size;
   modified_ = true;
 }

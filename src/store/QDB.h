@@ -2,9 +2,13 @@
 //
 // A store holds items (whole streams under keys, kept in key order, optionally compressed) and
 // admin entries (small raw values under their own keys). Setting FileName opens a file; setting
-// it to "" closes it. While open, everything is written to two temporary working files; when
-// something changed, the container is rebuilt from them at close, into a new file that replaces
-// the old one whole. A close that fails leaves the old file as it was and the store open.
+// it to "" closes it. Entries are read from the file where they lie; new bytes are kept in memory.
+// A close that saves changes appends them and a new index past the file's end, flushes, then
+// points the data-section length at the start past the old index and flushes again, so the file
+// is a valid store at every moment. A store whose unreferenced bytes pass a quarter of the file,
+// one with a password, one changed behind our back, or one asked to Pack is rewritten whole
+// beside the file and renamed over it. A close that fails leaves the old file as it was and the
+// store open.
 #pragma once
 
 #include <sys/types.h>
@@ -15,6 +19,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "store/QDBCrypt.h"
 #include "store/QDBErrors.h"
@@ -120,10 +126,11 @@ class TQDB {
   void Open(const std::string& name);
   void Close();
   void Reset();
-  void LoadIndex(int64_t dataLength);
+  void LoadIndex(const std::string& index, int64_t dataLength);
+  std::string BuildIndex(const std::vector<int32_t>* positions);
+  void AppendCommit();
   void WriteContainer(const std::string& target, std::optional<mode_t> oldMode);
-  void CopySection(TStream& source, int64_t length, TStream& target,
-                   const std::optional<TQDBKey>& key);
+  int64_t LiveBytes() const;
   void Progress(int32_t i, int32_t step, TProgressOrigin origin);
 
   void CheckOpen() const;
@@ -134,6 +141,7 @@ class TQDB {
   bool Matches(const TKey& key) const;
 
   std::string ReadData(const TIndex& index);
+  void ReadDisk(int64_t pos, int64_t size, char* out);
   void OfferToCache(const TKey& key, std::string bytes);
   int32_t AppendData(const void* bytes, int64_t size);
   [[noreturn]] void RaiseIO(const EStreamError& e, int opMessage) const;
@@ -159,9 +167,20 @@ class TQDB {
   bool saveOnClose_ = true;
   TIndexList items_;
   bool modified_ = false;
-  std::unique_ptr<TFileStream> data_;  // the data working file
-  std::string indexFileName_;          // the index working file
-  int64_t dataSize_ = 0;
+  // The container stays open for the session; data is read from it where it lies.
+  int fd_ = -1;
+  int64_t dataStart_ = 0;  // file offset of the data section
+  int64_t diskData_ = 0;   // D on disk
+  int64_t base_ = 0;       // data position of the file's end: where new bytes go
+  std::string pending_;    // new bytes, data positions base_ onwards, written at commit
+  std::string plain_;      // the unscrambled data section of a password-protected file
+  std::optional<TQDBKey> fileKey_;
+  std::string readAhead_;  // bytes of the data section from readAheadPos_ on
+  int64_t readAheadPos_ = -1;
+  // Ranges of replaced admin values on disk, zeroed once a commit no longer refers to them.
+  std::vector<std::pair<int32_t, int32_t>> freed_;
+  bool packRequested_ = false;
+  int64_t dataSize_ = 0;   // base_ + pending_.size()
 };
 
 // Closes the store without writing its changes: the file keeps the bytes it had.

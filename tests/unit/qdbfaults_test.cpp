@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <vector>
 
 #include "store/FileIO.h"
 #include "store/QDB.h"
@@ -33,7 +34,8 @@ class QdbFaultTest : public ::testing::Test {
   }
 
   // A store with admin entries of each kind, a plain and a compressed item.
-  std::string MakeStore(const std::string& password = "") {
+  // A large item makes what a change leaves unreferenced small enough not to pack the file.
+  std::string MakeStore(const std::string& password = "", size_t large = 0) {
     std::filesystem::remove(path);
     TQDB w;
     w.SetPassword(password);
@@ -41,7 +43,7 @@ class QdbFaultTest : public ::testing::Test {
     w.SetAdminBoolean("Flag", true);
     w.SetAdminInteger("Count", 42);
     w.SetAdminString("Name", "Norva");
-    Add(w, "000000000000001", "From: someone\r\nSubject: hello\r\n\r\nbody\r\n");
+    Add(w, "000000000000001", "From: someone\r\nSubject: hello\r\n\r\nbody\r\n" + std::string(large, 'b'));
     w.SetCompression(true);
     Add(w, "000000000000002", std::string(3000, 'z') + "tail of a compressed item");
     w.SetFileName("");
@@ -59,61 +61,106 @@ class QdbFaultTest : public ::testing::Test {
   TQDB db;
 };
 
-TEST_F(QdbFaultTest, FailureAtAnyStepOfCloseKeepsTheOldFileWhole) {
-  const std::string old = MakeStore("pw");
-
-  int ops = 0;  // how many writes, syncs, opens and renames a close makes
-  db.SetPassword("pw");
-  Change();
-  fileio::SetFaultHook([&](fileio::Op op, const std::string&) {
-    if (op != fileio::Op::Read && op != fileio::Op::Unlink) ++ops;
-    return 0;
-  });
-  db.SetFileName("");
-  fileio::SetFaultHook(nullptr);
-  const std::string changed = ReadFile(path);
-  ASSERT_GT(ops, 4);
-
-  for (int failAt = 1; failAt <= ops; ++failAt) {
-    SCOPED_TRACE("failing operation " + std::to_string(failAt));
-    WriteFile(path, old);
-    db.SetPassword("pw");
-    Change();
-    int seen = 0;
-    fileio::SetFaultHook([&](fileio::Op op, const std::string&) {
-      if (op == fileio::Op::Read || op == fileio::Op::Unlink) return 0;
-      return ++seen == failAt ? (failAt % 2 ? ENOSPC : EIO) : 0;
-    });
-    try {
-      db.SetFileName("");
-      fileio::SetFaultHook(nullptr);
-      // Only a failed rename of the index rewrite may be recovered from (by copying).
-      EXPECT_EQ(ReadFile(path), changed);
-      continue;
-    } catch (const EQDBFileError& e) {
-      EXPECT_STREQ(e.what(), failAt % 2 ? "The drive is full" : "Unidentified problem -  5");
-    } catch (const EQDBIndexError& e) {  // the index rewrite file could not be created
-      EXPECT_STREQ(e.what(), "Could not create a necessary temporary file");
-    }
-    fileio::SetFaultHook(nullptr);
-    EXPECT_EQ(ReadFile(path), old);
-    EXPECT_TRUE(db.IsOpen());
-    EXPECT_EQ(CountFiles(dir.Path()), 1) << "no temporary file left beside the store";
-    db.SetFileName("");  // the retry succeeds with nothing lost
-    EXPECT_EQ(ReadFile(path), changed);
+// Every entry of a store, as "key=bytes" lines, admin entries first.
+std::string Contents(const std::string& path, const std::string& password) {
+  TQDB r;
+  r.SetPassword(password);
+  r.SetReadOnly(true);
+  r.SetFileName(path);
+  std::string all;
+  for (int32_t i = 0; i < r.AdminCount(); ++i) all += r.AdminKeyAt(i) + "=" + r.AdminBytesAt(i) + "\n";
+  for (int32_t i = 0; i < r.Count(); ++i) {
+    r.GoToItem(i);
+    all += r.Key() + "=" + Item(r) + "\n";
   }
-  EXPECT_EQ(CountFiles(tmp.Path()), 0) << "working files are removed";
+  r.SetFileName("");
+  return all;
 }
 
-TEST_F(QdbFaultTest, FailuresWhileOpeningLeaveTheStoreClosed) {
-  MakeStore();
-  fileio::SetFaultHook([](fileio::Op op, const std::string& p) {
-    return op == fileio::Op::Open && p.find("/QIX") != std::string::npos ? EMFILE : 0;
-  });
-  EXPECT_THROW(db.SetFileName(path), EQDBFileError);
-  EXPECT_FALSE(db.IsOpen());
-  EXPECT_THROW(db.FindAdmin("Flag"), EQDBNoFile);
-  EXPECT_EQ(CountFiles(tmp.Path()), 0);
+// A plain store commits by appending (write, sync, D, sync, zeroing, sync); a protected one is
+// rewritten beside and renamed. A failure at any step leaves the old file whole and the store
+// open, and the retry saves everything.
+TEST_F(QdbFaultTest, FailureAtAnyStepOfCloseKeepsTheOldFileWhole) {
+  for (const std::string password : {"", "pw"}) {
+    SCOPED_TRACE("password '" + password + "'");
+    const std::string old = MakeStore(password, 20000);
+    std::vector<fileio::Op> ops;  // what a close does besides reading
+    db.SetPassword(password);
+    Change();
+    fileio::SetFaultHook([&](fileio::Op op, const std::string&) {
+      if (op != fileio::Op::Read && op != fileio::Op::Unlink) ops.push_back(op);
+      return 0;
+    });
+    db.SetFileName("");
+    fileio::SetFaultHook(nullptr);
+    const std::string changed = Contents(path, password);
+    if (password.empty()) {  // the append: two writes and syncs, the zeroing and its sync
+      EXPECT_EQ(ops, (std::vector<fileio::Op>{fileio::Op::Write, fileio::Op::Fsync,
+                                              fileio::Op::Write, fileio::Op::Fsync,
+                                              fileio::Op::Write, fileio::Op::Fsync}));
+      std::string kept = old;
+      kept.replace(old.find("Norva"), 5, std::string(5, '\0'));  // the replaced value is zeroed
+      EXPECT_EQ(ReadFile(path).substr(8, old.size() - 8), kept.substr(8))
+          << "bytes the old index refers to are never moved";
+    }
+
+    for (size_t failAt = 1; failAt <= ops.size(); ++failAt) {
+      SCOPED_TRACE("failing operation " + std::to_string(failAt));
+      WriteFile(path, old);
+      db.SetPassword(password);
+      Change();
+      size_t seen = 0;
+      fileio::SetFaultHook([&](fileio::Op op, const std::string&) {
+        if (op == fileio::Op::Read || op == fileio::Op::Unlink) return 0;
+        return ++seen == failAt ? (failAt % 2 ? ENOSPC : EIO) : 0;
+      });
+      try {
+        db.SetFileName("");
+        fileio::SetFaultHook(nullptr);
+        // Saved all the same: a failed zeroing packs the file instead, a failed rename copies.
+        EXPECT_EQ(Contents(path, password), changed);
+        EXPECT_EQ(ReadFile(path).find("Norva"), std::string::npos) << "the old value is gone";
+        continue;
+      } catch (const EQDBFileError& e) {
+        EXPECT_STREQ(e.what(), failAt % 2 ? "The drive is full" : "Unidentified problem -  5");
+      }
+      fileio::SetFaultHook(nullptr);
+      EXPECT_EQ(ReadFile(path), old);
+      EXPECT_TRUE(db.IsOpen());
+      EXPECT_EQ(CountFiles(dir.Path()), 1) << "no temporary file left beside the store";
+      db.SetFileName("");  // the retry succeeds with nothing lost
+      EXPECT_EQ(Contents(path, password), changed);
+    }
+  }
+  EXPECT_EQ(CountFiles(tmp.Path()), 0) << "no working files";
+}
+
+// A crash between the two steps of a commit leaves the old container and bytes past its index:
+// a read-only open ignores them, a writable one cuts them; a failed open leaves the store closed.
+TEST_F(QdbFaultTest, TrailingBytesAndFailedOpens) {
+  const std::string old = MakeStore();
+  const std::string before = Contents(path, "");
+  WriteFile(path, old + std::string(5000, 'x'));
+  db.SetReadOnly(true);
+  db.SetFileName(path);
+  EXPECT_EQ(db.Count(), 2);
+  db.SetFileName("");
+  EXPECT_EQ(ReadFile(path).size(), old.size() + 5000);
+  db.SetFileName(path);
+  db.SetFileName("");
+  EXPECT_EQ(ReadFile(path), old);
+  EXPECT_EQ(Contents(path, ""), before);
+
+  for (const fileio::Op failing : {fileio::Op::Open, fileio::Op::Read}) {
+    fileio::SetFaultHook([&](fileio::Op op, const std::string& p) {
+      return op == failing && p == path ? EMFILE : 0;
+    });
+    EXPECT_THROW(db.SetFileName(path), EQDBFileError);
+    fileio::SetFaultHook(nullptr);
+    EXPECT_FALSE(db.IsOpen());
+    EXPECT_THROW(db.FindAdmin("Flag"), EQDBNoFile);
+  }
+  EXPECT_EQ(ReadFile(path), old);
 }
 
 TEST_F(QdbFaultTest, TruncatedFilesAreRefusedAndLeftUntouched) {

@@ -86,7 +86,7 @@ TEST_F(WorkFiles, WorkingCopiesStayInThePrivateFolder) {
       store.SetFileName(folder.File("Config.QDB"));
       store.SetAdminString("Address/Password-0", "secret");
       store.Pack();
-      EXPECT_EQ(Entries(own).size(), 3u);  // the lock, the data and the index copies
+      EXPECT_EQ(Entries(own).size(), 1u);  // the lock: the store keeps no working copies
       for (const std::string& name : Entries(own)) EXPECT_EQ(Mode(own + "/" + name), 0600u);
       EXPECT_TRUE(Entries(tmp.Path()).empty());
       store.SetFileName("");
@@ -103,9 +103,9 @@ TEST_F(WorkFiles, WorkingCopiesStayInThePrivateFolder) {
   FolderLock again(folder.Path(), "test");  // the lock itself was let go
 }
 
-// A child that is killed in the middle of writing a big item leaves its working copies, the
-// password among them; the next start removes them, keeps a living reader's folder and finds
-// the store as it was.
+// A child that is killed while it spools a big message leaves its working file and an uncommitted
+// store change; the next start removes the file, keeps a living reader's folder and finds the
+// store as it was. The store itself keeps no working copies.
 TEST_F(WorkFiles, LeftoversOfAKilledProcessGoAtTheNextStart) {
   {
     TQDB store;
@@ -128,10 +128,13 @@ TEST_F(WorkFiles, LeftoversOfAKilledProcessGoAtTheNextStart) {
         store.SetFileName(folder.File("Config.QDB"));
         TMemoryStream big;
         big.Assign(std::string(8 << 20, 'x'));
-        for (int i = 0;; ++i) {
-          store.AddItem(big, "big" + std::to_string(i));
-          if (i == 1) [[maybe_unused]] ssize_t n = ::write(ready[1], "w", 1);
-        }
+        store.AddItem(big, "big");
+        std::string spool;
+        const int fd = fileio::CreateUnique(fileio::TempDirectory(), "spool", spool);
+        if (fd < 0 || !fileio::WriteAll(fd, big.Bytes().data(), big.Bytes().size(), spool))
+          ::_exit(1);
+        [[maybe_unused]] ssize_t n = ::write(ready[1], "w", 1);
+        ::pause();
       }
       fileio::WorkingFolder reader(folder.Path());  // a reader takes no folder lock
       TQDB store;
@@ -153,7 +156,7 @@ TEST_F(WorkFiles, LeftoversOfAKilledProcessGoAtTheNextStart) {
   ::kill(writer, SIGKILL);
   ::waitpid(writer, nullptr, 0);
   const pid_t reader = child(false);
-  ASSERT_EQ(Entries(work).size(), 2u + 3 + 3);  // two folders, each with a lock and two copies
+  ASSERT_EQ(Entries(work).size(), 2u + 2 + 1);  // two folders; the writer's spool; two locks
   EXPECT_TRUE(ReadFile(folder.File("Config.QDB")) == config);
 
   {
