@@ -82,7 +82,7 @@ gui=OFF
 if wanted list || wanted desktop; then gui=ON; fi
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVA_BUILD_TESTS=OFF \
   -DNORVA_BUILD_GUI=$gui "${launcher[@]}" >/dev/null
-has_target() { cmake --build build-bench --target help | grep -q "^$1:"; }
+has_target() { cmake --build build-bench --target help | grep "^$1:" >/dev/null; }  # grep -q would close the pipe early
 targets=(norva-cli rtt_probe delay_relay)
 wanted mime && targets+=(mime_bench)
 if wanted store; then

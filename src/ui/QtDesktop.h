@@ -26,7 +26,7 @@ class QtDesktop : public Desktop {
   // Printing goes to this PDF file without a print dialog (tests and scripts); "" restores the
   // dialog.
   void SetPrintToPdf(const QString& path) { printToPdf_ = path; }
-  // Runs after the pending events in ProcessMessages: the windows show what the logic changed.
+  // Runs at every ProcessMessages, after the pending events when it ran them (tests).
   std::function<void()> OnPump;
   // The tray icon and the window's icon follow SetTrayIcon through this.
   std::function<void(int imageIndex)> OnTrayIcon;
