@@ -82,11 +82,12 @@ bool WriteAll(int fd, const void* buf, size_t count, const std::string& path) {
   return true;
 }
 
-bool PReadAll(int fd, void* buf, size_t count, off_t offset, const std::string& path) {
-  if (Injected(Op::Read, path)) return false;
-  auto p = static_cast<char*>(buf);
+// Repeats a positioned read or write until the whole range is done, through interruptions and
+// short transfers; an end of file, or a device that takes no more, fails with errno 0.
+template <class Byte, class Transfer>
+bool WholeRange(Transfer transfer, Byte* p, size_t count, off_t offset) {
   while (count > 0) {
-    ssize_t n = ::pread(fd, p, count, offset);
+    const ssize_t n = transfer(p, count, offset);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) {
@@ -100,22 +101,16 @@ bool PReadAll(int fd, void* buf, size_t count, off_t offset, const std::string& 
   return true;
 }
 
+bool PReadAll(int fd, void* buf, size_t count, off_t offset, const std::string& path) {
+  if (Injected(Op::Read, path)) return false;
+  return WholeRange([fd](char* p, size_t n, off_t at) { return ::pread(fd, p, n, at); },
+                    static_cast<char*>(buf), count, offset);
+}
+
 bool PWriteAll(int fd, const void* buf, size_t count, off_t offset, const std::string& path) {
   if (Injected(Op::Write, path)) return false;
-  auto p = static_cast<const char*>(buf);
-  while (count > 0) {
-    ssize_t n = ::pwrite(fd, p, count, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = 0;
-      return false;
-    }
-    p += n;
-    offset += n;
-    count -= static_cast<size_t>(n);
-  }
-  return true;
+  return WholeRange([fd](const char* p, size_t n, off_t at) { return ::pwrite(fd, p, n, at); },
+                    static_cast<const char*>(buf), count, offset);
 }
 
 int DataSync(int fd, const std::string& path) {
