@@ -340,13 +340,22 @@ void TfrmMain::ShowError(const std::string& text) {
 
 void TfrmMain::PutStatusMessage(const std::string& text) {
   StatusBar[4].Text = WithoutSecrets(text);
-  // A panel's width is measured again only when its text changed.
+  // A panel's width is measured again only when its text changed in more than the value of its
+  // digits: a check counts "n of N" at every header, and desktop fonts give every digit one
+  // width, while measuring means laying the text out.
+  const auto sameButDigits = [](const std::string& a, const std::string& b) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+      if (a[i] != b[i] && !(digit(a[i]) && digit(b[i]))) return false;
+    return true;
+  };
   for (size_t panel : {2, 3}) {
     TStatusPanel& shown = StatusBar[panel];
-    if (shown.Text == measuredPanels_[panel].Text && shown.Width == measuredPanels_[panel].Width)
-      continue;
-    shown.Width = desktop.TextWidth(shown.Text) + 10;
-    measuredPanels_[panel] = shown;
+    TStatusPanel& measured = measuredPanels_[panel];
+    if (shown.Width != measured.Width || !sameButDigits(shown.Text, measured.Text))
+      shown.Width = desktop.TextWidth(shown.Text) + 10;
+    measured = shown;
   }
   desktop.ProcessMessages();
 }

@@ -1,6 +1,8 @@
 // MainWindow: the main window's widgets over TfrmMain.
 #include "ui/MainWindow.h"
 
+#include <limits>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -550,7 +552,19 @@ void MainWindow::Sync(bool full) {
   catchUp_->stop();
   synced_.start();
   syncing_ = true;
-  if (model_->Sync() || full) PullSelection();
+  if (full || !main_.Busy || !listSynced_.isValid() || listSynced_.hasExpired(kBusyListInterval)) {
+    listSynced_.start();
+    // The rows on screen (rowAt is -1 below the last row); none while the window is hidden.
+    int top = 0, bottom = -1;
+    if (lsvMail_->isVisible()) {
+      top = std::max(lsvMail_->rowAt(0), 0);
+      bottom = lsvMail_->rowAt(lsvMail_->viewport()->height() - 1);
+      if (bottom < 0) bottom = std::numeric_limits<int>::max();
+    }
+    if (model_->Sync(top, bottom) || full) PullSelection();
+  } else if (!catchUp_->isActive()) {
+    catchUp_->start();  // the rows come with a later turn, or with this one after the work
+  }
   QHeaderView* header = lsvMail_->horizontalHeader();
   header->setSortIndicatorShown(main_.SortColumn >= 0);
   const Qt::SortOrder order = main_.SortDescending ? Qt::DescendingOrder : Qt::AscendingOrder;

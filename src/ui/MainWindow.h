@@ -116,6 +116,9 @@ class MainWindow : public QMainWindow {
   bool syncing_ = false;
   static constexpr qint64 kPumpInterval = 40;  // milliseconds between syncs while pumping
   QElapsedTimer synced_;                       // since the last sync
+  // A new row repaints the whole list: while Norva works, the list follows less often.
+  static constexpr qint64 kBusyListInterval = 200;
+  QElapsedTimer listSynced_;  // since the list last caught up
   QTimer* catchUp_ = nullptr;                  // a sync skipped while pumping, made up later
   int running_ = 0;  // commands under way (Run calls, nested through the pump)
   bool noTraySaid_ = false;

@@ -99,7 +99,13 @@ QVariant MessageListModel::headerData(int section, Qt::Orientation orientation, 
   return {};
 }
 
-bool MessageListModel::Sync() {
+MessageListModel::Look MessageListModel::LookOf(const TListRow& row) {
+  const MessageListEntry* entry = row.Data.get();
+  return {row.Caption,       row.SubItems, row.ImageIndex, row.StateIndex,
+          entry && entry->Unread, entry && entry->Urgent};
+}
+
+bool MessageListModel::Sync(int first, int last) {
   const auto& rows = main_.lsvMail;
   const bool all = !main_.Filtering();
   std::vector<size_t> visible;
@@ -118,6 +124,7 @@ bool MessageListModel::Sync() {
     rows_ = std::move(visible);
     shown_.clear();
     for (size_t i : rows_) shown_.push_back(rows[i].Data.get());
+    looks_.clear();
     endResetModel();
     return true;
   }
@@ -129,7 +136,25 @@ bool MessageListModel::Sync() {
   } else {
     rows_ = std::move(visible);
   }
-  if (known > 0) emit dataChanged(index(0, 0), index(int(known) - 1, 4));
+  // The rows on screen: repaint the span of those the views knew before that changed (rows just
+  // inserted are painted anyway).
+  const int count = int(rows_.size());
+  first = std::max(first, 0);
+  last = std::min(last, count - 1);
+  std::vector<Look> looks;
+  int changedFirst = -1, changedLast = -1;
+  for (int r = first; r <= last; ++r) {
+    looks.push_back(LookOf(rows[rows_[size_t(r)]]));
+    const size_t saved = size_t(r - lookFirst_);
+    if (size_t(r) >= known ||
+        (r >= lookFirst_ && saved < looks_.size() && looks_[saved] == looks.back()))
+      continue;
+    if (changedFirst < 0) changedFirst = r;
+    changedLast = r;
+  }
+  looks_ = std::move(looks);
+  lookFirst_ = first;
+  if (changedFirst >= 0) emit dataChanged(index(changedFirst, 0), index(changedLast, 4));
   return false;
 }
 

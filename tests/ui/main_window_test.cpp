@@ -487,6 +487,37 @@ TEST_F(MainWindowTest, RowsAddedWhilePumpingShowWithoutAnotherTurn) {
   main->UnlockWindow();
 }
 
+// The list repaints only the rows on screen that look different, and never misses one.
+TEST_F(MainWindowTest, AChangedRowOnScreenIsRepaintedAndOnlyThen) {
+  window->show();
+  for (int i = 0; i < 3; ++i) AddRetrieved("From: a@b\r\nSubject: s\r\n\r\nbody\r\n");
+  window->Sync(true);
+  QSignalSpy repaints(window->List()->model(), &QAbstractItemModel::dataChanged);
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    int row;  // the row repainted, or -1: none
+  } cases[] = {
+      {"nothing changed", [] {}, -1},
+      {"marked deleted", [&] { main->lsvMail[1].StateIndex = 3; }, 1},
+      {"new subject", [&] { main->lsvMail[2].SubItems[0] = "other"; }, 2},
+      {"read", [&] { main->lsvMail[0].Data->Unread = !main->lsvMail[0].Data->Unread; }, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    repaints.clear();
+    c.change();
+    window->Sync(true);
+    if (c.row < 0) {
+      EXPECT_EQ(repaints.count(), 0);
+      continue;
+    }
+    ASSERT_EQ(repaints.count(), 1);
+    EXPECT_EQ(repaints[0][0].value<QModelIndex>().row(), c.row);
+    EXPECT_EQ(repaints[0][1].value<QModelIndex>().row(), c.row);
+  }
+}
+
 TEST_F(MainWindowTest, TypingSurvivesTheWindowsSyncingAndClosingAsksFirst) {
   FakePop3 pop({Message(1, "one"), Message(2, "two")});
   AddMailbox(pop.Address());
