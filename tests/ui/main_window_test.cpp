@@ -218,14 +218,6 @@ TEST_F(MainWindowTest, FirstStartCheckSortAndKeptGeometry) {
   EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
   EXPECT_EQ(header->sectionResizeMode(1), QHeaderView::Stretch);
 
-  // The stop command: a double click on the status bar releases the window.
-  main->LockWindow();
-  QMouseEvent click(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(window->statusBar(), &click);
-  EXPECT_FALSE(main->Busy);
-  EXPECT_TRUE(main->StopRequested);
-
   window->setGeometry(40, 50, 700, 500);
   window->close();
   Stop();

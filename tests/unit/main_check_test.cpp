@@ -366,8 +366,6 @@ TEST(NoticesTest, NewMailTextNamesTheFirstSendersPerMailbox) {
       {"nothing", {{"me", {}}}, ""},
   };
   for (const auto& c : cases) EXPECT_EQ(NewMailText(c.news), c.text) << c.name;
-  EXPECT_EQ(NewMessagesTitle(1), "1 new message");
-  EXPECT_EQ(NewMessagesTitle(4), "4 new messages");
 }
 
 // Only mail worth reading is notified, with its mailbox; spam alone raises no alarm at all. The

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <optional>
 #include <thread>
 #include <tuple>
 
@@ -20,6 +19,7 @@
 #include "support/FakeDesktop.h"
 #include "support/Mailboxes.h"
 #include "support/FakePeer.h"
+#include "support/Helpers.h"
 #include "support/StoreHelpers.h"
 #include "support/TempDir.h"
 
@@ -57,16 +57,6 @@ Lines Rcpts(const FakeSmtp& smtp) {
   for (const std::string& command : smtp.Commands())
     if (command.starts_with("RCPT")) rcpts.push_back(command);
   return rcpts;
-}
-// What f raised; none when it raised nothing.
-template <class F>
-std::optional<std::string> ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return std::nullopt;
 }
 
 const std::string kZeroKey(15, '0');
@@ -596,14 +586,14 @@ TEST_F(MailTest, OutboxSendsEachMessageOnceWhateverTheServerTheFilesOrTheUserDo)
       }
     };
 
-    const auto error = ErrorOf([&] { main.SendOutBox(); });
+    const std::string error = testing::What([&] { main.SendOutBox(); });
     fileio::SetFaultHook(nullptr);
     desktop.OnPump = nullptr;
     if (c.file == "damaged") fs::remove(Sent());
-    EXPECT_EQ(error.has_value(), c.outcome != kSent);
-    if (error && (c.outcome == kSetAside || c.outcome == kQueued || c.outcome == kStopped ||
-                  c.outcome == kUnsent)) {
-      EXPECT_TRUE(Has(*error, "\"two\" to b@example.org, p@example.org: ")) << *error;
+    EXPECT_EQ(!error.empty(), c.outcome != kSent);
+    if (c.outcome == kSetAside || c.outcome == kQueued || c.outcome == kStopped ||
+        c.outcome == kUnsent) {
+      EXPECT_TRUE(Has(error, "\"two\" to b@example.org, p@example.org: ")) << error;
     }
     const Archive failed = ReadArchive(Failed());
     const bool setAside = c.outcome == kSetAside || c.outcome == kStopped;
@@ -611,7 +601,7 @@ TEST_F(MailTest, OutboxSendsEachMessageOnceWhateverTheServerTheFilesOrTheUserDo)
     std::string copy;
     if (setAside) copy = failed.Items.begin()->second;
     if (c.outcome == kUnsent) {
-      EXPECT_TRUE(Has(*error, "Unsent 1.eml")) << *error;
+      EXPECT_TRUE(Has(error, "Unsent 1.eml")) << error;
       copy = testing::ReadFile(dir.File("Unsent 1.eml"));
     }
     if (!c.why.empty()) {
@@ -937,8 +927,8 @@ TEST_F(MailTest, RefusedLoginsShowNoPassword) {
   Queue("b@example.org", "held");
 
   main.CheckMail(true, -1);
-  Lines texts = {ErrorOf([&] { main.SendOutBox(); }).value_or(""),
-                 ErrorOf([&] { Compose("c@example.org").btnSendClick(); }).value_or("")};
+  Lines texts = {testing::What([&] { main.SendOutBox(); }),
+                 testing::What([&] { Compose("c@example.org").btnSendClick(); })};
   const Lines commands = pop.Commands();
   EXPECT_TRUE(std::any_of(commands.begin(), commands.end(),
                           [](const std::string& c) { return c.starts_with("PASS"); }));

@@ -116,10 +116,7 @@ TEST(CodecQuotedPrintable, DecodesText) {
   // The line-list form, used on its own, ends every hard line with CR LF.
   EXPECT_EQ(QPDecode({"a=", "b", "caf=E9", "dos end=1A", "x"}),
             "ab\r\ncaf\xe9\r\ndos end\x1ax\r\n");
-}
-
-// Decoding reads paragraphs of any length (HTML mail has long soft-broken paragraphs).
-TEST(CodecQuotedPrintable, LongParagraphs) {
+  // Paragraphs of any length (HTML mail has long soft-broken paragraphs).
   TStringList soft(1000, std::string(65, 'p') + "=");
   soft.push_back("end");
   EXPECT_EQ(QPDecode(soft), std::string(65000, 'p') + "end\r\n");
