@@ -28,8 +28,9 @@ constexpr int32_t kMinRecordSize = 13;  // a key's zero byte and three integers
 const char kCaseSensitiveKey[] = "QDBCaseSensitive";
 
 void PutInt(std::string& out, int32_t value) {
-  uint32_t v = uint32_t(value);
-  for (int i = 0; i < 4; ++i) out += char(v >> (8 * i));
+  const uint32_t v = uint32_t(value);
+  const char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+  out.append(b, 4);
 }
 
 int32_t GetInt(const unsigned char* b) {
@@ -155,10 +156,10 @@ void TQDB::Open(const std::string& name) {
     const int64_t indexStart = dataStart_ + dataLength + 8;
     if (indexLength < 4 || indexLength > fileSize - indexStart)
       throw EQDBFileError(qdbNotValid, path);
-    std::string index(size_t(indexLength), '\0');
-    readAt(indexStart, index.data(), indexLength);
+    indexBytes_.assign(size_t(indexLength), '\0');
+    readAt(indexStart, indexBytes_.data(), indexLength);
     if (fileKey_) {
-      Scramble(index, *fileKey_);
+      Scramble(indexBytes_, *fileKey_);
       // Scrambling works on whole sections, so a protected file's data is read at open.
       plain_.assign(size_t(dataLength), '\0');
       readAt(dataStart_, plain_.data(), dataLength);
@@ -173,7 +174,7 @@ void TQDB::Open(const std::string& name) {
         ::fstat(fd_, &st) == 0)
       fileTime_ = st.st_mtim;  // our own change is no change behind our back
 
-    LoadIndex(index, dataLength);
+    LoadIndex(dataLength);
   } catch (const EStreamError& e) {
     Reset();
     RaiseQDBFileError(QDBCodeFromErrno(e.Errno), qdbNotValid, path);
@@ -187,85 +188,74 @@ void TQDB::Open(const std::string& name) {
 
   count_ = items_.Count();
   itemIndex_ = 0;
-  key_ = count_ > 0 ? items_.Key(0) : TKey();
+  key_ = count_ > 0 ? TKey(items_.Key(0)) : TKey();
   open_ = true;
   if (OnFileAssigned) OnFileAssigned(*this);
 }
 
-void TQDB::LoadIndex(const std::string& indexBytes, int64_t dataLength) {
-  TMemoryStream raw;
-  raw.Assign(indexBytes);
-  const int64_t indexLength = int64_t(indexBytes.size());
+// Parses the index section held in indexBytes_; the keys stay views into those bytes.
+void TQDB::LoadIndex(int64_t dataLength) {
+  const char* const bytes = indexBytes_.data();
+  const size_t indexLength = indexBytes_.size();
+  size_t at = 0;
   auto readInt = [&](int32_t& v) {
-    unsigned char b[4];
-    if (raw.Read(b, 4) != 4) return false;
-    v = GetInt(b);
-    return true;
-  };
-  auto readKey = [&](TKey& key) {
-    const std::string& bytes = raw.Bytes();
-    const size_t at = size_t(raw.Position());
-    const size_t end = bytes.find('\0', at);
-    if (end == std::string::npos || end - at > 255) return false;
-    key.assign(bytes, at, end - at);
-    raw.SetPosition(int64_t(end + 1));
+    if (indexLength - at < 4) return false;
+    v = GetInt(reinterpret_cast<const unsigned char*>(bytes + at));
+    at += 4;
     return true;
   };
   int32_t n = 0;
-  if (!readInt(n) || n < 0 || n > (indexLength - 4) / kMinRecordSize)
+  if (!readInt(n) || n < 0 || n > int64_t(indexLength - 4) / kMinRecordSize)
     throw EQDBFileError(qdbNotValid, fileName_);
 
-  items_.SetSorted(false);
-  if (n > 0) items_.SetCapacity(n);
+  items_.Reserve(n);
   // Every entry owns its bytes: two records over the same bytes (one compressed blob listed a
   // hundred times) are a damaged file, not a hundred items.
   std::vector<std::pair<int32_t, int32_t>> ranges;
   ranges.reserve(size_t(n));
   const int32_t step = n / 10 + 1;
   for (int32_t i = 1; i <= n; ++i) {
-    TKey key;
-    auto entry = std::make_unique<TIndex>();
+    const size_t record = at;
+    const void* zero = std::memchr(bytes + at, 0, std::min(indexLength - at, kMaxKeyLength + 1));
+    if (!zero) throw EQDBFileError(qdbNotValid, fileName_);
+    const std::string_view key(bytes + at, size_t(static_cast<const char*>(zero) - (bytes + at)));
+    at += key.size() + 1;
+    TIndex entry;
     int32_t flags = 0;
-    if (!readKey(key) || !readInt(entry->Pos) || !readInt(entry->Size) || !readInt(flags))
+    if (!readInt(entry.Pos) || !readInt(entry.Size) || !readInt(flags))
       throw EQDBFileError(qdbNotValid, fileName_);
-    entry->Flags = uint32_t(flags);
-    if (entry->Pos < 0 || entry->Size < 0 || int64_t(entry->Pos) + entry->Size > dataLength)
+    entry.Flags = uint32_t(flags);
+    if (entry.Pos < 0 || entry.Size < 0 || int64_t(entry.Pos) + entry.Size > dataLength)
       throw EQDBFileError(qdbNotValid, fileName_,
-                          "the entry '" + key + "' lies outside the data section");
-    if (entry->Size > 0) ranges.emplace_back(entry->Pos, entry->Size);
-    if (entry->Flags & kIndexAdmin) {
-      int32_t at;
-      // A key stored twice keeps its first record.
-      if (!admin_.Find(key, at)) admin_.AddObject(key, entry.release());
-    } else {
-      items_.AddObject(key, entry.release());
-    }
+                          "the entry '" + std::string(key) + "' lies outside the data section");
+    if (entry.Size > 0) ranges.emplace_back(entry.Pos, entry.Size);
+    (entry.Flags & kIndexAdmin ? admin_ : items_).Load(key, entry, int32_t(record));
     Progress(i, step, poLoading);
   }
   if (ProgressUpdate) ProgressUpdate(*this, 0, poLoading);
-  std::sort(ranges.begin(), ranges.end());
+  // Entries are mostly laid out in index order or against it; sort only when they are not.
+  if (!std::is_sorted(ranges.begin(), ranges.end())) {
+    std::reverse(ranges.begin(), ranges.end());
+    if (!std::is_sorted(ranges.begin(), ranges.end())) std::sort(ranges.begin(), ranges.end());
+  }
   for (size_t i = 1; i < ranges.size(); ++i)
     if (int64_t(ranges[i - 1].first) + ranges[i - 1].second > ranges[i].first)
       throw EQDBFileError(qdbNotValid, fileName_,
                           "two index records share the bytes at offset " +
                               std::to_string(ranges[i].first) + " of the data section");
 
-  int32_t at;
-  if (admin_.Find(kCaseSensitiveKey, at)) {
-    const TIndex& e = *admin_.Index(at);
+  // A key stored twice keeps its first admin record.
+  admin_.FinishLoad(false);
+  int32_t found;
+  if (admin_.Find(kCaseSensitiveKey, found)) {
+    const TIndex& e = *admin_.Index(found);
     unsigned char b = 0;
     if (e.Size == 1) b = uint8_t(ReadData(e)[0]);
     items_.SetCaseSensitive(b == 1);
   }
   // The writer stores items in descending order under its own comparison; reverse, and sort
   // again only when that comparison differs from ours.
-  items_.SetSorted(true);
-  for (int32_t i = 1; i < items_.Count(); ++i) {
-    if (items_.Compare(items_.Key(i - 1), items_.Key(i)) >= 0) {
-      items_.SortAndDeduplicate();
-      break;
-    }
-  }
+  items_.FinishLoad(true);
 }
 
 void TQDB::Progress(int32_t i, int32_t step, TProgressOrigin origin) {
@@ -281,24 +271,51 @@ int64_t TQDB::LiveBytes() const {
   return live;
 }
 
+int64_t TQDB::IndexLength() const {
+  int64_t length = 4;
+  for (const TIndexList* list : {&admin_, &items_})
+    for (int32_t i = 0; i < list->Count(); ++i) length += int64_t(list->Key(i).size()) + 13;
+  return length;
+}
+
 // The index section: N, the admin records last to first, the item records last to first; with
 // positions, entry k (admins, then items, in key order) gets positions[k] instead of its Pos.
+// Without them, runs of unchanged records that lay one after another in the index read at open
+// are copied as they are.
 std::string TQDB::BuildIndex(const std::vector<int32_t>* positions) {
   std::string index;
+  index.reserve(size_t(IndexLength()));
   const int32_t items = items_.Count(), admins = admin_.Count();
   PutInt(index, items + admins);
-  auto put = [&](const TKey& key, const TIndex& e, size_t k) {
-    index.append(key.c_str(), key.size() + 1);
-    PutInt(index, positions ? (*positions)[k] : e.Pos);
-    PutInt(index, e.Size);
-    PutInt(index, int32_t(e.Flags));
+  int64_t runFrom = -1, runTo = -1;  // the old records still to be copied
+  auto flush = [&] {
+    if (runFrom >= 0) index.append(indexBytes_, size_t(runFrom), size_t(runTo - runFrom));
+    runFrom = runTo = -1;
   };
-  for (int32_t i = admins - 1; i >= 0; --i) put(admin_.Key(i), *admin_.Index(i), size_t(i));
+  auto put = [&](const TIndexList::TRecord& r, size_t k) {
+    const int64_t length = int64_t(r.key.size()) + kMinRecordSize;
+    if (!positions && r.record >= 0) {
+      if (r.record != runTo) {
+        flush();
+        runFrom = r.record;
+      }
+      runTo = r.record + length;
+      return;
+    }
+    flush();
+    index.append(r.key);
+    index += '\0';
+    PutInt(index, positions ? (*positions)[k] : r.index.Pos);
+    PutInt(index, r.index.Size);
+    PutInt(index, int32_t(r.index.Flags));
+  };
+  for (int32_t i = admins - 1; i >= 0; --i) put(admin_.Record(i), size_t(i));
   const int32_t step = items / 10 + 1;
   for (int32_t n = 0, i = items - 1; i >= 0; --i, ++n) {
-    put(items_.Key(i), *items_.Index(i), size_t(admins + i));
+    put(items_.Record(i), size_t(admins + i));
     Progress(n, step, poSaving);
   }
+  flush();
   if (ProgressUpdate) ProgressUpdate(*this, 0, poSaving);
   return index;
 }
@@ -342,10 +359,7 @@ void TQDB::Close() {
         // Appending leaves the old index and every replaced value unreferenced; past a quarter
         // of the file, the store is packed instead.
         const int64_t unused = dataSize_ - LiveBytes();
-        int64_t indexLength = 4;
-        for (const TIndexList* list : {&admin_, &items_})
-          for (int32_t i = 0; i < list->Count(); ++i) indexLength += list->Key(i).size() + 13;
-        whole = unused * 4 > dataStart_ + dataSize_ + 8 + indexLength;
+        whole = unused * 4 > dataStart_ + dataSize_ + 8 + IndexLength();
       }
       if (whole)
         WriteContainer(fileName_, mode);
@@ -518,6 +532,7 @@ void TQDB::Reset() {
   admin_.EmptyAndClear();
   items_.EmptyAndClear();
   items_.SetCaseSensitive(false);
+  std::string().swap(indexBytes_);
   cache_.Clear();
   adminIndex_ = -1;
   lastAdminKey_.clear();
@@ -570,7 +585,7 @@ bool TQDB::HasItems() {
   return false;
 }
 
-bool TQDB::Matches(const TKey& key) const {
+bool TQDB::Matches(std::string_view key) const {
   return filter_.empty() || MatchKeyFilter(key, filter_, useGrepMatch_, items_.CaseSensitive());
 }
 
@@ -647,7 +662,7 @@ void TQDB::AddItem(TStream& stream, const std::string& key) {
   stream.ReadBuffer(raw.data(), int64_t(raw.size()));
   stream.SetPosition(0);
 
-  auto entry = std::make_unique<TIndex>();
+  TIndex entry;
   TMemoryStream packed;
   if (compression_) {
     TMemoryStream source;
@@ -656,14 +671,14 @@ void TQDB::AddItem(TStream& stream, const std::string& key) {
   }
   // An item that packs tighter than any reader accepts is kept as it is, so it reads back.
   if (compression_ && raw.size() <= ExpansionLimit(size_t(packed.Size()))) {
-    entry->Pos = AppendData(packed.Bytes().data(), packed.Size());
-    entry->Size = int32_t(packed.Size());
-    entry->Flags = kIndexCompressed;
+    entry.Pos = AppendData(packed.Bytes().data(), packed.Size());
+    entry.Size = int32_t(packed.Size());
+    entry.Flags = kIndexCompressed;
   } else {
-    entry->Pos = AppendData(raw.data(), int64_t(raw.size()));
-    entry->Size = int32_t(raw.size());
+    entry.Pos = AppendData(raw.data(), int64_t(raw.size()));
+    entry.Size = int32_t(raw.size());
   }
-  itemIndex_ = items_.AddObject(k, entry.release());
+  itemIndex_ = items_.Add(k, entry);
   key_ = k;
   OfferToCache(k, std::move(raw));
   count_ = items_.Count();
@@ -786,7 +801,7 @@ TKey TQDB::KeyAt(int32_t index) {
     ReportOutOfBounds();
     return TKey();
   }
-  return items_.Key(index);
+  return TKey(items_.Key(index));
 }
 
 TIndex TQDB::ItemEntry(int32_t index) const {
@@ -834,11 +849,11 @@ void TQDB::AddAdmin(const void* buffer, int32_t size, const std::string& key) {
   int32_t at;
   if (admin_.Find(k, at)) throw EQDBListError(qdbDuplicateKey);
   size = std::max(size, 0);
-  auto entry = std::make_unique<TIndex>();
-  entry->Pos = AppendData(buffer, size);
-  entry->Size = size;
-  entry->Flags = kIndexAdmin;
-  adminIndex_ = admin_.AddObject(k, entry.release());
+  TIndex entry;
+  entry.Pos = AppendData(buffer, size);
+  entry.Size = size;
+  entry.Flags = kIndexAdmin;
+  adminIndex_ = admin_.Add(k, entry);
   lastAdminKey_ = k;
   modified_ = true;
 }
@@ -848,10 +863,11 @@ void TQDB::ChangeAdmin(const void* buffer, int32_t size) {
   if (!CheckWritable()) return;
   if (adminIndex_ < 0) throw EQDBBadKey(qdbBadKey, lastAdminKey_);
   size = std::max(size, 0);
-  TIndex& e = *admin_.Index(adminIndex_);
-  if (size == e.Size && (size == 0 || ReadData(e) == std::string_view(
-                                           static_cast<const char*>(buffer), size_t(size))))
+  const TIndex& current = *admin_.Index(adminIndex_);
+  if (size == current.Size && (size == 0 || ReadData(current) == std::string_view(
+                                                 static_cast<const char*>(buffer), size_t(size))))
     return;  // the same value: nothing to write
+  TIndex& e = admin_.Change(adminIndex_);
   if (e.Pos >= base_) {
     // Bytes of this session, in memory: overwritten, the rest zeroed, or zeroed and moved.
     char* old = pending_.data() + (e.Pos - base_);
@@ -917,7 +933,7 @@ std::string TQDB::AdminAsString(const std::string& key) {
 TKey TQDB::AdminKeyAt(int32_t index) const {
   CheckOpen();
   if (index < 0 || index >= admin_.Count()) throw EQDBOutOfBounds(qdbOutOfBounds);
-  return admin_.Key(index);
+  return TKey(admin_.Key(index));
 }
 
 TIndex TQDB::AdminEntry(int32_t index) const {

@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -126,7 +127,8 @@ class TQDB {
   void Open(const std::string& name);
   void Close();
   void Reset();
-  void LoadIndex(const std::string& index, int64_t dataLength);
+  void LoadIndex(int64_t dataLength);
+  int64_t IndexLength() const;
   std::string BuildIndex(const std::vector<int32_t>* positions);
   void AppendCommit();
   void WriteContainer(const std::string& target, std::optional<mode_t> oldMode);
@@ -138,7 +140,7 @@ class TQDB {
   bool HasItems();  // reports no data when there are none
   void ReportNoData();
   void ReportOutOfBounds();
-  bool Matches(const TKey& key) const;
+  bool Matches(std::string_view key) const;
 
   std::string ReadData(const TIndex& index);
   void ReadDisk(int64_t pos, int64_t size, char* out);
@@ -167,6 +169,9 @@ class TQDB {
   bool saveOnClose_ = true;
   TIndexList items_;
   bool modified_ = false;
+  // The index section read at open (unscrambled); the keys of both lists loaded from the file
+  // are views into it.
+  std::string indexBytes_;
   // The container stays open for the session; data is read from it where it lies.
   int fd_ = -1;
   int64_t dataStart_ = 0;  // file offset of the data section
