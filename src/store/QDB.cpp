@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <algorithm>
+#include <stdexcept>
 #include <string_view>
 #include <filesystem>
 #include <vector>
@@ -282,9 +283,7 @@ int64_t TQDB::IndexLength() const {
 // positions, entry k (admins, then items, in key order) gets positions[k] instead of its Pos.
 // Without them, runs of unchanged records that lay one after another in the index read at open
 // are copied as they are.
-std::string TQDB::BuildIndex(const std::vector<int32_t>* positions) {
-  std::string index;
-  index.reserve(size_t(IndexLength()));
+void TQDB::BuildIndex(const std::vector<int32_t>* positions, std::string& index) {
   const int32_t items = items_.Count(), admins = admin_.Count();
   PutInt(index, items + admins);
   int64_t runFrom = -1, runTo = -1;  // the old records still to be copied
@@ -317,7 +316,6 @@ std::string TQDB::BuildIndex(const std::vector<int32_t>* positions) {
   }
   flush();
   if (ProgressUpdate) ProgressUpdate(*this, 0, poSaving);
-  return index;
 }
 
 void TQDB::Close() {
@@ -382,14 +380,18 @@ void TQDB::Close() {
 // file's own. A failure before step 2 is on disk cuts the file back to its old bytes.
 void TQDB::AppendCommit() {
   if (dataSize_ > INT32_MAX) throw EQDBFileError(qdbCannotExtend, fileName_);
-  const std::string index = BuildIndex(nullptr);
   const int64_t fileEnd = dataStart_ + base_;
+  // The new bytes, "QIX", X and the index built in place after them. pending_ stays as it is
+  // until the commit succeeds, since a failed close keeps the store open.
+  const size_t indexAt = pending_.size() + 8;
+  const int64_t indexLength = IndexLength();
   std::string tail;
-  tail.reserve(pending_.size() + 8 + index.size());
-  tail += pending_;
+  tail.reserve(indexAt + size_t(indexLength));
+  tail.append(pending_);
   tail.append(kIndexMark, 4);
-  PutInt(tail, int32_t(index.size()));
-  tail += index;
+  PutInt(tail, int32_t(indexLength));
+  BuildIndex(nullptr, tail);
+  if (tail.size() != indexAt + size_t(indexLength)) throw std::logic_error("index length");
   std::string oldD, newD;
   PutInt(oldD, int32_t(diskData_));
   PutInt(newD, int32_t(dataSize_));
@@ -412,7 +414,7 @@ void TQDB::AppendCommit() {
   // Committed. Replaced values (passwords among them) must not live on in the file: zero the
   // bytes they left on disk. Should that fail, the file is packed, which drops them too.
   diskData_ = dataSize_;
-  base_ = dataSize_ + 8 + int64_t(index.size());
+  base_ = dataSize_ + 8 + indexLength;
   pending_.clear();
   std::sort(freed_.begin(), freed_.end());
   bool zeroed = true;
@@ -457,7 +459,9 @@ void TQDB::WriteContainer(const std::string& target, std::optional<mode_t> oldMo
     live += entries[size_t(k)]->Size;
   }
   if (live > INT32_MAX) throw EQDBFileError(qdbCannotExtend, target);
-  std::string index = BuildIndex(&positions);
+  std::string index;
+  index.reserve(size_t(IndexLength()));
+  BuildIndex(&positions, index);
 
   const std::string dir = Folder(target);
   std::string tempName;

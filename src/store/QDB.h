@@ -129,7 +129,8 @@ class TQDB {
   void Reset();
   void LoadIndex(int64_t dataLength);
   int64_t IndexLength() const;
-  std::string BuildIndex(const std::vector<int32_t>* positions);
+  // Appends the index section to out.
+  void BuildIndex(const std::vector<int32_t>* positions, std::string& out);
   void AppendCommit();
   void WriteContainer(const std::string& target, std::optional<mode_t> oldMode);
   int64_t LiveBytes() const;

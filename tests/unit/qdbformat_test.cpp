@@ -181,6 +181,60 @@ TEST_F(QdbFormat, ReadsHandWrittenFiles) {
   EXPECT_EQ(db.AdminAsInteger("id"), 42);
 }
 
+// A commit appends the new bytes and a whole new index after the old one: admin records last to
+// first, then items last to first, whatever order, duplicates or case the file had, with the
+// records it keeps unchanged and the replaced admin value zeroed. A large item keeps what turns
+// unreferenced under a quarter of the file, so the store is not packed instead.
+TEST_F(QdbFormat, AppendedIndexIsCanonicalWhateverTheFileHad) {
+  const std::string big(4000, 'B');
+  struct Case {
+    const char* what;
+    std::string data, index;
+    std::function<void(TQDB&)> change;
+    std::string appended;
+    std::function<std::string(int32_t at)> newIndex;  // at: where the appended bytes start
+    size_t zeroFrom, zeroCount;                        // in the old data section
+  } cases[] = {
+      {"our own order: items added first, last and between", big + "bbdd" + I32(7),
+       I32(4) + Rec("n", 4004, 4, 1) + Rec("d", 4002, 2, 0) + Rec("big", 0, 4000, 0) +
+           Rec("b", 4000, 2, 0),
+       [](TQDB& s) { Add(s, "a", "1"), Add(s, "e", "2"), Add(s, "c", "3"); }, "123",
+       [](int32_t at) {
+         return I32(7) + Rec("n", 4004, 4, 1) + Rec("e", at + 1, 1, 0) + Rec("d", 4002, 2, 0) +
+                Rec("c", at + 2, 1, 0) + Rec("big", 0, 4000, 0) + Rec("b", 4000, 2, 0) +
+                Rec("a", at, 1, 0);
+       },
+       0, 0},
+      {"a foreign order, a key twice, a deletion and a longer admin value",
+       big + "xxXXyy" + std::string("Ann\0", 4),
+       I32(5) + Rec("big", 0, 4000, 0) + Rec("name", 4006, 4, 1) + Rec("x", 4000, 2, 0) +
+           Rec("X", 4002, 2, 0) + Rec("y", 4004, 2, 0),
+       [](TQDB& s) {
+         ASSERT_TRUE(s.ExactMatch("y"));
+         s.KillItem();
+         s.SetAdminString("name", "Bob!");
+       },
+       std::string("Bob!\0", 5),
+       [](int32_t at) {
+         return I32(3) + Rec("name", at, 5, 1) + Rec("X", 4002, 2, 0) + Rec("big", 0, 4000, 0);
+       },
+       4006, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(path, Container(c.data, c.index));
+    db.SetFileName(path);
+    c.change(db);
+    db.SetFileName("");
+    std::string old = c.data;
+    old.replace(c.zeroFrom, c.zeroCount, std::string(c.zeroCount, '\0'));
+    const int32_t at = int32_t(c.data.size() + 8 + c.index.size());
+    EXPECT_EQ(ReadFile(path),
+              Container(old + Tag("QIX") + I32(int32_t(c.index.size())) + c.index + c.appended,
+                        c.newIndex(at)));
+  }
+}
+
 // Damaged files are refused cleanly and left as they are: the message names the file and says
 // what is wrong.
 TEST_F(QdbFormat, DamagedFilesAreRefused) {
