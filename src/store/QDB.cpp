@@ -39,12 +39,9 @@ int32_t GetInt(const unsigned char* b) {
                  uint32_t(b[3]) << 24);
 }
 
-// Scrambles (or unscrambles) a whole section, chunk by chunk.
+// Scrambles (or unscrambles) a whole section.
 void Scramble(std::string& section, const TQDBKey& key) {
-  const size_t chunk = size_t(QDBBufferSize(int64_t(section.size())));
-  for (size_t at = 0; at < section.size(); at += chunk)
-    ScrambleChunk(reinterpret_cast<uint8_t*>(section.data()) + at,
-                  std::min(chunk, section.size() - at), key);
+  ScrambleAt(reinterpret_cast<uint8_t*>(section.data()), section.size(), 0, section.size(), key);
 }
 
 bool SameTime(const timespec& a, const timespec& b) {
@@ -159,13 +156,7 @@ void TQDB::Open(const std::string& name) {
       throw EQDBFileError(qdbNotValid, path);
     indexBytes_.assign(size_t(indexLength), '\0');
     readAt(indexStart, indexBytes_.data(), indexLength);
-    if (fileKey_) {
-      Scramble(indexBytes_, *fileKey_);
-      // Scrambling works on whole sections, so a protected file's data is read at open.
-      plain_.assign(size_t(dataLength), '\0');
-      readAt(dataStart_, plain_.data(), dataLength);
-      Scramble(plain_, *fileKey_);
-    }
+    if (fileKey_) Scramble(indexBytes_, *fileKey_);
     diskData_ = dataLength;
     const int64_t fileEnd = indexStart + indexLength;
     base_ = fileEnd - dataStart_;
@@ -328,9 +319,8 @@ void TQDB::Close() {
   if (!readOnly_ && saveOnClose_ && (modified_ || password_ != filePassword_)) {
     const std::string original = fileName_;
     try {
-      // Scrambling makes a protected file's bytes depend on its section lengths, so a protected
-      // file, or one gaining or losing its password, is written whole.
-      bool whole = packRequested_ || fileKey_ || !password_.empty();
+      // A file gaining, losing or changing its password is written whole under the new one.
+      bool whole = packRequested_ || password_ != filePassword_;
       // A file with nothing in its data section is as cheap to write whole.
       whole = whole || diskData_ == 0;
       // Someone else changed the file since it was opened: unless allowed to overwrite it, write
@@ -375,10 +365,11 @@ void TQDB::Close() {
   Reset();
 }
 
-// Commits a plain store in place. Step 1 writes the new bytes and a new index past the end of the
+// Commits a store in place. Step 1 writes the new bytes and a new index past the end of the
 // file, where no reader looks; step 2 points D past the old index, which makes the new index the
 // file's own. A failure before step 2 is on disk cuts the file back to its old bytes.
 void TQDB::AppendCommit() {
+  if (fileKey_) KeepScrambledBytesInPlace();
   if (dataSize_ > INT32_MAX) throw EQDBFileError(qdbCannotExtend, fileName_);
   const int64_t fileEnd = dataStart_ + base_;
   // The new bytes, "QIX", X and the index built in place after them. pending_ stays as it is
@@ -392,6 +383,13 @@ void TQDB::AppendCommit() {
   PutInt(tail, int32_t(indexLength));
   BuildIndex(nullptr, tail);
   if (tail.size() != indexAt + size_t(indexLength)) throw std::logic_error("index length");
+  if (fileKey_) {
+    // The new bytes take the masks of their place in the grown data section; the index is a
+    // section of its own.
+    auto* bytes = reinterpret_cast<uint8_t*>(tail.data());
+    ScrambleAt(bytes, pending_.size(), uint64_t(base_), uint64_t(dataSize_), *fileKey_);
+    ScrambleAt(bytes + indexAt, size_t(indexLength), 0, uint64_t(indexLength), *fileKey_);
+  }
   std::string oldD, newD;
   PutInt(oldD, int32_t(diskData_));
   PutInt(newD, int32_t(dataSize_));
@@ -416,13 +414,17 @@ void TQDB::AppendCommit() {
   diskData_ = dataSize_;
   base_ = dataSize_ + 8 + indexLength;
   pending_.clear();
+  readAheadPos_ = -1;  // unscrambled under the old length
   std::sort(freed_.begin(), freed_.end());
   bool zeroed = true;
   for (size_t i = 0; i < freed_.size() && zeroed;) {
     int64_t from = freed_[i].first, to = from + freed_[i].second;
     for (++i; i < freed_.size() && freed_[i].first <= to; ++i)
       to = std::max<int64_t>(to, freed_[i].first + freed_[i].second);
-    const std::string zeros(size_t(to - from), '\0');
+    std::string zeros(size_t(to - from), '\0');
+    if (fileKey_)  // the scrambled form of zero bytes, which read back as zeros
+      ScrambleAt(reinterpret_cast<uint8_t*>(zeros.data()), zeros.size(), uint64_t(from),
+                 uint64_t(diskData_), *fileKey_);
     zeroed = fileio::PWriteAll(fd_, zeros.data(), zeros.size(), off_t(dataStart_ + from),
                                fileName_);
   }
@@ -430,10 +432,31 @@ void TQDB::AppendCommit() {
     struct stat st;
     std::optional<mode_t> mode;
     if (::fstat(fd_, &st) == 0) mode = st.st_mode & 07777;
-    readAheadPos_ = -1;
     WriteContainer(fileName_, mode);
   }
   freed_.clear();
+}
+
+// A protected file's bytes keep their meaning as the data section grows, but for its last D % 4
+// bytes (the tail of the last scrambling chunk), whose mask depends on D. The entries that reach
+// into such a tail (only a file written elsewhere has one) are appended again, and the new bytes
+// are padded so that D stays a multiple of 4.
+void TQDB::KeepScrambledBytesInPlace() {
+  const int64_t tailFrom = diskData_ - diskData_ % 4;
+  if (tailFrom < diskData_) {
+    for (TIndexList* list : {&admin_, &items_}) {
+      for (int32_t i = 0; i < list->Count(); ++i) {
+        const TIndex& e = *list->Index(i);
+        if (e.Size == 0 || e.Pos >= diskData_ || int64_t(e.Pos) + e.Size <= tailFrom) continue;
+        const std::string bytes = ReadData(e);
+        const int32_t pos = AppendData(bytes.data(), int64_t(bytes.size()));
+        if (e.Flags & kIndexAdmin) freed_.emplace_back(e.Pos, e.Size);
+        list->Change(i).Pos = pos;
+      }
+    }
+  }
+  static const char kZeros[4] = {};
+  if (dataSize_ % 4) AppendData(kZeros, 4 - dataSize_ % 4);
 }
 
 // Writes the store whole into a new file beside the target and renames it over the target: the
@@ -458,7 +481,7 @@ void TQDB::WriteContainer(const std::string& target, std::optional<mode_t> oldMo
     positions[size_t(k)] = int32_t(live);
     live += entries[size_t(k)]->Size;
   }
-  if (live > INT32_MAX) throw EQDBFileError(qdbCannotExtend, target);
+  if (live > INT32_MAX - 3) throw EQDBFileError(qdbCannotExtend, target);
   std::string index;
   index.reserve(size_t(IndexLength()));
   BuildIndex(&positions, index);
@@ -475,11 +498,15 @@ void TQDB::WriteContainer(const std::string& target, std::optional<mode_t> oldMo
       TQDBKey check = PasswordCheckValue(*key);
       header.append(reinterpret_cast<const char*>(check.data()), check.size());
     }
-    PutInt(header, int32_t(live));
+    // A protected data section is padded to a multiple of 4 bytes, so that a later commit can
+    // append to it without changing the masks of the bytes already there.
+    const int64_t length = key ? (live + 3) / 4 * 4 : live;
+    PutInt(header, int32_t(length));
     out.WriteString(header);
 
     // The data section goes out in chunks of the scrambling's size, each scrambled on its own.
-    const size_t chunk = size_t(std::min<int64_t>(QDBBufferSize(live), std::max<int64_t>(live, 1)));
+    const size_t chunk =
+        size_t(std::min<int64_t>(QDBBufferSize(length), std::max<int64_t>(length, 1)));
     std::string buffer;
     buffer.reserve(chunk);
     auto flush = [&] {
@@ -499,6 +526,7 @@ void TQDB::WriteContainer(const std::string& target, std::optional<mode_t> oldMo
       }
       if (packRequested_) Progress(++n, step, poPacking);
     }
+    buffer.append(size_t(length - live), '\0');
     if (!buffer.empty()) flush();
     if (packRequested_ && ProgressUpdate) ProgressUpdate(*this, 0, poPacking);
 
@@ -527,7 +555,6 @@ void TQDB::Reset() {
   fd_ = -1;
   dataStart_ = diskData_ = base_ = 0;
   std::string().swap(pending_);
-  std::string().swap(plain_);
   std::string().swap(readAhead_);
   readAheadPos_ = -1;
   fileKey_.reset();
@@ -604,23 +631,28 @@ std::string TQDB::ReadData(const TIndex& index) {
   if (index.Size == 0) return bytes;
   if (index.Pos >= base_) {
     std::memcpy(bytes.data(), pending_.data() + (index.Pos - base_), size_t(index.Size));
-  } else if (fileKey_) {
-    std::memcpy(bytes.data(), plain_.data() + index.Pos, size_t(index.Size));
   } else {
     ReadDisk(index.Pos, index.Size, bytes.data());
   }
   return bytes;
 }
 
-// Reads bytes of the data section from the file. Small entries are served from a window of the
-// section read ahead in one call, since neighbouring entries are often read one after another.
+// Reads bytes of the data section from the file, unscrambled. Small entries are served from a
+// window of the section read ahead in one call, since neighbouring entries are often read one
+// after another.
 void TQDB::ReadDisk(int64_t pos, int64_t size, char* out) {
   constexpr int64_t kWindow = 65536;
+  auto unscramble = [&](char* bytes, size_t length, int64_t at) {
+    if (fileKey_)
+      ScrambleAt(reinterpret_cast<uint8_t*>(bytes), length, uint64_t(at), uint64_t(diskData_),
+                 *fileKey_);
+  };
   if (readAheadPos_ < 0 || pos < readAheadPos_ ||
       pos + size > readAheadPos_ + int64_t(readAhead_.size())) {
     if (size >= kWindow) {
       if (!fileio::PReadAll(fd_, out, size_t(size), off_t(dataStart_ + pos), fileName_))
         RaiseQDBFileError(QDBCodeFromErrno(errno), qdbNotValid, fileName_);
+      unscramble(out, size_t(size), pos);
       return;
     }
     readAheadPos_ = -1;
@@ -628,6 +660,7 @@ void TQDB::ReadDisk(int64_t pos, int64_t size, char* out) {
     if (!fileio::PReadAll(fd_, readAhead_.data(), readAhead_.size(), off_t(dataStart_ + pos),
                           fileName_))
       RaiseQDBFileError(QDBCodeFromErrno(errno), qdbNotValid, fileName_);
+    unscramble(readAhead_.data(), readAhead_.size(), pos);
     readAheadPos_ = pos;
   }
   std::memcpy(out, readAhead_.data() + (pos - readAheadPos_), size_t(size));
