@@ -43,15 +43,16 @@ bool WriteAll(int fd, const void* buf, size_t count, const std::string& path);
 // Returns the descriptor (or -1 with errno set) and stores the name in path.
 int CreateUnique(const std::string& dir, const std::string& prefix, std::string& path);
 
-// The folder for working files (the store's working copies, spools, opened attachments): this
+// The folder for working files (spools, opened attachments; a store keeps none, it writes its
+// whole rewrite beside itself as a "QDD" file): this
 // process's own folder inside the working folder of the program folder in use (see
 // WorkingFolder); $TMPDIR, else /tmp, only while no program folder is in use.
 std::string TempDirectory();
 
 // While one lives, TempDirectory() answers a folder of this process's own inside
 // programFolder + "/" + kWorkingFolderName, which is created 0700 (and set back to 0700 when it
-// is wider), so that no working copy of a store leaves the program folder nor can be read by
-// others. The process's folder holds a lock for as long as the process lives, which tells a later
+// is wider), so that no working file (a spool of mail, an opened attachment) leaves the program
+// folder nor can be read by others. The process's folder holds a lock for as long as the process lives, which tells a later
 // RemoveLeftovers that it is in use; destroying the object removes the folder and its content
 // and gives TempDirectory() back its previous answer. Raises std::runtime_error when the folder
 // cannot be made safe (not a directory of this user, or a symbolic link).

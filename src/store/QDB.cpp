@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <algorithm>
+#include <stdexcept>
 #include <string_view>
 #include <filesystem>
 #include <vector>
@@ -28,8 +29,9 @@ constexpr int32_t kMinRecordSize = 13;  // a key's zero byte and three integers
 const char kCaseSensitiveKey[] = "QDBCaseSensitive";
 
 void PutInt(std::string& out, int32_t value) {
-  uint32_t v = uint32_t(value);
-  for (int i = 0; i < 4; ++i) out += char(v >> (8 * i));
+  const uint32_t v = uint32_t(value);
+  const char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+  out.append(b, 4);
 }
 
 int32_t GetInt(const unsigned char* b) {
@@ -37,12 +39,9 @@ int32_t GetInt(const unsigned char* b) {
                  uint32_t(b[3]) << 24);
 }
 
-// Scrambles (or unscrambles) a whole section, chunk by chunk.
+// Scrambles (or unscrambles) a whole section.
 void Scramble(std::string& section, const TQDBKey& key) {
-  const size_t chunk = size_t(QDBBufferSize(int64_t(section.size())));
-  for (size_t at = 0; at < section.size(); at += chunk)
-    ScrambleChunk(reinterpret_cast<uint8_t*>(section.data()) + at,
-                  std::min(chunk, section.size() - at), key);
+  ScrambleAt(reinterpret_cast<uint8_t*>(section.data()), section.size(), 0, section.size(), key);
 }
 
 bool SameTime(const timespec& a, const timespec& b) {
@@ -155,15 +154,9 @@ void TQDB::Open(const std::string& name) {
     const int64_t indexStart = dataStart_ + dataLength + 8;
     if (indexLength < 4 || indexLength > fileSize - indexStart)
       throw EQDBFileError(qdbNotValid, path);
-    std::string index(size_t(indexLength), '\0');
-    readAt(indexStart, index.data(), indexLength);
-    if (fileKey_) {
-      Scramble(index, *fileKey_);
-      // Scrambling works on whole sections, so a protected file's data is read at open.
-      plain_.assign(size_t(dataLength), '\0');
-      readAt(dataStart_, plain_.data(), dataLength);
-      Scramble(plain_, *fileKey_);
-    }
+    indexBytes_.assign(size_t(indexLength), '\0');
+    readAt(indexStart, indexBytes_.data(), indexLength);
+    if (fileKey_) Scramble(indexBytes_, *fileKey_);
     diskData_ = dataLength;
     const int64_t fileEnd = indexStart + indexLength;
     base_ = fileEnd - dataStart_;
@@ -173,7 +166,7 @@ void TQDB::Open(const std::string& name) {
         ::fstat(fd_, &st) == 0)
       fileTime_ = st.st_mtim;  // our own change is no change behind our back
 
-    LoadIndex(index, dataLength);
+    LoadIndex(dataLength);
   } catch (const EStreamError& e) {
     Reset();
     RaiseQDBFileError(QDBCodeFromErrno(e.Errno), qdbNotValid, path);
@@ -187,85 +180,74 @@ void TQDB::Open(const std::string& name) {
 
   count_ = items_.Count();
   itemIndex_ = 0;
-  key_ = count_ > 0 ? items_.Key(0) : TKey();
+  key_ = count_ > 0 ? TKey(items_.Key(0)) : TKey();
   open_ = true;
   if (OnFileAssigned) OnFileAssigned(*this);
 }
 
-void TQDB::LoadIndex(const std::string& indexBytes, int64_t dataLength) {
-  TMemoryStream raw;
-  raw.Assign(indexBytes);
-  const int64_t indexLength = int64_t(indexBytes.size());
+// Parses the index section held in indexBytes_; the keys stay views into those bytes.
+void TQDB::LoadIndex(int64_t dataLength) {
+  const char* const bytes = indexBytes_.data();
+  const size_t indexLength = indexBytes_.size();
+  size_t at = 0;
   auto readInt = [&](int32_t& v) {
-    unsigned char b[4];
-    if (raw.Read(b, 4) != 4) return false;
-    v = GetInt(b);
-    return true;
-  };
-  auto readKey = [&](TKey& key) {
-    const std::string& bytes = raw.Bytes();
-    const size_t at = size_t(raw.Position());
-    const size_t end = bytes.find('\0', at);
-    if (end == std::string::npos || end - at > 255) return false;
-    key.assign(bytes, at, end - at);
-    raw.SetPosition(int64_t(end + 1));
+    if (indexLength - at < 4) return false;
+    v = GetInt(reinterpret_cast<const unsigned char*>(bytes + at));
+    at += 4;
     return true;
   };
   int32_t n = 0;
-  if (!readInt(n) || n < 0 || n > (indexLength - 4) / kMinRecordSize)
+  if (!readInt(n) || n < 0 || n > int64_t(indexLength - 4) / kMinRecordSize)
     throw EQDBFileError(qdbNotValid, fileName_);
 
-  items_.SetSorted(false);
-  if (n > 0) items_.SetCapacity(n);
+  items_.Reserve(n);
   // Every entry owns its bytes: two records over the same bytes (one compressed blob listed a
   // hundred times) are a damaged file, not a hundred items.
   std::vector<std::pair<int32_t, int32_t>> ranges;
   ranges.reserve(size_t(n));
   const int32_t step = n / 10 + 1;
   for (int32_t i = 1; i <= n; ++i) {
-    TKey key;
-    auto entry = std::make_unique<TIndex>();
+    const size_t record = at;
+    const void* zero = std::memchr(bytes + at, 0, std::min(indexLength - at, kMaxKeyLength + 1));
+    if (!zero) throw EQDBFileError(qdbNotValid, fileName_);
+    const std::string_view key(bytes + at, size_t(static_cast<const char*>(zero) - (bytes + at)));
+    at += key.size() + 1;
+    TIndex entry;
     int32_t flags = 0;
-    if (!readKey(key) || !readInt(entry->Pos) || !readInt(entry->Size) || !readInt(flags))
+    if (!readInt(entry.Pos) || !readInt(entry.Size) || !readInt(flags))
       throw EQDBFileError(qdbNotValid, fileName_);
-    entry->Flags = uint32_t(flags);
-    if (entry->Pos < 0 || entry->Size < 0 || int64_t(entry->Pos) + entry->Size > dataLength)
+    entry.Flags = uint32_t(flags);
+    if (entry.Pos < 0 || entry.Size < 0 || int64_t(entry.Pos) + entry.Size > dataLength)
       throw EQDBFileError(qdbNotValid, fileName_,
-                          "the entry '" + key + "' lies outside the data section");
-    if (entry->Size > 0) ranges.emplace_back(entry->Pos, entry->Size);
-    if (entry->Flags & kIndexAdmin) {
-      int32_t at;
-      // A key stored twice keeps its first record.
-      if (!admin_.Find(key, at)) admin_.AddObject(key, entry.release());
-    } else {
-      items_.AddObject(key, entry.release());
-    }
+                          "the entry '" + std::string(key) + "' lies outside the data section");
+    if (entry.Size > 0) ranges.emplace_back(entry.Pos, entry.Size);
+    (entry.Flags & kIndexAdmin ? admin_ : items_).Load(key, entry, int32_t(record));
     Progress(i, step, poLoading);
   }
   if (ProgressUpdate) ProgressUpdate(*this, 0, poLoading);
-  std::sort(ranges.begin(), ranges.end());
+  // Entries are mostly laid out in index order or against it; sort only when they are not.
+  if (!std::is_sorted(ranges.begin(), ranges.end())) {
+    std::reverse(ranges.begin(), ranges.end());
+    if (!std::is_sorted(ranges.begin(), ranges.end())) std::sort(ranges.begin(), ranges.end());
+  }
   for (size_t i = 1; i < ranges.size(); ++i)
     if (int64_t(ranges[i - 1].first) + ranges[i - 1].second > ranges[i].first)
       throw EQDBFileError(qdbNotValid, fileName_,
                           "two index records share the bytes at offset " +
                               std::to_string(ranges[i].first) + " of the data section");
 
-  int32_t at;
-  if (admin_.Find(kCaseSensitiveKey, at)) {
-    const TIndex& e = *admin_.Index(at);
+  // A key stored twice keeps its first admin record.
+  admin_.FinishLoad(false);
+  int32_t found;
+  if (admin_.Find(kCaseSensitiveKey, found)) {
+    const TIndex& e = *admin_.Index(found);
     unsigned char b = 0;
     if (e.Size == 1) b = uint8_t(ReadData(e)[0]);
     items_.SetCaseSensitive(b == 1);
   }
   // The writer stores items in descending order under its own comparison; reverse, and sort
   // again only when that comparison differs from ours.
-  items_.SetSorted(true);
-  for (int32_t i = 1; i < items_.Count(); ++i) {
-    if (items_.Compare(items_.Key(i - 1), items_.Key(i)) >= 0) {
-      items_.SortAndDeduplicate();
-      break;
-    }
-  }
+  items_.FinishLoad(true);
 }
 
 void TQDB::Progress(int32_t i, int32_t step, TProgressOrigin origin) {
@@ -281,26 +263,50 @@ int64_t TQDB::LiveBytes() const {
   return live;
 }
 
+int64_t TQDB::IndexLength() const {
+  int64_t length = 4;
+  for (const TIndexList* list : {&admin_, &items_})
+    for (int32_t i = 0; i < list->Count(); ++i) length += int64_t(list->Key(i).size()) + 13;
+  return length;
+}
+
 // The index section: N, the admin records last to first, the item records last to first; with
 // positions, entry k (admins, then items, in key order) gets positions[k] instead of its Pos.
-std::string TQDB::BuildIndex(const std::vector<int32_t>* positions) {
-  std::string index;
+// Without them, runs of unchanged records that lay one after another in the index read at open
+// are copied as they are.
+void TQDB::BuildIndex(const std::vector<int32_t>* positions, std::string& index) {
   const int32_t items = items_.Count(), admins = admin_.Count();
   PutInt(index, items + admins);
-  auto put = [&](const TKey& key, const TIndex& e, size_t k) {
-    index.append(key.c_str(), key.size() + 1);
-    PutInt(index, positions ? (*positions)[k] : e.Pos);
-    PutInt(index, e.Size);
-    PutInt(index, int32_t(e.Flags));
+  int64_t runFrom = -1, runTo = -1;  // the old records still to be copied
+  auto flush = [&] {
+    if (runFrom >= 0) index.append(indexBytes_, size_t(runFrom), size_t(runTo - runFrom));
+    runFrom = runTo = -1;
   };
-  for (int32_t i = admins - 1; i >= 0; --i) put(admin_.Key(i), *admin_.Index(i), size_t(i));
+  auto put = [&](const TIndexList::TRecord& r, size_t k) {
+    const int64_t length = int64_t(r.key.size()) + kMinRecordSize;
+    if (!positions && r.record >= 0) {
+      if (r.record != runTo) {
+        flush();
+        runFrom = r.record;
+      }
+      runTo = r.record + length;
+      return;
+    }
+    flush();
+    index.append(r.key);
+    index += '\0';
+    PutInt(index, positions ? (*positions)[k] : r.index.Pos);
+    PutInt(index, r.index.Size);
+    PutInt(index, int32_t(r.index.Flags));
+  };
+  for (int32_t i = admins - 1; i >= 0; --i) put(admin_.Record(i), size_t(i));
   const int32_t step = items / 10 + 1;
   for (int32_t n = 0, i = items - 1; i >= 0; --i, ++n) {
-    put(items_.Key(i), *items_.Index(i), size_t(admins + i));
+    put(items_.Record(i), size_t(admins + i));
     Progress(n, step, poSaving);
   }
+  flush();
   if (ProgressUpdate) ProgressUpdate(*this, 0, poSaving);
-  return index;
 }
 
 void TQDB::Close() {
@@ -313,9 +319,8 @@ void TQDB::Close() {
   if (!readOnly_ && saveOnClose_ && (modified_ || password_ != filePassword_)) {
     const std::string original = fileName_;
     try {
-      // Scrambling makes a protected file's bytes depend on its section lengths, so a protected
-      // file, or one gaining or losing its password, is written whole.
-      bool whole = packRequested_ || fileKey_ || !password_.empty();
+      // A file gaining, losing or changing its password is written whole under the new one.
+      bool whole = packRequested_ || password_ != filePassword_;
       // A file with nothing in its data section is as cheap to write whole.
       whole = whole || diskData_ == 0;
       // Someone else changed the file since it was opened: unless allowed to overwrite it, write
@@ -342,10 +347,7 @@ void TQDB::Close() {
         // Appending leaves the old index and every replaced value unreferenced; past a quarter
         // of the file, the store is packed instead.
         const int64_t unused = dataSize_ - LiveBytes();
-        int64_t indexLength = 4;
-        for (const TIndexList* list : {&admin_, &items_})
-          for (int32_t i = 0; i < list->Count(); ++i) indexLength += list->Key(i).size() + 13;
-        whole = unused * 4 > dataStart_ + dataSize_ + 8 + indexLength;
+        whole = unused * 4 > dataStart_ + dataSize_ + 8 + IndexLength();
       }
       if (whole)
         WriteContainer(fileName_, mode);
@@ -363,19 +365,31 @@ void TQDB::Close() {
   Reset();
 }
 
-// Commits a plain store in place. Step 1 writes the new bytes and a new index past the end of the
+// Commits a store in place. Step 1 writes the new bytes and a new index past the end of the
 // file, where no reader looks; step 2 points D past the old index, which makes the new index the
 // file's own. A failure before step 2 is on disk cuts the file back to its old bytes.
 void TQDB::AppendCommit() {
+  if (fileKey_) KeepScrambledBytesInPlace();
   if (dataSize_ > INT32_MAX) throw EQDBFileError(qdbCannotExtend, fileName_);
-  const std::string index = BuildIndex(nullptr);
   const int64_t fileEnd = dataStart_ + base_;
+  // The new bytes, "QIX", X and the index built in place after them. pending_ stays as it is
+  // until the commit succeeds, since a failed close keeps the store open.
+  const size_t indexAt = pending_.size() + 8;
+  const int64_t indexLength = IndexLength();
   std::string tail;
-  tail.reserve(pending_.size() + 8 + index.size());
-  tail += pending_;
+  tail.reserve(indexAt + size_t(indexLength));
+  tail.append(pending_);
   tail.append(kIndexMark, 4);
-  PutInt(tail, int32_t(index.size()));
-  tail += index;
+  PutInt(tail, int32_t(indexLength));
+  BuildIndex(nullptr, tail);
+  if (tail.size() != indexAt + size_t(indexLength)) throw std::logic_error("index length");
+  if (fileKey_) {
+    // The new bytes take the masks of their place in the grown data section; the index is a
+    // section of its own.
+    auto* bytes = reinterpret_cast<uint8_t*>(tail.data());
+    ScrambleAt(bytes, pending_.size(), uint64_t(base_), uint64_t(dataSize_), *fileKey_);
+    ScrambleAt(bytes + indexAt, size_t(indexLength), 0, uint64_t(indexLength), *fileKey_);
+  }
   std::string oldD, newD;
   PutInt(oldD, int32_t(diskData_));
   PutInt(newD, int32_t(dataSize_));
@@ -398,15 +412,19 @@ void TQDB::AppendCommit() {
   // Committed. Replaced values (passwords among them) must not live on in the file: zero the
   // bytes they left on disk. Should that fail, the file is packed, which drops them too.
   diskData_ = dataSize_;
-  base_ = dataSize_ + 8 + int64_t(index.size());
+  base_ = dataSize_ + 8 + indexLength;
   pending_.clear();
+  readAheadPos_ = -1;  // unscrambled under the old length
   std::sort(freed_.begin(), freed_.end());
   bool zeroed = true;
   for (size_t i = 0; i < freed_.size() && zeroed;) {
     int64_t from = freed_[i].first, to = from + freed_[i].second;
     for (++i; i < freed_.size() && freed_[i].first <= to; ++i)
       to = std::max<int64_t>(to, freed_[i].first + freed_[i].second);
-    const std::string zeros(size_t(to - from), '\0');
+    std::string zeros(size_t(to - from), '\0');
+    if (fileKey_)  // the scrambled form of zero bytes, which read back as zeros
+      ScrambleAt(reinterpret_cast<uint8_t*>(zeros.data()), zeros.size(), uint64_t(from),
+                 uint64_t(diskData_), *fileKey_);
     zeroed = fileio::PWriteAll(fd_, zeros.data(), zeros.size(), off_t(dataStart_ + from),
                                fileName_);
   }
@@ -414,10 +432,31 @@ void TQDB::AppendCommit() {
     struct stat st;
     std::optional<mode_t> mode;
     if (::fstat(fd_, &st) == 0) mode = st.st_mode & 07777;
-    readAheadPos_ = -1;
     WriteContainer(fileName_, mode);
   }
   freed_.clear();
+}
+
+// A protected file's bytes keep their meaning as the data section grows, but for its last D % 4
+// bytes (the tail of the last scrambling chunk), whose mask depends on D. The entries that reach
+// into such a tail (only a file written elsewhere has one) are appended again, and the new bytes
+// are padded so that D stays a multiple of 4.
+void TQDB::KeepScrambledBytesInPlace() {
+  const int64_t tailFrom = diskData_ - diskData_ % 4;
+  if (tailFrom < diskData_) {
+    for (TIndexList* list : {&admin_, &items_}) {
+      for (int32_t i = 0; i < list->Count(); ++i) {
+        const TIndex& e = *list->Index(i);
+        if (e.Size == 0 || e.Pos >= diskData_ || int64_t(e.Pos) + e.Size <= tailFrom) continue;
+        const std::string bytes = ReadData(e);
+        const int32_t pos = AppendData(bytes.data(), int64_t(bytes.size()));
+        if (e.Flags & kIndexAdmin) freed_.emplace_back(e.Pos, e.Size);
+        list->Change(i).Pos = pos;
+      }
+    }
+  }
+  static const char kZeros[4] = {};
+  if (dataSize_ % 4) AppendData(kZeros, 4 - dataSize_ % 4);
 }
 
 // Writes the store whole into a new file beside the target and renames it over the target: the
@@ -442,8 +481,10 @@ void TQDB::WriteContainer(const std::string& target, std::optional<mode_t> oldMo
     positions[size_t(k)] = int32_t(live);
     live += entries[size_t(k)]->Size;
   }
-  if (live > INT32_MAX) throw EQDBFileError(qdbCannotExtend, target);
-  std::string index = BuildIndex(&positions);
+  if (live > INT32_MAX - 3) throw EQDBFileError(qdbCannotExtend, target);
+  std::string index;
+  index.reserve(size_t(IndexLength()));
+  BuildIndex(&positions, index);
 
   const std::string dir = Folder(target);
   std::string tempName;
@@ -457,11 +498,15 @@ void TQDB::WriteContainer(const std::string& target, std::optional<mode_t> oldMo
       TQDBKey check = PasswordCheckValue(*key);
       header.append(reinterpret_cast<const char*>(check.data()), check.size());
     }
-    PutInt(header, int32_t(live));
+    // A protected data section is padded to a multiple of 4 bytes, so that a later commit can
+    // append to it without changing the masks of the bytes already there.
+    const int64_t length = key ? (live + 3) / 4 * 4 : live;
+    PutInt(header, int32_t(length));
     out.WriteString(header);
 
     // The data section goes out in chunks of the scrambling's size, each scrambled on its own.
-    const size_t chunk = size_t(std::min<int64_t>(QDBBufferSize(live), std::max<int64_t>(live, 1)));
+    const size_t chunk =
+        size_t(std::min<int64_t>(QDBBufferSize(length), std::max<int64_t>(length, 1)));
     std::string buffer;
     buffer.reserve(chunk);
     auto flush = [&] {
@@ -481,6 +526,7 @@ void TQDB::WriteContainer(const std::string& target, std::optional<mode_t> oldMo
       }
       if (packRequested_) Progress(++n, step, poPacking);
     }
+    buffer.append(size_t(length - live), '\0');
     if (!buffer.empty()) flush();
     if (packRequested_ && ProgressUpdate) ProgressUpdate(*this, 0, poPacking);
 
@@ -509,7 +555,6 @@ void TQDB::Reset() {
   fd_ = -1;
   dataStart_ = diskData_ = base_ = 0;
   std::string().swap(pending_);
-  std::string().swap(plain_);
   std::string().swap(readAhead_);
   readAheadPos_ = -1;
   fileKey_.reset();
@@ -518,6 +563,7 @@ void TQDB::Reset() {
   admin_.EmptyAndClear();
   items_.EmptyAndClear();
   items_.SetCaseSensitive(false);
+  std::string().swap(indexBytes_);
   cache_.Clear();
   adminIndex_ = -1;
   lastAdminKey_.clear();
@@ -570,7 +616,7 @@ bool TQDB::HasItems() {
   return false;
 }
 
-bool TQDB::Matches(const TKey& key) const {
+bool TQDB::Matches(std::string_view key) const {
   return filter_.empty() || MatchKeyFilter(key, filter_, useGrepMatch_, items_.CaseSensitive());
 }
 
@@ -585,23 +631,28 @@ std::string TQDB::ReadData(const TIndex& index) {
   if (index.Size == 0) return bytes;
   if (index.Pos >= base_) {
     std::memcpy(bytes.data(), pending_.data() + (index.Pos - base_), size_t(index.Size));
-  } else if (fileKey_) {
-    std::memcpy(bytes.data(), plain_.data() + index.Pos, size_t(index.Size));
   } else {
     ReadDisk(index.Pos, index.Size, bytes.data());
   }
   return bytes;
 }
 
-// Reads bytes of the data section from the file. Small entries are served from a window of the
-// section read ahead in one call, since neighbouring entries are often read one after another.
+// Reads bytes of the data section from the file, unscrambled. Small entries are served from a
+// window of the section read ahead in one call, since neighbouring entries are often read one
+// after another.
 void TQDB::ReadDisk(int64_t pos, int64_t size, char* out) {
   constexpr int64_t kWindow = 65536;
+  auto unscramble = [&](char* bytes, size_t length, int64_t at) {
+    if (fileKey_)
+      ScrambleAt(reinterpret_cast<uint8_t*>(bytes), length, uint64_t(at), uint64_t(diskData_),
+                 *fileKey_);
+  };
   if (readAheadPos_ < 0 || pos < readAheadPos_ ||
       pos + size > readAheadPos_ + int64_t(readAhead_.size())) {
     if (size >= kWindow) {
       if (!fileio::PReadAll(fd_, out, size_t(size), off_t(dataStart_ + pos), fileName_))
         RaiseQDBFileError(QDBCodeFromErrno(errno), qdbNotValid, fileName_);
+      unscramble(out, size_t(size), pos);
       return;
     }
     readAheadPos_ = -1;
@@ -609,6 +660,7 @@ void TQDB::ReadDisk(int64_t pos, int64_t size, char* out) {
     if (!fileio::PReadAll(fd_, readAhead_.data(), readAhead_.size(), off_t(dataStart_ + pos),
                           fileName_))
       RaiseQDBFileError(QDBCodeFromErrno(errno), qdbNotValid, fileName_);
+    unscramble(readAhead_.data(), readAhead_.size(), pos);
     readAheadPos_ = pos;
   }
   std::memcpy(out, readAhead_.data() + (pos - readAheadPos_), size_t(size));
@@ -647,7 +699,7 @@ void TQDB::AddItem(TStream& stream, const std::string& key) {
   stream.ReadBuffer(raw.data(), int64_t(raw.size()));
   stream.SetPosition(0);
 
-  auto entry = std::make_unique<TIndex>();
+  TIndex entry;
   TMemoryStream packed;
   if (compression_) {
     TMemoryStream source;
@@ -656,14 +708,14 @@ void TQDB::AddItem(TStream& stream, const std::string& key) {
   }
   // An item that packs tighter than any reader accepts is kept as it is, so it reads back.
   if (compression_ && raw.size() <= ExpansionLimit(size_t(packed.Size()))) {
-    entry->Pos = AppendData(packed.Bytes().data(), packed.Size());
-    entry->Size = int32_t(packed.Size());
-    entry->Flags = kIndexCompressed;
+    entry.Pos = AppendData(packed.Bytes().data(), packed.Size());
+    entry.Size = int32_t(packed.Size());
+    entry.Flags = kIndexCompressed;
   } else {
-    entry->Pos = AppendData(raw.data(), int64_t(raw.size()));
-    entry->Size = int32_t(raw.size());
+    entry.Pos = AppendData(raw.data(), int64_t(raw.size()));
+    entry.Size = int32_t(raw.size());
   }
-  itemIndex_ = items_.AddObject(k, entry.release());
+  itemIndex_ = items_.Add(k, entry);
   key_ = k;
   OfferToCache(k, std::move(raw));
   count_ = items_.Count();
@@ -786,7 +838,7 @@ TKey TQDB::KeyAt(int32_t index) {
     ReportOutOfBounds();
     return TKey();
   }
-  return items_.Key(index);
+  return TKey(items_.Key(index));
 }
 
 TIndex TQDB::ItemEntry(int32_t index) const {
@@ -834,11 +886,11 @@ void TQDB::AddAdmin(const void* buffer, int32_t size, const std::string& key) {
   int32_t at;
   if (admin_.Find(k, at)) throw EQDBListError(qdbDuplicateKey);
   size = std::max(size, 0);
-  auto entry = std::make_unique<TIndex>();
-  entry->Pos = AppendData(buffer, size);
-  entry->Size = size;
-  entry->Flags = kIndexAdmin;
-  adminIndex_ = admin_.AddObject(k, entry.release());
+  TIndex entry;
+  entry.Pos = AppendData(buffer, size);
+  entry.Size = size;
+  entry.Flags = kIndexAdmin;
+  adminIndex_ = admin_.Add(k, entry);
   lastAdminKey_ = k;
   modified_ = true;
 }
@@ -848,10 +900,11 @@ void TQDB::ChangeAdmin(const void* buffer, int32_t size) {
   if (!CheckWritable()) return;
   if (adminIndex_ < 0) throw EQDBBadKey(qdbBadKey, lastAdminKey_);
   size = std::max(size, 0);
-  TIndex& e = *admin_.Index(adminIndex_);
-  if (size == e.Size && (size == 0 || ReadData(e) == std::string_view(
-                                           static_cast<const char*>(buffer), size_t(size))))
+  const TIndex& current = *admin_.Index(adminIndex_);
+  if (size == current.Size && (size == 0 || ReadData(current) == std::string_view(
+                                                 static_cast<const char*>(buffer), size_t(size))))
     return;  // the same value: nothing to write
+  TIndex& e = admin_.Change(adminIndex_);
   if (e.Pos >= base_) {
     // Bytes of this session, in memory: overwritten, the rest zeroed, or zeroed and moved.
     char* old = pending_.data() + (e.Pos - base_);
@@ -917,7 +970,7 @@ std::string TQDB::AdminAsString(const std::string& key) {
 TKey TQDB::AdminKeyAt(int32_t index) const {
   CheckOpen();
   if (index < 0 || index >= admin_.Count()) throw EQDBOutOfBounds(qdbOutOfBounds);
-  return admin_.Key(index);
+  return TKey(admin_.Key(index));
 }
 
 TIndex TQDB::AdminEntry(int32_t index) const {

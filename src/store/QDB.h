@@ -6,8 +6,8 @@
 // A close that saves changes appends them and a new index past the file's end, flushes, then
 // points the data-section length at the start past the old index and flushes again, so the file
 // is a valid store at every moment. A store whose unreferenced bytes pass a quarter of the file,
-// one with a password, one changed behind our back, or one asked to Pack is rewritten whole
-// beside the file and renamed over it. A close that fails leaves the old file as it was and the
+// one changed behind our back, one gaining, losing or changing its password, or one asked to
+// Pack is rewritten whole beside the file and renamed over it. A close that fails leaves the old file as it was and the
 // store open.
 #pragma once
 
@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -126,9 +127,12 @@ class TQDB {
   void Open(const std::string& name);
   void Close();
   void Reset();
-  void LoadIndex(const std::string& index, int64_t dataLength);
-  std::string BuildIndex(const std::vector<int32_t>* positions);
+  void LoadIndex(int64_t dataLength);
+  int64_t IndexLength() const;
+  // Appends the index section to out.
+  void BuildIndex(const std::vector<int32_t>* positions, std::string& out);
   void AppendCommit();
+  void KeepScrambledBytesInPlace();
   void WriteContainer(const std::string& target, std::optional<mode_t> oldMode);
   int64_t LiveBytes() const;
   void Progress(int32_t i, int32_t step, TProgressOrigin origin);
@@ -138,7 +142,7 @@ class TQDB {
   bool HasItems();  // reports no data when there are none
   void ReportNoData();
   void ReportOutOfBounds();
-  bool Matches(const TKey& key) const;
+  bool Matches(std::string_view key) const;
 
   std::string ReadData(const TIndex& index);
   void ReadDisk(int64_t pos, int64_t size, char* out);
@@ -167,13 +171,15 @@ class TQDB {
   bool saveOnClose_ = true;
   TIndexList items_;
   bool modified_ = false;
+  // The index section read at open (unscrambled); the keys of both lists loaded from the file
+  // are views into it.
+  std::string indexBytes_;
   // The container stays open for the session; data is read from it where it lies.
   int fd_ = -1;
   int64_t dataStart_ = 0;  // file offset of the data section
   int64_t diskData_ = 0;   // D on disk
   int64_t base_ = 0;       // data position of the file's end: where new bytes go
   std::string pending_;    // new bytes, data positions base_ onwards, written at commit
-  std::string plain_;      // the unscrambled data section of a password-protected file
   std::optional<TQDBKey> fileKey_;
   std::string readAhead_;  // bytes of the data section from readAheadPos_ on
   int64_t readAheadPos_ = -1;

@@ -24,4 +24,12 @@ std::string Sha256Hex(std::string_view bytes);
 // from the key's seed at every chunk, so callers pass each chunk separately.
 void ScrambleChunk(uint8_t* chunk, size_t length, const TQDBKey& key);
 
+// Scrambles (and unscrambles) bytes that lie at a position of a section of the given length,
+// as scrambling the whole section chunk by chunk would. Every chunk starts at a multiple of
+// kScrambleChunk, so a byte's mask depends on its position only, except in the last
+// sectionLength % 4 bytes (the tail of the last chunk), whose mask depends on the length too.
+constexpr uint64_t kScrambleChunk = 524288;
+void ScrambleAt(uint8_t* bytes, size_t length, uint64_t position, uint64_t sectionLength,
+                const TQDBKey& key);
+
 }  // namespace norva

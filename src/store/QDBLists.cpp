@@ -13,8 +13,17 @@ TKey MakeKey(std::string_view text) {
 }
 
 int CompareKeys(std::string_view a, std::string_view b, bool caseSensitive) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
+  const size_t n = std::min(a.size(), b.size());
+  size_t i = 0;
+  while (true) {
+    // Skip the bytes that are equal as they are, eight at a time: keys often share long prefixes.
+    for (uint64_t x, y; i + 8 <= n; i += 8) {
+      std::memcpy(&x, a.data() + i, 8);
+      std::memcpy(&y, b.data() + i, 8);
+      if (x != y) break;
+    }
+    while (i < n && a[i] == b[i]) ++i;
+    if (i == n) break;
     unsigned char x = static_cast<unsigned char>(a[i]);
     unsigned char y = static_cast<unsigned char>(b[i]);
     if (!caseSensitive) {
@@ -22,6 +31,7 @@ int CompareKeys(std::string_view a, std::string_view b, bool caseSensitive) {
       if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
     }
     if (x != y) return x < y ? -1 : 1;
+    ++i;
   }
   return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
@@ -208,6 +218,58 @@ void TQDBStringList::SortAndDeduplicate() {
   while (Count() > int32_t(kept)) list_.Delete(Count() - 1);
   for (size_t i = 0; i < kept; ++i) list_.Put(int32_t(i), entries[i]);
   sorted_ = true;
+}
+
+// ---- TIndexList ----
+
+bool TIndexList::Find(std::string_view key, int32_t& index) const {
+  auto at = std::lower_bound(records_.begin(), records_.end(), key,
+                             [this](const TRecord& r, std::string_view k) {
+                               return Compare(r.key, k) < 0;
+                             });
+  index = int32_t(at - records_.begin());
+  return at != records_.end() && Compare(at->key, key) == 0;
+}
+
+int32_t TIndexList::Add(std::string_view key, const TIndex& entry) {
+  const std::string_view k = key.substr(0, std::min(key.find('\0'), kMaxKeyLength));
+  int32_t index;
+  if (Find(k, index)) throw EQDBListError(qdbDuplicateKey);
+  const std::string& kept = keys_.emplace_back(k);
+  records_.insert(records_.begin() + index, TRecord{kept, entry, -1});
+  return index;
+}
+
+void TIndexList::EmptyAndClear() {
+  std::vector<TRecord>().swap(records_);
+  keys_.clear();
+}
+
+void TIndexList::FinishLoad(bool reverse) {
+  if (reverse) std::reverse(records_.begin(), records_.end());
+  bool ordered = true;
+  for (size_t i = 1; i < records_.size() && ordered; ++i)
+    ordered = Compare(records_[i - 1].key, records_[i].key) < 0;
+  if (ordered) return;
+  std::stable_sort(records_.begin(), records_.end(), [this](const TRecord& a, const TRecord& b) {
+    return Compare(a.key, b.key) < 0;
+  });
+  records_.erase(std::unique(records_.begin(), records_.end(),
+                             [this](const TRecord& a, const TRecord& b) {
+                               return Compare(a.key, b.key) == 0;
+                             }),
+                 records_.end());
+}
+
+void TIndexList::SetCaseSensitive(bool value) {
+  if (!value && caseSensitive_) {
+    records_.erase(std::unique(records_.begin(), records_.end(),
+                               [](const TRecord& a, const TRecord& b) {
+                                 return CompareKeys(a.key, b.key, false) == 0;
+                               }),
+                   records_.end());
+  }
+  caseSensitive_ = value;
 }
 
 // ---- TCacheList ----

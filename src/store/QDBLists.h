@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -115,16 +116,56 @@ struct TIndex {
 constexpr uint32_t kIndexAdmin = 1;       // flag bit 0: admin entry
 constexpr uint32_t kIndexCompressed = 2;  // flag bit 1: item stored compressed
 
-// Key -> TIndex; sorted, case-insensitive until told otherwise; owns its TIndex objects.
-class TIndexList : public TQDBStringList {
+// Key -> TIndex, sorted, case-insensitive until told otherwise, in one contiguous vector. A
+// store's index has tens of thousands of entries and is read whole at every open, so an entry is
+// a plain value: its key is a view, either into the index bytes read from the file (the caller
+// keeps them alive while the list holds such keys) or into the list's own storage for keys added
+// later; and it remembers where its record lay in those bytes, so that a new index can copy
+// unchanged records as they are.
+class TIndexList {
  public:
-  TIndexList() { SetSorted(true); }
-  ~TIndexList() override { EmptyAndClear(); }
-  TIndex* Index(int32_t i) const { return static_cast<TIndex*>(Object(i)); }
-  void EmptyAndClear() { Clear(); }
+  struct TRecord {
+    std::string_view key;
+    TIndex index;
+    int32_t record = -1;  // offset of the entry's record in the bytes read; -1 when new or changed
+  };
 
- protected:
-  void FreeObject(void* object) override { delete static_cast<TIndex*>(object); }
+  // Binary search; index is the match or the insertion point.
+  bool Find(std::string_view key, int32_t& index) const;
+  // Inserts a new key (copied into the list's storage) in order; a duplicate raises.
+  int32_t Add(std::string_view key, const TIndex& entry);
+  void Delete(int32_t i) { records_.erase(records_.begin() + i); }
+  int32_t Count() const { return int32_t(records_.size()); }
+  std::string_view Key(int32_t i) const { return records_[size_t(i)].key; }
+  const TIndex* Index(int32_t i) const { return &records_[size_t(i)].index; }
+  // The entry to change in place; its record no longer matches the bytes read.
+  TIndex& Change(int32_t i) {
+    records_[size_t(i)].record = -1;
+    return records_[size_t(i)].index;
+  }
+  const TRecord& Record(int32_t i) const { return records_[size_t(i)]; }
+  void EmptyAndClear();
+
+  // Loading: Reserve, Load each record in file order (key a view into the caller's bytes), then
+  // FinishLoad, which reverses them when asked (a writer stores descending order) and sorts the
+  // list only when it is not in order, keeping the first of equal keys.
+  void Reserve(int32_t n) { records_.reserve(size_t(n)); }
+  void Load(std::string_view key, const TIndex& entry, int32_t record) {
+    records_.push_back(TRecord{key, entry, record});
+  }
+  void FinishLoad(bool reverse);
+
+  bool CaseSensitive() const { return caseSensitive_; }
+  // Turning case sensitivity off drops every key equal, ignoring case, to the one before it.
+  void SetCaseSensitive(bool value);
+  int Compare(std::string_view a, std::string_view b) const {
+    return CompareKeys(a, b, caseSensitive_);
+  }
+
+ private:
+  std::vector<TRecord> records_;
+  std::deque<std::string> keys_;  // keys added after loading; a deque never moves its strings
+  bool caseSensitive_ = false;
 };
 
 // One cached item: a copy of its bytes.

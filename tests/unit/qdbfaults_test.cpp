@@ -77,13 +77,30 @@ std::string Contents(const std::string& path, const std::string& password) {
   return all;
 }
 
-// A plain store commits by appending (write, sync, D, sync, zeroing, sync); a protected one is
-// rewritten beside and renamed. A failure at any step leaves the old file whole and the store
-// open, and the retry saves everything.
+// A store commits by appending (write, sync, D, sync, zeroing of the replaced value, sync), with
+// or without a password. A failure at any step leaves the old file whole and the store open, and
+// the retry saves everything; the replaced value is gone from the file in its plain and in its
+// scrambled form.
 TEST_F(QdbFaultTest, FailureAtAnyStepOfCloseKeepsTheOldFileWhole) {
   for (const std::string password : {"", "pw"}) {
     SCOPED_TRACE("password '" + password + "'");
     const std::string old = MakeStore(password, 20000);
+    const size_t start = password.empty() ? 8 : 32;  // the data section
+    std::string oldValue;                              // "Norva" as the file holds it
+    {
+      TQDB r;
+      r.SetPassword(password);
+      r.SetReadOnly(true);
+      r.SetFileName(path);
+      ASSERT_TRUE(r.FindAdmin("Name"));
+      for (int32_t i = 0; i < r.AdminCount(); ++i)
+        if (r.AdminKeyAt(i) == "Name")
+          oldValue = old.substr(start + size_t(r.AdminEntry(i).Pos), size_t(r.AdminEntry(i).Size));
+    }
+    auto valueGone = [&] {
+      const std::string now = ReadFile(path);
+      return now.find("Norva") == std::string::npos && now.find(oldValue) == std::string::npos;
+    };
     std::vector<fileio::Op> ops;  // what a close does besides reading
     db.SetPassword(password);
     Change();
@@ -94,15 +111,16 @@ TEST_F(QdbFaultTest, FailureAtAnyStepOfCloseKeepsTheOldFileWhole) {
     db.SetFileName("");
     fileio::SetFaultHook(nullptr);
     const std::string changed = Contents(path, password);
-    if (password.empty()) {  // the append: two writes and syncs, the zeroing and its sync
-      EXPECT_EQ(ops, (std::vector<fileio::Op>{fileio::Op::Write, fileio::Op::Fsync,
-                                              fileio::Op::Write, fileio::Op::Fsync,
-                                              fileio::Op::Write, fileio::Op::Fsync}));
-      std::string kept = old;
-      kept.replace(old.find("Norva"), 5, std::string(5, '\0'));  // the replaced value is zeroed
-      EXPECT_EQ(ReadFile(path).substr(8, old.size() - 8), kept.substr(8))
-          << "bytes the old index refers to are never moved";
-    }
+    EXPECT_EQ(ops, (std::vector<fileio::Op>{fileio::Op::Write, fileio::Op::Fsync,
+                                            fileio::Op::Write, fileio::Op::Fsync,
+                                            fileio::Op::Write, fileio::Op::Fsync}));
+    EXPECT_TRUE(valueGone());
+    const std::string now = ReadFile(path);
+    std::string kept = old.substr(start);
+    const size_t at = old.find(oldValue, start) - start;
+    kept.replace(at, oldValue.size(), now.substr(start + at, oldValue.size()));
+    EXPECT_TRUE(now.substr(start, kept.size()) == kept)
+        << "bytes the old index refers to are never moved nor rescrambled";
 
     for (size_t failAt = 1; failAt <= ops.size(); ++failAt) {
       SCOPED_TRACE("failing operation " + std::to_string(failAt));
@@ -119,7 +137,7 @@ TEST_F(QdbFaultTest, FailureAtAnyStepOfCloseKeepsTheOldFileWhole) {
         fileio::SetFaultHook(nullptr);
         // Saved all the same: a failed zeroing packs the file instead, a failed rename copies.
         EXPECT_EQ(Contents(path, password), changed);
-        EXPECT_EQ(ReadFile(path).find("Norva"), std::string::npos) << "the old value is gone";
+        EXPECT_TRUE(valueGone());
         continue;
       } catch (const EQDBFileError& e) {
         EXPECT_STREQ(e.what(), failAt % 2 ? "The drive is full" : "Unidentified problem -  5");

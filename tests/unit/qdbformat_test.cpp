@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <random>
+#include <cstring>
 #include <future>
 #include <string>
 #include <thread>
@@ -18,6 +20,7 @@
 
 #include "store/FileIO.h"
 #include "store/QDB.h"
+#include "store/QDBCrypt.h"
 #include "support/Helpers.h"
 #include "support/StoreHelpers.h"
 #include "support/TempDir.h"
@@ -134,10 +137,12 @@ TEST_F(QdbFormat, WrittenFilesMatchTheirHandAssembledBytes) {
          EXPECT_EQ(Item(s), "payload!!");
          EXPECT_EQ(s.AdminAsInteger("n"), 7);
        },
-       Protected("payload!!" + I32(7), I32(2) + Rec("n", 9, 4, 1) + Rec("k", 0, 9, 0), "secret")},
+       // The data section is padded to whole words.
+       Protected("payload!!" + I32(7) + std::string(3, '\0'),
+                 I32(2) + Rec("n", 9, 4, 1) + Rec("k", 0, 9, 0), "secret")},
       {"a long section restarts the sequence at 524288", "pw", [&](TQDB& s) { Add(s, "big", big); },
        [&](TQDB& s) { EXPECT_TRUE(Item(s) == big); },
-       Protected(big, I32(1) + Rec("big", 0, 600001, 0), "pw")},
+       Protected(big + std::string(3, '\0'), I32(1) + Rec("big", 0, 600001, 0), "pw")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -179,6 +184,116 @@ TEST_F(QdbFormat, ReadsHandWrittenFiles) {
   EXPECT_EQ(Item(db), "lower");
   EXPECT_EQ(db.AdminAsString("name"), "Ann");
   EXPECT_EQ(db.AdminAsInteger("id"), 42);
+}
+
+// A commit appends the new bytes and a whole new index after the old one: admin records last to
+// first, then items last to first, whatever order, duplicates or case the file had, with the
+// records it keeps unchanged and the replaced admin value zeroed. A large item keeps what turns
+// unreferenced under a quarter of the file, so the store is not packed instead.
+TEST_F(QdbFormat, AppendedIndexIsCanonicalWhateverTheFileHad) {
+  const std::string big(4000, 'B');
+  struct Case {
+    const char* what;
+    std::string data, index;
+    std::function<void(TQDB&)> change;
+    std::string appended;
+    std::function<std::string(int32_t at)> newIndex;  // at: where the appended bytes start
+    size_t zeroFrom, zeroCount;                        // in the old data section
+  } cases[] = {
+      {"our own order: items added first, last and between", big + "bbdd" + I32(7),
+       I32(4) + Rec("n", 4004, 4, 1) + Rec("d", 4002, 2, 0) + Rec("big", 0, 4000, 0) +
+           Rec("b", 4000, 2, 0),
+       [](TQDB& s) { Add(s, "a", "1"), Add(s, "e", "2"), Add(s, "c", "3"); }, "123",
+       [](int32_t at) {
+         return I32(7) + Rec("n", 4004, 4, 1) + Rec("e", at + 1, 1, 0) + Rec("d", 4002, 2, 0) +
+                Rec("c", at + 2, 1, 0) + Rec("big", 0, 4000, 0) + Rec("b", 4000, 2, 0) +
+                Rec("a", at, 1, 0);
+       },
+       0, 0},
+      {"a foreign order, a key twice, a deletion and a longer admin value",
+       big + "xxXXyy" + std::string("Ann\0", 4),
+       I32(5) + Rec("big", 0, 4000, 0) + Rec("name", 4006, 4, 1) + Rec("x", 4000, 2, 0) +
+           Rec("X", 4002, 2, 0) + Rec("y", 4004, 2, 0),
+       [](TQDB& s) {
+         ASSERT_TRUE(s.ExactMatch("y"));
+         s.KillItem();
+         s.SetAdminString("name", "Bob!");
+       },
+       std::string("Bob!\0", 5),
+       [](int32_t at) {
+         return I32(3) + Rec("name", at, 5, 1) + Rec("X", 4002, 2, 0) + Rec("big", 0, 4000, 0);
+       },
+       4006, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(path, Container(c.data, c.index));
+    db.SetFileName(path);
+    c.change(db);
+    db.SetFileName("");
+    std::string old = c.data;
+    old.replace(c.zeroFrom, c.zeroCount, std::string(c.zeroCount, '\0'));
+    const int32_t at = int32_t(c.data.size() + 8 + c.index.size());
+    EXPECT_EQ(ReadFile(path),
+              Container(old + Tag("QIX") + I32(int32_t(c.index.size())) + c.index + c.appended,
+                        c.newIndex(at)));
+  }
+}
+
+// Any piece of a section, unscrambled where it lies, matches the section scrambled whole: across
+// the chunk boundaries at 524288 and in the tail of the last chunk.
+TEST_F(QdbFormat, PiecesUnscrambleWhereTheyLie) {
+  const Digest key = Sha1("pw");
+  std::mt19937 rng(19);
+  for (const size_t length : {3, 1030, 524288, 524291, 1048579}) {
+    std::string plain(length, '\0');
+    for (char& c : plain) c = char(rng());
+    const std::string scrambled = Scrambled(plain, key);
+    for (int round = 0; round < 40; ++round) {
+      size_t from = rng() % length, count = 1 + rng() % std::min<size_t>(length - from, 70000);
+      if (round == 0) from = 0, count = length;
+      if (round == 1) from = length - 1, count = 1;
+      SCOPED_TRACE(std::to_string(length) + ": " + std::to_string(from) + "+" + std::to_string(count));
+      std::string piece = scrambled.substr(from, count);
+      ScrambleAt(reinterpret_cast<uint8_t*>(piece.data()), count, from, length, key);
+      ASSERT_TRUE(piece == plain.substr(from, count));
+    }
+  }
+}
+
+// A protected file from elsewhere may end its data section inside a word, whose mask changes as
+// the section grows: a commit appends the entry lying there again and pads the section, and
+// leaves every other byte as it was.
+TEST_F(QdbFormat, ProtectedFileWithAPartWordIsAppendedTo) {
+  const std::string big(4000, 'B');
+  const std::string data = big + I32(7) + "tail!";  // 4009 bytes: the last one a part word
+  const std::string index =
+      I32(3) + Rec("n", 4000, 4, 1) + Rec("t", 4004, 5, 0) + Rec("big", 0, 4000, 0);
+  const std::string old = Protected(data, index, "pw");
+  WriteFile(path, old);
+  db.SetPassword("pw");
+  db.SetFileName(path);
+  Add(db, "a", "new item");
+  db.SetFileName("");
+  const std::string now = ReadFile(path);
+  int32_t d = 0;
+  std::memcpy(&d, now.data() + 28, 4);
+  EXPECT_EQ(d % 4, 0);
+  EXPECT_GT(d, int32_t(data.size() + 8 + index.size()));
+  EXPECT_TRUE(now.substr(0, 28) == old.substr(0, 28));
+  EXPECT_TRUE(now.substr(32, 4008) == old.substr(32, 4008)) << "the whole words stay as they are";
+  db.SetPassword("pw");
+  db.SetFileName(path);
+  EXPECT_EQ(db.AdminAsInteger("n"), 7);
+  const std::pair<const char*, std::string> items[] = {
+      {"a", "new item"}, {"big", big}, {"t", "tail!"}};
+  ASSERT_EQ(db.Count(), 3);
+  for (const auto& [key, bytes] : items) {
+    ASSERT_TRUE(db.ExactMatch(key));
+    EXPECT_EQ(Item(db), bytes) << key;
+  }
+  EXPECT_GE(db.ItemEntry(2).Pos, int32_t(data.size() + 8 + index.size()))
+      << "the entry in the part word was appended again";
 }
 
 // Damaged files are refused cleanly and left as they are: the message names the file and says

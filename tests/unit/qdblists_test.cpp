@@ -111,6 +111,31 @@ TEST(QDBStringList, SortedFindOrderAndDuplicates) {
   EXPECT_TRUE(CompareKeys("\xe9", "z", false) > 0 && CompareKeys("\xc9", "\xe9", false) != 0);
 }
 
+// Keys are compared eight bytes at a time until they differ: the outcome must not depend on
+// where in a word the difference (or a difference in case only) falls.
+TEST(QDBStringList, CompareKeysAtAnyOffset) {
+  struct Case {
+    const char* a;
+    const char* b;
+    int folded, exact;
+  } cases[] = {
+      {"000000000000001", "000000000000002", -1, -1},
+      {"<20240301.ABCDEF@example.org>", "<20240301.abcdef@example.org>", 0, -1},
+      {"<20240301.abcdeg@example.org>", "<20240301.ABCDEF@example.org>", 1, 1},
+      {"prefix-of-a-key", "prefix-of-a-key-longer", -1, -1},
+      {"ABCDEFGH_", "abcdefgha", -1, -1},  // '_' lies between the upper and the lower letters
+      {"abcdefgh", "ABCDEFGH", 0, 1},
+      {"", "", 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + " / " + c.b);
+    auto sign = [](int v) { return (v > 0) - (v < 0); };
+    EXPECT_EQ(sign(CompareKeys(c.a, c.b, false)), c.folded);
+    EXPECT_EQ(sign(CompareKeys(c.b, c.a, false)), -c.folded);
+    EXPECT_EQ(sign(CompareKeys(c.a, c.b, true)), c.exact);
+  }
+}
+
 // Sorting an unsorted list, or folding case, removes the keys that became equal.
 TEST(QDBStringList, FlagChangesAndDeduplication) {
   TQDBStringList list;  // unsorted: Add appends
