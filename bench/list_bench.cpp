@@ -112,7 +112,7 @@ void FillDirectory(norva::TmsRemotePOP& client, int n) {
     std::snprintf(date, sizeof date, "%s, %d %s %d %02d:%02d:%02d %s", pick(kDays),
                   int(1 + random() % 28), pick(kMonths), int(2023 + random() % 3),
                   int(random() % 24), int(random() % 60), int(random() % 60), pick(kZones));
-    TStringList headers = {
+    norva::TStringList headers = {
         "Return-Path: <" + address + ">",
         "Received: from mx.example.net (mx.example.net [192.0.2.1]) by mail.example.org",
         "\twith ESMTPS id " + std::to_string(random()) + "; " + date,

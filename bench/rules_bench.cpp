@@ -65,7 +65,7 @@ struct Generator {
 };
 
 // Header lines as the POP3 directory holds them: folded lines stay lines of their own.
-void AddLines(TmsHeaders& headers, const std::string& text) {
+void AddLines(norva::TmsHeaders& headers, const std::string& text) {
   size_t start = 0;
   for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
     headers.push_back(text.substr(start, end - start));
