@@ -112,7 +112,7 @@ void FillDirectory(norva::TmsRemotePOP& client, int n) {
     std::snprintf(date, sizeof date, "%s, %d %s %d %02d:%02d:%02d %s", pick(kDays),
                   int(1 + random() % 28), pick(kMonths), int(2023 + random() % 3),
                   int(random() % 24), int(random() % 60), int(random() % 60), pick(kZones));
-    item->Headers = {
+    norva::TStringList headers = {
         "Return-Path: <" + address + ">",
         "Received: from mx.example.net (mx.example.net [192.0.2.1]) by mail.example.org",
         "\twith ESMTPS id " + std::to_string(random()) + "; " + date,
@@ -125,7 +125,8 @@ void FillDirectory(norva::TmsRemotePOP& client, int n) {
         "MIME-Version: 1.0",
         "Content-Type: text/plain; charset=UTF-8",
     };
-    if (i % 97 == 0) item->Headers[4] = "From: =?ISO-8859-1?Q?M=FCller?= <\xfc@example.de>";
+    if (i % 97 == 0) headers[4] = "From: =?ISO-8859-1?Q?M=FCller?= <\xfc@example.de>";
+    item->Headers = headers;
     client.MessageInfo.Add(std::move(item));
   }
   client.MessageCount = n;

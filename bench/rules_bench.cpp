@@ -65,7 +65,7 @@ struct Generator {
 };
 
 // Header lines as the POP3 directory holds them: folded lines stay lines of their own.
-void AddLines(std::vector<std::string>& headers, const std::string& text) {
+void AddLines(norva::TmsHeaders& headers, const std::string& text) {
   size_t start = 0;
   for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
     headers.push_back(text.substr(start, end - start));
@@ -243,7 +243,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < count; ++i) {
     owned.push_back(Block(i));
     blocks.push_back(owned.back().get());
-    for (const std::string& line : owned.back()->Headers) bytes += long(line.size()) + 2;
+    for (const std::string_view line : owned.back()->Headers) bytes += long(line.size()) + 2;
   }
 
   std::vector<double> walls, cpus;

@@ -352,6 +352,7 @@ class TfrmMain {
   void Splitter1Moved();
   void cmbSelAddressDropDown();
   static void StringToString(const TStringList& source, TStringList& target) { target = source; }
+  static void StringToString(const TmsHeaders& source, TStringList& target) { target = source.Lines(); }
 
   // The directory entry a row addresses, or none when the latest session no longer has it.
   const TmsRemoteInfoItem* DirectoryEntry(const MessageListEntry& entry) const;

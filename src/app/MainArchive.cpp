@@ -33,14 +33,14 @@ std::string Lower(std::string_view text) {
 
 // The raw value of the first field of that name (compared without regard to case), its
 // continuation lines joined; none when the field is absent.
-std::optional<std::string> FieldValue(const TStringList& headers, std::string_view name) {
+std::optional<std::string> FieldValue(const TmsHeaders& headers, std::string_view name) {
   for (size_t i = 0; i < headers.size(); ++i) {
-    const std::string& line = headers[i];
+    const std::string_view line = headers[i];
     const size_t colon = line.find(':');
     if (colon != name.size() || Lower(line.substr(0, colon)) != Lower(name)) continue;
-    std::string value = line.substr(colon + 1);
+    std::string value(line.substr(colon + 1));
     for (size_t k = i + 1; k < headers.size(); ++k) {
-      const std::string& next = headers[k];
+      const std::string_view next = headers[k];
       if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;
       value += next;
     }
@@ -75,7 +75,7 @@ std::string ForLog(std::string_view value) {
 // auto-responder, a list, a bounce). Answering it could start two auto-responders answering
 // each other for ever. "" when a person sent it.
 std::string SentAutomatically(const TmsMessage& message) {
-  const TStringList& headers = message.Headers;
+  const TmsHeaders& headers = message.Headers;
   if (auto value = FieldValue(headers, "Auto-Submitted"); value && FirstWord(*value) != "no")
     return "Auto-Submitted: " + ForLog(*value);
   if (auto value = FieldValue(headers, "Precedence")) {
@@ -276,7 +276,7 @@ void TfrmMain::LoadArchive(const std::string& fileName) {
         // Listed with what could be read, so that it can still be seen and deleted.
         ++unreadable;
       }
-      const TStringList& headers = entry->Message->Headers;
+      const TmsHeaders& headers = entry->Message->Headers;
       TListRow row;
       row.Caption = GetFieldValue(headers, "From");
       row.SubItems = {GetFieldValue(headers, "Subject"),

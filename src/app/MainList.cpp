@@ -39,7 +39,7 @@ int Order(const T& a, const T& b) {
 TDateTime RowDate(const TfrmMain& main, const TListRow& row) {
   if (!row.Data) return 0;
   const MessageListEntry& entry = *row.Data;
-  const TStringList* headers = nullptr;
+  const TmsHeaders* headers = nullptr;
   if (entry.BodyRetrieved && entry.Message)
     headers = &entry.Message->Headers;
   else if (const TmsRemoteInfoItem* item = main.DirectoryEntry(entry))
@@ -226,7 +226,7 @@ void TfrmMain::lsvMailClick() {
   } else {
     // The latest session no longer has the message: show what the row still knows.
     StringToString(
-        {"From: " + row.Caption, "Subject: " + SubItem(row, 0), "Date: " + SubItem(row, 1)},
+        TStringList{"From: " + row.Caption, "Subject: " + SubItem(row, 0), "Date: " + SubItem(row, 1)},
         redMsg);
   }
 }

@@ -55,7 +55,7 @@ std::string RawValue(const TmsHeaders& headers, std::string_view name) {
     if (!StartsWithNoCase(headers[i], field)) continue;
     std::string value = Trim(std::string_view(headers[i]).substr(field.size()));
     for (size_t k = i + 1; k < headers.size(); ++k) {
-      const std::string& next = headers[k];
+      const std::string_view next = headers[k];
       if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;
       (value += ' ') += Trim(next);
     }
@@ -192,14 +192,14 @@ class MessageFacts {
     if (!header_) {
       std::string block, decoded;
       size_t bytes = 0;
-      for (const std::string& line : headers_) bytes += line.size() + 2;
+      for (const std::string_view line : headers_) bytes += line.size() + 2;
       block.reserve(bytes);
-      for (const std::string& line : headers_) (block += line) += "\r\n";
+      for (const std::string_view line : headers_) (block += line) += "\r\n";
       const bool encoded = NeedsDecoding(block);
       for (size_t i = 0; encoded && i < headers_.size(); ++i) {
-        const std::string& line = headers_[i];
+        const std::string_view line = headers_[i];
         const size_t colon = line.find(':');
-        std::string value = colon == std::string::npos ? line : line.substr(colon + 1);
+        std::string value(colon == std::string_view::npos ? line : line.substr(colon + 1));
         for (; i + 1 < headers_.size() && !headers_[i + 1].empty() &&
                (headers_[i + 1][0] == ' ' || headers_[i + 1][0] == '\t');
              ++i)

@@ -85,8 +85,8 @@ bool TfrmMain::ReplyMsg(MessageListEntry& entry, bool all) {
   LockWindow();
   window.MsgWindowMode = 2;
   const bool retrieved = entry.BodyRetrieved && entry.Message;
-  TStringList none;
-  const TStringList* headers = &none;
+  TmsHeaders none;
+  const TmsHeaders* headers = &none;
   if (retrieved)
     headers = &entry.Message->Headers;
   else if (const TmsRemoteInfoItem* item = DirectoryEntry(entry))

@@ -56,16 +56,16 @@ std::string LowerAscii(std::string_view text) {
 
 // The addresses of the header fields called name, parsed as a reader parses To: groups give
 // their members, names are decoded.
-TmsAddressList FieldAddresses(const TStringList& headers, std::string_view name) {
+TmsAddressList FieldAddresses(THeaderLines headers, std::string_view name) {
   const std::string field = LowerAscii(name) + ":";
   TStringList lines;
   for (size_t i = 0; i < headers.size(); ++i) {
     if (LowerAscii(std::string_view(headers[i]).substr(0, field.size())) != field) continue;
-    lines.push_back("To:" + headers[i].substr(field.size()));
+    lines.push_back("To:" + std::string(headers[i].substr(field.size())));
     for (size_t k = i + 1; k < headers.size() && !headers[k].empty() &&
                            (headers[k][0] == ' ' || headers[k][0] == '\t');
          ++k)
-      lines.push_back(headers[k]);
+      lines.emplace_back(headers[k]);
   }
   TmsMessage parsed;
   parsed.SetHeaderFields(lines);
@@ -109,7 +109,7 @@ std::string TakeOutboxFields(TmsMessage& message) {
   return account;
 }
 
-TReplyRecipients ReplyAllRecipients(const TStringList& originalHeaders,
+TReplyRecipients ReplyAllRecipients(THeaderLines originalHeaders,
                                     const std::vector<std::string>& ownAddresses) {
   std::vector<std::string> seen;
   for (const std::string& own : ownAddresses) seen.push_back(LowerAscii(Trim(own)));
@@ -135,7 +135,7 @@ TReplyRecipients ReplyAllRecipients(const TStringList& originalHeaders,
   return result;
 }
 
-std::string AttributionLine(const TStringList& originalHeaders) {
+std::string AttributionLine(THeaderLines originalHeaders) {
   const TmsAddressList from = FieldAddresses(originalHeaders, "From");
   std::string name;
   if (from.Count() > 0) {
@@ -282,7 +282,10 @@ void TfrmMsg::btnShowHeaderClick() {
   TmsMessage* message = ShownMessage();
   if (!message) return;
   redMsgHtml = ShowingHeaders ? std::string() : message->Html;
-  ShowText(ShowingHeaders ? message->Headers : message->Body);
+  if (ShowingHeaders)
+    ShowText(message->Headers.Lines());
+  else
+    ShowText(message->Body);
 }
 
 void TfrmMsg::btnNextMessageClick() {
@@ -477,7 +480,7 @@ void TfrmMsg::BuildMessage(TmsMessage& message) const {
                               message.BCC.Items(i).Address.str() + ">");
   if (!FromAccount.empty())
     message.Headers.push_back(std::string(kOutboxAccountField) + ": " + FromAccount);
-  message.Headers.insert(message.Headers.end(), ReplyFields.begin(), ReplyFields.end());
+  message.Headers.append(ReplyFields.begin(), ReplyFields.end());
   for (const TAttachRow& row : lsvMsgAttach) message.Attachments.AddFile(row.Caption);
   message.Priority = TPriority(PriorityImage - kLowPriorityImage);
 }

@@ -47,11 +47,11 @@ std::string TakeOutboxFields(TmsMessage& message);
 struct TReplyRecipients {
   std::string To, Cc;
 };
-TReplyRecipients ReplyAllRecipients(const TStringList& originalHeaders,
+TReplyRecipients ReplyAllRecipients(THeaderLines originalHeaders,
                                     const std::vector<std::string>& ownAddresses);
 // "On <date>, <name> wrote:" over a quote of the message with these headers; the date in the
 // user's zone, the sender's address where it has no name.
-std::string AttributionLine(const TStringList& originalHeaders);
+std::string AttributionLine(THeaderLines originalHeaders);
 
 class TfrmMsg {
  public:

@@ -109,7 +109,9 @@ void ReadAddresses(const json& object, const char* key, TmsAddressList& list) {
     list.AddAddress(Text(entry, "address"), Text(entry, "name"));
 }
 
-void ReadLines(const json& object, const char* key, TStringList& lines) {
+// Into a body (TStringList) or a header block (TmsHeaders).
+template <class Lines>
+void ReadLines(const json& object, const char* key, Lines& lines) {
   if (!object.contains(key)) return;
   for (const auto& line : object.at(key)) lines.push_back(line.get<std::string>());
 }
@@ -142,7 +144,7 @@ int DecodeCommand(const std::vector<std::string>& args, std::ostream& out, std::
                              {"sha256", Sha256Hex(a.Data.Bytes())}});
     }
     json headers = json::array();
-    for (const auto& line : m.Headers) headers.push_back(RawToUtf8(line));
+    for (const std::string_view line : m.Headers) headers.push_back(RawToUtf8(line));
     const std::string date = GetFieldValue(m.Headers, "Date");
     json doc = {{"sender", Address(m.Sender)},
                 {"recipients", Addresses(m.Recipients)},

@@ -219,14 +219,14 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(begin, end - begin));
 }
 
-std::string GetFieldValue(const TStringList& lines, std::string_view name) {
+std::string GetFieldValue(THeaderLines lines, std::string_view name) {
   if (lines.empty()) return std::string();
   std::string field = WithColon(name);
   for (size_t i = 0; i < lines.size(); ++i) {
     if (!StartsWithNoCase(lines[i], field)) continue;
     std::string value = Trim(std::string_view(lines[i]).substr(lines[i].find(':') + 1));
     for (size_t k = i + 1; k < lines.size(); ++k) {
-      const std::string& next = lines[k];
+      const std::string_view next = lines[k];
       if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;
       value += ' ';
       value += Trim(next);
@@ -239,14 +239,14 @@ std::string GetFieldValue(const TStringList& lines, std::string_view name) {
   return std::string();
 }
 
-std::string MessageKey(const TStringList& headers) {
+std::string MessageKey(THeaderLines headers) {
   // The ID as earlier versions stored it in the seen lists: unfolded, cut at 255 bytes.
   std::string id;
   for (size_t i = 0; i < headers.size() && id.empty(); ++i) {
     if (!StartsWithNoCase(headers[i], "Message-ID:")) continue;
     id = Trim(std::string_view(headers[i]).substr(headers[i].find(':') + 1));
     for (size_t k = i + 1; k < headers.size(); ++k) {
-      const std::string& next = headers[k];
+      const std::string_view next = headers[k];
       if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;
       (id += ' ') += Trim(next);
     }
@@ -258,7 +258,7 @@ std::string MessageKey(const TStringList& headers) {
       "status:", "x-status:", "x-uid:", "x-keywords:", "x-imap:", "x-imapbase:", "content-length:"};
   std::string block;
   bool skipping = false;  // within a rewritten field, its continuation lines included
-  for (const std::string& line : headers) {
+  for (const std::string_view line : headers) {
     const bool continued = !line.empty() && (line[0] == ' ' || line[0] == '\t');
     if (!continued) {
       skipping = false;
@@ -280,7 +280,7 @@ std::string MessageKey(const TStringList& headers) {
   return id += "@norva.invalid>";
 }
 
-void GetFieldValues(const TStringList& lines, std::string_view name, TStringList& list) {
+void GetFieldValues(THeaderLines lines, std::string_view name, TStringList& list) {
   list.clear();
   size_t i = 0;
   while (i < lines.size()) {
@@ -289,17 +289,17 @@ void GetFieldValues(const TStringList& lines, std::string_view name, TStringList
       continue;
     }
     size_t colon = lines[i].find(':');
-    if (colon == std::string::npos) break;
-    std::string s = lines[i].substr(colon + 1);
+    if (colon == std::string_view::npos) break;
+    std::string s(lines[i].substr(colon + 1));
     ProtectQuotedCommas(s);
     SplitItems(std::move(s), list);
     // A folded line (starting with a blank) or a line without a colon continues the field; any
     // other line is scanned again. Commas inside quotes are protected on every line.
     for (++i; i < lines.size(); ++i) {
-      const std::string& line = lines[i];
+      const std::string_view line = lines[i];
       bool folded = !line.empty() && (line[0] == ' ' || line[0] == '\t');
-      if (!folded && line.find(':') != std::string::npos) break;
-      std::string more = line;
+      if (!folded && line.find(':') != std::string_view::npos) break;
+      std::string more(line);
       ProtectQuotedCommas(more);
       SplitItems(std::move(more), list);
     }
@@ -307,20 +307,44 @@ void GetFieldValues(const TStringList& lines, std::string_view name, TStringList
   for (std::string& item : list) std::replace(item.begin(), item.end(), '\x01', ',');
 }
 
-void RemoveField(TStringList& lines, std::string_view name) {
+namespace {
+
+template <class Lines>
+void RemoveFieldFrom(Lines& lines, std::string_view name) {
   if (lines.empty()) return;
   std::string field = WithColon(name);
   auto it = std::find_if(lines.begin(), lines.end(),
-                         [&](const std::string& line) { return StartsWithNoCase(line, field); });
+                         [&](std::string_view line) { return StartsWithNoCase(line, field); });
   if (it == lines.end()) return;
   auto end = it + 1;
-  while (end != lines.end() && !end->empty() && ((*end)[0] == ' ' || (*end)[0] == '\t')) ++end;
+  while (end != lines.end()) {
+    const std::string_view line = *end;
+    if (line.empty() || (line[0] != ' ' && line[0] != '\t')) break;
+    ++end;
+  }
   lines.erase(it, end);
 }
 
-void TruncateAtBlankLine(TStringList& lines) {
-  auto blank = std::find(lines.begin(), lines.end(), std::string());
+template <class Lines>
+void TruncateAtBlankLineOf(Lines& lines) {
+  auto blank = std::find_if(lines.begin(), lines.end(), [](std::string_view line) { return line.empty(); });
   lines.erase(blank, lines.end());
+}
+
+}  // namespace
+
+void RemoveField(TStringList& lines, std::string_view name) { RemoveFieldFrom(lines, name); }
+void RemoveField(TmsHeaders& lines, std::string_view name) { RemoveFieldFrom(lines, name); }
+void TruncateAtBlankLine(TStringList& lines) { TruncateAtBlankLineOf(lines); }
+void TruncateAtBlankLine(TmsHeaders& lines) { TruncateAtBlankLineOf(lines); }
+
+void TmsHeaders::erase(const_iterator first, const_iterator last) {
+  const size_t from = first.index(), to = last.index();
+  if (from >= to) return;
+  const size_t begin = from == 0 ? 0 : ends_[from - 1], removed = ends_[to - 1] - begin;
+  text_.erase(begin, removed);
+  ends_.erase(ends_.begin() + std::ptrdiff_t(from), ends_.begin() + std::ptrdiff_t(to));
+  for (size_t i = from; i < ends_.size(); ++i) ends_[i] -= removed;
 }
 
 namespace {

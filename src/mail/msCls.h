@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <compare>
 #include <functional>
+#include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,10 +50,151 @@ class TShortString {
 };
 
 // The raw header lines of one message, one entry per line as received, without line ends; a
-// folded field takes its first line and each continuation line as separate entries.
-class TmsHeaders : public TStringList {
+// folded field takes its first line and each continuation line as separate entries. The lines
+// are kept end to end in one buffer with the end offset of each, so that a block read from the
+// server costs two allocations rather than one per line. Appending is cheap; inserting or
+// erasing in the middle copies what follows.
+class TmsHeaders {
  public:
-  using TStringList::TStringList;
+  class const_iterator {
+   public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = std::string_view;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = std::string_view;
+    const_iterator() = default;
+    const_iterator(const TmsHeaders* owner, size_t i) : owner_(owner), i_(i) {}
+    const std::string_view operator*() const { return (*owner_)[i_]; }
+    const std::string_view operator[](difference_type n) const { return (*owner_)[i_ + n]; }
+    const_iterator& operator++() { return ++i_, *this; }
+    const_iterator operator++(int) { return {owner_, i_++}; }
+    const_iterator& operator--() { return --i_, *this; }
+    const_iterator operator--(int) { return {owner_, i_--}; }
+    const_iterator& operator+=(difference_type n) { return i_ += n, *this; }
+    const_iterator& operator-=(difference_type n) { return i_ -= n, *this; }
+    friend const_iterator operator+(const_iterator it, difference_type n) { return it += n; }
+    friend const_iterator operator+(difference_type n, const_iterator it) { return it += n; }
+    friend const_iterator operator-(const_iterator it, difference_type n) { return it -= n; }
+    friend difference_type operator-(const_iterator a, const_iterator b) {
+      return difference_type(a.i_) - difference_type(b.i_);
+    }
+    friend bool operator==(const_iterator a, const_iterator b) { return a.i_ == b.i_; }
+    friend auto operator<=>(const_iterator a, const_iterator b) { return a.i_ <=> b.i_; }
+    size_t index() const { return i_; }
+
+   private:
+    const TmsHeaders* owner_ = nullptr;
+    size_t i_ = 0;
+  };
+  using iterator = const_iterator;
+  using value_type = std::string_view;
+
+  TmsHeaders() = default;
+  TmsHeaders(std::initializer_list<std::string_view> lines) { append(lines.begin(), lines.end()); }
+  TmsHeaders(const TStringList& lines) { append(lines.begin(), lines.end()); }
+
+  size_t size() const { return ends_.size(); }
+  bool empty() const { return ends_.empty(); }
+  // A line is read, never assigned to: const, so that "headers[i] = text" does not compile.
+  const std::string_view operator[](size_t i) const {
+    const size_t begin = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(text_).substr(begin, ends_[i] - begin);
+  }
+  const std::string_view front() const { return (*this)[0]; }
+  const std::string_view back() const { return (*this)[size() - 1]; }
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, size()}; }
+
+  void clear() {
+    text_.clear();
+    ends_.clear();
+  }
+  // Room for a block of about bytes bytes in lines lines.
+  void reserve(size_t bytes, size_t lines) {
+    text_.reserve(bytes);
+    ends_.reserve(lines);
+  }
+  void push_back(std::string_view line) {
+    text_.append(line);
+    ends_.push_back(text_.size());
+  }
+  void emplace_back(std::string_view line) { push_back(line); }
+  template <class It>
+  void append(It first, It last) {
+    for (; first != last; ++first) push_back(std::string_view(*first));
+  }
+  template <class It>
+  void assign(It first, It last) {
+    clear();
+    append(first, last);
+  }
+  // Inserts the lines [first, last) before pos. The block is built anew, so the lines may come
+  // from this block itself.
+  template <class It>
+  void insert(const_iterator pos, It first, It last) {
+    if (pos == end()) return append(first, last);
+    TmsHeaders block;
+    block.reserve(text_.size(), ends_.size());
+    block.append(begin(), pos);
+    block.append(first, last);
+    block.append(pos, end());
+    *this = std::move(block);
+  }
+  void insert(const_iterator pos, std::string_view line) { insert(pos, &line, &line + 1); }
+  // Deletes the lines [first, last).
+  void erase(const_iterator first, const_iterator last);
+  // The lines as separate strings, for code that edits or shows them as a list.
+  TStringList Lines() const { return TStringList(begin(), end()); }
+
+  friend bool operator==(const TmsHeaders& a, const TmsHeaders& b) {
+    return a.ends_ == b.ends_ && a.text_ == b.text_;
+  }
+
+ private:
+  std::string text_;          // the lines end to end, without line ends
+  std::vector<size_t> ends_;  // where each line ends in text_
+};
+
+// The lines the header operations read: a message's or item's header block, or a plain list
+// of lines, each seen as a sequence of string_views. A view, like string_view: it lives no
+// longer than the lines it shows (a parameter, never a member).
+class THeaderLines {
+ public:
+  THeaderLines(const TmsHeaders& headers) : headers_(&headers), size_(headers.size()) {}
+  THeaderLines(const TStringList& lines) : strings_(lines.data()), size_(lines.size()) {}
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view operator[](size_t i) const {
+    return headers_ ? (*headers_)[i] : std::string_view(strings_[i]);
+  }
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = std::string_view;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = std::string_view;
+    const_iterator() = default;
+    const_iterator(const THeaderLines* owner, size_t i) : owner_(owner), i_(i) {}
+    std::string_view operator*() const { return (*owner_)[i_]; }
+    const_iterator& operator++() { return ++i_, *this; }
+    const_iterator operator++(int) { return {owner_, i_++}; }
+    friend bool operator==(const_iterator a, const_iterator b) { return a.i_ == b.i_; }
+
+   private:
+    const THeaderLines* owner_ = nullptr;
+    size_t i_ = 0;
+  };
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, size_}; }
+  TStringList Lines() const { return TStringList(begin(), end()); }
+
+ private:
+  // One of the two is set.
+  const TmsHeaders* headers_ = nullptr;
+  const std::string* strings_ = nullptr;
+  size_t size_ = 0;
 };
 
 // ---- header operations (names match without regard to letter case) ----
@@ -60,18 +204,20 @@ std::string Trim(std::string_view text);
 // The value of the first field called name ("Subject" or "Subject:"), unfolded, decoded to
 // UTF-8 and cut at 255 characters; the structured fields Content-Type, Content-Disposition,
 // X-UIDL, Message-ID, In-Reply-To and References come back as they stand, whole. "" when absent.
-std::string GetFieldValue(const TStringList& lines, std::string_view name);
+std::string GetFieldValue(THeaderLines lines, std::string_view name);
 // Every comma-separated item of every field whose line begins with name (as passed).
-void GetFieldValues(const TStringList& lines, std::string_view name, TStringList& list);
+void GetFieldValues(THeaderLines lines, std::string_view name, TStringList& list);
 // What a message is known by across sessions: its Message-ID, or, for a message without one, a
 // digest of its header block ("<sha1-HEX@norva.invalid>", a domain no real ID can have). The
 // fields a mailbox server rewrites as the message is read (Status, X-Status, X-UID, ...) are
 // left out of the digest, so that it stays the same from session to session.
-std::string MessageKey(const TStringList& headers);
+std::string MessageKey(THeaderLines headers);
 // Deletes the first field called name with its continuation lines.
 void RemoveField(TStringList& lines, std::string_view name);
+void RemoveField(TmsHeaders& lines, std::string_view name);
 // Deletes the first empty line and everything after it.
 void TruncateAtBlankLine(TStringList& lines);
+void TruncateAtBlankLine(TmsHeaders& lines);
 // A header text as UTF-8 (at most 255 characters): encoded words (=?charset?B|Q?...?=, either
 // letter case) decoded from their charset, other 8-bit bytes read as UTF-8 or else
 // Windows-1252. Blanks between two encoded words go.

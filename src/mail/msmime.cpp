@@ -387,7 +387,7 @@ std::string MakeMessageID(std::string_view address) {
   return "<" + std::string(random) + "@" + domain + ">";
 }
 
-TStringList ReplyHeaderLines(const TStringList& originalHeaders) {
+TStringList ReplyHeaderLines(THeaderLines originalHeaders) {
   const std::vector<std::string> own = MessageIDs(GetFieldValue(originalHeaders, "Message-ID"));
   if (own.empty()) return {};
   const std::string& id = own.front();
@@ -621,7 +621,7 @@ void TmsCustomEncoder::WriteOtherHeaders(std::string_view extraField) {
   for (const char* name : kOwnFields) removeAll(name);
   if (!extraField.empty()) removeAll(extraField);
   bool fieldStarted = false;
-  for (const std::string& line : headers) {
+  for (const std::string_view line : headers) {
     // An empty line would end the header block; a continuation line before any field would
     // join the field written before it.
     if (line.empty()) continue;

@@ -59,7 +59,7 @@ void AddMissingDateAndMessageID(TmsCustomMessage& message, std::string_view mess
 // The In-Reply-To and References lines (folded) of a reply to the message with these header
 // lines: its Message-ID, and its References (or its In-Reply-To) followed by that Message-ID.
 // None when it has no Message-ID.
-TStringList ReplyHeaderLines(const TStringList& originalHeaders);
+TStringList ReplyHeaderLines(THeaderLines originalHeaders);
 
 // Text as format=flowed (RFC 3676) lines: a line longer than width characters breaks after a
 // blank, the blank left at the end of the line as the soft break; quoted lines ("> ...") break

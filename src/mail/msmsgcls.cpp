@@ -47,14 +47,14 @@ std::string SafeFileName(const TmsAttItem& item) {
 constexpr const char kOpenedPrefix[] = "norva-open-";
 
 // The values of every field called name, unfolded, as they stand (encoded words not decoded).
-std::vector<std::string> RawFieldValues(const TStringList& lines, std::string_view name) {
+std::vector<std::string> RawFieldValues(THeaderLines lines, std::string_view name) {
   std::vector<std::string> values;
   const std::string field = Lower(name) + ":";
   for (size_t i = 0; i < lines.size(); ++i) {
     if (Lower(std::string_view(lines[i]).substr(0, field.size())) != field) continue;
-    std::string value = lines[i].substr(field.size());
+    std::string value(lines[i].substr(field.size()));
     for (size_t k = i + 1; k < lines.size(); ++k) {
-      const std::string& next = lines[k];
+      const std::string_view next = lines[k];
       if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;
       (value += ' ') += Trim(next);
     }
@@ -80,7 +80,7 @@ void ParseRawAddress(std::string_view raw, TmsMailAddress& address) {
   address.Name = DecodeHeaderText(address.Name.str());
 }
 
-void ParseSender(const TStringList& lines, TmsMailAddress& sender) {
+void ParseSender(THeaderLines lines, TmsMailAddress& sender) {
   const std::vector<std::string> from = RawFieldValues(lines, "From");
   ParseRawAddress(from.empty() ? std::string() : from.front(), sender);
 }
@@ -277,7 +277,7 @@ void TmsMessage::Clear() {
   Recipients.Clear();
 }
 
-void TmsMessage::SetHeaderFields(const TStringList& lines) {
+void TmsMessage::SetHeaderFields(THeaderLines lines) {
   ParseSender(lines, Sender);
   const std::pair<const char*, TmsAddressList*> lists[] = {
       {"To", &Recipients}, {"CC", &CC}, {"BCC", &BCC}};
@@ -328,7 +328,7 @@ void TmsArticle::Clear() {
   TmsCustomMessage::Clear();
 }
 
-void TmsArticle::SetHeaderFields(const TStringList& lines) {
+void TmsArticle::SetHeaderFields(THeaderLines lines) {
   ParseSender(lines, Sender);
   Path = GetFieldValue(lines, "PATH");
   NewsGroups = GetFieldValue(lines, "NEWSGROUPS");

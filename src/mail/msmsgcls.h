@@ -63,7 +63,7 @@ class TmsCustomMessage : public TObject {
   virtual void SaveToStream(TStream& stream) = 0;
   virtual void LoadFromStream(TStream& stream) = 0;
   virtual void Clear();
-  virtual void SetHeaderFields(const TStringList& lines) = 0;
+  virtual void SetHeaderFields(THeaderLines lines) = 0;
   // Reloads every attachment's data from the file its FileName names.
   void Loaded();
 
@@ -89,7 +89,7 @@ class TmsMessage : public TmsCustomMessage {
   void SaveToStream(TStream& stream) override;
   void LoadFromStream(TStream& stream) override;
   void Clear() override;
-  void SetHeaderFields(const TStringList& lines) override;
+  void SetHeaderFields(THeaderLines lines) override;
 };
 
 class TmsArticle : public TmsCustomMessage {
@@ -103,7 +103,7 @@ class TmsArticle : public TmsCustomMessage {
   void SaveToStream(TStream& stream) override;
   void LoadFromStream(TStream& stream) override;
   void Clear() override;
-  void SetHeaderFields(const TStringList& lines) override;
+  void SetHeaderFields(THeaderLines lines) override;
 };
 
 }  // namespace norva

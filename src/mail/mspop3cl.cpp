@@ -25,8 +25,11 @@ bool IsCapability(std::string_view line, std::string_view name) {
 // without its LF and one CR before it, ending before the first empty line or the final "."
 // line. One pass over the block, each line copied once. Of a block cut short (cut), a last
 // line without its LF is dropped. True when the header block ended within the block.
-bool ReadHeaderLines(std::string_view block, bool cut, TStringList& lines) {
+bool ReadHeaderLines(std::string_view block, bool cut, TmsHeaders& lines) {
   lines.clear();
+  // Room for the lines up to the first empty one, which is all that is kept of the block.
+  const size_t blank = std::min(block.find("\n\r\n"), block.find("\n\n"));
+  lines.reserve(blank == std::string_view::npos ? block.size() : blank + 1, 32);
   for (size_t pos = 0; pos < block.size();) {
     const size_t lf = block.find('\n', pos);
     if (lf == std::string_view::npos && cut) return false;

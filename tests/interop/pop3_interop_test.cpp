@@ -149,7 +149,7 @@ TEST_F(Pop3Interop, DotLinesRoundTripAndDeleteRemovesTheRightMessage) {
   const int32_t count = Walk();
   ASSERT_GT(count, 1);
   const int32_t last = count - 1;
-  const TStringList& headers = pop_.MessageInfo.Items(last).Headers;
+  const TmsHeaders& headers = pop_.MessageInfo.Items(last).Headers;
   EXPECT_EQ(std::count(headers.begin(), headers.end(), "Subject: Dot lines"), 1);
   pop_.Connect();
   pop_.Retrieve(last);
@@ -157,7 +157,7 @@ TEST_F(Pop3Interop, DotLinesRoundTripAndDeleteRemovesTheRightMessage) {
   EXPECT_NE(block.find("\r\n.\r\n..\r\n.leading dot\r\n"), std::string::npos);
   EXPECT_EQ(block, Maildir()[last].crlf);
 
-  std::vector<TStringList> before;
+  std::vector<TmsHeaders> before;
   for (int32_t i = 0; i < last; ++i) before.push_back(pop_.MessageInfo.Items(i).Headers);
   pop_.Delete(last);
   EXPECT_TRUE(pop_.LastReply.starts_with("+OK")) << pop_.LastReply;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <vector>
 
 #include "support/Helpers.h"
 #include "support/ScopedEnv.h"
@@ -141,12 +142,17 @@ TEST(ClsHeader, GetFieldValue) {
       {"X-Uidl:", kLong},
       {"Missing", ""},
   };
-  for (const auto& row : rows)
+  // A plain list and the same lines as one block read alike.
+  const TmsHeaders block(kHeaders);
+  for (const auto& row : rows) {
     EXPECT_EQ(GetFieldValue(kHeaders, row.input), row.expected) << row.input;
-  EXPECT_EQ(GetFieldValue({"Subject : wrong"}, "Subject"), "");
-  EXPECT_EQ(GetFieldValue({}, "Subject"), "");
+    EXPECT_EQ(GetFieldValue(block, row.input), row.expected) << row.input;
+  }
+  EXPECT_EQ(GetFieldValue(TmsHeaders{"Subject : wrong"}, "Subject"), "");
+  EXPECT_EQ(GetFieldValue(TmsHeaders{}, "Subject"), "");
   // Content-Type comes back undecoded, underscores and all.
-  EXPECT_EQ(GetFieldValue({"Content-Type: text/plain; name=\"=?x?Q?a_b?=\""}, "Content-Type"),
+  EXPECT_EQ(GetFieldValue(TmsHeaders{"Content-Type: text/plain; name=\"=?x?Q?a_b?=\""},
+                          "Content-Type"),
             "text/plain; name=\"=?x?Q?a_b?=\"");
 }
 
@@ -181,21 +187,87 @@ TEST(ClsHeader, GetFieldValues) {
   }
 }
 
+// On a plain list and on a header block alike.
 TEST(ClsHeader, RemoveFieldAndTruncate) {
   const ValuesRow rows[] = {
       {{"Subject: a", " more", "\tmore2", "To: x", "Subject: b", " c"},
        "subject",
        {"To: x", "Subject: b", " c"}},  // the first field only, with its continuation lines
+      {{"A: 1", "To: x", " y", "B: 2"}, "To", {"A: 1", "B: 2"}},
+      {{"A: 1", "To: x", "\ty"}, "To", {"A: 1"}},
       {{"To: x"}, "Missing:", {"To: x"}},
       {{}, "To", {}},
   };
   for (auto row : rows) {
+    TmsHeaders block(row.lines);
     RemoveField(row.lines, row.name);
+    RemoveField(block, row.name);
     EXPECT_EQ(row.lines, row.expected) << row.name;
+    EXPECT_EQ(block.Lines(), row.expected) << row.name;
   }
-  TStringList block = {"A: 1", "B: 2", "", "body", ""};
-  TruncateAtBlankLine(block);
-  EXPECT_EQ(block, (TStringList{"A: 1", "B: 2"}));
+  const TStringList truncated[][2] = {
+      {{"A: 1", "B: 2", "", "body", ""}, {"A: 1", "B: 2"}},
+      {{"", "A: 1"}, {}},
+      {{"A: 1"}, {"A: 1"}},
+  };
+  for (const auto& [lines, expected] : truncated) {
+    TStringList list = lines;
+    TmsHeaders block(lines);
+    TruncateAtBlankLine(list);
+    TruncateAtBlankLine(block);
+    EXPECT_EQ(list, expected);
+    EXPECT_EQ(block.Lines(), expected);
+  }
+}
+
+// A header block edited line by line holds what a list of strings edited the same way holds:
+// its lines keep their bytes (empty ones included) through appends, middle inserts and erases.
+struct BlockEdit {
+  char kind;  // 'a'ppend the lines, 'i'nsert them before at, 'e'rase count lines from at
+  size_t at, count;
+  TStringList lines;
+};
+
+template <class Lines>
+void ApplyEdit(Lines& lines, const BlockEdit& edit) {
+  const auto at = lines.begin() + std::ptrdiff_t(edit.at);
+  if (edit.kind == 'a')
+    for (const std::string& line : edit.lines) lines.push_back(line);
+  else if (edit.kind == 'i')
+    lines.insert(at, edit.lines.begin(), edit.lines.end());
+  else
+    lines.erase(at, at + std::ptrdiff_t(edit.count));
+}
+
+TEST(ClsHeader, HeaderBlockEditsLikeAList) {
+  const std::vector<BlockEdit> runs[] = {
+      {{'a', 0, 0, {"A: 1", "", " folded", "B: 2"}},
+       {'e', 1, 1, {}},
+       {'i', 0, 0, {"X: 0"}},
+       {'i', 2, 0, {"", "Y: y", std::string(300, 'y')}},
+       {'e', 0, 2, {}},
+       {'a', 0, 0, {"Z: z"}},
+       {'e', 5, 1, {}},
+       {'i', 5, 0, {"end"}}},
+      {{'a', 0, 0, {"A", "B", "C"}}, {'e', 0, 3, {}}, {'a', 0, 0, {"D"}}, {'e', 1, 0, {}}},
+      {{'a', 0, 0, {""}}, {'i', 0, 0, {}}, {'a', 0, 0, {"", ""}}, {'e', 1, 2, {}}},
+  };
+  for (const auto& run : runs) {
+    TStringList list;
+    TmsHeaders block;
+    for (size_t step = 0; step < run.size(); ++step) {
+      ApplyEdit(list, run[step]);
+      ApplyEdit(block, run[step]);
+      ASSERT_EQ(block.Lines(), list) << "step " << step;
+      ASSERT_EQ(block, TmsHeaders(list)) << "step " << step;
+    }
+  }
+  // Lines inserted from the block itself, and a block made of lines of another.
+  TmsHeaders block = {"A: 1", " 2"};
+  block.insert(block.begin() + 1, block.begin(), block.end());
+  EXPECT_EQ(block.Lines(), (TStringList{"A: 1", "A: 1", " 2", " 2"}));
+  block.insert(block.end(), block.begin(), block.begin() + 2);
+  EXPECT_EQ(block.Lines(), (TStringList{"A: 1", "A: 1", " 2", " 2", "A: 1", "A: 1"}));
 }
 
 // Without a Message-ID the key is a digest of the header block that leaves out the fields a
@@ -205,7 +277,7 @@ TEST(ClsHeader, MessageKey) {
   const std::string key = MessageKey(base);
   // The SHA-1 of the lines, each ended by CR LF: keys stored by earlier sessions still match.
   EXPECT_EQ(key, "<sha1-f04befcafffc1badee4d7b44adf4d17e7c407e49@norva.invalid>");
-  EXPECT_EQ(MessageKey({"From: a@x", "Message-ID: <id@x>"}), "<id@x>");
+  EXPECT_EQ(MessageKey(TmsHeaders{"From: a@x", "Message-ID: <id@x>"}), "<id@x>");
   struct Case {
     TStringList lines;
     bool same;
@@ -221,6 +293,7 @@ TEST(ClsHeader, MessageKey) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.lines));
     EXPECT_EQ(MessageKey(c.lines) == key, c.same);
+    EXPECT_EQ(MessageKey(TmsHeaders(c.lines)), MessageKey(c.lines));
   }
 }
 

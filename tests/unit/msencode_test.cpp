@@ -238,7 +238,7 @@ TEST(EncodeHeaders, ReplyFields) {
   // A long thread keeps its first and latest identifiers, folded at 78.
   std::string references = "References:";
   for (int i = 0; i < 40; ++i) references += " <" + std::to_string(i) + "-thread@example.org>";
-  const Lines lines = ReplyHeaderLines({"Message-ID: <last@x>", references});
+  const Lines lines = ReplyHeaderLines(TStringList{"Message-ID: <last@x>", references});
   std::string joined;
   for (size_t i = 1; i < lines.size(); ++i) {
     EXPECT_LE(lines[i].size(), kHeaderFoldAt);

@@ -50,7 +50,7 @@ TEST(MessageContentType, FollowsBodyAndAttachments) {
 TEST(MessageHeaderFields, FillTheTypedFields) {
   TmsMessage m;
   m.Subject = "kept";
-  m.SetHeaderFields({"From: \"Ann Smith\" <ann@example.org>", "To: a@x, b@x,", " c@x (Cee)",
+  m.SetHeaderFields(TStringList{"From: \"Ann Smith\" <ann@example.org>", "To: a@x, b@x,", " c@x (Cee)",
                      "CC: Carl <c@y>", "X-Priority: 1", "Return-Receipt-To: <ann@example.org>"});
   EXPECT_EQ(m.Sender.Name, "Ann Smith");
   EXPECT_EQ(m.Sender.Address, "ann@example.org");
@@ -66,12 +66,12 @@ TEST(MessageHeaderFields, FillTheTypedFields) {
   for (auto [value, priority] :
        {std::pair{"5", ptLow}, {"3", ptNormal}, {"1 (Highest)", ptNormal}}) {
     TmsMessage p;
-    p.SetHeaderFields({"From: a@b", std::string("X-Priority: ") + value});
+    p.SetHeaderFields(TStringList{"From: a@b", std::string("X-Priority: ") + value});
     EXPECT_EQ(p.Priority, priority) << value;
   }
   // An address that does not parse is kept as text: the message is still read.
   TmsMessage bad;
-  bad.SetHeaderFields({"From: Ann <ann@example.org", "To: b@x, Carl <c@x", "Subject: s"});
+  bad.SetHeaderFields(TStringList{"From: Ann <ann@example.org", "To: b@x, Carl <c@x", "Subject: s"});
   EXPECT_EQ(bad.Sender.Address, "Ann <ann@example.org");
   ASSERT_EQ(bad.Recipients.Count(), 2);
   EXPECT_EQ(bad.Recipients.Items(1).Address, "Carl <c@x");
@@ -119,7 +119,7 @@ TEST(MessageClearAndAssign, ClearKeepsPriorityAndAssignCopiesEverything) {
 // quoted names may hold commas and brackets.
 TEST(MessageHeaderFields, EncodedWordsAreNamesNeverAddresses) {
   TmsMessage m;
-  m.SetHeaderFields({"From: =?us-ascii?Q?Eve=0D=0ARCPT_TO:<x@y>?= <eve@example.org>",
+  m.SetHeaderFields(TStringList{"From: =?us-ascii?Q?Eve=0D=0ARCPT_TO:<x@y>?= <eve@example.org>",
                      "To: \"Doe, <Jo>\" <jo@example.org>, =?utf-8?B?PHhAeT4=?= <al@example.org>,",
                      " bare@example.org", "Token: not@an.address", "Cc: =?us-ascii?Q?x=40y?="});
   EXPECT_EQ(m.Sender.Address.str(), "eve@example.org");

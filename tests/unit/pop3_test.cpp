@@ -362,7 +362,7 @@ TEST_P(Pop3Test, PipelinedWalkGivesTheLockStepDirectory) {
     if (name == "RETR") return pop.Retrieve(50), saved;
     if (name == "STAT") return pop.Stat(), std::to_string(pop.MessageCount);
     pop.FetchItemInfo(22, item);  // LIST and TOP
-    return std::to_string(item.Size) + " " + item.Headers.at(0);
+    return std::to_string(item.Size) + " " + std::string(item.Headers[0]);
   };
   for (std::string name : {"DELE", "LIST+TOP", "RETR", "STAT"}) {
     Lines walks[2];
