@@ -344,7 +344,7 @@ void TmsHeaders::erase(const_iterator first, const_iterator last) {
   const size_t begin = from == 0 ? 0 : ends_[from - 1], removed = ends_[to - 1] - begin;
   text_.erase(begin, removed);
   ends_.erase(ends_.begin() + std::ptrdiff_t(from), ends_.begin() + std::ptrdiff_t(to));
-  for (size_t i = from; i < ends_.size(); ++i) ends_[i] -= removed;
+  for (size_t i = from; i < ends_.size(); ++i) ends_[i] -= uint32_t(removed);
 }
 
 namespace {

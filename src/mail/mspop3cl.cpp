@@ -29,7 +29,8 @@ bool ReadHeaderLines(std::string_view block, bool cut, TmsHeaders& lines) {
   lines.clear();
   // Room for the lines up to the first empty one, which is all that is kept of the block.
   const size_t blank = std::min(block.find("\n\r\n"), block.find("\n\n"));
-  lines.reserve(blank == std::string_view::npos ? block.size() : blank + 1, 32);
+  const std::string_view kept = block.substr(0, blank == std::string_view::npos ? blank : blank + 1);
+  lines.reserve(kept.size(), size_t(std::count(kept.begin(), kept.end(), '\n')) + 1);
   for (size_t pos = 0; pos < block.size();) {
     const size_t lf = block.find('\n', pos);
     if (lf == std::string_view::npos && cut) return false;
