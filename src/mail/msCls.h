@@ -50,6 +50,40 @@ class TShortString {
   std::string text_;
 };
 
+// A position in a sequence of lines read as string_views (a header block or a view of one).
+template <class Owner>
+class TLineIterator {
+ public:
+  using iterator_category = std::random_access_iterator_tag;
+  using value_type = std::string_view;
+  using difference_type = std::ptrdiff_t;
+  using pointer = void;
+  using reference = std::string_view;
+  TLineIterator() = default;
+  TLineIterator(const Owner* owner, size_t i) : owner_(owner), i_(i) {}
+  const std::string_view operator*() const { return (*owner_)[i_]; }
+  const std::string_view operator[](difference_type n) const { return (*owner_)[i_ + n]; }
+  TLineIterator& operator++() { return ++i_, *this; }
+  TLineIterator operator++(int) { return {owner_, i_++}; }
+  TLineIterator& operator--() { return --i_, *this; }
+  TLineIterator operator--(int) { return {owner_, i_--}; }
+  TLineIterator& operator+=(difference_type n) { return i_ += n, *this; }
+  TLineIterator& operator-=(difference_type n) { return i_ -= n, *this; }
+  friend TLineIterator operator+(TLineIterator it, difference_type n) { return it += n; }
+  friend TLineIterator operator+(difference_type n, TLineIterator it) { return it += n; }
+  friend TLineIterator operator-(TLineIterator it, difference_type n) { return it -= n; }
+  friend difference_type operator-(TLineIterator a, TLineIterator b) {
+    return difference_type(a.i_) - difference_type(b.i_);
+  }
+  friend bool operator==(TLineIterator a, TLineIterator b) { return a.i_ == b.i_; }
+  friend auto operator<=>(TLineIterator a, TLineIterator b) { return a.i_ <=> b.i_; }
+  size_t index() const { return i_; }
+
+ private:
+  const Owner* owner_ = nullptr;
+  size_t i_ = 0;
+};
+
 // The raw header lines of one message, one entry per line as received, without line ends; a
 // folded field takes its first line and each continuation line as separate entries. The lines
 // are kept end to end in one buffer with the end offset of each, so that a block read from the
@@ -57,37 +91,7 @@ class TShortString {
 // erasing in the middle copies what follows.
 class TmsHeaders {
  public:
-  class const_iterator {
-   public:
-    using iterator_category = std::random_access_iterator_tag;
-    using value_type = std::string_view;
-    using difference_type = std::ptrdiff_t;
-    using pointer = void;
-    using reference = std::string_view;
-    const_iterator() = default;
-    const_iterator(const TmsHeaders* owner, size_t i) : owner_(owner), i_(i) {}
-    const std::string_view operator*() const { return (*owner_)[i_]; }
-    const std::string_view operator[](difference_type n) const { return (*owner_)[i_ + n]; }
-    const_iterator& operator++() { return ++i_, *this; }
-    const_iterator operator++(int) { return {owner_, i_++}; }
-    const_iterator& operator--() { return --i_, *this; }
-    const_iterator operator--(int) { return {owner_, i_--}; }
-    const_iterator& operator+=(difference_type n) { return i_ += n, *this; }
-    const_iterator& operator-=(difference_type n) { return i_ -= n, *this; }
-    friend const_iterator operator+(const_iterator it, difference_type n) { return it += n; }
-    friend const_iterator operator+(difference_type n, const_iterator it) { return it += n; }
-    friend const_iterator operator-(const_iterator it, difference_type n) { return it -= n; }
-    friend difference_type operator-(const_iterator a, const_iterator b) {
-      return difference_type(a.i_) - difference_type(b.i_);
-    }
-    friend bool operator==(const_iterator a, const_iterator b) { return a.i_ == b.i_; }
-    friend auto operator<=>(const_iterator a, const_iterator b) { return a.i_ <=> b.i_; }
-    size_t index() const { return i_; }
-
-   private:
-    const TmsHeaders* owner_ = nullptr;
-    size_t i_ = 0;
-  };
+  using const_iterator = TLineIterator<TmsHeaders>;
   using iterator = const_iterator;
   using value_type = std::string_view;
 
@@ -172,24 +176,7 @@ class THeaderLines {
   std::string_view operator[](size_t i) const {
     return headers_ ? (*headers_)[i] : std::string_view(strings_[i]);
   }
-  class const_iterator {
-   public:
-    using iterator_category = std::forward_iterator_tag;
-    using value_type = std::string_view;
-    using difference_type = std::ptrdiff_t;
-    using pointer = void;
-    using reference = std::string_view;
-    const_iterator() = default;
-    const_iterator(const THeaderLines* owner, size_t i) : owner_(owner), i_(i) {}
-    std::string_view operator*() const { return (*owner_)[i_]; }
-    const_iterator& operator++() { return ++i_, *this; }
-    const_iterator operator++(int) { return {owner_, i_++}; }
-    friend bool operator==(const_iterator a, const_iterator b) { return a.i_ == b.i_; }
-
-   private:
-    const THeaderLines* owner_ = nullptr;
-    size_t i_ = 0;
-  };
+  using const_iterator = TLineIterator<THeaderLines>;
   const_iterator begin() const { return {this, 0}; }
   const_iterator end() const { return {this, size_}; }
   TStringList Lines() const { return TStringList(begin(), end()); }
