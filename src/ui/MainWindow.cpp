@@ -552,7 +552,10 @@ void MainWindow::Sync(bool full) {
   catchUp_->stop();
   synced_.start();
   syncing_ = true;
-  if (full || !main_.Busy || !listSynced_.isValid() || listSynced_.hasExpired(kBusyListInterval)) {
+  // The first rows of a check show at once; later ones with the list's next catch-up.
+  const bool firstRows = model_->rowCount() == 0 && !main_.lsvMail.empty();
+  if (full || firstRows || !main_.Busy || !listSynced_.isValid() ||
+      listSynced_.hasExpired(kBusyListInterval)) {
     listSynced_.start();
     // The rows on screen (rowAt is -1 below the last row); none while the window is hidden.
     int top = 0, bottom = -1;
