@@ -15,6 +15,7 @@
 
 #include "app/CheckLists.h"
 #include "app/Desktop.h"
+#include "app/Learner.h"
 #include "app/Notices.h"
 #include "config/Options.h"
 #include "mail/agRasCmp.h"
@@ -285,6 +286,20 @@ class TfrmMain {
   void btnOpenArchiveClick();
   void LoadArchive(const std::string& fileName);
 
+  // ---- the learner ----
+  // The spam learner of the program folder (Learn.QDB), read on first use. A file that cannot
+  // be read is reported once; the learner then stays empty and is not written, so that the
+  // file is kept for the user to reset.
+  TLearner& Learner();
+  // The learned spam probability of a row's message, 0 to 1 (0.5 when nothing is learned).
+  double LearnedProbability(const MessageListEntry& entry);
+  // The user marked a row: the learner learns its header block as spam or safe, or forgets it
+  // (None), when learning is on; the state is saved at once. False when nothing was learned.
+  bool LearnMark(const MessageListEntry& entry, TLearner::TMark mark);
+  // The header block a row's message is known by: the retrieved message's, else its directory
+  // entry's; none when neither is at hand.
+  const TmsHeaders* HeadersOf(const MessageListEntry& entry) const;
+
   // ---- marking and deletion ----
   void btnMarkSpamClick() { MarkMsg(0); }
   void btnMarkUnknowClick() { MarkMsg(1); }
@@ -382,6 +397,8 @@ class TfrmMain {
   bool SelectedSender(std::string& address, std::string& name) const;
 
  private:
+  TLearner learner_;
+  bool learnerLoaded_ = false, learnerBroken_ = false;
   size_t rowHint_ = 0;  // where RowOf last found a row
   void DeselectHiddenRows();
   // Bumped whenever rows may have moved or been removed, or a check starts matching them anew.

@@ -10,6 +10,7 @@
 #include "cli/CheckCommand.h"
 #include "cli/CliText.h"
 #include "cli/ConfigCommand.h"
+#include "cli/LearnCommand.h"
 #include "cli/MessageCommand.h"
 #include "cli/QdbCommand.h"
 #include "cli/SendCommand.h"
@@ -42,6 +43,10 @@ const char kHelp[] =
     "                       write a message and send it through the outbox (below)\n"
     "  archive list|export FILE.TMA ...\n"
     "                       list or export an archive's messages (below)\n"
+    "  learn [--folder DIR] (--spam | --ham) FILE...\n"
+    "                       teach the spam learner that raw message files are spam or safe\n"
+    "  classify [--folder DIR] FILE...\n"
+    "                       print the learned spam probability of raw message files (below)\n"
     "  help                 show this text\n";
 
 int Run(int argc, char** argv) {
@@ -69,7 +74,8 @@ int Run(int argc, char** argv) {
               << norva::cli::ConfigHelp() << "\n"
               << norva::cli::kCheckHelp << "\n"
               << norva::cli::kSendHelp << "\n"
-              << norva::cli::kArchiveHelp;
+              << norva::cli::kArchiveHelp << "\n"
+              << norva::cli::kLearnHelp;
     return args.empty() ? 2 : 0;
   }
   if (args[0] == "qdb")
@@ -85,6 +91,10 @@ int Run(int argc, char** argv) {
                                      std::cerr);
   if (args[0] == "check")
     return norva::cli::CheckCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
+  if (args[0] == "learn")
+    return norva::cli::LearnCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
+  if (args[0] == "classify")
+    return norva::cli::ClassifyCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
   if (args[0] == "send") return norva::cli::SendCommand({args.begin() + 1, args.end()}, std::cerr);
   std::cerr << "norva-cli: unknown command '" << args[0] << "'\n" << kHelp;
   return 2;

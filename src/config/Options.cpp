@@ -194,6 +194,7 @@ void TfrmOptions::LoadFromStore() {
   chkBlocking = QReadBoolean("Connection/Blocking", false);
   edtMaxMessageSize = std::clamp(QReadInteger("Connection/Max Message Size", 1024), 1, 1048576);
   chkNoDeleteConfirm = QReadBoolean("Connection/No Delete Confirmation", false);
+  chkLearn = QReadBoolean("Learning/On", true);
   if (SMTPClient) SMTPClient->Blocking = chkBlocking;
   AllMailboxesSchedule.CheckOnStartup = QReadBoolean("ALL/Check On Startup", true);
   AllMailboxesSchedule.CheckManually = QReadBoolean("ALL/Check Manually", false);
@@ -493,6 +494,7 @@ void TfrmOptions::SaveLists(std::set<TSecretKey>& kept) {
   QDB1.SetAdminBoolean("Connection/Blocking", chkBlocking);
   QDB1.SetAdminInteger("Connection/Max Message Size", edtMaxMessageSize);
   QDB1.SetAdminBoolean("Connection/No Delete Confirmation", chkNoDeleteConfirm);
+  QDB1.SetAdminBoolean("Learning/On", chkLearn);
   if (SMTPClient) SMTPClient->Blocking = chkBlocking;
   QDB1.SetAdminBoolean("Connection/Direct Connection", radDirectConnection);
   QDB1.SetAdminBoolean("Connection/Auto Dial", chkAutoDial);

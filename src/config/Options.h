@@ -240,6 +240,8 @@ class TfrmOptions {
   int64_t MaxMessageBytes() const { return int64_t(edtMaxMessageSize) * 1024 * 1024; }
   // Deleting on the server goes ahead without asking first.
   bool chkNoDeleteConfirm = false;
+  // The user's marks (spam, safe) train the spam learner.
+  bool chkLearn = true;
   bool radDirectConnection = true;  // else radDialUp, only when the user picks it
   bool radDialUp() const { return !radDirectConnection; }
   bool chkAutoDial = true;
