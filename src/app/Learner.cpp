@@ -210,13 +210,14 @@ void AddHost(TokenSink& sink, std::string_view prefix, std::string_view host) {
   sink.Add(prefix, "h:" + lower);
   if (lower.find('.') == std::string::npos) return;
   sink.Add(prefix, "hs:" + Shape(lower.substr(0, lower.find('.'))));
-  // Parent domains: the last two labels, then three.
+  // The domain it lies in: its last two labels, and its last three.
   size_t dots = 0;
   for (size_t i = lower.size(); i-- > 0;) {
-    if (lower[i] != '.') continue;
-    if (++dots >= 2) sink.Add(prefix, "d:" + lower.substr(i + 1));
-    if (dots >= 3) break;
+    if (lower[i] != '.' || ++dots < 2) continue;
+    sink.Add(prefix, "d:" + lower.substr(i + 1));
+    if (dots == 3) return;
   }
+  if (dots < 3) sink.Add(prefix, "d:" + lower);
 }
 
 // A Received field: its "from" host and HELO name, the hosts and addresses in brackets, its

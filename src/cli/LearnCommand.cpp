@@ -101,8 +101,8 @@ bool ReadHeaders(const std::string& file, TStringList& headers, std::ostream& er
 }
 
 std::string Number(double p) {
-  char text[32];
-  const auto [end, error] = std::to_chars(text, text + sizeof text, p);
+  char text[400];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, p, std::chars_format::fixed);
   return error == std::errc() ? std::string(text, end) : "0.5";
 }
 
