@@ -8,7 +8,7 @@
 #                         [--rtt-ms MS (20)] [--quick] [--profile] [--skip SECTION,...] [--readme FILE]
 #   --quick        1,000 messages, 100 over the slow link, 2 runs, smaller MIME and store runs
 #   --profile      after the timed runs, profile each Norva check once (perf, cpu-clock)
-#   --skip         leave out sections: scan, slow, mime, store, rules, list, desktop
+#   --skip         leave out sections: scan, slow, mime, store, rules, list, desktop, learn
 #   --readme FILE  write the report there instead of bench/README.md
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -89,7 +89,7 @@ if wanted store; then
   has_target qdb_bench || die "qdb_bench is not configured (SQLite missing? install libsqlite3-dev)"
   targets+=(qdb_bench)
 fi
-for t in rules_bench list_bench desktop_check; do has_target "$t" && targets+=("$t"); done
+for t in rules_bench list_bench desktop_check learn_bench; do has_target "$t" && targets+=("$t"); done
 cmake --build build-bench --target "${targets[@]}" | grep -v '^\[' || true
 cmake --build build-bench --target "${targets[@]}" >/dev/null  # fails loudly if the build did
 cli=$root/build-bench/src/cli/norva-cli
@@ -365,6 +365,13 @@ if wanted list; then
   else
     echo "list_bench is not in this tree yet." >"$results/list.md"
   fi
+fi
+
+# --- 8. the spam learner --------------------------------------------------------------------
+if wanted learn; then
+  step "spam learner beside bogofilter (bench/learn_bench.sh)"
+  bench/learn_bench.sh --build build-bench --out "$results/learn.md" 2>"$work/learn.log" \
+    || { tail -n 20 "$work/learn.log" >&2; die "bench/learn_bench.sh failed"; }
 fi
 
 # --- the README -----------------------------------------------------------------------------
