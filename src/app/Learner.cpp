@@ -517,16 +517,48 @@ std::vector<uint64_t> Digests(THeaderLines headers) {
 // combination counts as independent evidence: only clearly telling tokens take part.
 constexpr double kStrength = 0.1, kUnknown = 0.5, kMinDeviation = 0.4;
 
-// The chance that a chi-square variable of 2 * halfDegrees degrees exceeds x2.
-double ChiSquareTail(double x2, size_t halfDegrees) {
+// Chi-square with 2 * n degrees of freedom at x2, as natural logarithms of its upper tail
+// (the chance of exceeding x2) and of its lower part, both exact also where the chance is far
+// too small for a double: e^-m * sum of m^i / i! over i < n, and over i >= n, with m = x2 / 2.
+struct LogChiSquare {
+  double upper = 0, lower = 0;
+};
+
+double LogSumExp(double a, double b) {
+  const double top = std::max(a, b);
+  if (top == -INFINITY) return top;
+  return top + std::log(std::exp(a - top) + std::exp(b - top));
+}
+
+LogChiSquare ChiSquareLogs(double x2, size_t n) {
   const double m = x2 / 2.0;
-  double term = std::exp(-m), sum = term;
-  for (size_t i = 1; i < halfDegrees; ++i) {
-    term *= m / double(i);
-    sum += term;
-    if (term < sum * 1e-17) break;
+  if (m <= 0) return {0.0, -INFINITY};
+  const double logM = std::log(m);
+  double term = -m, upper = -m;
+  for (size_t i = 1; i < n; ++i) {
+    term += logM - std::log(double(i));
+    upper = LogSumExp(upper, term);
   }
-  return std::min(sum, 1.0);
+  // The lower part: from i = n on, until its terms stop counting.
+  double lower = -INFINITY;
+  for (size_t i = n; i < n + 100000; ++i) {
+    term += logM - std::log(double(i));
+    lower = LogSumExp(lower, term);
+    if (double(i) > m && term < lower - 40) break;
+  }
+  // One of the two is near 1: it is the one taken from the other, which is exact.
+  if (upper > lower)
+    upper = std::log1p(-std::exp(lower));
+  else
+    lower = std::log1p(-std::exp(upper));
+  return {std::min(upper, 0.0), std::min(lower, 0.0)};
+}
+
+// A probability given as its logarithm, kept as it is down to 1e-10 and below that drawn in
+// slowly, so that messages far beyond all doubt still stay apart from each other and from 0.
+double Tempered(double logP) {
+  constexpr double kFloor = -23.025850929940457;  // ln 1e-10
+  return std::exp(logP >= kFloor ? logP : kFloor + (logP - kFloor) / 100.0);
 }
 
 }  // namespace
@@ -605,10 +637,12 @@ double TLearner::Probability(THeaderLines headers) const {
   }
   if (used == 0) return 0.5;
   // Fisher: how unlikely the token estimates would be if they were random, towards spam and
-  // towards safe; the probability is the balance of the two.
-  const double towardsSafe = ChiSquareTail(-2.0 * logSpam, used);  // small when f are high
-  const double towardsSpam = ChiSquareTail(-2.0 * logSafe, used);  // small when f are low
-  return (1.0 + towardsSafe - towardsSpam) / 2.0;
+  // towards safe; the probability is the balance of the two, (1 + safeTail - spamTail) / 2.
+  const LogChiSquare safe = ChiSquareLogs(-2.0 * logSpam, used);  // upper small when f are low
+  const LogChiSquare spam = ChiSquareLogs(-2.0 * logSafe, used);  // upper small when f are high
+  if (safe.upper > spam.upper)  // above one half: 1 - p = (safe.lower + spam.upper) / 2
+    return 1.0 - Tempered(LogSumExp(safe.lower, spam.upper) - std::log(2.0));
+  return Tempered(LogSumExp(safe.upper, spam.lower) - std::log(2.0));
 }
 
 void TLearner::Prune(uint16_t today) {

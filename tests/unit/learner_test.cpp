@@ -127,6 +127,13 @@ TEST(Learner, LooksAlikeAreClassifiedByWhatWasLearned) {
   EXPECT_EQ(learner.SafeCount(), 40u);
   EXPECT_GT(learner.Probability(Spam(77)), 0.99);
   EXPECT_LT(learner.Probability(Safe(77)), 0.01);
+  // Far beyond doubt the probability still orders messages: a look-alike with one telling
+  // field less scores lower, and nothing reaches 1 or 0, where a threshold could not part them.
+  TStringList lessSpam = Spam(77);
+  lessSpam.pop_back();  // its X-Mailer
+  EXPECT_LT(learner.Probability(lessSpam), learner.Probability(Spam(77)));
+  EXPECT_LT(learner.Probability(Spam(77)), 1.0);
+  EXPECT_GT(learner.Probability(Safe(77)), 0.0);
   EXPECT_EQ(learner.Probability(TStringList{"Comments: nothing known"}), 0.5);
 }
 
