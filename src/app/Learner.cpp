@@ -410,11 +410,14 @@ std::vector<std::string> LearnTokens(THeaderLines headers) {
   const std::vector<Field> fields = FieldsOf(headers);
   size_t received = 0;
   bool hasDate = false, hasMessageId = false;
+  std::string_view dateValue;
+  const std::string* firstReceived = nullptr;
   for (const Field& f : fields) {
     const std::string& name = f.name;
     sink.Add("n:", name);
     if (name.rfind("x-", 0) == 0) sink.Add("n:", "x-" + Shape(name.substr(2)));
     if (name == "received") {
+      if (!firstReceived) firstReceived = &f.value;
       if (received++ < 8) AddReceived(sink, f.value);
     } else if (Is(name, {"from", "reply-to", "return-path", "sender", "errors-to"})) {
       AddAddress(sink, name, f.value);
@@ -453,6 +456,7 @@ std::vector<std::string> LearnTokens(THeaderLines headers) {
       AddContentType(sink, f.value);
     } else if (name == "date") {
       hasDate = true;
+      dateValue = f.value;
       AddDate(sink, f.value);
     } else if (Is(name, {"authentication-results", "received-spf", "arc-authentication-results"})) {
       AddAuthentication(sink, name, f.value);
@@ -465,6 +469,24 @@ std::vector<std::string> LearnTokens(THeaderLines headers) {
     }
   }
   if (!hasDate) sink.Add("date:", "-none-");
+  // How far the sender's clock is from the first relay that received it: forged and
+  // reused dates lie far off, a mail program's clock is within minutes.
+  if (hasDate && firstReceived) {
+    const size_t semi = firstReceived->rfind(';');
+    const TDateTime sent = MailDateToUtc(dateValue);
+    const TDateTime received =
+        semi == std::string::npos ? 0 : MailDateToUtc(std::string_view(*firstReceived).substr(semi + 1));
+    if (sent == 0) {
+      sink.Add("date:", "-unreadable-");
+    } else if (received != 0) {
+      const double hours = (received - sent) * 24.0;
+      sink.Add("date:skew:", hours < -0.25  ? "future"
+                             : hours < 1    ? "minutes"
+                             : hours < 24   ? "hours"
+                             : hours < 168  ? "days"
+                                            : "weeks");
+    }
+  }
   if (!hasMessageId) sink.Add("mid:", "-none-");
   return sink.Take();
 }
