@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/Learner.h"
 #include "mail/msmsgcls.h"
 #include "mail/msuucode.h"
 #include "store/QDB.h"
@@ -315,6 +316,27 @@ void Walks() {
   }
 }
 
+// The learner: header blocks of the mail corpus (first byte 0), and the state learned from
+// them (first byte 1).
+void Learners() {
+  TLearner learner;
+  int n = 0;
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(NORVA_EML_DIR)) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
+    if (file.extension() != ".eml" || n == 6) continue;
+    std::ifstream in(file, std::ios::binary);
+    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t end = raw.find("\r\n\r\n");
+    Write("learner", "headers-" + file.stem().string(),
+          std::string(1, '\0') + raw.substr(0, end == std::string::npos ? raw.size() : end + 4));
+    learner.Mark(HeaderBlockOf(raw), n % 2 ? TLearner::TMark::Spam : TLearner::TMark::Safe, 20600);
+    ++n;
+  }
+  Write("learner", "state", "\x01" + learner.Save());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -328,5 +350,6 @@ int main(int argc, char** argv) {
   Stores();
   Sessions();
   Walks();
+  Learners();
   return 0;
 }

@@ -40,7 +40,7 @@ shift
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(message_load message_roundtrip header_ops codecs store_open store_roundtrip
-           pop3_session smtp_session rfc2231_params charset_convert mime_walk html_text)
+           pop3_session smtp_session rfc2231_params charset_convert mime_walk html_text learner)
 fi
 
 # The longest input per target: big enough for every structure the target reads.

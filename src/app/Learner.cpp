@@ -501,10 +501,8 @@ TStringList HeaderBlockOf(std::string_view raw) {
     std::string_view line = raw.substr(at, end - at);
     at = end + 1;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (first && line.rfind("From ", 0) == 0) {
-      first = false;
-      continue;
-    }
+    // Blank lines and an mbox "From " line before the first field belong to no header.
+    if (first && (line.empty() || line.rfind("From ", 0) == 0)) continue;
     first = false;
     if (line.empty()) break;
     lines.emplace_back(line);

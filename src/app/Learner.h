@@ -23,7 +23,8 @@ namespace norva {
 // The tokens of a header block, each once, in the order first found.
 std::vector<std::string> LearnTokens(THeaderLines headers);
 
-// The header block of a raw message (a leading mbox "From " line skipped), as its lines.
+// The header block of a raw message (blank lines and an mbox "From " line before it skipped),
+// as its lines.
 TStringList HeaderBlockOf(std::string_view raw);
 
 class TLearner {

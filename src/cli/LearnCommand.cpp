@@ -119,7 +119,7 @@ int LearnCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     FolderLock lock(a.folder, "norva-cli learn", LockWaitSeconds());
     TLearner learner;
     LoadLearner(a.folder, learner);
-    size_t learned = 0, already = 0, failed = 0;
+    size_t learned = 0, already = 0, empty = 0, failed = 0;
     for (const std::string& file : a.files) {
       TStringList headers;
       if (!ReadHeaders(file, headers, err)) {
@@ -127,8 +127,8 @@ int LearnCommand(const std::vector<std::string>& args, std::ostream& out, std::o
         continue;
       }
       if (headers.empty()) {
-        err << "norva-cli: " << file << ": no header block\n";
-        ++failed;
+        err << "norva-cli: " << file << ": no header block, nothing learned from it\n";
+        ++empty;
         continue;
       }
       (learner.Mark(headers, *a.mark) ? learned : already) += 1;
@@ -138,6 +138,7 @@ int LearnCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     out << "learned " << learned << (*a.mark == TLearner::TMark::Spam ? " spam" : " safe")
         << (learned == 1 ? " message" : " messages");
     if (already > 0) out << " (" << already << " learned so already)";
+    if (empty > 0) out << " (" << empty << " without a header block)";
     out << "; the learner knows " << learner.SpamCount() << " spam and " << learner.SafeCount()
         << " safe messages\n";
     return failed > 0 ? 1 : 0;

@@ -110,8 +110,11 @@ with tempfile.TemporaryDirectory() as work:
     missing = os.path.join(mail, "missing.eml")
     empty = os.path.join(mail, "empty.eml")
     open(empty, "wb").close()
+    proc = run("learn", "--folder", folder, "--spam", empty, spams[24])
+    expect("a file without a header block is skipped",
+           "learned 1 spam message (1 without a header block);" in proc.stdout, proc.stdout)
     proc = run("learn", "--folder", folder, "--spam", missing, empty, spams[25], status=1)
-    expect("the readable file is learned", "learned 1 spam message;" in proc.stdout, proc.stdout)
+    expect("the readable file is learned", "learned 1 spam message (1 without" in proc.stdout, proc.stdout)
     expect("the others are named", "missing.eml" in proc.stderr and "empty.eml" in proc.stderr, proc.stderr)
     proc = run("classify", "--folder", folder, missing, spams[26], status=1)
     expect("classify goes on after a bad file", list(scores(proc.stdout)) == ["spam26.eml"], proc.stdout)

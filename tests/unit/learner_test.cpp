@@ -112,6 +112,7 @@ TEST(LearnerTokens, HeaderBlockOfARawMessage) {
       {"From a@b  Mon Dec  7 10:00:00 2026\nSubject: x\n\nbody\n", {"Subject: x"}},
       {"Subject: x\r\nTo: y\r\n\r\nFrom: not a header\r\n", {"Subject: x", "To: y"}},
       {"Subject: x\n\tfolded", {"Subject: x", "\tfolded"}},
+      {"\r\n\nFrom a@b  Mon Dec  7 2026\nTo: y\n", {"To: y"}},
       {"", {}},
   };
   for (const Case& c : cases) EXPECT_EQ(HeaderBlockOf(c.raw), c.lines) << c.raw;
