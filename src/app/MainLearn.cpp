@@ -38,6 +38,15 @@ std::string TfrmMain::PercentText(double probability) {
   return std::to_string(std::lround(std::clamp(probability, 0.0, 1.0) * 100)) + "%";
 }
 
+void TfrmMain::ShowLearnedProbability(const MessageListEntry& entry) {
+  const TmsHeaders* headers = HeadersOf(entry);
+  if (!headers) return;
+  const TLearner& learner = Learner();
+  if (learner.SpamCount() == 0 || learner.SafeCount() == 0) return;
+  redMsg.insert(redMsg.begin(),
+                {"Learned spam probability: " + PercentText(learner.Probability(*headers)), ""});
+}
+
 bool TfrmMain::LearnMark(const MessageListEntry& entry, TLearner::TMark mark) {
   if (!frmOptions.chkLearn) return false;
   const TmsHeaders* headers = HeadersOf(entry);
