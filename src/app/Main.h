@@ -293,6 +293,11 @@ class TfrmMain {
   TLearner& Learner();
   // The learned spam probability of a row's message, 0 to 1 (0.5 when nothing is learned).
   double LearnedProbability(const MessageListEntry& entry);
+  // A probability as a whole percent: "97%".
+  static std::string PercentText(double probability);
+  // Puts "Learned spam probability: 97%" and an empty line above what redMsg shows, once the
+  // learner knows both spam and safe messages.
+  void ShowLearnedProbability(const MessageListEntry& entry);
   // The user marked a row: the learner learns its header block as spam or safe, or forgets it
   // (None), when learning is on; the state is saved at once. False when nothing was learned.
   bool LearnMark(const MessageListEntry& entry, TLearner::TMark mark);

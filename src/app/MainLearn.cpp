@@ -1,6 +1,9 @@
 // The main window's spam learner: read once from the program folder, consulted by the rules,
 // trained by the user's marks.
+#include <algorithm>
+#include <cmath>
 #include <exception>
+#include <string>
 
 #include "app/Main.h"
 
@@ -29,6 +32,19 @@ const TmsHeaders* TfrmMain::HeadersOf(const MessageListEntry& entry) const {
 double TfrmMain::LearnedProbability(const MessageListEntry& entry) {
   const TmsHeaders* headers = HeadersOf(entry);
   return headers ? Learner().Probability(*headers) : 0.5;
+}
+
+std::string TfrmMain::PercentText(double probability) {
+  return std::to_string(std::lround(std::clamp(probability, 0.0, 1.0) * 100)) + "%";
+}
+
+void TfrmMain::ShowLearnedProbability(const MessageListEntry& entry) {
+  const TmsHeaders* headers = HeadersOf(entry);
+  if (!headers) return;
+  const TLearner& learner = Learner();
+  if (learner.SpamCount() == 0 || learner.SafeCount() == 0) return;
+  redMsg.insert(redMsg.begin(),
+                {"Learned spam probability: " + PercentText(learner.Probability(*headers)), ""});
 }
 
 bool TfrmMain::LearnMark(const MessageListEntry& entry, TLearner::TMark mark) {

@@ -223,6 +223,7 @@ void TfrmMain::lsvMailClick() {
   } else if (const TmsRemoteInfoItem* item = DirectoryEntry(entry)) {
     StringToString(item->Headers, redMsg);
     if (item->HeadersCut) redMsg.push_back(kHeadersCutNote);
+    ShowLearnedProbability(entry);
   } else {
     // The latest session no longer has the message: show what the row still knows.
     StringToString(
@@ -244,6 +245,7 @@ void TfrmMain::mnuViewAppliedRulesClick() {
   const int32_t index = CurrentRow(*this);
   if (index < 0 || !lsvMail[size_t(index)].Data) return;
   StringToString(lsvMail[size_t(index)].Data->AppliedRules, redMsg);
+  ShowLearnedProbability(*lsvMail[size_t(index)].Data);
   redMsgHtml.clear();
 }
 

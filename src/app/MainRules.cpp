@@ -12,6 +12,7 @@
 #include "app/CheckLists.h"
 #include "app/Main.h"
 #include "app/Rules.h"
+#include "config/ListsPage.h"
 #include "mail/msCls.h"
 #include "mail/mscharset.h"
 #include "mail/msutils.h"
@@ -124,10 +125,11 @@ class TextFact {
 };
 
 // What the filters read of one message: taken before the first rule runs (actions may let the
-// user interface run), and only the facts that some rule reads.
+// user interface run), and only the facts that some rule reads. The learner is asked once, and
+// only when a rule compares its probability.
 class MessageFacts {
  public:
-  MessageFacts(const TmsRemoteInfoItem& item, const std::vector<MailRule>& rules)
+  MessageFacts(TfrmMain& main, const TmsRemoteInfoItem& item, const std::vector<MailRule>& rules)
       : size(item.Size), headers_(item.Headers) {
     for (const MailRule& rule : rules) {
       switch (rule.FilterType) {
@@ -172,6 +174,9 @@ class MessageFacts {
         case 11:
           Distribution();
           break;
+        case kLearnedFilter:
+          if (!learned) learned = main.Learner().Probability(headers_);
+          break;
         default:
           break;
       }
@@ -179,6 +184,7 @@ class MessageFacts {
   }
 
   const int32_t size;
+  std::optional<double> learned;  // the spam probability, 0 to 1, when a rule reads it
   const TextFact& From() { return Address(from_, "From"); }
   const TextFact& To() { return Address(to_, "To"); }
   const TextFact& MailFor() { return Address(mailFor_, "Mail-For"); }
@@ -293,6 +299,8 @@ bool Fires(TfrmMain& main, const MailRule& rule, const std::string& lowered, Mes
       return textInList(f.Header());
     case 22:
       return !f.To().Text.empty() && !inList(f.To());
+    case kLearnedFilter:
+      return f.learned.value_or(0.5) * 100 > LearnedPercent(p);
     default:
       return false;
   }
@@ -372,7 +380,9 @@ void TfrmMain::ApplyRules(const TmsRemoteInfoItem& item, MessageListEntry& entry
   if (!prepared || prepared->rules != frmOptions.lsvRule.Share())
     preparedRules_ = prepared = std::make_shared<const TPreparedRules>(frmOptions.lsvRule.Share());
   const std::vector<MailRule>& rules = *prepared->rules;
-  MessageFacts facts(item, rules);
+  MessageFacts facts(*this, item, rules);
+  // Once, whether a rule fires or not, so that the log tells why.
+  if (facts.learned) entry.AppliedRules.push_back("----> learned: " + PercentText(*facts.learned));
   for (size_t i = 0; i < rules.size(); ++i) {
     const MailRule& rule = rules[i];
     if (rule.FilterType == 13)

@@ -59,6 +59,10 @@ constexpr std::array<const char*, kFilterTypeCount> kFilterDescriptions = {
     "This event occurs when the message receipt address is not present within the Check List "
     "specified by Parameter. Use this filter to add spam pound to all messages not addressed to "
     "your addresses.",
+    "This event occurs when the spam probability that the learner gives the message is greater "
+    "than the percentage specified by Parameter (0 to 100, for example 90). The learner is trained "
+    "when you mark messages as spam or safe on the message list; until it knows both spam and safe "
+    "messages every message has 50%. Suggestion: add Spam-Pound.",
 };
 
 constexpr std::array<const char*, kActionTypeCount> kActionDescriptions = {

@@ -41,13 +41,14 @@ inline constexpr std::array<const char*, kFilterTypeCount> kFilterCaptions = {
     "Message contains header in Check List: ",
     "A message header contains string in Check List: ",
     "\"To:\" address is NOT present in Check List: ",
+    "Learned spam probability greater than: ",
 };
 
 inline constexpr std::array<TRuleParamKind, kFilterTypeCount> kFilterParamKinds = {
     pkText,  pkText,  pkText,  pkText, pkNone, pkNone, pkNone, pkNone,  // 0-7
     pkText,  pkText,  pkText,  pkText, pkText, pkText,                  // 8-13
     pkNamed, pkNamed, pkNamed, pkNone, pkText, pkNone,                  // 14-19
-    pkNamed, pkNamed, pkNamed,                                          // 20-22
+    pkNamed, pkNamed, pkNamed, pkText,                                  // 20-23
 };
 
 inline constexpr uint8_t kMarkSpamAction = 1;

@@ -352,6 +352,8 @@ void AddRule(TfrmOptions& o, const std::vector<std::string>& args, std::ostream&
                 uint8_t(action),
                 RuleParam(args[4], kActionParamKinds[size_t(action)], action == 4, o.lstTemplate,
                           "action " + args[3])};
+  // What the rule editor refuses is refused here too (a percentage out of range, ...).
+  if (const std::string error = RuleError(rule); !error.empty()) throw UsageError(error);
   o.lsvRule.push_back(rule);
   o.Save();
   out << "rule " << o.lsvRule.size() - 1 << ": " << Printable(RuleText(rule)) << "\n";
@@ -479,8 +481,10 @@ std::string ConfigHelp() {
       "  verified; \"\" goes back to verifying as usual.\n"
       "  A rule is a filter code and an action code, each with its parameter: \"\" when it\n"
       "  takes none (-), a text (T, a number where it compares numbers) or the name of a\n"
-      "  check list or template (L). Errors go to standard error with exit status 1, or 2\n"
-      "  for bad arguments.\n"
+      "  check list or template (L). Filter 23 compares the spam probability that the\n"
+      "  learner (norva-cli learn, and marks in the desktop program) gives a message with\n"
+      "  a percentage from 0 to 100, such as 90 or 90%. Errors go to standard error with\n"
+      "  exit status 1, or 2 for bad arguments.\n"
       "  filters:\n";
   const char kinds[] = "-TL";
   auto line = [&](size_t code, TRuleParamKind kind, std::string caption) {

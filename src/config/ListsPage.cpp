@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 
+#include "mail/msCls.h"
 #include "mail/msutils.h"
 #include "store/FileIO.h"
 #include "store/Streams.h"
@@ -110,6 +111,17 @@ bool ActionNamesTemplate(uint8_t actionType) {
   return actionType == 6;
 }
 
+int32_t LearnedPercent(const std::string& text) {
+  std::string number = Trim(text);
+  if (!number.empty() && number.back() == '%') number = Trim(number.substr(0, number.size() - 1));
+  const bool digits =
+      !number.empty() && number.find_first_not_of("0123456789") == std::string::npos;
+  const int32_t percent = digits && number.size() <= 3 ? StrToInt(number) : -1;
+  if (percent < 0 || percent > 100)
+    throw EConvertError("'" + text + "' is not a percentage from 0 to 100");
+  return percent;
+}
+
 std::string RuleError(const MailRule& rule) {
   if (rule.FilterType >= kFilterTypeCount) return "Unknown filter type.";
   if (rule.ActionType >= kActionTypeCount) return "Unknown action type.";
@@ -124,6 +136,13 @@ std::string RuleError(const MailRule& rule) {
   };
   if (FilterTakesNumber(rule.FilterType) && !number(rule.FilterParam))
     return "The filter needs a whole number, not '" + rule.FilterParam + "'.";
+  if (rule.FilterType == kLearnedFilter) {
+    try {
+      LearnedPercent(rule.FilterParam);
+    } catch (const EConvertError&) {
+      return "The filter needs a whole percentage from 0 to 100, not '" + rule.FilterParam + "'.";
+    }
+  }
   if (ActionTakesNumber(rule.ActionType) && !number(rule.ActionParam))
     return "The action needs a whole number, not '" + rule.ActionParam + "'.";
   if (FilterNamesCheckList(rule.FilterType) && rule.FilterParam.empty())

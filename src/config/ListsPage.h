@@ -18,10 +18,14 @@ bool FilterTakesNumber(uint8_t filterType);
 bool ActionTakesNumber(uint8_t actionType);
 bool FilterNamesCheckList(uint8_t filterType);
 bool ActionNamesTemplate(uint8_t actionType);
+// The percentage of a learned-probability filter: a whole number from 0 to 100, "%" after it
+// allowed; anything else raises EConvertError.
+int32_t LearnedPercent(const std::string& text);
 
 // Why the rule cannot be stored as it stands, or "" when it can: a code outside its table, a
-// number parameter that is not a decimal whole number, no name where one must be chosen, a
-// parameter the store would cut (over 255 bytes or with a zero byte).
+// number parameter that is not a decimal whole number, a percentage that is not one from 0 to
+// 100, no name where one must be chosen, a parameter the store would cut (over 255 bytes or with
+// a zero byte).
 std::string RuleError(const MailRule& rule);
 
 // The template file "FN<n>.txt" and the check-list file "CL<n>.txt" in the given folder.

@@ -31,8 +31,10 @@ void SetProgramFolder(const std::string& folder);
 bool KeepsFilesBeside(const std::string& folder);
 
 // Rule codes run from 0 to these counts - 1 (the filter and action tables of the rule editor).
-constexpr int32_t kFilterTypeCount = 23;
+constexpr int32_t kFilterTypeCount = 24;
 constexpr int32_t kActionTypeCount = 8;
+// The filter that compares the spam learner's probability with a percentage.
+constexpr uint8_t kLearnedFilter = 23;
 
 // When a check is due: the all-mailboxes schedule and the base of every mailbox.
 struct TCheckSchedule {

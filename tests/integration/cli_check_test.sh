@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # norva-cli config and check against Dovecot: a folder set up with config, a check classifying
 # the mailbox by the rules, a second check finding the same and nothing new, --delete-spam
-# removing the spam from the server, and checks that fail saying so.
+# removing the spam from the server, a rule on the learned spam probability, and checks that
+# fail saying so.
 # Usage: cli_check_test.sh NORVA_CLI ENVFILE (written by pop3_fixture.sh; exit 77 = skipped)
 set -euo pipefail
 cli=$1 envfile=$2
@@ -82,6 +83,63 @@ check([r["deleted"] for r in runs["third"]] == [r["status"] == 0 for r in first]
 fourth = runs["fourth"]
 check(len(fourth) == len(first) - spams, "server still holds %d messages" % len(fourth))
 check(not any(r["status"] == 0 or r["new"] for r in fourth), "spam or new mail after deleting")
+EOF
+
+# The spam learner of another folder, taught from files Python's email package writes: a rule
+# comparing its probability marks a look-alike of the spam delivered to the mailbox, and leaves
+# one of the safe mail alone; every row's log tells what the learner said.
+learned=$dir/learned
+mkdir "$learned" "$dir/eml"
+python3 - "$dir/eml" "$POP3_MAILDIR" <<'EOF'
+import email.message, email.utils, os, sys
+eml, maildir = sys.argv[1:]
+def message(spam, n):
+    m = email.message.EmailMessage()
+    host, ip = ("mx.cheap-pills.example", "203.0.113.7") if spam else ("mail.work.example.org", "198.51.100.2")
+    m["Received"] = "from %s (%s [%s]) by pop.test.example" % (host, host, ip)
+    m["From"] = (email.utils.formataddr(("Best Deals", "offers%d@cheap-pills.example" % n)) if spam
+                 else email.utils.formataddr(("Ann Example", "ann@work.example.org")))
+    m["To"] = "test@test.example"
+    m["Subject"] = "Cheap pills, offer %d" % n if spam else "Meeting notes, week %d" % n
+    m["Date"] = email.utils.formatdate(1700000000 + n * 3600)
+    m["Message-ID"] = "<%s%d@%s>" % ("spam" if spam else "ham", n, host)
+    m["X-Mailer"] = "BulkBlaster 5" if spam else "Thunderbird 115"
+    m.set_content("message %d\n" % n)
+    return m.as_bytes()
+st = os.stat(maildir)
+for spam in (True, False):
+    for n in range(4):
+        with open("%s/%s%d.eml" % (eml, "spam" if spam else "ham", n), "wb") as f:
+            f.write(message(spam, n))
+    name = "1800000000.lookalike-%s.test" % ("spam" if spam else "ham")
+    tmp = os.path.join(maildir, "tmp", name)
+    with open(tmp, "wb") as f:
+        f.write(message(spam, 9))
+    if os.geteuid() == 0:
+        os.chown(tmp, st.st_uid, st.st_gid)  # Dovecot reads the mail as the mailbox's owner
+    os.rename(tmp, os.path.join(maildir, "new", name))
+EOF
+"$cli" learn --folder "$learned" --spam "$dir"/eml/spam*.eml >/dev/null
+"$cli" learn --folder "$learned" --ham "$dir"/eml/ham*.eml >/dev/null
+"$cli" config --folder "$learned" add-account --address test@test.example --user "$POP3_USER" \
+  --password "$POP3_PASS" --pop3 "127.0.0.1:$POP3_PORT" --timeout 20 >/dev/null
+if "$cli" config --folder "$learned" add-rule 23 101 1 "" 2>"$dir/err"; then
+  fail "a percentage above 100 was taken"
+fi
+grep -q "percentage from 0 to 100" "$dir/err" || fail "add-rule 23 101: $(cat "$dir/err")"
+"$cli" config --folder "$learned" add-rule 23 90% 1 "" >/dev/null
+"$cli" check --folder "$learned" --json >"$dir/learned.json" 2>"$dir/learned.err" ||
+  fail "check with the learner exited $?: $(cat "$dir/learned.err")"
+python3 - "$dir/learned.json" <<'EOF'
+import json, sys
+rows = {r["message_id"]: r for r in json.load(open(sys.argv[1]))}
+for mid, status in (("<spam9@mx.cheap-pills.example>", 0), ("<ham9@mail.work.example.org>", 1)):
+    row = rows.get(mid)
+    if row is None or row["status"] != status:
+        sys.exit("FAIL: learned rule on %s: %r" % (mid, row))
+for row in rows.values():
+    if not row["applied_rules"] or not row["applied_rules"][0].startswith("----> learned: "):
+        sys.exit("FAIL: no learned line: %r" % row)
 EOF
 
 # Failures say so: an account the server refuses, a mailbox that does not exist.

@@ -74,6 +74,10 @@ TEST(RuleCodes, NumberParametersAreChecked) {
   EXPECT_NE(RuleError({0, " ", 5, " "}), "");  // an archive without a name
   EXPECT_EQ(RuleError({0, "", 5, "Bulk"}), "");
   EXPECT_NE(RuleError({0, std::string(256, 'a'), 0, ""}), "");
+  for (const char* percent : {"0", "90%", " 100 % "})
+    EXPECT_EQ(RuleError({kLearnedFilter, percent, 1, ""}), "") << percent;
+  for (const char* percent : {"", "%", "101", "-1", "9.5", "+90", "90%%"})
+    EXPECT_NE(RuleError({kLearnedFilter, percent, 1, ""}), "") << percent;
   EXPECT_NE(RuleError({kFilterTypeCount, "", 0, ""}), "");
   EXPECT_NE(RuleError({0, "", kActionTypeCount, ""}), "");
 }

@@ -443,6 +443,19 @@ TEST_F(MainListTest, PreviewShowsHeadersBodyOrWhatAGoneRowStillKnows) {
   EXPECT_EQ(main.redMsg,
             (Lines{"From: sender1@x.test", "Subject: message 1",
                    "Date: Fri, 01 Mar 2024 08:00:00 +0000", "Message-ID: <1@x.test>"}));
+  // Once the learner knows spam and safe mail, the preview begins with what it makes of it.
+  const MessageListEntry& first = *main.lsvMail[0].Data;
+  main.Learner().Mark(TStringList{"From: a@spam.test", "Message-ID: <s@x>"}, TLearner::TMark::Spam);
+  main.lsvMailClick();
+  EXPECT_EQ(main.redMsg.size(), 4u) << "only spam learned";
+  main.Learner().Mark(TStringList{"From: b@safe.test", "Message-ID: <h@x>"}, TLearner::TMark::Safe);
+  const Lines learned = {
+      "Learned spam probability: " + TfrmMain::PercentText(main.LearnedProbability(first)), ""};
+  main.lsvMailClick();
+  ASSERT_EQ(main.redMsg.size(), 6u);
+  EXPECT_EQ(Lines(main.redMsg.begin(), main.redMsg.begin() + 2), learned);
+  main.mnuViewAppliedRulesClick();
+  EXPECT_EQ(main.redMsg, learned);
 
   account.Client->MessageInfo.Clear();  // a later session no longer found it
   main.lsvMailClick();

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/CheckLists.h"
@@ -154,6 +155,8 @@ TEST_F(RulesTest, EachFilterFiresExactlyWhenItsConditionHolds) {
       {22, "Black List", {"To: x@example.com"}, 0, false, "To in the list"},
       {22, "Grey List", {"To: x@other.org"}, 0, true, "no such list: nobody is in it"},
       {22, "New List", {"To: x@other.org"}, 0, true, "list never saved: nobody is in it"},
+      {23, "49", {}, 0, true, "nothing learned: 50%"},
+      {23, " 50 %", {}, 0, false, "50% is not greater"},
       // What the user sees (decoded, any script's letter case) and what the header says.
       {2, "größe zählt", kPythonSubject, 0, true, "an encoded word"},
       {2, "ZÄHLT", kPythonSubject, 0, true, "upper case beyond ASCII"},
@@ -187,7 +190,8 @@ TEST_F(RulesTest, EachFilterFiresExactlyWhenItsConditionHolds) {
     const MessageListEntry& entry = Check(c.headers, c.size);
     EXPECT_EQ(entry.Status, c.fires ? 0 : 1);
     EXPECT_EQ(RowOf(entry).ImageIndex, entry.Status);
-    EXPECT_EQ(entry.AppliedRules.size(), c.fires ? 2u : 0u);
+    // The learner's verdict is logged whether its rule fires or not.
+    EXPECT_EQ(entry.AppliedRules.size(), (c.fires ? 2u : 0u) + (c.filter == kLearnedFilter));
   }
 }
 
@@ -240,6 +244,60 @@ TEST_F(RulesTest, TheScoreIsComparedAfterEveryAdditionWhateverTheOrder) {
   }
 }
 
+// Header blocks of one bulk sender and of one colleague, the n-th of each (rows get a
+// Message-ID of their own).
+Lines Bulk(int n) {
+  const std::string i = std::to_string(n);
+  return {"Received: from mx.cheap-pills.example (mx.cheap-pills.example [203.0.113.7])",
+          "From: Deals <offers" + i + "@cheap-pills.example>", "To: you@home.test",
+          "Subject: Cheap pills offer " + i, "X-Mailer: BulkBlaster 5"};
+}
+Lines Colleague(int n) {
+  const std::string i = std::to_string(n);
+  return {"Received: from mail.work.example.org (mail.work.example.org [198.51.100.2])",
+          "From: Ann <ann@work.example.org>", "To: you@home.test", "Subject: Meeting notes " + i,
+          "X-Mailer: Thunderbird"};
+}
+
+TEST_F(RulesTest, TheLearnedProbabilityAddsToTheScoreAndIsLoggedOnceAMessage) {
+  for (int i = 0; i < 3; ++i) {
+    main.Learner().Mark(Bulk(i), TLearner::TMark::Spam);
+    main.Learner().Mark(Colleague(i), TLearner::TMark::Safe);
+  }
+  // The learner's hint and a weak one together pass the threshold; the weak one alone does not.
+  options.lsvRule = {
+      {13, "50", 1, ""}, {23, "90%", 4, "30"}, {19, "", 4, "40"}, {23, "100", 3, ""}};
+  const MessageListEntry& spam = Check(Bulk(9));
+  const MessageListEntry& safe = Check(Colleague(9));
+  ASSERT_GT(main.LearnedProbability(spam), 0.9);
+  ASSERT_LT(main.LearnedProbability(safe), 0.9);
+  const auto learned = [&](const MessageListEntry& entry) {
+    return "----> learned: " + TfrmMain::PercentText(main.LearnedProbability(entry));
+  };
+  EXPECT_EQ(
+      spam.AppliedRules,
+      (Lines{learned(spam), "Rule: Learned spam probability greater than: 90%",
+             "----> Add Spam-Pound by: 30", "Rule: All messages", "----> Add Spam-Pound by: 40",
+             "Rule: Message Spam-Pound greater than: 50", "----> Mark message as spam "}));
+  EXPECT_EQ(std::tie(spam.SpamPound, spam.Status, spam.Urgent), std::make_tuple(70, 0, false));
+  EXPECT_EQ(safe.AppliedRules,
+            (Lines{learned(safe), "Rule: All messages", "----> Add Spam-Pound by: 40"}));
+  EXPECT_EQ(std::tie(safe.SpamPound, safe.Status), std::make_tuple(40, 1));
+}
+
+// The learner's file is read only for rules that ask it; a damaged one is reported once and
+// knows nothing.
+TEST_F(RulesTest, ADamagedLearnerIsReportedOnceAndGivesFiftyPercent) {
+  WriteFile(dir.File(kLearnFile), "not a record store");
+  options.lsvRule = {{19, "", 4, "1"}};
+  EXPECT_EQ(Check(Bulk(1)).AppliedRules.size(), 2u);
+  EXPECT_TRUE(desktop.Errors.empty());
+  options.lsvRule = {{23, "49", 1, ""}};
+  EXPECT_EQ(Check(Bulk(2)).Status, 0);
+  EXPECT_EQ(Check(Bulk(3)).AppliedRules.front(), "----> learned: 50%");
+  EXPECT_EQ(desktop.Errors.size(), 1u);
+}
+
 TEST_F(RulesTest, SafeDecidesTheClassButADeletionStillGoesToTheServer) {
   FakePop3 box({"a\r\n", "b\r\n"});
   client.Server = box.Address();
@@ -286,8 +344,9 @@ TEST_F(RulesTest, RequestsAreCarriedOutOnceInTheOpenSession) {
 }
 
 TEST_F(RulesTest, ANumberThatIsNotAnIntegerEndsTheEvaluationOfThatMessage) {
-  const std::vector<MailRule> bad[] = {
-      {{12, "1k", 1, ""}}, {{18, "", 1, ""}}, {{13, "ten", 1, ""}}, {{19, "", 4, "5x"}}};
+  const std::vector<MailRule> bad[] = {{{12, "1k", 1, ""}},  {{18, "", 1, ""}},
+                                       {{13, "ten", 1, ""}}, {{19, "", 4, "5x"}},
+                                       {{23, "101", 1, ""}}, {{23, "0.9", 1, ""}}};
   for (const auto& rules : bad) {
     SCOPED_TRACE(rules[0].FilterParam + rules[0].ActionParam);
     options.lsvRule = rules;

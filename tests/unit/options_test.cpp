@@ -108,7 +108,7 @@ TEST_F(OptionsTest, EverySettingSurvivesSaveAndLoad) {
   std::tie(a.CheckFreqUnit, a.CheckFreq, a.TimeOut, a.Security, a.SMTPSecurity) =
       std::make_tuple(1, 7, 30, 1, 2);
   AddAccount(o, "bob@example.net");
-  o.lsvRule = {{14, "Safe List", 2, ""}, {2, "viagra", 0, ""}};
+  o.lsvRule = {{14, "Safe List", 2, ""}, {2, "viagra", 0, ""}, {kLearnedFilter, "90%", 4, "30"}};
   o.lstTemplate = {{"Thanks", 1}, {"Away", 4}};
   o.lstCList = {{"Safe List", 2}};
   o.lsvBook = {{"Ann", "ann@example.org", ""}, {"Bob", "bob@example.net", "colleague"}};
@@ -271,7 +271,7 @@ TEST_F(OptionsTest, OlderAndDamagedFilesLoad) {
     db.SetAdminBoolean("Templates/Count", true);         // a boolean where a count belongs
     db.SetAdminInteger("Connection/Check Together", 1);  // an integer where a boolean belongs
     db.SetAdminInteger("Rules/Count", 2);
-    db.SetAdminInteger("Rules/FT-0", 23);  // no such filter
+    db.SetAdminInteger("Rules/FT-0", kFilterTypeCount);  // no such filter
     db.SetAdminInteger("Rules/FT-1", 5);
     db.SetAdminInteger("Book/Count", 1'000'000'000);
     db.SetAdminInteger("Book/Sort", 7);

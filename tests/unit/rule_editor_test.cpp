@@ -61,8 +61,9 @@ TEST_F(RuleEditorTest, LoadedRuleBuildsBackAndAnEmptyRuleResets) {
   options.lstCList = {{"Safe List", 1}, {"Black List", 2}};
   options.lstTemplate = {{"Thanks", 1}, {"Away", 2}};
   rule.FormCreate();
-  for (const MailRule& stored : {MailRule{0, "joe@example.com", 4, "25"},
-                                 MailRule{22, "Black List", 6, "Away"}, MailRule{17, "", 2, ""}}) {
+  for (const MailRule& stored :
+       {MailRule{0, "joe@example.com", 4, "25"}, MailRule{22, "Black List", 6, "Away"},
+        MailRule{17, "", 2, ""}, MailRule{kLearnedFilter, "90%", 1, ""}}) {
     rule.LoadRule(stored);
     EXPECT_EQ(rule.BuildRule(), stored) << int(stored.FilterType);
   }

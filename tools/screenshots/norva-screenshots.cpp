@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
   options.hide();
   // The rule editor as it opens on a rule: grabbed once shown, then closed.
   norva::ui::RuleDialog* rule = options.ruleDialog();
-  norva::MailRule example{14, "Black List", 1, ""};
+  norva::MailRule example{23, "90%", 4, "30"};
   QTimer::singleShot(200, rule, [&] {
     Save(*rule, out, "rule-editor");
     rule->reject();
