@@ -201,7 +201,7 @@ OptionsDialog::OptionsDialog(QWidget* parent, TfrmMain& main, TfrmRule& rule)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(pgcOptions);
   layout->addLayout(buttons);
-  resize(720, 540);
+  resize(800, 540);
 
   // What the loaded values call for.
   schedule_.radCheckFreqClick();
