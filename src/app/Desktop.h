@@ -30,6 +30,13 @@ class Desktop {
                           std::string& fileName) = 0;
   virtual bool SaveDialog(const std::string& title, const std::string& filter,
                           std::string& fileName) = 0;
+  // A folder dialog: folder is the folder it opens in, and the chosen one on return; false when
+  // cancelled. A desktop without one (the headless tool) chooses nothing.
+  virtual bool FolderDialog(const std::string& title, std::string& folder) {
+    (void)title;
+    (void)folder;
+    return false;
+  }
   // Prints lines in the named font and size, after the print dialog; false when cancelled. A
   // line that is just kPageBreak starts a new page.
   static constexpr char kPageBreak = '\f';

@@ -298,9 +298,18 @@ class TfrmMain {
   // Puts "Learned spam probability: 97%" and an empty line above what redMsg shows, once the
   // learner knows both spam and safe messages.
   void ShowLearnedProbability(const MessageListEntry& entry);
-  // The user marked a row: the learner learns its header block as spam or safe, or forgets it
-  // (None), when learning is on; the state is saved at once. False when nothing was learned.
+  // The user marked rows: when learning is on, the learner learns their header blocks as spam
+  // or safe, or forgets them (None); the state is saved once, when anything changed. Returns
+  // how many messages changed (LearnMark: whether the one did).
+  int32_t LearnMarks(const std::vector<const MessageListEntry*>& entries, TLearner::TMark mark);
   bool LearnMark(const MessageListEntry& entry, TLearner::TMark mark);
+  // Whether Learn.QDB could not be read: the learner then learns nothing until it is reset.
+  bool LearnerBroken();
+  // Saves the learner in the program folder (tokens long unused pruned first); a failure is
+  // shown, and false.
+  bool SaveLearned();
+  // Forgets everything learned and saves the empty state, over a file that could not be read too.
+  bool ResetLearner();
   // The header block a row's message is known by: the retrieved message's, else its directory
   // entry's; none when neither is at hand.
   const TmsHeaders* HeadersOf(const MessageListEntry& entry) const;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "app/Main.h"
 
@@ -16,10 +18,17 @@ TLearner& TfrmMain::Learner() {
     LoadLearner(frmOptions.Folder(), learner_);
   } catch (const std::exception& e) {
     learnerBroken_ = true;
-    ShowError("The spam learner could not be read, and learns nothing until it is reset in the "
-              "preferences: " + ErrorText(e));
+    ShowError(
+        "The spam learner could not be read, and learns nothing until it is reset in the "
+        "preferences: " +
+        ErrorText(e));
   }
   return learner_;
+}
+
+bool TfrmMain::LearnerBroken() {
+  Learner();
+  return learnerBroken_;
 }
 
 const TmsHeaders* TfrmMain::HeadersOf(const MessageListEntry& entry) const {
@@ -48,17 +57,42 @@ void TfrmMain::ShowLearnedProbability(const MessageListEntry& entry) {
 }
 
 bool TfrmMain::LearnMark(const MessageListEntry& entry, TLearner::TMark mark) {
-  if (!frmOptions.chkLearn) return false;
-  const TmsHeaders* headers = HeadersOf(entry);
-  if (!headers || headers->empty()) return false;
-  TLearner& learner = Learner();
-  if (learnerBroken_ || !learner.Mark(*headers, mark)) return false;
+  return LearnMarks({&entry}, mark) > 0;
+}
+
+int32_t TfrmMain::LearnMarks(const std::vector<const MessageListEntry*>& entries,
+                             TLearner::TMark mark) {
+  if (!frmOptions.chkLearn || entries.empty() || LearnerBroken()) return 0;
+  int32_t changed = 0;
+  for (const MessageListEntry* entry : entries) {
+    const TmsHeaders* headers = HeadersOf(*entry);
+    if (headers && !headers->empty() && learner_.Mark(*headers, mark)) ++changed;
+  }
+  if (changed > 0) SaveLearned();
+  return changed;
+}
+
+bool TfrmMain::SaveLearned() {
+  if (LearnerBroken()) return false;  // the unreadable file stays for the user to reset
+  learner_.Prune();
   try {
-    SaveLearner(frmOptions.Folder(), learner);
+    SaveLearner(frmOptions.Folder(), learner_);
+    return true;
   } catch (const std::exception& e) {
     ShowError("The spam learner could not be saved: " + ErrorText(e));
+    return false;
   }
-  return true;
+}
+
+bool TfrmMain::ResetLearner() {
+  // Not read first, and removed before the empty state is written: a file that cannot be read
+  // is what a reset replaces.
+  learnerLoaded_ = true;
+  learnerBroken_ = false;
+  learner_.Clear();
+  std::error_code error;
+  std::filesystem::remove(std::filesystem::path(frmOptions.Folder()) / kLearnFile, error);
+  return SaveLearned();
 }
 
 }  // namespace norva

@@ -302,11 +302,18 @@ void TfrmMain::cmbSelAddressDropDown() {
 
 void TfrmMain::MarkMsg(uint8_t newStatus) {
   if (Busy) return;
+  std::vector<const MessageListEntry*> marked;
   for (TListRow& row : lsvMail) {
     if (!row.Selected || !row.Data || row.Data->Status > 2) continue;
     row.Data->Status = newStatus;
     row.ImageIndex = newStatus;
+    marked.push_back(row.Data.get());
   }
+  // Only the user's marks teach the learner (the rules' own marks would teach it its own
+  // guesses); marking a row unknown forgets what it was learned as.
+  LearnMarks(marked, newStatus == 0   ? TLearner::TMark::Spam
+                     : newStatus == 2 ? TLearner::TMark::Safe
+                                      : TLearner::TMark::None);
   DeselectHiddenRows();  // a row the filter now hides leaves the selection
 }
 

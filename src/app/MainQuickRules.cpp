@@ -1,5 +1,6 @@
 // TfrmMain's quick rules and address-book command: the selected row's sender goes into the
-// "Safe List" or "Black List" check list, or into the address book of the preferences window.
+// "Safe List" or "Black List" check list (and the row's message to the learner as safe or spam),
+// or into the address book of the preferences window.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -47,6 +48,11 @@ bool TfrmMain::SelectedSender(std::string& address, std::string& name) const {
 void TfrmMain::mnuARSSenderClick(TQuickRuleItem item) {
   std::string address, name;
   if (Busy || !SelectedSender(address, name)) return;
+  // The user has judged the message: the learner learns it too.
+  const bool safe =
+      item == TQuickRuleItem::mnuARSSender || item == TQuickRuleItem::mnuARSSenderDomain;
+  LearnMark(*lsvMail[size_t(SelectedIndex())].Data,
+            safe ? TLearner::TMark::Safe : TLearner::TMark::Spam);
   switch (item) {
     case TQuickRuleItem::mnuARSSender:
       AddRule("Safe List", address);

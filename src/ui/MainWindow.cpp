@@ -641,7 +641,7 @@ void MainWindow::SyncTimers() {
 OptionsDialog& MainWindow::Options() {
   // One preferences window for the whole run: its pages remember what is still to be stored.
   if (!options_) {
-    options_ = new OptionsDialog(this, main_.frmOptions, rule_, desktop_);
+    options_ = new OptionsDialog(this, main_, rule_);
     options_->OnAccountDeleting = [this](MailboxAccount& account) {
       main_.ForgetAccount(account);
       Sync();

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -119,44 +120,43 @@ QStringList RuleCells(const MailRule& rule) {
 
 }  // namespace
 
-OptionsDialog::OptionsDialog(QWidget* parent, TfrmOptions& options, TfrmRule& rule,
-                             Desktop& desktop)
+OptionsDialog::OptionsDialog(QWidget* parent, TfrmMain& main, TfrmRule& rule)
     : QDialog(parent),
-      options_(options),
+      options_(main.frmOptions),
       rule_(rule),
-      desktop_(desktop),
-      schedule_(options),
-      accounts_(options, schedule_,
-                [&desktop](const std::string& text, const std::string& caption) {
-                  desktop.MessageBox(text, caption, Desktop::mbOK, Desktop::iconError);
+      desktop_(main.desktop),
+      schedule_(options_),
+      accounts_(options_, schedule_,
+                [this](const std::string& text, const std::string& caption) {
+                  desktop_.MessageBox(text, caption, Desktop::mbOK, Desktop::iconError);
                 }),
       connection_(
-          options,
-          [&desktop](const std::string& title, const std::string& filter, std::string& file) {
-            return desktop.OpenDialog(title, filter, file);
+          options_,
+          [this](const std::string& title, const std::string& filter, std::string& file) {
+            return desktop_.OpenDialog(title, filter, file);
           }),
       lists_(
-          options,
+          options_,
           ListsPageUi{
               // Deleting a rule asks Yes/No; deleting a template or check list OK/Cancel.
-              [&desktop](const std::string& title, const std::string& text) {
+              [this](const std::string& title, const std::string& text) {
                 const bool rule = title == "Confirm";
                 const int buttons =
                     rule ? Desktop::mbYes | Desktop::mbNo : Desktop::mbOK | Desktop::mbCancel;
                 const Desktop::Result r =
-                    desktop.MessageBox(text, title, buttons, Desktop::iconQuestion);
+                    desktop_.MessageBox(text, title, buttons, Desktop::iconQuestion);
                 return r == (rule ? Desktop::mrYes : Desktop::mrOK);
               },
-              [&desktop](const std::string& title, const std::string& prompt, std::string& answer) {
-                return desktop.InputBox(title, prompt, answer);
+              [this](const std::string& title, const std::string& prompt, std::string& answer) {
+                return desktop_.InputBox(title, prompt, answer);
               },
-              [&desktop](const std::string& text) { desktop.ShowError(text); },
+              [this](const std::string& text) { desktop_.ShowError(text); },
               [&rule] { rule.reloadCmbAction(); },
               [&rule] { rule.reloadCmbFilter(); },
           }),
-      book_(options, BookPageUi{
-                         [&desktop](const std::string& text) {
-                           desktop.MessageBox(text, "Error", Desktop::mbOK, Desktop::iconError);
+      book_(options_, BookPageUi{
+                         [this](const std::string& text) {
+                           desktop_.MessageBox(text, "Error", Desktop::mbOK, Desktop::iconError);
                          },
                          [this](BookField field) {
                            QLineEdit* edit = field == BookField::Name      ? edtNameBook_
@@ -165,7 +165,8 @@ OptionsDialog::OptionsDialog(QWidget* parent, TfrmOptions& options, TfrmRule& ru
                            edit->setFocus();
                          },
                          [this](const std::string& recipient) { ComposeToRecipient(recipient); },
-                     }) {
+                     }),
+      learn_(main) {
   setObjectName("frmOptions");
   setWindowTitle("Preferences");
   setModal(true);
@@ -185,6 +186,7 @@ OptionsDialog::OptionsDialog(QWidget* parent, TfrmOptions& options, TfrmRule& ru
   pgcOptions->addTab(BuildCheckListsPage(), " Check Lists");
   pgcOptions->addTab(BuildBookPage(), " Address Book");
   pgcOptions->addTab(BuildConnectionPage(), " Connection && Alarms");
+  pgcOptions->addTab(BuildLearningPage(), " Learning");
 
   auto* btnOK = Button("btnOK", "OK");
   btnOK->setDefault(true);
@@ -199,7 +201,7 @@ OptionsDialog::OptionsDialog(QWidget* parent, TfrmOptions& options, TfrmRule& ru
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(pgcOptions);
   layout->addLayout(buttons);
-  resize(720, 540);
+  resize(800, 540);
 
   // What the loaded values call for.
   schedule_.radCheckFreqClick();
@@ -222,6 +224,7 @@ void OptionsDialog::Render() {
   RenderCheckLists();
   RenderBook();
   RenderConnection();
+  RenderLearning();
 }
 
 // ---- " Mail Boxes" ----
@@ -878,6 +881,81 @@ void OptionsDialog::RenderConnection() {
   edtUrgentSound_->setVisible(connection_.edtUrgentSoundVisible);
   btnUrgentSound_->setVisible(connection_.btnUrgentSoundVisible);
   chkUrgentPlayLoop_->setVisible(connection_.chkUrgentPlayLoopVisible);
+}
+
+// ---- " Learning" ----
+
+QWidget* OptionsDialog::BuildLearningPage() {
+  auto* page = new QWidget;
+  page->setObjectName("tsLearning");
+  chkLearn_ = Check("chkLearn", "Learn from my marks (spam and safe)");
+  chkLearn_->setToolTip(
+      "Marking messages as spam or safe, and the quick rules, teach the spam "
+      "learner what your spam looks like");
+  connect(chkLearn_, &QCheckBox::clicked, this,
+          [this](bool checked) { options_.chkLearn = checked; });
+  lblLearned_ = new QLabel;
+  lblLearned_->setObjectName("lblLearned");
+  lblLearned_->setTextFormat(Qt::PlainText);
+
+  // Each import button offers the two kinds of source: a folder, or one file.
+  auto importButton = [this](const char* name, const char* caption, TLearner::TMark mark) {
+    auto* button = Button(name, caption);
+    auto* menu = new QMenu(button);
+    const QString kind = mark == TLearner::TMark::Spam ? "Spam" : "Safe";
+    QAction* folder = menu->addAction("A &folder of messages (.eml files)...", this,
+                                      [this, mark] { learn_.btnImportClick(mark, true); });
+    folder->setObjectName("actImport" + kind + "Folder");
+    QAction* file = menu->addAction("An &mbox file or a Norva archive (.TMA)...", this,
+                                    [this, mark] { learn_.btnImportClick(mark, false); });
+    file->setObjectName("actImport" + kind + "File");
+    button->setMenu(menu);
+    return button;
+  };
+  btnImportSpam_ = importButton("btnImportSpam", "Import as spam...", TLearner::TMark::Spam);
+  btnImportSafe_ = importButton("btnImportSafe", "Import as safe...", TLearner::TMark::Safe);
+  lblLearnProgress_ = new QLabel;
+  lblLearnProgress_->setObjectName("lblLearnProgress");
+  lblLearnProgress_->setTextFormat(Qt::PlainText);
+  btnStopImport_ = Button("btnStopImport", "Stop");
+  connect(btnStopImport_, &QPushButton::clicked, this, [this] { learn_.btnStopClick(); });
+  btnResetLearner_ = Button("btnResetLearner", "Reset...");
+  btnResetLearner_->setToolTip("Forget everything the spam learner has learned");
+  connect(btnResetLearner_, &QPushButton::clicked, this, [this] { learn_.btnResetClick(); });
+  learn_.OnChanged = [this] { RenderLearning(); };
+
+  auto* importGroup = new QGroupBox(" Import");
+  importGroup->setObjectName("grpImport");
+  auto* about = new QLabel(
+      "Teach it from messages you keep: a folder of .eml files, an mbox file or a Norva "
+      "archive. Only their headers are read.");
+  about->setWordWrap(true);
+  auto* progress = new QHBoxLayout;
+  progress->addWidget(lblLearnProgress_, 1);
+  progress->addWidget(btnStopImport_);
+  auto* i = new QVBoxLayout(importGroup);
+  i->addWidget(about);
+  i->addLayout(ButtonRow({btnImportSpam_, btnImportSafe_}));
+  i->addLayout(progress);
+
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(chkLearn_);
+  layout->addWidget(lblLearned_);
+  layout->addWidget(importGroup);
+  layout->addLayout(ButtonRow({btnResetLearner_}));
+  layout->addStretch();
+  return page;
+}
+
+void OptionsDialog::RenderLearning() {
+  SetChecked(chkLearn_, options_.chkLearn);
+  lblLearned_->setText(ToQt(learn_.lblLearned()));
+  const bool importing = learn_.Importing();
+  lblLearnProgress_->setText(ToQt(learn_.lblProgress));
+  lblLearnProgress_->setVisible(importing);
+  btnStopImport_->setVisible(importing);
+  for (QPushButton* button : {btnImportSpam_, btnImportSafe_, btnResetLearner_})
+    button->setEnabled(!importing);
 }
 
 // ---- OK ----

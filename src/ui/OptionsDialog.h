@@ -1,5 +1,5 @@
 // OptionsDialog: the preferences window "Preferences", a view of TfrmOptions and its pages
-// (mail boxes, rules, templates, check lists, address book, connection and alarms).
+// (mail boxes, rules, templates, check lists, address book, connection and alarms, learning).
 #pragma once
 
 #include <QDialog>
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/Desktop.h"
+#include "app/LearnPage.h"
 #include "app/Rules.h"
 #include "config/AccountsPage.h"
 #include "config/BookPage.h"
@@ -39,7 +40,8 @@ class OptionsDialog : public QDialog {
   Q_OBJECT
 
  public:
-  OptionsDialog(QWidget* parent, TfrmOptions& options, TfrmRule& rule, Desktop& desktop);
+  // The main window's logic gives the configuration, the desktop and the spam learner.
+  OptionsDialog(QWidget* parent, TfrmMain& main, TfrmRule& rule);
   ~OptionsDialog() override;
 
   // Called before a mailbox is deleted, while its client still exists (the main window drops
@@ -67,6 +69,7 @@ class OptionsDialog : public QDialog {
   QWidget* BuildCheckListsPage();
   QWidget* BuildBookPage();
   QWidget* BuildConnectionPage();
+  QWidget* BuildLearningPage();
 
   void RenderAccounts();
   void RenderSchedule();
@@ -75,6 +78,7 @@ class OptionsDialog : public QDialog {
   void RenderCheckLists();
   void RenderBook();
   void RenderConnection();
+  void RenderLearning();
 
   void SelectAddress(int index);
   void btnDeleteAddressClick();
@@ -90,6 +94,7 @@ class OptionsDialog : public QDialog {
   TConnectionPage connection_;
   TListsPage lists_;
   TBookPage book_;
+  TLearnPage learn_;
   RuleDialog* ruleDialog_ = nullptr;
 
   // " Mail Boxes"
@@ -133,6 +138,12 @@ class OptionsDialog : public QDialog {
   QLineEdit *edtNewSound_ = nullptr, *edtUrgentSound_ = nullptr;
   QPushButton *btnNewSound_ = nullptr, *btnUrgentSound_ = nullptr;
   QRadioButton *radAlarmNotify_ = nullptr, *radAlarmDialog_ = nullptr;
+
+  // " Learning"
+  QCheckBox* chkLearn_ = nullptr;
+  QLabel *lblLearned_ = nullptr, *lblLearnProgress_ = nullptr;
+  QPushButton *btnImportSpam_ = nullptr, *btnImportSafe_ = nullptr;
+  QPushButton *btnStopImport_ = nullptr, *btnResetLearner_ = nullptr;
 };
 
 }  // namespace norva::ui

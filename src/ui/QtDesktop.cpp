@@ -222,6 +222,15 @@ bool QtDesktop::SaveDialog(const std::string& title, const std::string& filter,
   return RunFileDialog(mainWindow_, busyCursor_, QFileDialog::AcceptSave, title, filter, fileName);
 }
 
+bool QtDesktop::FolderDialog(const std::string& title, std::string& folder) {
+  NormalCursor cursor(busyCursor_);
+  const QString chosen =
+      QFileDialog::getExistingDirectory(mainWindow_, ToQt(title), ToQt(folder));
+  if (chosen.isEmpty()) return false;
+  folder = FromQt(chosen);
+  return true;
+}
+
 bool QtDesktop::PrintLines(const std::vector<std::string>& lines, const std::string& font,
                            int pointSize) {
   QPrinter printer(QPrinter::HighResolution);

@@ -44,6 +44,7 @@ class QtDesktop : public Desktop {
                   std::string& fileName) override;
   bool SaveDialog(const std::string& title, const std::string& filter,
                   std::string& fileName) override;
+  bool FolderDialog(const std::string& title, std::string& folder) override;
   bool PrintLines(const std::vector<std::string>& lines, const std::string& font,
                   int pointSize) override;
   void PlaySound(const std::string& fileName, bool loop) override;

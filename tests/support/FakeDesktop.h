@@ -22,7 +22,7 @@ class FakeDesktop : public Desktop {
   std::vector<Box> Boxes;                // every message box shown
   std::deque<Result> BoxAnswers;         // answers in order; mrOK when empty
   std::deque<std::string> InputAnswers;  // an empty queue cancels
-  std::deque<std::string> FileAnswers;   // open/save dialogs; an empty queue cancels
+  std::deque<std::string> FileAnswers;   // file and folder dialogs; an empty queue cancels
   std::vector<std::vector<std::string>> Printed;
   std::vector<std::string> Sounds;  // "play FILE", "loop FILE", "stop"
   int Beeps = 0;
@@ -57,6 +57,9 @@ class FakeDesktop : public Desktop {
   }
   bool SaveDialog(const std::string&, const std::string&, std::string& fileName) override {
     return Take(FileAnswers, fileName);
+  }
+  bool FolderDialog(const std::string&, std::string& folder) override {
+    return Take(FileAnswers, folder);
   }
   bool PrintLines(const std::vector<std::string>& lines, const std::string&, int) override {
     Printed.push_back(lines);

@@ -2,6 +2,7 @@
 // in the rule editor, which parameter widgets show, and what OK and Cancel leave in Config.QDB.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <fstream>
 
 #include "support/FakeDesktop.h"
 #include "support/TempDir.h"
@@ -62,7 +64,8 @@ class PrefsTest : public ::testing::Test {
   FakeDesktop desktop;
   TfrmOptions options{dir.Path()};
   TfrmRule rule{options};
-  OptionsDialog dialog{nullptr, options, rule, desktop};
+  TfrmMain main{desktop, options};
+  OptionsDialog dialog{nullptr, main, rule};
 };
 
 TEST_F(PrefsTest, MailboxesAreCheckedAddedAndDeleted) {
@@ -184,8 +187,9 @@ TEST(RuleDialogTest, ParameterWidgetsFollowTheKindOfTheSelectedCode) {
 
 TEST_F(PrefsTest, OkWritesTheConfigurationAndCancelWritesNothing) {
   auto* tabs = W<QTabWidget>("pgcOptions");
-  ASSERT_EQ(tabs->count(), 6);
+  ASSERT_EQ(tabs->count(), 7);
   EXPECT_EQ(tabs->tabText(5), " Connection && Alarms");
+  EXPECT_EQ(tabs->tabText(6), " Learning");
 
   const std::string before = ReadFile(options.ConfigFileName());
   Type(W<QLineEdit>("edtNameBook"), "Ann");
@@ -208,6 +212,7 @@ TEST_F(PrefsTest, OkWritesTheConfigurationAndCancelWritesNothing) {
   Click("btnAddAddress");
   EXPECT_TRUE(W<QRadioButton>("radAlarmNotify")->isChecked());  // a new configuration notifies
   W<QRadioButton>("radAlarmDialog")->click();
+  W<QCheckBox>("chkLearn")->click();
   Click("btnOK");
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   TfrmOptions reloaded{dir.Path()};
@@ -219,6 +224,23 @@ TEST_F(PrefsTest, OkWritesTheConfigurationAndCancelWritesNothing) {
   EXPECT_TRUE(reloaded.chkBlocking);
   EXPECT_TRUE(reloaded.radDirectConnection);
   EXPECT_TRUE(reloaded.radAlarmDialog);
+  EXPECT_FALSE(reloaded.chkLearn);
+}
+
+TEST_F(PrefsTest, LearningPageImportsAndShowsWhatWasLearned) {
+  auto* learned = W<QLabel>("lblLearned");
+  EXPECT_EQ(learned->text(), "Learned from 0 spam and 0 safe messages.");
+  const std::string mbox = dir.Path() + "/spam.mbox";
+  std::ofstream(mbox) << "From offers@promo.example Fri Mar  1 08:00:00 2024\n"
+                         "Received: from promo.example (unknown [203.0.113.9]) by mx.example.org\n"
+                         "Subject: Cheap watches\nFrom: offers@promo.example\n"
+                         "Message-ID: <1@promo.example>\n\nBuy now.\n";
+  desktop.FileAnswers = {mbox};
+  dialog.findChild<QAction*>("actImportSpamFile")->trigger();
+  EXPECT_EQ(learned->text(), "Learned from 1 spam and 0 safe messages.");
+  EXPECT_TRUE(W<QWidget>("lblLearnProgress")->isHidden());
+  ASSERT_FALSE(desktop.Boxes.empty());
+  EXPECT_EQ(desktop.Boxes.back().text, "Learned 1 message as spam.");
 }
 
 TEST_F(PrefsTest, BookDoubleClickClosesTheWindowAndComposes) {

@@ -117,12 +117,22 @@ int main(int argc, char** argv) {
     window.Messages()->hide();
   }
 
+  // The learner taught as a user who agrees with the rules would: their spam and safe rows
+  // marked so.
+  for (const uint8_t status : {0, 2}) {
+    for (norva::TListRow& row : main.lsvMail) row.Selected = row.Data && row.Data->Status == status;
+    status == 0 ? main.btnMarkSpamClick() : main.btnMarkOKClick();
+  }
+  window.Sync(true);
+
   norva::ui::OptionsDialog& options = window.Options();
   options.show();
   if (auto* tabs = options.findChild<QTabWidget*>()) {
     for (int i = 0; i < tabs->count(); ++i) {
       tabs->setCurrentIndex(i);
-      Save(options, out, QString("preferences-%1").arg(i + 1));
+      const bool learning = tabs->currentWidget()->objectName() == "tsLearning";
+      Save(options, out,
+           learning ? QString("preferences-learning") : QString("preferences-%1").arg(i + 1));
     }
   }
   options.hide();
