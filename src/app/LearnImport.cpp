@@ -285,6 +285,13 @@ void Import(const std::string& path, Learning& learning) {
 
 }  // namespace
 
+TStringList ReadMessageHeaders(const std::string& path) {
+  InputFile file(path);
+  TStringList headers = MessageFileHeaders(file);
+  if (!headers.empty() && !IsFieldLine(headers.front())) headers.clear();
+  return headers;
+}
+
 void ImportMessages(const std::string& path, TLearner& learner, TLearner::TMark mark,
                     TLearnImport& result, const TLearnProgress& progress) {
   Learning learning(learner, mark, result, progress);

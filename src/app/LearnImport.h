@@ -22,6 +22,11 @@ struct TLearnImport {
 // Called after every message; false stops the import, keeping what was learned.
 using TLearnProgress = std::function<bool(const TLearnImport& sofar)>;
 
+// The header block of a file that holds one message (blank lines and an mbox "From " line
+// before it skipped, at most 1 MB read); empty when the file does not begin with a header
+// field. A file that cannot be read raises an error naming it.
+TStringList ReadMessageHeaders(const std::string& path);
+
 // Learns the header block of every message at path as spam or safe (TMark::None forgets them).
 // What path is comes from its content: a folder (its files, subfolders included, hidden ones
 // left out), a record store, an mbox (a file that begins with "From "), else one message. A

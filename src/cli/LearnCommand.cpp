@@ -2,12 +2,10 @@
 
 #include <charconv>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 
+#include "app/LearnImport.h"
 #include "app/Learner.h"
 #include "cli/CliText.h"
 #include "config/Options.h"
@@ -28,9 +26,6 @@ const char kLearnHelp[] =
     "       norva-cli classify [--folder DIR] FILE...\n";
 
 namespace {
-
-// The largest part of a file read: far more than any header block a mail server keeps.
-constexpr std::streamsize kMaxRead = 1 << 20;
 
 struct Arguments {
   std::string folder;
@@ -84,20 +79,13 @@ bool Parse(const std::vector<std::string>& args, bool learning, Arguments& parse
 
 // The header block of a message file; false, with the reason told, when it cannot be read.
 bool ReadHeaders(const std::string& file, TStringList& headers, std::ostream& err) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    err << "norva-cli: " << file << ": cannot be read\n";
+  try {
+    headers = ReadMessageHeaders(file);
+    return true;
+  } catch (const std::exception& e) {
+    err << "norva-cli: " << e.what() << "\n";
     return false;
   }
-  std::string bytes(size_t(kMaxRead), '\0');
-  in.read(bytes.data(), kMaxRead);
-  if (in.bad()) {
-    err << "norva-cli: " << file << ": cannot be read\n";
-    return false;
-  }
-  bytes.resize(size_t(in.gcount()));
-  headers = HeaderBlockOf(bytes);
-  return true;
 }
 
 std::string Number(double p) {
