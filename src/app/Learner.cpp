@@ -85,7 +85,7 @@ bool IsWordByte(unsigned char c) {
 uint32_t NextCodePoint(std::string_view text, size_t& at) {
   const auto c = static_cast<unsigned char>(text[at]);
   size_t n = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-  if (at + n >= text.size() + (n == 0 ? 1 : 0)) n = 0;
+  if (n > 0 && at + n >= text.size()) n = 0;
   uint32_t cp = n == 0 ? c : c & (0x3F >> n);
   for (size_t i = 1; i <= n; ++i) {
     const auto b = static_cast<unsigned char>(text[at + i]);
@@ -471,21 +471,18 @@ std::vector<std::string> LearnTokens(THeaderLines headers) {
   if (!hasDate) sink.Add("date:", "-none-");
   // How far the sender's clock is from the first relay that received it: forged and
   // reused dates lie far off, a mail program's clock is within minutes.
-  if (hasDate && firstReceived) {
-    const size_t semi = firstReceived->rfind(';');
-    const TDateTime sent = MailDateToUtc(dateValue);
-    const TDateTime received =
-        semi == std::string::npos ? 0 : MailDateToUtc(std::string_view(*firstReceived).substr(semi + 1));
-    if (sent == 0) {
-      sink.Add("date:", "-unreadable-");
-    } else if (received != 0) {
-      const double hours = (received - sent) * 24.0;
-      sink.Add("date:skew:", hours < -0.25  ? "future"
-                             : hours < 1    ? "minutes"
-                             : hours < 24   ? "hours"
-                             : hours < 168  ? "days"
-                                            : "weeks");
-    }
+  const TDateTime sent = hasDate ? MailDateToUtc(dateValue) : 0;
+  if (hasDate && sent == 0) sink.Add("date:", "-unreadable-");
+  const size_t semi = firstReceived ? firstReceived->rfind(';') : std::string::npos;
+  const TDateTime arrived =
+      semi == std::string::npos ? 0 : MailDateToUtc(std::string_view(*firstReceived).substr(semi + 1));
+  if (sent != 0 && arrived != 0) {
+    const double hours = (arrived - sent) * 24.0;
+    sink.Add("date:skew:", hours < -0.25 ? "future"
+                           : hours < 1   ? "minutes"
+                           : hours < 24  ? "hours"
+                           : hours < 168 ? "days"
+                                         : "weeks");
   }
   if (!hasMessageId) sink.Add("mid:", "-none-");
   return sink.Take();

@@ -53,8 +53,8 @@ class TLearner {
   static constexpr size_t kMaxTokens = 200000;
   static constexpr uint16_t kPruneDays = 120;
 
-  // The state as stored, and back; Load throws EQDBError-free std::runtime_error on a damaged
-  // or foreign state and leaves the learner empty.
+  // The state as stored, and back. Load raises std::runtime_error on a damaged or foreign
+  // state, and leaves the learner empty.
   std::string Save() const;
   void Load(std::string_view bytes);
 

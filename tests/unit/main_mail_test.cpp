@@ -517,7 +517,7 @@ TEST_F(MailTest, OutboxSendsEachMessageOnceWhateverTheServerTheFilesOrTheUserDo)
     Outcome outcome;
     std::string why;   // in the set-aside copy's X-Norva-Failure line
     int blocks;        // data blocks of "two" the server received over both runs
-    std::string file;  // whose first rename fails; "damaged": $Sent.TMA is no archive
+    std::string file{};  // whose first rename fails; "damaged": $Sent.TMA is no archive
     Stop stop = kNoStop;
   };
   const Case cases[] = {

@@ -338,11 +338,15 @@ TEST(EncodeBody, FlowedTextReadsBackAsTyped) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed[0].substr(0, 30));
     const Lines wire = FlowText(c.typed);
-    if (!c.wire.empty()) EXPECT_EQ(wire, c.wire);
+    if (!c.wire.empty()) {
+      EXPECT_EQ(wire, c.wire);
+    }
     for (const std::string& line : wire) {
       const size_t chars = size_t(std::count_if(
           line.begin(), line.end(), [](char ch) { return (uint8_t(ch) & 0xC0) != 0x80; }));
-      if (line.find(url) == std::string::npos) EXPECT_LE(chars, 73u) << line;
+      if (line.find(url) == std::string::npos) {
+        EXPECT_LE(chars, 73u) << line;
+      }
       if (line.starts_with("From ")) ADD_FAILURE() << line;
     }
     for (bool eightBit : {false, true}) {
