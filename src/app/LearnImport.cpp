@@ -137,12 +137,15 @@ class Learning {
   const TLearnProgress& progress_;
 };
 
-// The header block of a file that holds one message (a leading "From " line skipped).
+// The header block of a file that holds one message (blank lines and a "From " line before it
+// skipped, as HeaderBlockOf does).
 TStringList MessageFileHeaders(InputFile& file) {
   std::string raw, line;
+  bool started = false;
   while (file.Line(line) && raw.size() < kMaxHeaderBytes) {
     (raw += line) += '\n';
-    if (line.empty()) break;
+    if (line.empty() && started) break;
+    if (!line.empty() && !(!started && line.rfind("From ", 0) == 0)) started = true;
   }
   return HeaderBlockOf(raw);
 }

@@ -110,9 +110,12 @@ with tempfile.TemporaryDirectory() as work:
     missing = os.path.join(mail, "missing.eml")
     empty = os.path.join(mail, "empty.eml")
     open(empty, "wb").close()
-    proc = run("learn", "--folder", folder, "--spam", empty, spams[24])
+    padded = os.path.join(mail, "padded.eml")  # blank lines before its header block
+    with open(padded, "wb") as f:
+        f.write(b"\r\n\n" + open(spams[23], "rb").read())
+    proc = run("learn", "--folder", folder, "--spam", empty, spams[24], padded)
     expect("a file without a header block is skipped",
-           "learned 1 spam message (1 without a header block);" in proc.stdout, proc.stdout)
+           "learned 2 spam messages (1 without a header block);" in proc.stdout, proc.stdout)
     proc = run("learn", "--folder", folder, "--spam", missing, empty, spams[25], status=1)
     expect("the readable file is learned", "learned 1 spam message (1 without" in proc.stdout, proc.stdout)
     expect("the others are named", "missing.eml" in proc.stderr and "empty.eml" in proc.stderr, proc.stderr)
