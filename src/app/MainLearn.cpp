@@ -48,12 +48,10 @@ std::string TfrmMain::PercentText(double probability) {
 }
 
 void TfrmMain::ShowLearnedProbability(const MessageListEntry& entry) {
-  const TmsHeaders* headers = HeadersOf(entry);
-  if (!headers) return;
   const TLearner& learner = Learner();
-  if (learner.SpamCount() == 0 || learner.SafeCount() == 0) return;
+  if (!HeadersOf(entry) || learner.SpamCount() == 0 || learner.SafeCount() == 0) return;
   redMsg.insert(redMsg.begin(),
-                {"Learned spam probability: " + PercentText(learner.Probability(*headers)), ""});
+                {"Learned spam probability: " + PercentText(LearnedProbability(entry)), ""});
 }
 
 bool TfrmMain::LearnMark(const MessageListEntry& entry, TLearner::TMark mark) {
